@@ -1,0 +1,9 @@
+// The three JSON actions.
+#pragma once
+
+// action "repos": every repository below every root, with a summary.
+void action_repos();
+// action "repo": one allowlisted repository in depth.
+void action_repo(const char *query);
+// action "fetch" (POST): git fetch --prune in one allowlisted repository.
+int do_fetch(const char *path);

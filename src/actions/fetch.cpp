@@ -1,0 +1,56 @@
+// The fetch action: git fetch --prune in one allowlisted repository, where
+// the node operator has switched it on.
+#include "actions/actions.h"
+#include "front/reply.h"
+#include "repo/repo.h"
+#include "roots/roots.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+static int fetch_enabled() {
+    const char *v = getenv("QUARLO_ALLOW_FETCH");
+    return v && strcmp(v, "1") == 0;
+}
+
+int do_fetch(const char *path) {
+    static const char *const FETCH[] = {"fetch", "--prune", nullptr};
+    char full[1400];
+    if (!path_allowed(path, full)) {
+        json_reply(403, BODY_PATH_REFUSED);
+        return 0;
+    }
+    json_header(0);
+    if (!fetch_enabled()) {
+        fputs("{\"ok\":false,\"error\":\"fetch is disabled on this node\","
+              "\"hint\":\"set QUARLO_ALLOW_FETCH=1 to enable git fetch --prune\"}\n",
+              stdout);
+        return 0;
+    }
+
+    Buf out;
+    buf_init(&out);
+    int code = run_git(full, FETCH, &out, FETCH_LIMIT_S);
+
+    // The action's own record: ahead and behind as the fetch left them.
+    Repo r;
+    memset(&r, 0, sizeof r);
+    str_copy(r.path, sizeof r.path, full);
+    query_repo(&r, MODE_DETAIL);
+
+    Buf b;
+    buf_init(&b);
+    buf_printf(&b, "{\"ok\":%s,\"action\":\"fetch\",\"exit\":%d", json_bool(code == 0), code);
+    buf_puts(&b, ",\"path\":");
+    json_str(&b, full);
+    buf_puts(&b, ",\"output\":");
+    json_str(&b, out.data);
+    buf_printf(&b, ",\"ahead\":%d,\"behind\":%d,\"branch\":", r.ahead, r.behind);
+    json_str(&b, r.branch);
+    buf_puts(&b, "}\n");
+    buf_write_stdout(&b);
+    buf_free(&b);
+    buf_free(&out);
+    return 0;
+}

@@ -1,0 +1,63 @@
+// The listing: every repository below every allowlisted root.
+#include "actions/actions.h"
+#include "front/reply.h"
+#include "platform/platform.h"
+#include "repo/repo.h"
+#include "roots/roots.h"
+
+#include <cstdlib>
+
+void action_repos() {
+    collect_roots();
+    g_repo_count = 0;
+    for (int i = 0; i < g_root_count; i++) {
+        Root *root = &g_roots[i];
+        int dirs = 0, stop = 0, before = g_repo_count;
+        root->exists = plat_exists(root->root);
+        if (root->exists) walk_dir(root->root, root->root, 0, &dirs, &stop);
+        root->truncated = stop;
+        root->count = g_repo_count - before;
+    }
+    for (int i = 0; i < g_repo_count; i++) query_repo(&g_repos[i], MODE_LISTING);
+    if (g_repo_count > 1) qsort(g_repos, (size_t)g_repo_count, sizeof g_repos[0], repo_cmp);
+
+    json_header(0);
+    int dirty = 0, ahead = 0, behind = 0, stashes = 0, detached = 0;
+    for (int i = 0; i < g_repo_count; i++) {
+        const Repo *r = &g_repos[i];
+        dirty += r->dirty > 0;
+        ahead += r->ahead > 0;
+        behind += r->behind > 0;
+        if (r->stash > 0) stashes += r->stash;
+        detached += r->detached != 0;
+    }
+    char checked_at[40];
+    plat_utc_text(plat_now(), checked_at, sizeof checked_at);
+
+    Buf b;
+    buf_init(&b);
+    buf_printf(&b, "{\"ok\":true,\"action\":\"repos\",\"count\":%d", g_repo_count);
+    buf_printf(&b, ",\"table_capped\":%s", json_bool(g_repo_count > REPO_MAX - 1));
+    buf_printf(&b,
+               ",\"summary\":{\"dirty\":%d,\"ahead\":%d,\"behind\":%d,\"stashes\":%d,"
+               "\"detached\":%d}",
+               dirty, ahead, behind, stashes, detached);
+    buf_puts(&b, ",\"checked_at\":");
+    json_str(&b, checked_at);
+    buf_puts(&b, ",\"roots\":[");
+    for (int i = 0; i < g_root_count; i++) {
+        const Root *root = &g_roots[i];
+        buf_puts(&b, i ? ",{\"root\":" : "{\"root\":");
+        json_str(&b, root->root);
+        buf_printf(&b, ",\"exists\":%s,\"count\":%d,\"truncated\":%s}", json_bool(root->exists),
+                   root->count, json_bool(root->truncated));
+    }
+    buf_puts(&b, "],\"repos\":[");
+    for (int i = 0; i < g_repo_count; i++) {
+        if (i) buf_add(&b, ",", 1);
+        emit_repo(&b, &g_repos[i]);
+    }
+    buf_puts(&b, "]}\n");
+    buf_write_stdout(&b);
+    buf_free(&b);
+}

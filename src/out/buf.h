@@ -1,0 +1,47 @@
+// The growable text buffer in which every JSON document and every git output
+// is collected, the JSON string encoder and the in-place trim of text lines.
+#pragma once
+
+#include <cstddef>
+
+#define BUF_INITIAL 4096
+
+// A growable byte text.
+//
+// While `data` is not null: `len` + 1 <= `cap`, the byte at data[len] is zero,
+// and `cap` is BUF_INITIAL times a power of two. A Buf whose `data` is null
+// (the block could not be obtained, or was released) is inert: every append
+// does nothing. A Buf belongs to the one operation that builds a document or
+// runs a command; that operation releases it with buf_free.
+struct Buf {
+    char *data;
+    unsigned long long len;
+    unsigned long long cap;
+};
+
+void buf_init(Buf *b);
+void buf_free(Buf *b);
+void buf_add(Buf *b, const char *src, size_t n);
+void buf_puts(Buf *b, const char *s);
+void buf_printf(Buf *b, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+
+// Appends `s` as one JSON string literal, quotes included; null gives "".
+// Only '"', '\\' and bytes 0x01-0x1F are escaped; every other byte, 0x7F and
+// 0x80-0xFF included, is copied unchanged.
+void json_str(Buf *b, const char *s);
+
+// The JSON literal of a flag: "true" for non-zero, else "false".
+const char *json_bool(int v);
+
+// Removes every byte with a value from 1 to 32 from both ends of `s` in place.
+void str_trim(char *s);
+
+// Copies the next line of the text at *p (without its line feed, at most
+// size - 1 bytes) into `line` and moves *p past it. The rest of a longer line
+// is read as a line of its own, or with `drop_rest` skipped up to its line
+// feed. Returns 0 at the end of the text.
+int text_next_line(const char **p, char *line, size_t size, int drop_rest);
+
+// Writes the buffer's text to standard output in one write (nothing when the
+// buffer is inert).
+void buf_write_stdout(const Buf *b);

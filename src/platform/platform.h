@@ -1,0 +1,118 @@
+// The operating-system layer. Everything above this header is portable C++;
+// each target has one implementation file (posix.cpp, win32.cpp) and nothing
+// outside src/platform/ includes an operating-system header.
+//
+// The layer offers exactly what the program needs of the file system and of
+// child processes, in the shape of the 8-bit Win32 calls the program was
+// designed around, so that both implementations answer the same questions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Separator that discovery puts between a folder and a child name.
+#if defined(_WIN32)
+#define PATH_SEP '\\'
+#define PATH_SEP_STR "\\"
+#else
+#define PATH_SEP '/'
+#define PATH_SEP_STR "/"
+#endif
+
+// ---- standard output --------------------------------------------------------
+
+// Puts standard output into binary mode, so that the bytes written are the
+// bytes sent (no newline translation). A no-op where there is none.
+void plat_stdout_binary();
+
+// ---- file system ------------------------------------------------------------
+
+// 1 when `path` names something (file, folder, link), 0 otherwise.
+int plat_exists(const char *path);
+
+// Resolves `path` to a full path in `out` (`size` bytes). Returns the length
+// written; 0 on failure; when the buffer is too small, the size it needs
+// (a value >= size) and `out` is unspecified. Callers treat a result >= size
+// as a failure.
+unsigned long plat_full_path(const char *path, char *out, unsigned long size);
+
+// One open folder listing. The fields are the implementation's own.
+struct PlatDir {
+    void *handle;
+    int first_pending; // Win32: the first entry came with the open call
+    char name[1024];   // name of the current entry
+    int is_dir;        // the current entry is a folder (links to folders count)
+    char dir[1400];    // the folder being listed (POSIX: for stat of links)
+};
+
+// Starts listing `dir`. Returns 1 on success, 0 when it cannot be listed.
+int plat_dir_open(PlatDir *d, const char *dir);
+// Moves to the next entry (the first on the first call): fills `name` and
+// `is_dir` and returns 1; returns 0 when there are no more entries.
+int plat_dir_next(PlatDir *d);
+void plat_dir_close(PlatDir *d);
+
+// ---- environment and time ---------------------------------------------------
+
+// The process environment as a null-terminated array of "NAME=value" texts.
+char **plat_environ();
+
+// Current time in seconds since 1970-01-01 UTC.
+long long plat_now();
+
+// Formats `t` as "%Y-%m-%dT%H:%M:%SZ" in UTC into `out` (at least 40 bytes).
+// A time the conversion rejects gives "1970-01-01T00:00:00Z".
+void plat_utc_text(long long t, char *out, size_t size);
+
+// Number of processors available to this process (at least 1).
+int plat_cpu_count();
+
+// ---- child processes --------------------------------------------------------
+
+// One running child whose standard output and standard error share one pipe.
+// A plain value owned by the caller (usually a local): no global state, so
+// several children may run at once from different threads.
+struct PlatChild {
+    intptr_t process; // POSIX: pid; Win32: process handle
+    intptr_t thread;  // Win32: thread handle
+    intptr_t pipe;    // read end of the output pipe
+    intptr_t waiter;  // POSIX: pidfd (or -1); Win32: unused
+    int ended;        // the exit status has been collected
+    int status;       // collected exit status
+    int pipe_eof;     // the pipe reported end of data
+    int killed;       // plat_child_kill ended it
+    int kill_code;    // the status a killed child reads as
+};
+
+// Starts the program argv[0] (found on the search path) with the arguments
+// argv[1..argc-1], standard input empty, standard output and standard error
+// on one pipe, and the environment `envp` (null-terminated "NAME=value").
+// `cmdline` is the quoted Windows command line for the same arguments (used
+// by the Win32 implementation only). Returns 0 when the child runs, -1 when
+// the pipe or the child could not be made (including a program that cannot
+// be executed); nothing is left open then.
+int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char *cmdline,
+                     const char *const *envp);
+
+// Bytes waiting in the pipe without blocking: >= 0, or -1 when the pipe is
+// broken or at its end (every writer has closed it).
+long plat_child_peek(PlatChild *c);
+
+// Reads up to `n` bytes that peek reported; returns the count, <= 0 on failure.
+long plat_child_read(PlatChild *c, char *buf, long n);
+
+// Waits up to `ms` for the child to end. Returns 1 when it has ended, 0 when
+// the time passed, -1 when the wait ended early for another reason (with
+// `wake_on_output`, output arrived in the pipe).
+int plat_child_wait(PlatChild *c, int ms, int wake_on_output);
+
+// Ends the child (and, where the platform allows, all of its process group)
+// so that its exit status reads as `code`.
+void plat_child_kill(PlatChild *c, int code);
+
+// Stores the exit status in *status and returns 1; returns 0 when it cannot
+// be read. A child ended by a signal reads as 128 + the signal number.
+int plat_child_exit_status(PlatChild *c, int *status);
+
+// Closes every handle of the child.
+void plat_child_close(PlatChild *c);

@@ -1,0 +1,54 @@
+// The repository object of every JSON answer, and the table's sort order.
+#include "platform/platform.h"
+#include "repo/repo.h"
+#include "roots/roots.h"
+
+#include <cstring>
+
+void emit_repo(Buf *b, const Repo *r) {
+    char upstream[512] = "";
+    if (r->upstream[0]) redact_url(r->upstream, upstream);
+    char at[40];
+    plat_utc_text(r->last_ct, at, sizeof at);
+    char short_hash[12];
+    str_copy(short_hash, sizeof short_hash, r->last_hash);
+
+    buf_add(b, "{\"path\":", 8);
+    json_str(b, r->path);
+    buf_puts(b, ",\"name\":");
+    json_str(b, r->name);
+    buf_puts(b, ",\"root\":");
+    json_str(b, r->root);
+    buf_puts(b, ",\"branch\":");
+    json_str(b, r->branch);
+    buf_puts(b, ",\"upstream\":");
+    json_str(b, upstream);
+    buf_puts(b, ",\"remote\":");
+    json_str(b, r->remote);
+    buf_printf(b,
+               ",\"ahead\":%d,\"behind\":%d,\"dirty\":%d,\"untracked\":%d,\"staged\":%d,"
+               "\"conflicted\":%d,\"stash\":%d",
+               r->ahead, r->behind, r->dirty, r->untracked, r->staged, r->conflicted, r->stash);
+    buf_printf(b, ",\"detached\":%s,\"no_upstream\":%s,\"unborn\":%s", json_bool(r->detached),
+               json_bool(r->no_upstream), json_bool(r->unborn));
+    buf_puts(b, ",\"last_commit\":{\"hash\":");
+    json_str(b, r->last_hash);
+    buf_puts(b, ",\"short\":");
+    json_str(b, short_hash);
+    buf_printf(b, ",\"ct\":%lld,\"at\":", r->last_ct);
+    json_str(b, at);
+    buf_puts(b, ",\"subject\":");
+    json_str(b, r->last_subject);
+    buf_puts(b, "}}");
+}
+
+// Dirty repositories first (more changes first), then newer last commit,
+// then path in byte order.
+int repo_cmp(const void *pa, const void *pb) {
+    const Repo *a = (const Repo *)pa;
+    const Repo *b = (const Repo *)pb;
+    if ((a->dirty > 0) != (b->dirty > 0)) return a->dirty > 0 ? -1 : 1;
+    if (a->dirty != b->dirty) return b->dirty - a->dirty;
+    if (a->last_ct != b->last_ct) return a->last_ct > b->last_ct ? -1 : 1;
+    return strcmp(a->path, b->path);
+}

@@ -1,0 +1,145 @@
+// The status query: fills a record from git's porcelain status, the last
+// commit, the stash list and (detail mode) the origin URL.
+#include "repo/repo.h"
+#include "roots/roots.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#define STATUS_LINE_SIZE 1200
+#define URL_SIZE 512
+
+void redact_url(const char *url, char *out) {
+    const char *scheme = strstr(url, "://");
+    const char *at = scheme ? strchr(scheme + 3, '@') : nullptr;
+    const char *slash = scheme ? strchr(scheme + 3, '/') : nullptr;
+    if (!scheme || !at || (slash && slash < at)) {
+        str_copy(out, URL_SIZE, url);
+        return;
+    }
+    size_t keep = (size_t)(scheme + 3 - url);
+    if (keep > URL_SIZE - 1) keep = URL_SIZE - 1;
+    memcpy(out, url, keep);
+    str_copy(out + keep, URL_SIZE - keep, at + 1);
+}
+
+static void parse_header(Repo *r, const char *h) {
+    while (*h == ' ') h++;
+    if (strncmp(h, "branch.head ", 12) == 0) {
+        const char *v = h + 12;
+        if (strcmp(v, "(detached)") == 0) {
+            str_copy(r->branch, sizeof r->branch, "detached");
+            r->detached = 1;
+        } else {
+            str_copy(r->branch, sizeof r->branch, v);
+        }
+    } else if (strncmp(h, "branch.upstream ", 16) == 0) {
+        redact_url(h + 16, r->upstream);
+    } else if (strncmp(h, "branch.ab ", 10) == 0) {
+        int a = 0, b = 0;
+        int got = sscanf(h + 10, "+%d -%d", &a, &b);
+        if (got >= 1) r->ahead = a;
+        if (got == 2) r->behind = b;
+    } else if (strncmp(h, "branch.oid ", 11) == 0) {
+        if (strcmp(h + 11, "(initial)") == 0) r->unborn = 1;
+    }
+}
+
+void parse_status(Repo *r, const char *text) {
+    char line[STATUS_LINE_SIZE];
+    const char *p = text;
+    while (text_next_line(&p, line, sizeof line, 0)) {
+        str_trim(line);
+        char xy[3] = {0};
+        switch (line[0]) {
+        case '#':
+            parse_header(r, line + 1);
+            break;
+        case '1':
+            r->dirty++;
+            if (sscanf(line, "1 %2s", xy) == 1 && xy[0] != '.') r->staged++;
+            break;
+        case '2':
+            r->dirty++;
+            r->staged++;
+            break;
+        case 'u':
+            r->dirty++;
+            r->conflicted++;
+            break;
+        case '?':
+            r->dirty++;
+            r->untracked++;
+            break;
+        default:
+            break; // ignored entries, empty lines and anything else
+        }
+    }
+    if (r->unborn || (r->branch[0] && strcmp(r->branch, "detached") != 0 && !r->upstream[0]))
+        r->no_upstream = 1;
+}
+
+void parse_last_commit(Repo *r, const char *text) {
+    const char *tab = strchr(text, '\t');
+    if (!tab) return;
+    size_t hash_len = (size_t)(tab - text);
+    if (hash_len > sizeof r->last_hash - 1) hash_len = sizeof r->last_hash - 1;
+    memcpy(r->last_hash, text, hash_len);
+    r->last_hash[hash_len] = 0;
+    r->last_ct = strtoll(tab + 1, nullptr, 10);
+    const char *tab2 = strchr(tab + 1, '\t');
+    if (tab2) str_copy(r->last_subject, sizeof r->last_subject, tab2 + 1);
+    str_trim(r->last_subject);
+}
+
+int count_stash_lines(const char *text) {
+    int n = 0;
+    for (const char *p = text; *p;) {
+        const char *nl = strchr(p, '\n');
+        if (!nl) break; // a last line without a line feed is not counted
+        if (nl > p) n++;
+        p = nl + 1;
+    }
+    return n;
+}
+
+void parse_remote(Repo *r, const char *text) {
+    char url[URL_SIZE];
+    str_copy(url, sizeof url, text);
+    str_trim(url);
+    if (url[0])
+        redact_url(url, r->remote);
+    else
+        r->remote[0] = 0;
+}
+
+// Runs one git command of the query; returns the output when git ran and
+// exited 0, null otherwise. Output of a failed run (an error message, or what
+// a command stopped at its limit printed) is never parsed as data.
+static const char *query_run(Repo *r, const char *const *args, Buf *out) {
+    buf_init(out);
+    int rc = run_git(r->path, args, out, RUN_LIMIT_S);
+    return rc == 0 && out->data ? out->data : nullptr;
+}
+
+void query_repo(Repo *r, int mode) {
+    static const char *const STATUS[] = {"status", "--porcelain=v2", "--branch",
+                                         "--untracked-files=normal", nullptr};
+    static const char *const LOG[] = {"log", "-1", "--format=%H%x09%ct%x09%s", nullptr};
+    static const char *const STASH[] = {"stash", "list", "--format=%gd", nullptr};
+    static const char *const REMOTE[] = {"config", "--get", "remote.origin.url", nullptr};
+    Buf out;
+    const char *text;
+
+    if ((text = query_run(r, STATUS, &out))) parse_status(r, text);
+    buf_free(&out);
+    if ((text = query_run(r, LOG, &out)) && *text) parse_last_commit(r, text);
+    buf_free(&out);
+    if ((text = query_run(r, STASH, &out))) r->stash += count_stash_lines(text);
+    buf_free(&out);
+    if (mode != MODE_LISTING) {
+        if ((text = query_run(r, REMOTE, &out)) && *text) parse_remote(r, text);
+        buf_free(&out);
+    }
+}

@@ -1,0 +1,91 @@
+// The repository record and its table, the git runner, the status query and
+// the repository's JSON form and order.
+#pragma once
+
+#include "out/buf.h"
+
+#define REPO_MAX 1200
+
+// One repository's identity and status. A record of all zero bytes is a valid
+// empty record; the status query only adds to it.
+struct Repo {
+    char path[1024]; // working-tree folder; git runs with -C and this path
+    char name[256];  // last component of path
+    char root[768];  // the root it was found below; empty when none matched
+    char branch[256];
+    char upstream[512];
+    char remote[512]; // detail mode only
+    int ahead;
+    int behind;
+    int dirty;
+    int untracked;
+    int staged;
+    int conflicted;
+    int stash;
+    int detached;
+    int no_upstream;
+    int unborn;
+    long long last_ct;
+    char last_hash[48];
+    char last_subject[300];
+};
+
+extern Repo g_repos[REPO_MAX];
+extern int g_repo_count;
+
+// Appends a zeroed record with the given identity; returns it, or null when
+// the table is full.
+Repo *repo_append(const char *path, const char *name, const char *root);
+
+// ---- runner -----------------------------------------------------------------
+
+#define RUN_LIMIT_S 20
+#define FETCH_LIMIT_S 30
+#define RUN_GIT_ARGS_MAX 11
+#define QUOTED_ARG_SIZE 1200
+#define CMDLINE_SIZE 4096
+
+// Writes `arg` as one quoted argument of a Windows command line into `out`
+// (QUOTED_ARG_SIZE bytes) and returns its length. Backslashes are doubled only
+// where they stand before a double quote or before the closing quote.
+int quote_arg(const char *arg, char *out);
+
+// Joins the quoted arguments of `argv` (null-terminated) into `out`
+// (CMDLINE_SIZE bytes). Returns how many arguments fitted; later ones are left
+// out whole.
+int build_cmdline(const char *const *argv, char *out);
+
+// Runs argv[0] with its arguments, appending standard output and standard
+// error to `out`. Returns the exit status; -1 when the child could not be
+// started (then `out` is untouched); 1 when the time limit ended it.
+int run_argv(const char *const *argv, Buf *out, int limit_s);
+
+// Runs git -C `dir` with the (null-terminated) arguments; at most 11 are used.
+int run_git(const char *dir, const char *const *args, Buf *out, int limit_s);
+
+// The environment every git child gets: the program's own, without
+// BOT_PASSWORD and the request's HTTP_ variables, with GIT_OPTIONAL_LOCKS=0
+// and core.fsmonitor / log.showSignature forced off. Built once.
+const char *const *child_environment();
+
+// ---- status query -----------------------------------------------------------
+
+#define MODE_LISTING 0
+#define MODE_DETAIL 1
+
+// Fills the record's status from git (three commands; four in detail mode).
+void query_repo(Repo *r, int mode);
+
+// Parsers of the query's command outputs (exposed for tests).
+void parse_status(Repo *r, const char *text);
+void parse_last_commit(Repo *r, const char *text);
+int count_stash_lines(const char *text);
+void parse_remote(Repo *r, const char *text);
+
+// Copies `url` into `out` (512 bytes) without the user name and password.
+void redact_url(const char *url, char *out);
+
+// ---- JSON form and order ----------------------------------------------------
+
+void emit_repo(Buf *b, const Repo *r);
+int repo_cmp(const void *a, const void *b);

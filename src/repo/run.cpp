@@ -1,0 +1,157 @@
+// The one place where a child process is started.
+#include "platform/platform.h"
+#include "repo/repo.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#define QUOTED_BODY_MAX 1196 // a byte is copied only while the form is at most this long
+#define IDLE_WAIT_MS 20
+#define IDLE_WAITS_PER_S 50
+
+int quote_arg(const char *arg, char *out) {
+    int n = 0;
+    out[n++] = '"';
+    for (const char *p = arg; *p; p++) {
+        if (n > QUOTED_BODY_MAX) break;
+        if (*p == '"') {
+            out[n++] = '\\';
+            out[n++] = '"';
+        } else if (*p == '\\') {
+            // A run of backslashes is literal unless a quote (escaped, or the
+            // closing one) follows it; then each is doubled.
+            const char *q = p;
+            while (*q == '\\') q++;
+            if (*q == '"' || *q == 0) out[n++] = '\\';
+            out[n++] = '\\';
+        } else {
+            out[n++] = *p;
+        }
+    }
+    if (n <= QUOTED_BODY_MAX + 1) out[n++] = '"';
+    out[n] = 0;
+    return n;
+}
+
+int build_cmdline(const char *const *argv, char *out) {
+    int len = 0, count = 0;
+    out[0] = 0;
+    for (; argv[count]; count++) {
+        char q[QUOTED_ARG_SIZE];
+        int qn = quote_arg(argv[count], q);
+        if (len + qn + 3 > CMDLINE_SIZE - 1) break;
+        if (count > 0) out[len++] = ' ';
+        memcpy(out + len, q, (size_t)qn + 1);
+        len += qn;
+    }
+    return count;
+}
+
+static int env_name_is(const char *entry, const char *name) {
+    size_t n = strlen(name);
+    return strncmp(entry, name, n) == 0 && entry[n] == '=';
+}
+
+static int env_left_out(const char *e) {
+    return env_name_is(e, "BOT_PASSWORD") || strncmp(e, "HTTP_", 5) == 0 ||
+           env_name_is(e, "GIT_OPTIONAL_LOCKS") || env_name_is(e, "GIT_CONFIG_COUNT");
+}
+
+// Settings forced for every git child: a repository's own config could name
+// an fsmonitor command (run by git status) or a signature verifier (run by
+// git log), and discovery walks whole home folders.
+static const char *const FORCED_CONFIG[][2] = {
+    {"core.fsmonitor", "false"},
+    {"log.showSignature", "false"},
+};
+
+static const char *const *build_child_environment() {
+    char **env = plat_environ();
+    size_t count = 0;
+    long long config_count = 0;
+    for (char **e = env; e && *e; e++) {
+        count++;
+        if (env_name_is(*e, "GIT_CONFIG_COUNT")) {
+            char *end = nullptr;
+            config_count = strtoll(*e + 17, &end, 10);
+            if (!end || *end || config_count < 0 || config_count > 1000) config_count = 0;
+        }
+    }
+    Buf text;
+    buf_init(&text);
+    for (char **e = env; e && *e; e++)
+        if (!env_left_out(*e)) buf_add(&text, *e, strlen(*e) + 1);
+    buf_add(&text, "GIT_OPTIONAL_LOCKS=0", 21);
+    int forced = (int)(sizeof FORCED_CONFIG / sizeof FORCED_CONFIG[0]);
+    for (int i = 0; i < forced; i++) {
+        long long n = config_count + i;
+        buf_printf(&text, "GIT_CONFIG_KEY_%lld=%s", n, FORCED_CONFIG[i][0]);
+        buf_add(&text, "", 1);
+        buf_printf(&text, "GIT_CONFIG_VALUE_%lld=%s", n, FORCED_CONFIG[i][1]);
+        buf_add(&text, "", 1);
+    }
+    buf_printf(&text, "GIT_CONFIG_COUNT=%lld", config_count + forced);
+    buf_add(&text, "", 1);
+
+    // The text and the pointer array live for the rest of the process.
+    const char **list = (const char **)calloc(count + 2 * forced + 3, sizeof *list);
+    if (!list || !text.data) return nullptr;
+    size_t i = 0;
+    for (const char *p = text.data; p < text.data + text.len; p += strlen(p) + 1) list[i++] = p;
+    list[i] = nullptr;
+    return list;
+}
+
+const char *const *child_environment() {
+    static const char *const *env = build_child_environment();
+    return env;
+}
+
+int run_argv(const char *const *argv, Buf *out, int limit_s) {
+    char cmdline[CMDLINE_SIZE];
+    int argc = build_cmdline(argv, cmdline);
+    const char *const *env = child_environment();
+    if (!env) return -1;
+    PlatChild c;
+    if (plat_child_start(&c, argv, argc, cmdline, env) != 0) return -1;
+
+    char chunk[4096];
+    int idle = 0;
+    for (;;) {
+        long waiting = plat_child_peek(&c);
+        if (waiting < 0) break;
+        if (waiting > 0) {
+            long got = plat_child_read(&c, chunk,
+                                       waiting < (long)sizeof chunk ? waiting : (long)sizeof chunk);
+            if (got <= 0) break;
+            buf_add(out, chunk, (size_t)got);
+            continue;
+        }
+        int w = plat_child_wait(&c, IDLE_WAIT_MS, 1);
+        if (w == 1) {
+            // Ended: read what it left in the pipe, but never wait on helpers
+            // of its own that still hold the pipe open.
+            if (plat_child_peek(&c) <= 0) break;
+        } else if (w == 0 && ++idle > IDLE_WAITS_PER_S * limit_s) {
+            plat_child_kill(&c, 1);
+            break;
+        }
+    }
+    if (plat_child_wait(&c, limit_s * 1000, 0) != 1) {
+        plat_child_kill(&c, 1);
+        plat_child_wait(&c, 2000, 0);
+    }
+    int status;
+    if (!plat_child_exit_status(&c, &status)) status = 1;
+    plat_child_close(&c);
+    return status;
+}
+
+int run_git(const char *dir, const char *const *args, Buf *out, int limit_s) {
+    const char *argv[3 + RUN_GIT_ARGS_MAX + 1] = {"git", "-C", dir};
+    int n = 3;
+    for (int i = 0; args[i] && i < RUN_GIT_ARGS_MAX; i++) argv[n++] = args[i];
+    argv[n] = nullptr;
+    return run_argv(argv, out, limit_s);
+}

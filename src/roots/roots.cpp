@@ -1,0 +1,110 @@
+#include "roots/roots.h"
+
+#include "out/buf.h"
+#include "platform/platform.h"
+
+#include <cstdlib>
+#include <cstring>
+
+Root g_roots[ROOT_MAX];
+int g_root_count;
+
+// Windows-only default folders of code checkouts; POSIX has none.
+static const char *const DEFAULT_CODEBASES[] = {
+#if defined(_WIN32)
+    "D:\\codebases", "C:\\codebases",
+#endif
+    nullptr};
+
+void str_copy(char *dst, size_t size, const char *src) {
+    if (!dst || size == 0) return;
+    if (!src) src = "";
+    size_t n = strlen(src);
+    if (n > size - 1) n = size - 1;
+    memcpy(dst, src, n);
+    dst[n] = 0;
+}
+
+static int env_set(const char *v) {
+    return v && *v;
+}
+
+void root_add(const char *path) {
+    if (!path || !*path) return;
+    if (g_root_count >= ROOT_MAX) return;
+    for (int i = 0; i < g_root_count; i++)
+        if (strcmp(g_roots[i].root, path) == 0) return;
+    Root *r = &g_roots[g_root_count];
+    str_copy(r->root, sizeof r->root, path);
+    unsigned long n = plat_full_path(path, r->resolved, sizeof r->resolved);
+    // A full path that does not fit counts as a failed resolution.
+    if (n == 0 || n >= sizeof r->resolved) str_copy(r->resolved, sizeof r->resolved, path);
+    r->exists = 0;
+    r->count = 0;
+    r->truncated = 0;
+    g_root_count++;
+}
+
+// On POSIX a ':' always separates (there are no drive letters); on Windows a
+// ':' followed by '\' or '/' is a drive letter's and stays.
+static int colon_is_separator(char next) {
+#if defined(_WIN32)
+    return next != '\\' && next != '/';
+#else
+    (void)next;
+    return 1;
+#endif
+}
+
+void roots_from_env() {
+    const char *v = getenv("QUARLO_ROOTS");
+    if (!env_set(v)) return;
+    char work[2048];
+    str_copy(work, sizeof work, v);
+    for (char *p = work; *p; p++)
+        if (*p == ':' && colon_is_separator(p[1])) *p = ';';
+    char *item = work;
+    for (;;) {
+        char *semi = strchr(item, ';');
+        if (semi) *semi = 0;
+        str_trim(item);
+        if (*item) root_add(item);
+        if (!semi) break;
+        item = semi + 1;
+    }
+}
+
+void collect_roots() {
+    const char *only = getenv("QUARLO_ONLY_ROOTS");
+    g_root_count = 0;
+    if (env_set(only) && strcmp(only, "0") != 0) {
+        roots_from_env();
+        return;
+    }
+    const char *home = getenv("USERPROFILE");
+    if (!env_set(home)) home = getenv("HOMEDRIVE");
+#if !defined(_WIN32)
+    if (!env_set(home)) home = getenv("HOME");
+#endif
+    if (env_set(home)) root_add(home);
+    for (int i = 0; DEFAULT_CODEBASES[i]; i++)
+        if (plat_exists(DEFAULT_CODEBASES[i])) root_add(DEFAULT_CODEBASES[i]);
+    roots_from_env();
+}
+
+const char *root_match_text(const Root *r) {
+    return r->resolved[0] ? r->resolved : r->root;
+}
+
+int root_index_for(const char *full) {
+    for (int i = 0; i < g_root_count; i++) {
+        const char *m = root_match_text(&g_roots[i]);
+        size_t n = strlen(m);
+        if (n == 0 || strncmp(full, m, n) != 0) continue;
+        // The prefix must end at a component boundary. A matching text that
+        // itself ends in a separator ("C:\\", "/srv/code/") already does.
+        char next = full[n], last = m[n - 1];
+        if (next == 0 || next == '/' || next == '\\' || last == '/' || last == '\\') return i;
+    }
+    return -1;
+}
