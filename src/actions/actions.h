@@ -1,6 +1,9 @@
 // The three JSON actions.
 #pragma once
 
+// Number of status queries the listing runs at once (QUARLO_JOBS).
+int listing_jobs();
+
 // action "repos": every repository below every root, with a summary.
 void action_repos();
 // action "repo": one allowlisted repository in depth.

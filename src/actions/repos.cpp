@@ -7,6 +7,21 @@
 
 #include <cstdlib>
 
+#define JOBS_DEFAULT_MAX 8
+
+// QUARLO_JOBS when it is a positive whole number, else the processor count
+// (at most 8).
+int listing_jobs() {
+    const char *v = getenv("QUARLO_JOBS");
+    if (v && *v) {
+        char *end = nullptr;
+        long n = strtol(v, &end, 10);
+        if (*end == 0 && n > 0 && v[0] >= '0' && v[0] <= '9') return n > 64 ? 64 : (int)n;
+    }
+    int cpus = plat_cpu_count();
+    return cpus < JOBS_DEFAULT_MAX ? cpus : JOBS_DEFAULT_MAX;
+}
+
 void action_repos() {
     collect_roots();
     g_repo_count = 0;
@@ -18,7 +33,7 @@ void action_repos() {
         root->truncated = stop;
         root->count = g_repo_count - before;
     }
-    for (int i = 0; i < g_repo_count; i++) query_repo(&g_repos[i], MODE_LISTING);
+    query_repos(g_repos, g_repo_count, MODE_LISTING, listing_jobs());
     if (g_repo_count > 1) qsort(g_repos, (size_t)g_repo_count, sizeof g_repos[0], repo_cmp);
 
     json_header(0);

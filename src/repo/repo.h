@@ -76,6 +76,11 @@ const char *const *child_environment();
 // Fills the record's status from git (three commands; four in detail mode).
 void query_repo(Repo *r, int mode);
 
+// Queries records 0..count-1 with at most `jobs` queries (so at most `jobs`
+// git children) running at once; jobs <= 1 queries them one after another
+// in table order.
+void query_repos(Repo *repos, int count, int mode, int jobs);
+
 // Parsers of the query's command outputs (exposed for tests).
 void parse_status(Repo *r, const char *text);
 void parse_last_commit(Repo *r, const char *text);
