@@ -13,7 +13,8 @@
 int quote_arg(const char *arg, char *out) {
     int n = 0;
     out[n++] = '"';
-    for (const char *p = arg; *p; p++) {
+    const char *p = arg;
+    for (; *p; p++) {
         if (n > QUOTED_BODY_MAX) break;
         if (*p == '"') {
             out[n++] = '\\';
@@ -28,6 +29,13 @@ int quote_arg(const char *arg, char *out) {
         } else {
             out[n++] = *p;
         }
+    }
+    if (*p) {
+        // Cut inside a run of backslashes that were copied once: an odd run
+        // would escape the closing quote, so its last backslash goes.
+        int run = 0;
+        while (run < n - 1 && out[n - 1 - run] == '\\') run++;
+        if (run % 2) n--;
     }
     if (n <= QUOTED_BODY_MAX + 1) out[n++] = '"';
     out[n] = 0;

@@ -1,0 +1,167 @@
+// path_allowed: the gate for a repository path from a client, against real
+// folders in a temp folder.
+#if !defined(_WIN32)
+#include "roots/roots.h"
+
+#include "unit_support.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using unit::CwdGuard;
+using unit::EnvGuard;
+using unit::TempDir;
+
+class PathAllowed : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char *repo : {"code/proj", "code/my..repo", "code/sp ace", "Code/proj",
+                                 "codebases/p", "rootrepo", "outside/proj", "slash/r"})
+            unit::make_dirs(tmp / repo + "/.git");
+        unit::make_dirs(tmp / "code/plain");
+        unit::make_dirs(tmp / "code/proj/sub");
+        unit::make_dirs(tmp / "code/wt");
+        unit::write_file(tmp / "code/wt/.git", "gitdir: ../../rootrepo/.git/worktrees/wt\n");
+        env.set("QUARLO_ONLY_ROOTS", "1");
+    }
+
+    // Runs the check with the roots given; on refusal `out` must be untouched.
+    int check(const std::string &roots, const std::string &path, std::string *out) {
+        env.set("QUARLO_ROOTS", roots.c_str());
+        std::vector<char> buf(1400 + 32, 'Z');
+        int ok = path_allowed(path.c_str(), buf.data());
+        if (ok) {
+            *out = buf.data();
+        } else {
+            for (size_t i = 0; i < buf.size(); i++)
+                if (buf[i] != 'Z') ADD_FAILURE() << "refusal wrote byte " << i;
+            out->clear();
+        }
+        for (size_t i = 1400; i < buf.size(); i++)
+            if (buf[i] != 'Z') ADD_FAILURE() << "wrote past 1400 bytes at " << i;
+        return ok;
+    }
+
+    TempDir tmp;
+    EnvGuard env;
+};
+
+struct AllowCase {
+    const char *roots; // QUARLO_ROOTS; $T is the temp folder
+    const char *cwd;   // current folder below $T during the check
+    const char *path;
+    const char *out; // null: refused
+};
+
+#define ROOTS "$T/code;$T/codebases;$T/rootrepo;$T/slash/"
+
+const AllowCase ALLOW_CASES[] = {
+    {ROOTS, "", "", nullptr},
+    {ROOTS, "", "$T/code/proj", "$T/code/proj"},
+    // ".." anywhere in the text refuses, even inside a name.
+    {ROOTS, "", "$T/code/proj/../proj", nullptr},
+    {ROOTS, "", "$T/code/my..repo", nullptr},
+    {ROOTS, "code", "..", nullptr},
+    // Outside every root, or no ".git".
+    {ROOTS, "", "$T/outside/proj", nullptr},
+    {ROOTS, "", "$T/code/plain", nullptr},
+    {ROOTS, "", "$T/code/proj/sub", nullptr},
+    {ROOTS, "", "$T/code/nope", nullptr},
+    {ROOTS, "", "$T/code", nullptr},
+    {ROOTS, "", "/", nullptr},
+    {"", "", "$T/code/proj", nullptr},
+    // A ".git" file (linked worktree) counts; the root itself is accepted.
+    {ROOTS, "", "$T/code/wt", "$T/code/wt"},
+    {ROOTS, "", "$T/rootrepo", "$T/rootrepo"},
+    {ROOTS, "", "$T/code/sp ace", "$T/code/sp ace"},
+    // The prefix must end at a component boundary.
+    {"$T/code", "", "$T/codebases/p", nullptr},
+    {"$T/code;$T/codebases", "", "$T/codebases/p", "$T/codebases/p"},
+    {"$T/codebases;$T/code", "", "$T/code/proj", "$T/code/proj"},
+    {"$T/cod", "", "$T/code/proj", nullptr},
+    // Letter case counts.
+    {ROOTS, "", "$T/Code/proj", nullptr},
+    {"$T/Code", "", "$T/code/proj", nullptr},
+    // The normalised form is handed back.
+    {ROOTS, "", "$T//code/./proj", "$T/code/proj"},
+    {ROOTS, "", "$T/code/proj/.", "$T/code/proj"},
+    {ROOTS, "", "$T/code/proj/", "$T/code/proj/"},
+    // Relative paths are resolved against the current folder.
+    {ROOTS, "", "code/proj", "$T/code/proj"},
+    {ROOTS, "code", "./proj", "$T/code/proj"},
+    {ROOTS, "code", "proj", "$T/code/proj"},
+    {ROOTS, "outside", "proj", nullptr},
+    // Roots in other forms: relative, not normalised, ending in '/'.
+    {"code", "", "$T/code/proj", "$T/code/proj"},
+    {"$T/./code//", "", "$T/code/proj", "$T/code/proj"},
+    {"$T/slash/", "", "$T/slash/r", "$T/slash/r"},
+    {"/", "", "$T/code/proj", "$T/code/proj"},
+};
+
+TEST_F(PathAllowed, Table) {
+    for (const AllowCase &c : ALLOW_CASES) {
+        SCOPED_TRACE(std::string("roots '") + c.roots + "' cwd '" + c.cwd + "' path '" + c.path +
+                     "'");
+        CwdGuard cwd(tmp.path() + (c.cwd[0] ? "/" : "") + c.cwd);
+        std::string out;
+        int ok =
+            check(unit::with_dir(c.roots, tmp.path()), unit::with_dir(c.path, tmp.path()), &out);
+        EXPECT_EQ(ok, c.out ? 1 : 0);
+        if (c.out) {
+            EXPECT_EQ(out, unit::with_dir(c.out, tmp.path()));
+        }
+    }
+}
+
+TEST_F(PathAllowed, NullPathIsRefused) {
+    env.set("QUARLO_ROOTS", "/");
+    char out[1400] = "keep";
+    EXPECT_EQ(path_allowed(nullptr, out), 0);
+    EXPECT_STREQ(out, "keep");
+}
+
+// Makes a repository whose folder path is exactly `length` bytes long.
+std::string repo_of_length(const std::string &base, size_t length) {
+    std::string path = base;
+    while (path.size() < length) {
+        size_t left = length - path.size();
+        size_t n = left - 1 > 200 ? 200 : left - 1;
+        if (left - 1 - n == 1) n--; // never leave room for a one-byte "/"
+        path += "/" + std::string(n, 'n');
+    }
+    unit::make_dirs(path + "/.git");
+    return path;
+}
+
+TEST_F(PathAllowed, LongPaths) {
+    // The ".git" probe must fit 1199 bytes: a folder of 1194 bytes passes,
+    // one of 1195 is refused; a full path beyond the 1400-byte buffer too.
+    struct {
+        size_t length;
+        int ok;
+    } cases[] = {{1194, 1}, {1195, 0}, {1399, 0}, {1500, 0}};
+    for (auto c : cases) {
+        SCOPED_TRACE(c.length);
+        std::string repo = repo_of_length(tmp / "code", c.length);
+        ASSERT_EQ(repo.size(), c.length);
+        std::string out;
+        EXPECT_EQ(check(tmp / "code", repo, &out), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(out, repo);
+        }
+    }
+
+    // The same through a relative path whose full form is too long.
+    std::string deep = repo_of_length(tmp / "code", 1300);
+    CwdGuard cwd(deep);
+    unit::make_dirs(deep + "/" + std::string(150, 'r') + "/.git");
+    std::string out;
+    EXPECT_EQ(check(tmp / "code", std::string(150, 'r'), &out), 0);
+}
+
+} // namespace
+#endif

@@ -1,0 +1,165 @@
+// The environment of every git child. It is built once per process from the
+// environment at first use, so each environment under test is examined in a
+// fresh run of this test program; and the forced settings are shown to stop
+// a hostile repository configuration with the real git.
+#if !defined(_WIN32)
+#include "repo/repo.h"
+
+#include "unit_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace {
+
+using unit::TempDir;
+
+// Started with this variable set, the test program writes the child
+// environment (entries separated by zero bytes) to standard output and ends
+// before any test runs.
+#define DUMP_VAR "QUARLO_UNIT_DUMP_CHILD_ENV"
+
+[[maybe_unused]] const bool g_dumped = [] {
+    if (!getenv(DUMP_VAR)) return false;
+    for (const char *const *e = child_environment(); e && *e; e++)
+        fwrite(*e, 1, strlen(*e) + 1, stdout);
+    fflush(stdout);
+    _exit(0);
+}();
+
+// Runs this program with exactly `env` and returns the child environment it
+// reports, sorted.
+std::vector<std::string> child_env_for(std::vector<std::string> env) {
+    env.push_back(DUMP_VAR "=1");
+    std::vector<char *> envp;
+    for (std::string &e : env) envp.push_back(&e[0]);
+    envp.push_back(nullptr);
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+    posix_spawn_file_actions_addclose(&fa, fds[0]);
+    char self[] = "/proc/self/exe";
+    char *argv[] = {self, nullptr};
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, self, &fa, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    close(fds[1]);
+    EXPECT_EQ(rc, 0);
+    std::string text;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = read(fds[0], chunk, sizeof chunk)) > 0) text.append(chunk, (size_t)n);
+    close(fds[0]);
+    int st = 0;
+    if (rc == 0) waitpid(pid, &st, 0);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    std::vector<std::string> out;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\0', at);
+        if (end == std::string::npos) end = text.size();
+        out.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+struct EnvCase {
+    const char *name;
+    std::vector<std::string> env;
+    std::vector<std::string> want; // besides the dump variable itself
+};
+
+const EnvCase ENV_CASES[] = {
+    {"request headers, password and one config entry",
+     {"PATH=/usr/bin:/bin", "HOME=/root", "BOT_PASSWORD=s3cret", "HTTP_X_BOT_PASSWORD=s3cret",
+      "HTTP_AUTHORIZATION=Basic eDp5", "HTTP_=x", "GIT_CONFIG_COUNT=1",
+      "GIT_CONFIG_KEY_0=user.name", "GIT_CONFIG_VALUE_0=Tester", "GIT_OPTIONAL_LOCKS=1",
+      "XHTTP_KEEP=1", "BOT_PASSWORD_HINT=kept", "MY_VAR=a=b"},
+     {"PATH=/usr/bin:/bin", "HOME=/root", "GIT_CONFIG_KEY_0=user.name", "GIT_CONFIG_VALUE_0=Tester",
+      "XHTTP_KEEP=1", "BOT_PASSWORD_HINT=kept", "MY_VAR=a=b", "GIT_OPTIONAL_LOCKS=0",
+      "GIT_CONFIG_KEY_1=core.fsmonitor", "GIT_CONFIG_VALUE_1=false",
+      "GIT_CONFIG_KEY_2=log.showSignature", "GIT_CONFIG_VALUE_2=false", "GIT_CONFIG_COUNT=3"}},
+    {"proxies and no config entries",
+     {"PATH=/bin", "http_proxy=http://proxy:3128", "HTTPS_PROXY=http://proxy:3128",
+      "HTTP_PROXY=http://proxy:3128"},
+     {"PATH=/bin", "http_proxy=http://proxy:3128", "HTTPS_PROXY=http://proxy:3128",
+      "GIT_OPTIONAL_LOCKS=0", "GIT_CONFIG_KEY_0=core.fsmonitor", "GIT_CONFIG_VALUE_0=false",
+      "GIT_CONFIG_KEY_1=log.showSignature", "GIT_CONFIG_VALUE_1=false", "GIT_CONFIG_COUNT=2"}},
+    {"empty environment",
+     {},
+     {"GIT_OPTIONAL_LOCKS=0", "GIT_CONFIG_KEY_0=core.fsmonitor", "GIT_CONFIG_VALUE_0=false",
+      "GIT_CONFIG_KEY_1=log.showSignature", "GIT_CONFIG_VALUE_1=false", "GIT_CONFIG_COUNT=2"}},
+};
+
+TEST(ChildEnvironment, BuiltFromTheEnvironment) {
+    for (const EnvCase &c : ENV_CASES) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> want = c.want;
+        want.push_back(DUMP_VAR "=1");
+        std::sort(want.begin(), want.end());
+        EXPECT_EQ(child_env_for(c.env), want);
+    }
+}
+
+// Runs git through the runner and returns its output; fails on a non-zero status.
+std::string git(const std::string &dir, std::vector<const char *> args) {
+    args.push_back(nullptr);
+    Buf out;
+    buf_init(&out);
+    int rc = run_git(dir.c_str(), args.data(), &out, RUN_LIMIT_S);
+    std::string text(out.data, (size_t)out.len);
+    buf_free(&out);
+    EXPECT_EQ(rc, 0) << args[0] << ": " << text;
+    return text;
+}
+
+TEST(ChildEnvironment, HostileRepositoryConfigRunsNothing) {
+    // A repository whose config names an fsmonitor hook (run by git status)
+    // and a signature program (run by git log for a signed commit). Each
+    // program leaves a mark when it runs.
+    TempDir tmp;
+    std::string repo = tmp / "repo";
+    unit::make_dirs(repo);
+    git(repo, {"init", "-q", "-b", "main"});
+    std::string tree = git(repo, {"write-tree"});
+    tree.resize(tree.find('\n'));
+    unit::write_file(tmp / "commit.txt",
+                     "tree " + tree +
+                         "\nauthor A <a@b> 1709285400 +0000\ncommitter A <a@b> 1709285400 +0000\n"
+                         "gpgsig -----BEGIN PGP SIGNATURE-----\n \n iQEzBAABCAAdFiEE\n"
+                         " -----END PGP SIGNATURE-----\n\nSigned commit\n");
+    std::string commit =
+        git(repo, {"hash-object", "-t", "commit", "-w", (tmp / "commit.txt").c_str()});
+    commit.resize(commit.find('\n'));
+    git(repo, {"update-ref", "HEAD", commit.c_str()});
+    unit::write_script(tmp / "fsmonitor", "touch \"$0.ran\"\nexit 1\n");
+    unit::write_script(tmp / "gpg", "touch \"$0.ran\"\nexit 1\n");
+    git(repo, {"config", "core.fsmonitor", (tmp / "fsmonitor").c_str()});
+    git(repo, {"config", "gpg.program", (tmp / "gpg").c_str()});
+    git(repo, {"config", "log.showSignature", "true"});
+
+    EXPECT_EQ(git(repo, {"status", "--porcelain=v2", "--branch", "--untracked-files=normal"}),
+              "# branch.oid " + commit + "\n# branch.head main\n");
+    EXPECT_EQ(git(repo, {"log", "-1", "--format=%H%x09%ct%x09%s"}),
+              commit + "\t1709285400\tSigned commit\n");
+    EXPECT_FALSE(access((tmp / "fsmonitor.ran").c_str(), F_OK) == 0);
+    EXPECT_FALSE(access((tmp / "gpg.ran").c_str(), F_OK) == 0);
+
+    // Without the forced settings git would have run both programs.
+    std::string direct = "git -C '" + repo + "' status >/dev/null 2>&1; git -C '" + repo +
+                         "' log -1 >/dev/null 2>&1";
+    ASSERT_EQ(std::system(direct.c_str()), 0);
+    EXPECT_TRUE(access((tmp / "fsmonitor.ran").c_str(), F_OK) == 0);
+    EXPECT_TRUE(access((tmp / "gpg.ran").c_str(), F_OK) == 0);
+}
+
+} // namespace
+#endif

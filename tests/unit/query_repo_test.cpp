@@ -1,0 +1,45 @@
+// The status query with the real git on a folder that is no repository:
+// git's error text must not be read as data.
+#if !defined(_WIN32)
+#include "repo/repo.h"
+
+#include "unit_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+TEST(QueryRepo, FailingGitLeavesTheRecordZero) {
+    unit::TempDir tmp;
+    // git runs there and fails with a message that would count as a stash line.
+    const char *stash[] = {"stash", "list", "--format=%gd", nullptr};
+    Buf out;
+    buf_init(&out);
+    EXPECT_GT(run_git(tmp.path().c_str(), stash, &out, RUN_LIMIT_S), 0);
+    EXPECT_NE(strstr(out.data, "fatal"), nullptr) << out.data;
+    buf_free(&out);
+
+    for (int mode : {MODE_LISTING, MODE_DETAIL}) {
+        SCOPED_TRACE(mode);
+        Repo r;
+        memset(&r, 0, sizeof r);
+        strcpy(r.path, tmp.path().c_str());
+        query_repo(&r, mode);
+        Repo zero;
+        memset(&zero, 0, sizeof zero);
+        strcpy(zero.path, r.path);
+        // Field by field for a readable failure, then every byte.
+        EXPECT_STREQ(r.branch, "");
+        EXPECT_STREQ(r.remote, "");
+        EXPECT_EQ(r.stash, 0);
+        EXPECT_EQ(r.dirty, 0);
+        EXPECT_EQ(r.no_upstream, 0);
+        EXPECT_STREQ(r.last_hash, "");
+        EXPECT_EQ(memcmp(&r, &zero, sizeof r), 0);
+    }
+}
+
+} // namespace
+#endif
