@@ -49,7 +49,7 @@ static void parse_header(Repo *r, const char *h) {
 void parse_status(Repo *r, const char *text) {
     char line[STATUS_LINE_SIZE];
     const char *p = text;
-    while (text_next_line(&p, line, sizeof line, 0)) {
+    while (text_next_line(&p, line, sizeof line, 1)) {
         str_trim(line);
         char xy[3] = {0};
         switch (line[0]) {

@@ -124,15 +124,21 @@ TEST(ParseStatus, Table) {
 }
 
 TEST(ParseStatus, LongLines) {
-    // An entry whose path runs past 1199 bytes counts once; the rest of
-    // the line is a line of its own that matches no rule.
-    std::string path = "deep/" + std::string(1500, 'p') + ".txt";
-    std::string text = TRACKING + "? " + path + "\n" + WORKTREE;
+    // An entry whose path runs past 1199 bytes counts once, also when the
+    // rest of its line would look like an entry of its own.
+    for (const std::string &tail : {std::string(".txt"), std::string("? phantom"),
+                                    std::string("1 .M N... phantom")}) {
+        SCOPED_TRACE(tail);
+        std::string path = "deep/" + std::string(1192, 'p') + tail;
+        std::string text = TRACKING + "? " + path + "\n" + WORKTREE;
+        Repo r;
+        memset(&r, 0, sizeof r);
+        parse_status(&r, text.c_str());
+        EXPECT_EQ(r.dirty, 2);
+        EXPECT_EQ(r.untracked, 1);
+    }
+    std::string text;
     Repo r;
-    memset(&r, 0, sizeof r);
-    parse_status(&r, text.c_str());
-    EXPECT_EQ(r.dirty, 2);
-    EXPECT_EQ(r.untracked, 1);
 
     // Long header values are cut to their fields.
     std::string name(300, 'b'), up = "origin/" + std::string(600, 'u');

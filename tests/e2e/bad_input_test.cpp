@@ -1,0 +1,271 @@
+// Whatever a client sends, and whatever names and messages the repositories
+// hold: the program ends with status 0 and writes a well-formed response whose
+// strings come back byte for byte. (The sanitizer build catches overruns.)
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string kRefused =
+    json_head(403) + "{\"ok\":false,\"error\":\"path not in an allowlisted root\"}\n";
+const std::string kUnknown = json_head(0) + "{\"ok\":false,\"error\":\"unknown action\"}\n";
+const std::string k401 = "Status: 401 Unauthorized\r\n" + json_head(0) +
+                         "{\"ok\":false,\"error\":\"invalid node password\"}\n";
+
+// What a row must answer.
+enum Kind { PAGE, LISTING, DETAIL, UNKNOWN, REFUSED };
+
+// Checks the framing of any answer and returns the parsed JSON body (null
+// for the page).
+Json well_formed(const CgiResult &r) {
+    if (r.head.rfind("Content-Type: text/html", 0) == 0) return Json();
+    bool known_head = false;
+    for (const std::string &h : {json_head(0), json_head(400), json_head(403),
+                                 "Status: 401 Unauthorized\r\n" + json_head(0)})
+        known_head = known_head || r.out.compare(0, h.size(), h) == 0;
+    EXPECT_TRUE(known_head) << r.out.substr(0, 300);
+    EXPECT_EQ(r.body.empty() ? 0 : r.body.back(), '\n');
+    EXPECT_EQ(r.body.find('\n'), r.body.size() - 1) << "one line, one document";
+    std::string err;
+    Json j = parse_json(r.body, &err);
+    EXPECT_EQ(err, "") << r.body.substr(0, 300);
+    EXPECT_TRUE(j["ok"].is_bool());
+    if (!j["ok"].boolean()) {
+        EXPECT_TRUE(j["error"].is_string());
+    }
+    return j;
+}
+
+class BadInput : public ::testing::Test {
+  protected:
+    static TempDir *base_;
+    static std::string root_, repo_;
+
+    static void SetUpTestSuite() {
+        base_ = new TempDir;
+        root_ = base_->sub("root");
+        repo_ = root_ + "/r";
+        sh("git init -q " + shq(repo_));
+        write_file(repo_ + "/f", "x\n");
+        git(repo_, "add f");
+        commit_at(repo_, "one", 1700000000);
+    }
+    static void TearDownTestSuite() {
+        delete base_;
+        base_ = nullptr;
+    }
+
+    static CgiRequest request(const std::string &query, const std::string &method) {
+        CgiRequest req;
+        req.query = query;
+        req.method = method;
+        req.env = {{"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ROOTS", root_}};
+        return req;
+    }
+};
+
+TempDir *BadInput::base_ = nullptr;
+std::string BadInput::root_, BadInput::repo_;
+
+TEST_F(BadInput, QueryStrings) {
+    const std::string big(100 * 1024, 'a');
+    std::string binary;
+    for (int c = 1; c < 256; ++c) binary += static_cast<char>(c);
+    std::string high;
+    for (int c = 0x80; c < 0x100; ++c) high += static_cast<char>(c);
+    std::string escaped_high;
+    for (int c = 0x80; c < 0x100; ++c) {
+        char e[4];
+        snprintf(e, sizeof e, "%%%02X", c);
+        escaped_high += e;
+    }
+    const std::string path = "action=repo&path=";
+
+    struct Row {
+        std::string what;
+        std::string method;
+        std::string query;
+        Kind kind;
+    } rows[] = {
+        {"empty GET", "GET", "", PAGE},
+        {"empty POST", "POST", "", LISTING},
+        {"100 KB without an action", "GET", big, PAGE},
+        {"100 KB after the action", "GET", "action=repos&x=" + big, LISTING},
+        {"100 KB action", "GET", "action=" + big, UNKNOWN},
+        {"100 KB path", "GET", path + big, REFUSED},
+        {"100 KB fetch path", "POST", "action=fetch&path=" + big, REFUSED},
+        {"100 KB of '%'", "GET", "action=repo&path=" + std::string(100 * 1024, '%'), REFUSED},
+        {"bytes 1 to 255, GET", "GET", binary, PAGE},
+        {"bytes 1 to 255, POST", "POST", binary, LISTING},
+        {"bytes 1 to 255 as the action", "GET", "action=" + binary, UNKNOWN},
+        {"bytes 1 to 255 as the path", "GET", path + binary, REFUSED},
+        {"%00 as the action", "GET", "action=%00", LISTING},
+        {"%00 before the action's name", "GET", "action=%00repos", LISTING},
+        {"%00 ends the action", "GET", "action=repo%00x&path=" + repo_, DETAIL},
+        {"%00 ends the path before its '..'", "GET", path + repo_ + "%00/../..", DETAIL},
+        {"%00 as the path", "GET", path + "%00", REFUSED},
+        {"%00 fetch path", "POST", "action=fetch&path=%00", REFUSED},
+        {"lone %", "GET", "%", PAGE},
+        {"action=%", "GET", "action=%", UNKNOWN},
+        {"action=%4", "GET", "action=%4", UNKNOWN},
+        {"action=%zzrepos", "GET", "action=%zzrepos", UNKNOWN},
+        {"action=rep%6", "GET", "action=rep%6", UNKNOWN},
+        {"escaped action", "GET", "action=%72%65%70%6F&path=" + repo_, DETAIL},
+        {"path=%", "GET", path + "%", REFUSED},
+        {"path ending in %4", "GET", path + repo_ + "%4", REFUSED},
+        {"control bytes in the action", "GET", "action=\x01\x02\x1b\x7f\t\r\n", UNKNOWN},
+        {"CR LF in the action", "GET", "action=\r\nStatus: 500 Oops\r\n\r\n{", UNKNOWN},
+        {"control bytes in the path", "GET", path + "\x01\x1b\t\r\n", REFUSED},
+        {"escaped control bytes in the path", "GET", path + "%01%1B%09%0D%0A%7F", REFUSED},
+        {"bytes 0x80-0xFF in the action", "GET", "action=" + high, UNKNOWN},
+        {"bytes 0x80-0xFF in the path", "GET", path + root_ + "/" + high, REFUSED},
+        {"escaped 0x80-0xFF in the path", "GET", path + root_ + "/" + escaped_high, REFUSED},
+        {"bytes 0x80-0xFF in a fetch path", "POST", "action=fetch&path=" + high, REFUSED},
+        {"only separators", "GET", "&&&==&=&", PAGE},
+        {"only separators, POST", "POST", "&&&==&=&", LISTING},
+        {"name without '='", "GET", "action&path", PAGE},
+        {"'..' hidden in an escape", "GET", path + root_ + "/%2E%2E/root/r", REFUSED},
+        {"'..' inside a name", "GET", path + root_ + "/r..", REFUSED},
+        {"relative path", "GET", path + "r", REFUSED},
+        {"the plain path", "GET", path + repo_, DETAIL},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        CgiResult r = run_cgi_ok(request(row.query, row.method));
+        Json j = well_formed(r);
+        switch (row.kind) {
+        case PAGE:
+            EXPECT_EQ(r.head.rfind("Content-Type: text/html", 0), 0u) << r.out.substr(0, 200);
+            break;
+        case LISTING:
+            EXPECT_EQ(j["action"].str(), "repos");
+            EXPECT_EQ(j["count"].num(), 1);
+            break;
+        case DETAIL:
+            EXPECT_EQ(j["action"].str(), "repo") << r.out.substr(0, 300);
+            EXPECT_EQ(j["repo"]["path"].str(), repo_);
+            break;
+        case UNKNOWN:
+            EXPECT_EQ(r.out, kUnknown);
+            break;
+        case REFUSED:
+            EXPECT_EQ(r.out, kRefused);
+            break;
+        }
+    }
+}
+
+TEST_F(BadInput, OversizedAndBinaryCredentials) {
+    std::string binary;
+    for (int c = 1; c < 256; ++c) binary += static_cast<char>(c);
+    const std::string big(100 * 1024, 'p');
+    struct Row {
+        std::string what;
+        std::vector<std::pair<std::string, std::string>> creds;
+        std::string query;
+    } rows[] = {
+        {"100 KB pwd", {}, "action=repos&pwd=" + big},
+        {"binary pwd", {}, "action=repos&pwd=" + binary},
+        {"100 KB header", {{"HTTP_X_BOT_PASSWORD", big}}, "action=repos"},
+        {"binary header", {{"HTTP_X_BOT_PASSWORD", binary}}, "action=repos"},
+        {"100 KB of spaces after Bearer",
+         {{"HTTP_AUTHORIZATION", "Bearer" + std::string(100 * 1024, ' ')}},
+         "action=repos"},
+        {"binary Bearer", {{"HTTP_AUTHORIZATION", "Bearer " + binary}}, "action=repos"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        CgiRequest req = request(row.query, "GET");
+        req.env.emplace_back("BOT_PASSWORD", "right");
+        for (const auto &c : row.creds) req.env.push_back(c);
+        CgiResult r = run_cgi_ok(req);
+        EXPECT_EQ(r.out, k401);
+    }
+}
+
+// Folder names and commit subjects with every awkward byte, made for real.
+TEST_F(BadInput, AwkwardNamesAndSubjects) {
+    TempDir t;
+    const std::string root = t.sub("awkward");
+    struct Row {
+        std::string name;    // folder name of the repository
+        std::string subject; // its last commit's subject
+    } rows[] = {
+        {"quote\"d", "say \"hi\""},
+        {"back\\slash", "C:\\path\\ and \\\" mixed"},
+        {"tab\there", "tab\tinside"},
+        {"new\nline", "bell\x07 esc\x1b del\x7f ctl\x01\x1f end"},
+        {"cr\rhere", "form\x0c back\x08 end"},
+        {"bad\xff\xfe utf8", "lat\xe9 \xff\xfe \xc3 lone lead"},
+        {"\xc3\xa9t\xc3\xa9", "\xe2\x82\xac \xf0\x9f\x98\x80 fine UTF-8"},
+        {" spaced ", "</script><!-- & ' json \\u0000"},
+        {std::string(255, 'n'), std::string(400, 's')}, // longest name; subject cut to 299
+    };
+    long long when = 1700000000;
+    for (const Row &row : rows) {
+        const std::string dir = root + "/" + row.name;
+        sh("git init -q " + shq(dir));
+        write_file(dir + "/f", row.name);
+        git_argv(dir, {"add", "f"});
+        commit_raw(dir, row.subject + "\n\nbody line\n", ++when);
+    }
+    CgiRequest req = request("action=repos", "GET");
+    req.env = {{"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ROOTS", root}};
+    CgiResult r = run_cgi_ok(req);
+    Json j = well_formed(r);
+    const size_t n = sizeof rows / sizeof rows[0];
+    ASSERT_EQ(j["count"].num(), static_cast<long long>(n));
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const Json *found = nullptr;
+        for (size_t i = 0; i < j["repos"].size(); ++i)
+            if (j["repos"][i]["path"].str() == root + "/" + row.name) found = &j["repos"][i];
+        ASSERT_NE(found, nullptr);
+        // The name is what follows the last '/' or '\\'.
+        const std::string name = row.name.substr(row.name.find_last_of("/\\") + 1);
+        EXPECT_EQ((*found)["name"].str(), name);
+        EXPECT_EQ((*found)["root"].str(), root);
+        EXPECT_EQ((*found)["branch"].str(), "main");
+        EXPECT_EQ((*found)["dirty"].num(), 0);
+        EXPECT_EQ((*found)["last_commit"]["ct"].num(), 1700000000 + (&row - rows) + 1);
+        EXPECT_EQ((*found)["last_commit"]["subject"].str(), row.subject.substr(0, 299));
+    }
+
+    // The same texts through the detail action.
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string q = "action=repo&path=";
+        for (unsigned char c : root + "/" + row.name) {
+            char e[4];
+            snprintf(e, sizeof e, "%%%02X", c);
+            q += e;
+        }
+        req.query = q;
+        CgiResult d = run_cgi_ok(req);
+        Json dj = well_formed(d);
+        EXPECT_EQ(dj["repo"]["name"].str(), row.name.substr(row.name.find_last_of("/\\") + 1));
+        EXPECT_EQ(dj["repo"]["last_commit"]["subject"].str(), row.subject.substr(0, 299));
+    }
+}
+
+// A repository path longer than the record's field: cut to 1023 bytes, still
+// listed (git then cannot find the cut path: zero status).
+TEST_F(BadInput, PathLongerThanItsField) {
+    TempDir t;
+    const std::string root = t.sub("long");
+    std::string dir = root;
+    for (int i = 0; i < 4; ++i) dir += "/" + std::string(250, static_cast<char>('a' + i));
+    ASSERT_GT(dir.size(), 1023u);
+    sh("git init -q " + shq(dir));
+    CgiRequest req = request("action=repos", "GET");
+    req.env = {{"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ROOTS", root}};
+    CgiResult r = run_cgi_ok(req);
+    Json j = well_formed(r);
+    ASSERT_EQ(j["count"].num(), 1);
+    EXPECT_EQ(j["repos"][0]["path"].str(), dir.substr(0, 1023));
+    EXPECT_EQ(j["repos"][0]["name"].str(), std::string(250, 'd'));
+    EXPECT_EQ(j["repos"][0]["branch"].str(), "");
+}
+
+} // namespace

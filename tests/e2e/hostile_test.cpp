@@ -1,0 +1,249 @@
+// What git is allowed to do on the program's behalf: a repository's own
+// config must not run code through the fsmonitor or signature checks, git
+// children never see the node password or the request's headers, and a git
+// that is missing or fails leaves zero status rather than garbage.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+std::string trimmed(std::string s) {
+    while (!s.empty() && s.back() == '\n') s.pop_back();
+    return s;
+}
+
+// An executable /bin/sh script.
+void write_script(const std::string &path, const std::string &body) {
+    write_file(path, "#!/bin/sh\n" + body);
+    chmod(path.c_str(), 0755);
+}
+
+CgiRequest listing_of(const std::string &root) {
+    CgiRequest req;
+    req.query = "action=repos";
+    req.env = {{"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ROOTS", root}};
+    return req;
+}
+
+const Json *repo_named(const Json &doc, const std::string &name) {
+    for (size_t i = 0; i < doc["repos"].size(); ++i)
+        if (doc["repos"][i]["name"].str() == name) return &doc["repos"][i];
+    return nullptr;
+}
+
+TEST(Hostile, RepositoryConfigRunsNoCommand) {
+    TempDir t;
+    const std::string root = t.sub("root");
+    const std::string fs_marker = t.sub("fsmonitor-ran"), gpg_marker = t.sub("gpg-ran");
+    write_script(t.sub("fsmonitor.sh"), "echo \"$@\" >> '" + fs_marker + "'\nexit 1\n");
+    write_script(t.sub("gpg.sh"), "echo \"$@\" >> '" + gpg_marker + "'\nexit 1\n");
+
+    // core.fsmonitor names a command, which plain `git status` runs.
+    const std::string fs = root + "/fsmon";
+    sh("git init -q " + shq(fs));
+    write_file(fs + "/f", "x\n");
+    git(fs, "add f");
+    commit_at(fs, "watched", 1700000100);
+    git(fs, "config core.fsmonitor " + shq(t.sub("fsmonitor.sh")));
+
+    // log.showSignature with a gpg.program of the repository's choice and a
+    // signed last commit: plain `git log` runs the program.
+    const std::string sg = root + "/signed";
+    sh("git init -q " + shq(sg));
+    write_file(sg + "/f", "x\n");
+    git(sg, "add f");
+    commit_at(sg, "unsigned", 1700000000);
+    std::string object = "tree " + trimmed(git_out(sg, "rev-parse HEAD^{tree}")) + "\n" +
+                         "parent " + trimmed(git_out(sg, "rev-parse HEAD")) + "\n" +
+                         "author Test Author <author@example.com> 1700000200 +0000\n"
+                         "committer Test Author <author@example.com> 1700000200 +0000\n"
+                         "gpgsig -----BEGIN PGP SIGNATURE-----\n"
+                         " \n"
+                         " iQEzBAABCAAdFiEEZmFrZSBzaWduYXR1cmUgZm9yIGEgdGVzdA==\n"
+                         " =abcd\n"
+                         " -----END PGP SIGNATURE-----\n"
+                         "\n"
+                         "signed subject\n";
+    ProcResult made = run_process({"git", "-C", sg, "hash-object", "-t", "commit", "-w", "--stdin"},
+                                  "", git_env(), object);
+    ASSERT_EQ(made.exit_status, 0) << made.err;
+    const std::string signed_hash = trimmed(made.out);
+    git(sg, "update-ref refs/heads/main " + signed_hash);
+    git(sg, "config log.showSignature true");
+    git(sg, "config gpg.program " + shq(t.sub("gpg.sh")));
+
+    // The fixture is hostile indeed: git run plainly runs both commands.
+    git(fs, "status --porcelain=v2");
+    git(sg, "log -1 --format=%s");
+    ASSERT_TRUE(path_exists(fs_marker));
+    ASSERT_TRUE(path_exists(gpg_marker));
+    remove(fs_marker.c_str());
+    remove(gpg_marker.c_str());
+
+    CgiRequest req = listing_of(root);
+    CgiResult r = run_cgi_ok(req);
+    Json doc = parse_json(r.body);
+    ASSERT_EQ(doc["count"].num(), 2) << r.out;
+    const Json *f = repo_named(doc, "fsmon");
+    const Json *s = repo_named(doc, "signed");
+    ASSERT_TRUE(f && s);
+    EXPECT_EQ((*f)["branch"].str(), "main");
+    EXPECT_EQ((*f)["dirty"].num(), 0);
+    EXPECT_EQ((*f)["last_commit"]["subject"].str(), "watched");
+    EXPECT_EQ((*s)["branch"].str(), "main");
+    EXPECT_EQ((*s)["last_commit"]["hash"].str(), signed_hash);
+    EXPECT_EQ((*s)["last_commit"]["ct"].num(), 1700000200);
+    EXPECT_EQ((*s)["last_commit"]["subject"].str(), "signed subject");
+
+    // The detail action runs status and log of its own.
+    for (const std::string &path : {fs, sg}) {
+        req.query = "action=repo&path=" + path;
+        CgiResult d = run_cgi_ok(req);
+        EXPECT_EQ(parse_json(d.body)["ok"].boolean(), true) << d.out;
+    }
+
+    EXPECT_FALSE(path_exists(fs_marker)) << read_file(fs_marker);
+    EXPECT_FALSE(path_exists(gpg_marker)) << read_file(gpg_marker);
+}
+
+// A git on PATH that writes its environment to a file and then runs the
+// real git.
+TEST(Hostile, GitChildrenSeeNoPasswordNorHeaders) {
+    TempDir t;
+    const std::string root = t.sub("root"), repo = root + "/r", dump = t.sub("env.txt");
+    sh("git init -q " + shq(repo));
+    commit_at(repo, "one", 1700000000);
+    sh("git clone -q --bare " + shq(repo) + " " + shq(t.sub("bare.git")));
+    git(repo, "remote add origin " + shq(t.sub("bare.git")));
+    const std::string real_git = trimmed(sh("command -v git"));
+    write_script(t.sub("bin/git"), "{ /usr/bin/env; echo '----'; } >> '" + dump + "'\nexec '" +
+                                       real_git + "' \"$@\"\n");
+
+    CgiRequest req = listing_of(root);
+    req.path_prefix = t.sub("bin");
+    req.env.insert(req.env.end(), {{"BOT_PASSWORD", "node-secret"},
+                                   {"HTTP_X_BOT_PASSWORD", "node-secret"},
+                                   {"HTTP_AUTHORIZATION", "Bearer node-secret"},
+                                   {"HTTP_COOKIE", "session=abc"},
+                                   {"HTTP_USER_AGENT", "tester"},
+                                   {"HTTPS_PROXY", "http://proxy.invalid:1"},
+                                   {"KEEP_ME", "yes"},
+                                   {"GIT_OPTIONAL_LOCKS", "1"},
+                                   {"GIT_CONFIG_COUNT", "1"},
+                                   {"GIT_CONFIG_KEY_0", "color.ui"},
+                                   {"GIT_CONFIG_VALUE_0", "never"},
+                                   {"QUARLO_ALLOW_FETCH", "1"}});
+    struct Road {
+        const char *method;
+        std::string query;
+        int runs; // git children expected
+    } roads[] = {
+        {"GET", "action=repos", 3},
+        {"GET", "action=repo&path=" + repo, 6},
+        {"POST", "action=fetch&path=" + repo, 5},
+    };
+    for (const Road &road : roads) {
+        SCOPED_TRACE(road.query);
+        remove(dump.c_str());
+        req.method = road.method;
+        req.query = road.query;
+        CgiResult r = run_cgi_ok(req);
+        Json doc = parse_json(r.body);
+        EXPECT_TRUE(doc["ok"].boolean()) << r.out;
+
+        std::string all = read_file(dump);
+        std::vector<std::string> runs;
+        for (size_t start = 0, end; (end = all.find("----\n", start)) != std::string::npos;
+             start = end + 5)
+            runs.push_back(all.substr(start, end - start));
+        EXPECT_EQ(runs.size(), static_cast<size_t>(road.runs));
+        for (const std::string &env : runs) {
+            const std::string text = "\n" + env;
+            EXPECT_EQ(text.find("\nBOT_PASSWORD="), std::string::npos);
+            EXPECT_EQ(text.find("\nHTTP_"), std::string::npos);
+            EXPECT_EQ(text.find("node-secret"), std::string::npos);
+            for (const char *line :
+                 {"\nGIT_OPTIONAL_LOCKS=0\n", "\nGIT_CONFIG_COUNT=3\n",
+                  "\nGIT_CONFIG_KEY_0=color.ui\n", "\nGIT_CONFIG_VALUE_0=never\n",
+                  "\nGIT_CONFIG_KEY_1=core.fsmonitor\n", "\nGIT_CONFIG_VALUE_1=false\n",
+                  "\nGIT_CONFIG_KEY_2=log.showSignature\n", "\nGIT_CONFIG_VALUE_2=false\n",
+                  "\nKEEP_ME=yes\n", "\nHTTPS_PROXY=http://proxy.invalid:1\n"})
+                EXPECT_NE(text.find(line), std::string::npos) << line << " missing in:\n" << env;
+            EXPECT_EQ(text.find("\nGIT_OPTIONAL_LOCKS=1\n"), std::string::npos);
+        }
+    }
+}
+
+// Every repository is still listed, with zero status, when git cannot run.
+TEST(Hostile, GitMissingFromPath) {
+    TempDir t;
+    const std::string root = t.sub("root");
+    sh("git init -q " + shq(root + "/a") + " && git init -q " + shq(root + "/b"));
+    commit_at(root + "/a", "one", 1700000000);
+    write_file(root + "/b/untracked", "x");
+
+    CgiRequest req = listing_of(root);
+    req.path_override = t.sub("empty-bin");
+    sh("mkdir -p " + shq(req.path_override));
+    CgiResult r = run_cgi_ok(req);
+    EXPECT_EQ(r.out.substr(0, json_head(0).size()), json_head(0));
+    Json doc = parse_json(r.body);
+    ASSERT_EQ(doc["count"].num(), 2) << r.out;
+    for (const char *name : {"a", "b"}) {
+        SCOPED_TRACE(name);
+        const Json *repo = repo_named(doc, name);
+        ASSERT_NE(repo, nullptr);
+        EXPECT_EQ((*repo)["branch"].str(), "");
+        EXPECT_EQ((*repo)["dirty"].num(), 0);
+        EXPECT_EQ((*repo)["untracked"].num(), 0);
+        EXPECT_EQ((*repo)["stash"].num(), 0);
+        EXPECT_FALSE((*repo)["no_upstream"].boolean());
+        EXPECT_FALSE((*repo)["unborn"].boolean());
+        EXPECT_EQ((*repo)["last_commit"]["hash"].str(), "");
+        EXPECT_EQ((*repo)["last_commit"]["ct"].num(), 0);
+        EXPECT_EQ((*repo)["last_commit"]["at"].str(), "1970-01-01T00:00:00Z");
+    }
+    // Sorted by path when nothing else differs.
+    EXPECT_EQ(doc["repos"][0]["name"].str(), "a");
+}
+
+// A git whose output looks like data but whose exit status says it failed:
+// nothing of it is taken. The same output with status 0 is parsed.
+TEST(Hostile, OutputOfFailedGitIgnored) {
+    TempDir t;
+    const std::string root = t.sub("root");
+    sh("git init -q " + shq(root + "/r"));
+    for (int code : {128, 0}) {
+        SCOPED_TRACE(code);
+        write_script(t.sub("bin/git"),
+                     "case \"$3\" in\n"
+                     "status) printf '# branch.oid (initial)\\n# branch.head main\\n"
+                     "? untracked\\n1 M. N... 100644 100644 100644 a a f\\n';;\n"
+                     "log) printf 'abc\\t1700000000\\tsubject\\n';;\n"
+                     "stash) printf 'stash@{0}\\nstash@{1}\\n';;\n"
+                     "esac\n"
+                     "exit " +
+                         std::to_string(code) + "\n");
+        CgiRequest req = listing_of(root);
+        req.path_prefix = t.sub("bin");
+        CgiResult r = run_cgi_ok(req);
+        Json doc = parse_json(r.body);
+        ASSERT_EQ(doc["count"].num(), 1) << r.out;
+        const Json &repo = doc["repos"][0];
+        bool ok = code == 0;
+        EXPECT_EQ(repo["branch"].str(), ok ? "main" : "");
+        EXPECT_EQ(repo["dirty"].num(), ok ? 2 : 0);
+        EXPECT_EQ(repo["staged"].num(), ok ? 1 : 0);
+        EXPECT_EQ(repo["untracked"].num(), ok ? 1 : 0);
+        EXPECT_EQ(repo["unborn"].boolean(), ok);
+        EXPECT_EQ(repo["stash"].num(), ok ? 2 : 0);
+        EXPECT_EQ(repo["last_commit"]["hash"].str(), ok ? "abc" : "");
+        EXPECT_EQ(repo["last_commit"]["subject"].str(), ok ? "subject" : "");
+        EXPECT_EQ(doc["summary"]["stashes"].num(), ok ? 2 : 0);
+    }
+}
+
+} // namespace
