@@ -4,6 +4,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh ca-certificates cmake make g++ git googletest
+# The host and the browser tests: Debian's Chromium driven by playwright-core.
+scripts/install-deps.sh chromium fonts-dejavu-core libcpp-httplib-dev pkg-config
+command -v node >/dev/null || scripts/install-deps.sh nodejs npm
+(cd tests/browser && npm ci --no-audit --no-fund --loglevel=error)
 jobs=$(nproc)
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DQUARLO_SANITIZE=ON >/dev/null
 cmake --build build-test -j"$jobs"

@@ -1,0 +1,174 @@
+# Turns the page's sources into the four constant texts of serve_page, as byte
+# arrays in one generated C++ file. Run as a script:
+#
+#   cmake -DPAGE_DIR=<src/page> -DOUT=<file.cpp> -P embed_page.cmake
+#
+# head.txt         the response head, one line per header; each line ends in
+#                  CR LF here, and an empty line (CR LF) ends the head
+# page.html        the page template; @@PAGE_CSS@@ and @@PAGE_JS@@ take the
+#                  contents of page.css and page.js, and @@THEME_HEAD@@ and
+#                  @@THEME_RUNTIME@@ become the marker bytes 0x01 and 0x02
+# theme.css, theme_boot.js, theme_runtime.js
+#                  the theme head (bootstrap script and palette style) and the
+#                  theme runtime script inserted at the markers
+#
+# The script refuses sources that would break the page: a marker that is
+# missing or repeated, a control byte other than the line feed, or a text that
+# would end its script or style element early.
+
+cmake_minimum_required(VERSION 3.16)
+
+foreach(var PAGE_DIR OUT)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "embed_page.cmake: ${var} is not set")
+  endif()
+endforeach()
+
+get_filename_component(OUT_DIR "${OUT}" DIRECTORY)
+set(WORK "${OUT}.work")
+file(MAKE_DIRECTORY "${OUT_DIR}")
+
+# Hex digits of a text: written to a scratch file and read back as hex, which
+# keeps every byte as it is.
+function(text_to_hex text out_var)
+  file(WRITE "${WORK}" "${text}")
+  file(READ "${WORK}" hex HEX)
+  set(${out_var} "${hex}" PARENT_SCOPE)
+endfunction()
+
+function(read_source name out_var)
+  set(path "${PAGE_DIR}/${name}")
+  if(NOT EXISTS "${path}")
+    message(FATAL_ERROR "embed_page.cmake: ${path} is missing")
+  endif()
+  file(READ "${path}" hex HEX)
+  # Only the line feed may stand below 0x20 (and no DEL): no CR, no tab, no
+  # marker byte, no zero byte. Each byte is written "xx," so that the match
+  # stays on byte boundaries.
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "\\1," bytes "${hex}")
+  string(REGEX MATCH "(^|,)(0[0-9b-f]|1[0-9a-f]|7f)," bad "${bytes}")
+  if(bad)
+    message(FATAL_ERROR "embed_page.cmake: ${name} holds a control byte (${bad})")
+  endif()
+  file(READ "${path}" text)
+  set(${out_var} "${text}" PARENT_SCOPE)
+endfunction()
+
+# A script or style text must not hold its own closing tag.
+function(refuse_closing_tag name text tag)
+  string(TOLOWER "${text}" lower)
+  string(FIND "${lower}" "</${tag}" at)
+  if(NOT at EQUAL -1)
+    message(FATAL_ERROR "embed_page.cmake: ${name} holds \"</${tag}\"")
+  endif()
+endfunction()
+
+# Replaces the one occurrence of `placeholder` in the variable `var`.
+function(replace_once var placeholder value)
+  set(text "${${var}}")
+  string(FIND "${text}" "${placeholder}" first)
+  string(FIND "${text}" "${placeholder}" last REVERSE)
+  if(first EQUAL -1 OR NOT first EQUAL last)
+    message(FATAL_ERROR "embed_page.cmake: page.html must hold ${placeholder} exactly once")
+  endif()
+  string(REPLACE "${placeholder}" "${value}" text "${text}")
+  set(${var} "${text}" PARENT_SCOPE)
+endfunction()
+
+# "0x3c,0x21,..." with 16 bytes a line.
+function(hex_to_array hex out_var)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," arr "${hex}")
+  # CMake's regular expressions have no {n}: spell out 16 bytes.
+  string(REPEAT "0x[0-9a-f][0-9a-f]," 16 line)
+  string(REGEX REPLACE "(${line})" "\\1\n    " arr "${arr}")
+  set(${out_var} "${arr}" PARENT_SCOPE)
+endfunction()
+
+read_source(head.txt head_src)
+read_source(page.html tmpl)
+read_source(page.css page_css)
+read_source(page.js page_js)
+read_source(theme.css theme_css)
+read_source(theme_boot.js theme_boot)
+read_source(theme_runtime.js theme_runtime)
+
+refuse_closing_tag(page.css "${page_css}" style)
+refuse_closing_tag(theme.css "${theme_css}" style)
+refuse_closing_tag(page.js "${page_js}" script)
+refuse_closing_tag(theme_boot.js "${theme_boot}" script)
+refuse_closing_tag(theme_runtime.js "${theme_runtime}" script)
+
+# The head: each line ends in CR LF, then the empty line.
+string(REGEX REPLACE "\n+$" "" head_src "${head_src}")
+string(REPLACE "\n" "\r\n" head "${head_src}")
+set(head "${head}\r\n\r\n")
+
+# The page template, with the page's own style and script in place.
+replace_once(tmpl "@@PAGE_CSS@@" "${page_css}")
+replace_once(tmpl "@@PAGE_JS@@" "${page_js}")
+
+# Split at the two markers: before, between, after.
+foreach(mark THEME_HEAD THEME_RUNTIME)
+  string(FIND "${tmpl}" "@@${mark}@@" first)
+  string(FIND "${tmpl}" "@@${mark}@@" last REVERSE)
+  if(first EQUAL -1 OR NOT first EQUAL last)
+    message(FATAL_ERROR "embed_page.cmake: page.html must hold @@${mark}@@ exactly once")
+  endif()
+endforeach()
+string(FIND "${tmpl}" "@@THEME_HEAD@@" at1)
+string(FIND "${tmpl}" "@@THEME_RUNTIME@@" at2)
+if(NOT at1 LESS at2)
+  message(FATAL_ERROR "embed_page.cmake: @@THEME_HEAD@@ must come before @@THEME_RUNTIME@@")
+endif()
+string(LENGTH "@@THEME_HEAD@@" len1)
+string(LENGTH "@@THEME_RUNTIME@@" len2)
+math(EXPR after1 "${at1} + ${len1}")
+math(EXPR between_len "${at2} - ${after1}")
+math(EXPR after2 "${at2} + ${len2}")
+string(SUBSTRING "${tmpl}" 0 ${at1} part0)
+string(SUBSTRING "${tmpl}" ${after1} ${between_len} part1)
+string(SUBSTRING "${tmpl}" ${after2} -1 part2)
+
+set(theme_head "<script>\n${theme_boot}</script>\n<style>\n${theme_css}</style>")
+set(theme_rt "<script>\n${theme_runtime}</script>\n")
+
+text_to_hex("${head}" head_hex)
+text_to_hex("${part0}" p0_hex)
+text_to_hex("${part1}" p1_hex)
+text_to_hex("${part2}" p2_hex)
+text_to_hex("${theme_head}" th_hex)
+text_to_hex("${theme_rt}" tr_hex)
+file(REMOVE "${WORK}")
+
+string(LENGTH "${head_hex}" n)
+math(EXPR head_len "${n} / 2")
+string(LENGTH "${th_hex}" n)
+math(EXPR th_len "${n} / 2")
+string(LENGTH "${tr_hex}" n)
+math(EXPR tr_len "${n} / 2")
+
+hex_to_array("${head_hex}" head_arr)
+hex_to_array("${p0_hex}01${p1_hex}02${p2_hex}00" tmpl_arr)
+hex_to_array("${th_hex}" th_arr)
+hex_to_array("${tr_hex}" tr_arr)
+
+set(code "// Generated by cmake/embed_page.cmake from the files in src/page/; do not edit.
+#include \"page/page_texts.h\"
+
+const unsigned char page_head[] = {
+    ${head_arr}};
+const size_t page_head_len = ${head_len};
+
+const unsigned char page_template[] = {
+    ${tmpl_arr}};
+
+const unsigned char theme_head[] = {
+    ${th_arr}};
+const size_t theme_head_len = ${th_len};
+
+const unsigned char theme_runtime[] = {
+    ${tr_arr}};
+const size_t theme_runtime_len = ${tr_len};
+")
+
+file(WRITE "${OUT}" "${code}")

@@ -1,0 +1,19 @@
+# Generates the page's constant texts from src/page/ at build time and adds
+# the generated file to the core library's sources (QUARLO_CORE_SOURCES).
+set(QUARLO_PAGE_DIR ${CMAKE_CURRENT_SOURCE_DIR}/src/page)
+set(QUARLO_PAGE_TEXTS ${CMAKE_CURRENT_BINARY_DIR}/generated/page_texts.cpp)
+add_custom_command(
+  OUTPUT ${QUARLO_PAGE_TEXTS}
+  COMMAND ${CMAKE_COMMAND} -DPAGE_DIR=${QUARLO_PAGE_DIR} -DOUT=${QUARLO_PAGE_TEXTS}
+          -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/embed_page.cmake
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/embed_page.cmake
+          ${QUARLO_PAGE_DIR}/head.txt
+          ${QUARLO_PAGE_DIR}/page.html
+          ${QUARLO_PAGE_DIR}/page.css
+          ${QUARLO_PAGE_DIR}/page.js
+          ${QUARLO_PAGE_DIR}/theme.css
+          ${QUARLO_PAGE_DIR}/theme_boot.js
+          ${QUARLO_PAGE_DIR}/theme_runtime.js
+  COMMENT "Embedding the dashboard page"
+  VERBATIM)
+list(APPEND QUARLO_CORE_SOURCES ${QUARLO_PAGE_TEXTS})

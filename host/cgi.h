@@ -1,0 +1,34 @@
+// The host's CGI pieces that need no operating system: the child's
+// environment, the reading of its response head, and the log's redaction.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// True for the variables the host sets itself or that describe a request
+// (QUERY_STRING, REQUEST_METHOD, HTTP_*, ...): they are never inherited from
+// the host's own environment.
+bool cgi_is_request_variable(const std::string &entry);
+
+// A CGI response split into its parts.
+struct CgiResponse {
+    int status = 200;
+    std::vector<std::pair<std::string, std::string>> headers; // without Status
+    std::string body;
+};
+
+// Reads the head of `out` (lines ending in LF or CR LF, up to the empty line).
+// Every line must be "Name: value"; a "Status" line gives the HTTP status
+// (three digits, 100 to 599), a Location without a Status gives 302. Returns
+// false with the reason in `why` when there is no such head.
+bool cgi_parse(const std::string &out, CgiResponse *res, std::string *why);
+
+// The request target as the log shows it: the value of every "pwd" parameter
+// (after '?' or '&', also in the proxied form) replaced by "***".
+std::string redact_target(const std::string &target);
+
+// The query string the program gets for a proxied request, whose query is
+// "plugin=NAME" followed by '?' or '&' and the plugin's own query. Returns
+// false when the query does not start with "plugin=" or names another plugin.
+bool proxied_query(const std::string &query, const std::string &plugin, std::string *out);

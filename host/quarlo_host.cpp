@@ -1,0 +1,249 @@
+// quarlo-host: serves the quarlo program over HTTP on this machine, standing
+// in for the bot. Every request to /plugin_quarlo, or to the bot's proxied
+// form /plugins?plugin=quarlo?action=..., starts the program once as a CGI
+// program and turns its response into the HTTP answer.
+//
+//   quarlo-host [--bind ADDR] [--port N] [--program PATH] [--timeout SECONDS]
+//
+// The program inherits the host's environment, so BOT_PASSWORD and the
+// QUARLO_ variables configure it. One line per request goes to stderr.
+#include "cgi.h"
+#include "os.h"
+
+#include <httplib.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char PLUGIN[] = "quarlo";
+const char ROUTE[] = "/plugin_quarlo";
+const size_t MAX_OUTPUT = 64u << 20;
+
+struct Options {
+    std::string bind = "127.0.0.1";
+    int port = 8099;
+    std::string program;
+    int timeout_s = 120;
+};
+
+Options g_opt;
+std::vector<std::string> g_base_env;
+std::mutex g_log_lock;
+thread_local std::chrono::steady_clock::time_point t_request_start;
+
+void usage(FILE *to) {
+    fprintf(to, "usage: quarlo-host [--bind ADDR] [--port N] [--program PATH] "
+                "[--timeout SECONDS]\n"
+                "  --bind     address to listen on (default 127.0.0.1)\n"
+                "  --port     port to listen on; 0 picks a free one (default 8099)\n"
+                "  --program  the CGI program to run (default: quarlo beside this host)\n"
+                "  --timeout  seconds a request may run before it gets 504 (default 120)\n");
+}
+
+bool parse_int(const char *s, int lo, int hi, int *out) {
+    char *end = nullptr;
+    long v = strtol(s, &end, 10);
+    if (!*s || *end || v < lo || v > hi) return false;
+    *out = (int)v;
+    return true;
+}
+
+bool parse_options(int argc, char **argv) {
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            usage(stdout);
+            exit(0);
+        }
+        if (i + 1 >= argc) return false;
+        const char *v = argv[++i];
+        if (a == "--bind")
+            g_opt.bind = v;
+        else if (a == "--program")
+            g_opt.program = v;
+        else if (a == "--port") {
+            if (!parse_int(v, 0, 65535, &g_opt.port)) return false;
+        } else if (a == "--timeout") {
+            if (!parse_int(v, 1, 86400, &g_opt.timeout_s)) return false;
+        } else
+            return false;
+    }
+    return true;
+}
+
+bool same_name(const std::string &a, const char *b) {
+    size_t n = strlen(b);
+    if (a.size() != n) return false;
+    for (size_t i = 0; i < n; i++)
+        if (tolower((unsigned char)a[i]) != tolower((unsigned char)b[i])) return false;
+    return true;
+}
+
+void plain(httplib::Response &res, int status, const std::string &text) {
+    res.status = status;
+    res.set_content(text + "\n", "text/plain; charset=utf-8");
+}
+
+// Runs the program for one request with `query` as its QUERY_STRING.
+void run_program(const httplib::Request &req, httplib::Response &res, const std::string &query) {
+    std::vector<std::string> env = g_base_env;
+    env.push_back("GATEWAY_INTERFACE=CGI/1.1");
+    env.push_back("SERVER_PROTOCOL=HTTP/1.1");
+    env.push_back(std::string("SCRIPT_NAME=") + ROUTE);
+    env.push_back("REQUEST_METHOD=" + req.method);
+    env.push_back("QUERY_STRING=" + query);
+    if (req.has_header("X-Bot-Password"))
+        env.push_back("HTTP_X_BOT_PASSWORD=" + req.get_header_value("X-Bot-Password"));
+    if (req.has_header("Authorization"))
+        env.push_back("HTTP_AUTHORIZATION=" + req.get_header_value("Authorization"));
+
+    ChildRun run = child_run(g_opt.program, env, g_opt.timeout_s * 1000, MAX_OUTPUT);
+    switch (run.outcome) {
+    case ChildRun::NOT_STARTED:
+        plain(res, 502,
+              "502 Bad Gateway: could not start " + g_opt.program + " (" + run.error + ")");
+        return;
+    case ChildRun::TIMED_OUT:
+        plain(res, 504,
+              "504 Gateway Timeout: the program ran longer than " +
+                  std::to_string(g_opt.timeout_s) + " s and was stopped");
+        return;
+    case ChildRun::TOO_LARGE:
+        plain(res, 502, "502 Bad Gateway: the program wrote more than 64 MiB");
+        return;
+    case ChildRun::EXITED:
+        break;
+    }
+    if (run.signal) {
+        plain(res, 502,
+              "502 Bad Gateway: the program was ended by signal " + std::to_string(run.signal));
+        return;
+    }
+    if (run.exit_code != 0) {
+        plain(res, 502,
+              "502 Bad Gateway: the program exited with status " + std::to_string(run.exit_code));
+        return;
+    }
+    CgiResponse cgi;
+    std::string why;
+    if (!cgi_parse(run.output, &cgi, &why)) {
+        plain(res, 502, "502 Bad Gateway: the program wrote no valid CGI head (" + why + ")");
+        return;
+    }
+    std::string content_type;
+    for (const auto &h : cgi.headers) {
+        if (same_name(h.first, "Content-Type"))
+            content_type = h.second;
+        else
+            res.set_header(h.first.c_str(), h.second);
+    }
+    res.status = cgi.status;
+    res.set_content(cgi.body, content_type.empty() ? "application/octet-stream" : content_type);
+}
+
+// The raw query of the request target ("" without one).
+std::string raw_query(const httplib::Request &req) {
+    size_t q = req.target.find('?');
+    return q == std::string::npos ? "" : req.target.substr(q + 1);
+}
+
+void handle_direct(const httplib::Request &req, httplib::Response &res) {
+    run_program(req, res, raw_query(req));
+}
+
+void handle_proxied(const httplib::Request &req, httplib::Response &res) {
+    std::string query;
+    if (!proxied_query(raw_query(req), PLUGIN, &query)) {
+        plain(res, 404,
+              std::string("404 Not Found: this host serves only the plugin \"") + PLUGIN + "\"");
+        return;
+    }
+    run_program(req, res, query);
+}
+
+void log_request(const httplib::Request &req, const httplib::Response &res) {
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                  std::chrono::steady_clock::now() - t_request_start)
+                  .count();
+    std::string target = redact_target(req.target.empty() ? req.path : req.target);
+    std::lock_guard<std::mutex> lock(g_log_lock);
+    fprintf(stderr, "%s %s %d %lldms\n", req.method.c_str(), target.c_str(), res.status,
+            (long long)ms);
+    fflush(stderr);
+}
+
+// The library's server, with this host's reading of connections (see
+// serve_connection), so that a target with a second '?' reaches the handlers.
+class HostServer : public httplib::Server {
+    bool process_and_close_socket(socket_t sock) override {
+        ConnLimits limits = {(int)keep_alive_max_count_, (int)keep_alive_timeout_sec_,
+                             (int)read_timeout_sec_, (int)write_timeout_sec_};
+        return serve_connection(
+            sock, limits, svr_sock_,
+            [this](httplib::Stream &strm, const std::string &raw_target, bool close, bool &closed) {
+                t_request_start = std::chrono::steady_clock::now();
+                return process_request(strm, close, closed, [&raw_target](httplib::Request &req) {
+                    req.target = raw_target;
+                });
+            });
+    }
+};
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (!parse_options(argc, argv)) {
+        usage(stderr);
+        return 2;
+    }
+    if (g_opt.program.empty()) {
+        std::string dir = host_executable_dir();
+        g_opt.program = (dir.empty() ? std::string(".") : dir) + "/quarlo";
+    }
+    if (!host_is_executable(g_opt.program))
+        fprintf(stderr,
+                "quarlo-host: warning: %s is not an executable file; requests will get 502\n",
+                g_opt.program.c_str());
+    for (const std::string &e : host_environment())
+        if (!cgi_is_request_variable(e)) g_base_env.push_back(e);
+    host_ignore_sigpipe();
+
+    HostServer svr;
+    svr.set_payload_max_length(1u << 20);
+    svr.set_logger(log_request);
+    svr.Get(ROUTE, handle_direct);
+    svr.Post(ROUTE, handle_direct);
+    svr.Get("/plugins", handle_proxied);
+    svr.Post("/plugins", handle_proxied);
+    svr.Get("/", [](const httplib::Request &req, httplib::Response &res) {
+        std::string q = raw_query(req);
+        res.set_redirect(std::string(ROUTE) + (q.empty() ? "" : "?" + q), 302);
+    });
+
+    int port = g_opt.port;
+    if (port == 0) {
+        port = svr.bind_to_any_port(g_opt.bind);
+        if (port < 0) port = 0;
+    } else if (!svr.bind_to_port(g_opt.bind, port)) {
+        port = 0;
+    }
+    if (port == 0) {
+        fprintf(stderr, "quarlo-host: cannot listen on %s port %d\n", g_opt.bind.c_str(),
+                g_opt.port);
+        return 1;
+    }
+    std::string host =
+        g_opt.bind.find(':') != std::string::npos ? "[" + g_opt.bind + "]" : g_opt.bind;
+    printf("quarlo-host: serving %s\nOpen http://%s:%d%s\n", g_opt.program.c_str(), host.c_str(),
+           port, ROUTE);
+    fflush(stdout);
+    return svr.listen_after_bind() ? 0 : 1;
+}

@@ -1,0 +1,166 @@
+'use strict';
+// The host: both route forms, the request headers and its own environment
+// passed to the program, the CGI head turned into the HTTP answer, clear
+// answers when the program fails, and one log line per request.
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
+const { buildFixture, tempBase } = require('./lib/fixtures');
+const { startHost } = require('./lib/host');
+
+const PASSWORD = 'tide pool';
+
+let fx, host;
+
+before(async () => {
+  fx = buildFixture([
+    ['app', { subject: 'Start', age: 3600, dirty: 1 }],
+    ['lib', { subject: 'Start', age: 7200 }],
+  ]);
+  host = await startHost({ env: { ...fx.env, BOT_PASSWORD: PASSWORD } });
+});
+
+after(async () => {
+  if (host) await host.stop();
+  if (fx) fx.remove();
+});
+
+const auth = { 'X-Bot-Password': PASSWORD };
+
+function withoutTime(listing) {
+  return { ...listing, checked_at: null };
+}
+
+test('both route forms reach the program with its query string', async () => {
+  const direct = await fetch(`${host.url}?action=repos`, { headers: auth });
+  const proxied = await fetch(`${host.origin}/plugins?plugin=quarlo?action=repos`, { headers: auth });
+  assert.equal(direct.status, 200);
+  assert.equal(proxied.status, 200);
+  assert.equal(direct.headers.get('content-type'), 'application/json; charset=utf-8');
+  const a = await direct.json();
+  const b = await proxied.json();
+  assert.deepEqual(withoutTime(a), withoutTime(b));
+  // The host's own environment configures the program: its roots are the fixture's.
+  assert.equal(a.roots[0].root, fx.root);
+  assert.deepEqual(a.repos.map((r) => r.name), ['app', 'lib']);
+
+  // The proxied page request: the rest after "plugin=quarlo&" is the program's query.
+  const pageRes = await fetch(`${host.origin}/plugins?plugin=quarlo&node=n1&pwd=${encodeURIComponent(PASSWORD)}`);
+  assert.equal(pageRes.status, 200);
+  assert.match(pageRes.headers.get('content-type'), /^text\/html/);
+  // The same through a POST: no action, so the listing.
+  const post = await fetch(`${host.url}?x=1`, { method: 'POST', headers: auth, body: '' });
+  assert.equal((await post.json()).action, 'repos');
+});
+
+test('the password headers reach the program', async () => {
+  const cases = [
+    [{ 'X-Bot-Password': PASSWORD }, 200],
+    [{ Authorization: `Bearer ${PASSWORD}` }, 200],
+    [{ Authorization: `bearer ${PASSWORD}` }, 401],
+    [{ 'X-Bot-Password': 'tide' }, 401],
+    [{}, 401],
+  ];
+  for (const [headers, status] of cases) {
+    const res = await fetch(`${host.url}?action=repos`, { headers });
+    assert.equal(res.status, status, JSON.stringify(headers));
+    await res.arrayBuffer();
+  }
+});
+
+test("the program's Status line becomes the HTTP status", async () => {
+  const cases = [
+    ['?action=repo&path=%2Fetc', 403, 'path not in an allowlisted root'],
+    ['?action=fetch&path=x', 400, 'fetch is POST only'],
+    ['?action=nothing', 200, 'unknown action'],
+  ];
+  for (const [query, status, error] of cases) {
+    const res = await fetch(host.url + query, { headers: auth });
+    assert.equal(res.status, status, query);
+    assert.equal((await res.json()).error, error);
+  }
+});
+
+test('/ redirects to the plugin; other paths and plugins are not found', async () => {
+  const cases = [
+    ['/', 302, '/plugin_quarlo'],
+    ['/?theme=light', 302, '/plugin_quarlo?theme=light'],
+    ['/favicon.ico', 404, null],
+    ['/plugins?plugin=other?action=repos', 404, null],
+    ['/plugins?x=1', 404, null],
+  ];
+  for (const [target, status, location] of cases) {
+    const res = await fetch(host.origin + target, { redirect: 'manual', headers: auth });
+    assert.equal(res.status, status, target);
+    assert.equal(res.headers.get('location'), location, target);
+    await res.arrayBuffer();
+  }
+});
+
+test('a failing program gets a clear 502 or 504', async () => {
+  const dir = tempBase('quarlo-host-standin-');
+  // Stand-in CGI programs, for the failures the real program never shows.
+  const programs = {
+    'no-head.sh': 'printf "just text, no head"',
+    'no-empty-line.sh': 'printf "Content-Type: text/plain\\r\\n"',
+    'bad-line.sh': 'printf "Content-Type: text/plain\\r\\nnot a header\\r\\n\\r\\nbody"',
+    'bad-status.sh': 'printf "Status: abc\\r\\n\\r\\nbody"',
+    'exit-3.sh': 'printf "Content-Type: text/plain\\r\\n\\r\\nbody"; exit 3',
+    'killed.sh': 'kill -9 $$',
+    'teapot.sh': 'printf "Status: 418 Short and stout\\nContent-Type: text/plain\\nX-Extra: kept\\n\\nbody\\n"',
+    'slow.sh': 'sleep 30',
+  };
+  for (const [name, body] of Object.entries(programs)) {
+    fs.writeFileSync(path.join(dir, name), `#!/bin/sh\n${body}\n`, { mode: 0o755 });
+  }
+  const cases = [
+    ['missing-program', 502, /could not start .*missing-program/],
+    ['no-head.sh', 502, /no valid CGI head/],
+    ['no-empty-line.sh', 502, /no valid CGI head/],
+    ['bad-line.sh', 502, /no valid CGI head/],
+    ['bad-status.sh', 502, /no valid CGI head/],
+    ['exit-3.sh', 502, /exited with status 3/],
+    ['killed.sh', 502, /ended by signal 9/],
+    ['teapot.sh', 418, /^body$/],
+    ['slow.sh', 504, /ran longer than 1 s/],
+  ];
+  try {
+    for (const [name, status, text] of cases) {
+      const h = await startHost({ args: ['--program', path.join(dir, name), '--timeout', '1'] });
+      try {
+        const started = Date.now();
+        const res = await fetch(`${h.url}?action=repos`);
+        assert.equal(res.status, status, name);
+        assert.match((await res.text()).trim(), text, name);
+        if (name === 'teapot.sh') assert.equal(res.headers.get('x-extra'), 'kept');
+        if (name === 'slow.sh') assert.ok(Date.now() - started < 10000, 'the time limit ended the request');
+        assert.ok(await h.logLine(new RegExp(`^GET /plugin_quarlo\\?action=repos ${status} \\d+ms$`)), name);
+      } finally {
+        await h.stop();
+      }
+    }
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+});
+
+test('one log line per request: method, path without the password, status, time', async () => {
+  const before = (await host.logLines(0)).length;
+  const pwd = encodeURIComponent(PASSWORD);
+  const requests = [
+    [`${host.url}?action=repos&pwd=${pwd}`, {}, `GET /plugin_quarlo?action=repos&pwd=*** 200`],
+    [`${host.origin}/plugins?plugin=quarlo?pwd=${pwd}&action=repos`, {}, `GET /plugins?plugin=quarlo?pwd=***&action=repos 200`],
+    [`${host.url}?action=repos`, { headers: { Authorization: `Bearer ${PASSWORD}` } }, 'GET /plugin_quarlo?action=repos 200'],
+    [`${host.url}?action=repos`, { method: 'POST', headers: auth, body: '' }, 'POST /plugin_quarlo?action=repos 200'],
+  ];
+  for (let i = 0; i < requests.length; i++) {
+    const [url, init, line] = requests[i];
+    const res = await fetch(url, init);
+    await res.arrayBuffer();
+    const lines = await host.logLines(before + i + 1);
+    assert.equal(lines.length, before + i + 1);
+    assert.match(lines[lines.length - 1], new RegExp(`^${line.replace(/[?*+.()]/g, '\\$&')} \\d+ms$`));
+  }
+  for (const form of [PASSWORD, pwd, 'tide+pool', 'pool']) assert.ok(!host.log().includes(form), form);
+});

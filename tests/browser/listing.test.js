@@ -1,0 +1,232 @@
+'use strict';
+// The dashboard's listing in a real browser: pill, chips, rows in the
+// server's order, the chip filters, the state select and the search.
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const { STANDARD, buildFixture } = require('./lib/fixtures');
+const { startHost } = require('./lib/host');
+const { launchBrowser, openDashboard, trackedPage, waitLoaded, rowNames } = require('./lib/browser');
+
+let fx, host, browser, listing;
+
+before(async () => {
+  fx = buildFixture(STANDARD);
+  host = await startHost({ env: fx.env });
+  browser = await launchBrowser();
+  const res = await fetch(`${host.url}?action=repos`);
+  listing = await res.json();
+});
+
+after(async () => {
+  if (browser) await browser.close();
+  if (host) await host.stop();
+  if (fx) fx.remove();
+});
+
+async function dashboard() {
+  const context = await browser.newContext({ viewport: { width: 1440, height: 900 } });
+  const page = await openDashboard(context, host.url);
+  return { context, page };
+}
+
+// What each row shows: branch cell, tags, sync cell, stash cell, age. The
+// youngest commit is five minutes old when the fixture is made; a slow run
+// may see it a minute older.
+const ROWS = {
+  bulk: { branch: 'main', tags: ['742 changed', 'no upstream'], sync: '-', stash: '-', age: /^[56]m ago$/ },
+  beta: { branch: 'main', tags: ['3 changed', '-1'], sync: '+0 -1', stash: '-', age: '3d ago' },
+  alpha: { branch: 'main', tags: ['+2', '1 stash', 'clean'], sync: '+2 -0', stash: '1', age: '2h ago' },
+  gamma: { branch: 'detached', tags: ['detached'], sync: '-', stash: '-', age: '1mo ago' },
+  delta: { branch: 'main', tags: ['no upstream', '2 stash', 'clean'], sync: '-', stash: '2', age: '1y ago' },
+  empty: { branch: 'main', tags: ['no upstream', 'unborn'], sync: '-', stash: '-', age: '-' },
+};
+
+test('pill, chips and rows show the server listing in its order', async () => {
+  const { context, page } = await dashboard();
+  try {
+    // One existing root; the missing second root is not counted.
+    assert.equal(await page.textContent('#rootPill'), '1 root');
+    assert.equal(listing.roots.length, 2);
+
+    const chips = await page.$$eval('.chip .v', (els) => els.map((e) => e.textContent));
+    const s = listing.summary;
+    assert.deepEqual(chips, [listing.count, s.dirty, s.ahead, s.behind, s.stashes].map(String));
+    assert.deepEqual(chips, ['6', '2', '1', '1', '3']);
+
+    const names = await rowNames(page);
+    assert.deepEqual(names, listing.repos.map((r) => r.name));
+    assert.deepEqual(names, ['bulk', 'beta', 'alpha', 'gamma', 'delta', 'empty']);
+
+    const cells = await page.$$eval('#rows tr.row', (trs) =>
+      trs.map((tr) => ({
+        path: tr.getAttribute('data-p'),
+        classes: [...tr.cells].map((td) => td.className),
+        branch: tr.querySelector('.c-repo .sub .mo').textContent,
+        tags: [...tr.querySelectorAll('.c-repo .tag')].map((t) => `${t.className}|${t.textContent}`),
+        root: tr.cells[1].textContent,
+        sync: tr.cells[2].textContent,
+        stash: tr.cells[3].textContent,
+        subject: tr.querySelector('.subtext').textContent,
+        hash: tr.querySelector('.hash').textContent,
+      })),
+    );
+    for (let i = 0; i < cells.length; i++) {
+      const r = listing.repos[i];
+      const want = ROWS[r.name];
+      const c = cells[i];
+      assert.equal(c.path, r.path);
+      assert.deepEqual(c.classes, ['c-repo', 'c-root muted mo', 'c-sync mo', 'c-sync mo', 'c-last']);
+      assert.equal(c.branch, want.branch, r.name);
+      assert.deepEqual(c.tags.map((t) => t.split('|')[1]), want.tags, r.name);
+      for (const t of c.tags) assert.match(t, /^tag t-(dirty|ahead|behind|det|noup|stash|clean|unborn)\|/);
+      assert.equal(c.root, fx.root);
+      assert.equal(c.sync, want.sync, r.name);
+      assert.equal(c.stash, want.stash, r.name);
+      assert.equal(c.subject, r.last_commit.subject || '-');
+      const [short, age] = c.hash.split(' \u00b7 ');
+      assert.equal(short, r.last_commit.short.slice(0, 8), r.name);
+      if (want.age instanceof RegExp) assert.match(age, want.age, r.name);
+      else assert.equal(age, want.age, r.name);
+    }
+    // An eleven-character short hash is cut to eight.
+    assert.equal(listing.repos[0].last_commit.short.length, 11);
+    assert.deepEqual(page.problems, []);
+  } finally {
+    await context.close();
+  }
+});
+
+test('chips filter the rows and mark the selected chip', async () => {
+  const { context, page } = await dashboard();
+  try {
+    assert.equal(await page.$$eval('.chip.sel', (els) => els.length), 0);
+    const before = await page.locator('[data-filter="dirty"]').boundingBox();
+    const cases = [
+      ['dirty', ['bulk', 'beta']],
+      ['ahead', ['alpha']],
+      ['behind', ['beta']],
+      // Three stash entries in two repositories: the chip says 3, two rows pass.
+      ['stash', ['alpha', 'delta']],
+      ['all', ['bulk', 'beta', 'alpha', 'gamma', 'delta', 'empty']],
+    ];
+    for (const [filter, names] of cases) {
+      await page.click(`[data-filter="${filter}"]`);
+      assert.deepEqual(await rowNames(page), names, filter);
+      const selected = await page.$$eval('.chip.sel', (els) => els.map((e) => e.getAttribute('data-filter')));
+      assert.deepEqual(selected, [filter]);
+    }
+    assert.equal(await page.textContent('#vStash'), '3');
+
+    // The ring is an inset shadow in the accent colour: the chip keeps its size.
+    await page.click('[data-filter="dirty"]');
+    const ring = await page.$eval('[data-filter="dirty"]', (e) => getComputedStyle(e).boxShadow);
+    assert.match(ring, /inset/);
+    assert.match(ring, /1\.5px/);
+    const afterBox = await page.locator('[data-filter="dirty"]').boundingBox();
+    assert.equal(afterBox.width, before.width);
+    assert.equal(afterBox.height, before.height);
+    assert.deepEqual(page.problems, []);
+  } finally {
+    await context.close();
+  }
+});
+
+test('the state select and the search narrow the rows', async () => {
+  const { context, page } = await dashboard();
+  try {
+    const states = [
+      ['dirty', ['bulk', 'beta']],
+      ['clean', ['alpha', 'gamma', 'delta', 'empty']],
+      ['ahead', ['alpha']],
+      ['behind', ['beta']],
+      ['detached', ['gamma']],
+      ['noup', ['bulk', 'delta', 'empty']],
+      ['', ['bulk', 'beta', 'alpha', 'gamma', 'delta', 'empty']],
+    ];
+    for (const [value, names] of states) {
+      await page.selectOption('#sc', value);
+      assert.deepEqual(await rowNames(page), names, `state ${value}`);
+    }
+
+    const searches = [
+      // Case-insensitive, over the branch...
+      ['MAIN', ['bulk', 'beta', 'alpha', 'delta', 'empty']],
+      // ...over the last commit's subject...
+      ['widget', ['beta']],
+      ['PARSER TESTS', ['alpha']],
+      // ...over the upstream and the name...
+      ['origin/', ['beta', 'alpha']],
+      ['gam', ['gamma']],
+      // ...but not over the remote URL.
+      ['alpha-origin.git', []],
+      ['', ['bulk', 'beta', 'alpha', 'gamma', 'delta', 'empty']],
+    ];
+    for (const [text, names] of searches) {
+      await page.fill('#q', text);
+      assert.deepEqual(await rowNames(page), names, `search ${JSON.stringify(text)}`);
+      const emptyShown = await page.isVisible('#empty');
+      assert.equal(emptyShown, names.length === 0, `message box for ${JSON.stringify(text)}`);
+    }
+    assert.equal(await page.textContent('#empty'), 'No repositories found under the allowlisted roots.');
+
+    // All three filters at once.
+    await page.click('[data-filter="dirty"]');
+    await page.selectOption('#sc', 'behind');
+    await page.fill('#q', 'flaky');
+    assert.deepEqual(await rowNames(page), ['beta']);
+    await page.fill('#q', 'bulk');
+    assert.deepEqual(await rowNames(page), []);
+    assert.deepEqual(page.problems, []);
+  } finally {
+    await context.close();
+  }
+});
+
+test('Rescan is disabled while a load runs', async () => {
+  const { context, page } = await dashboard();
+  try {
+    // Hold the listing request until the button has been looked at.
+    let release;
+    const held = new Promise((r) => (release = r));
+    await page.route((url) => url.searchParams.get('action') === 'repos', async (route) => {
+      await held;
+      await route.continue();
+    });
+    await page.click('#rfBtn');
+    await page.waitForFunction(() => document.getElementById('rfBtn').disabled);
+    const look = await page.$eval('#rfBtn', (b) => [getComputedStyle(b).opacity, getComputedStyle(b).cursor]);
+    assert.deepEqual(look, ['0.5', 'default']);
+    release();
+    await waitLoaded(page);
+    assert.equal(await page.textContent('#rootPill'), '1 root');
+    assert.equal((await rowNames(page)).length, 6);
+  } finally {
+    await context.close();
+  }
+});
+
+test('a refused listing shows the failure and keeps the page usable', async () => {
+  const context = await browser.newContext();
+  const password = 'open sesame';
+  const guarded = await startHost({ env: { ...fx.env, BOT_PASSWORD: password } });
+  try {
+    const page = await trackedPage(context);
+    // The page request itself carries the password as a bearer token, as a
+    // proxy might; the script has none, so the listing gets a real 401.
+    await page.route('**/plugin_quarlo', (route) =>
+      route.continue({ headers: { ...route.request().headers(), authorization: `Bearer ${password}` } }),
+    );
+    const res = await page.goto(guarded.url);
+    assert.equal(res.status(), 200);
+    await waitLoaded(page);
+    assert.equal(await page.textContent('#rootPill'), 'error');
+    assert.equal(await page.getAttribute('#empty', 'class'), 'empty');
+    assert.equal(await page.textContent('#empty'), 'Load failed: HTTP 401');
+    assert.deepEqual(await page.$$eval('.chip .v', (els) => els.map((e) => e.textContent)), ['0', '0', '0', '0', '0']);
+    assert.equal(await page.isEnabled('#rfBtn'), true);
+    assert.deepEqual(await rowNames(page), []);
+  } finally {
+    await context.close();
+    await guarded.stop();
+  }
+});

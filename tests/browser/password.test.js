@@ -1,0 +1,153 @@
+'use strict';
+// The node password in a real browser: the page itself needs it, and once
+// the page has it every call carries it, in the query and as X-Bot-Password,
+// directly and through the proxied route.
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const { buildFixture } = require('./lib/fixtures');
+const { startHost } = require('./lib/host');
+const { launchBrowser, openDashboard, trackedPage, waitLoaded, rowNames } = require('./lib/browser');
+
+// Spaces and a plus sign: the query must carry it encoded.
+const PASSWORD = 'open sesame+42';
+
+let fx, host, browser;
+
+before(async () => {
+  fx = buildFixture([
+    ['app', { subject: 'Start', age: 3600 }],
+    ['lib', { subject: 'Start', age: 7200 }],
+  ]);
+  host = await startHost({ env: { ...fx.env, BOT_PASSWORD: PASSWORD } });
+  browser = await launchBrowser();
+});
+
+after(async () => {
+  if (browser) await browser.close();
+  if (host) await host.stop();
+  if (fx) fx.remove();
+});
+
+// Records every call the page makes to the program.
+function recordCalls(page) {
+  const calls = [];
+  page.on('request', (req) => {
+    const url = new URL(req.url());
+    if (req.resourceType() === 'fetch') calls.push({ url, header: req.headers()['x-bot-password'] });
+  });
+  return calls;
+}
+
+test('without a credential the page gets 401', async () => {
+  const context = await browser.newContext();
+  try {
+    const page = await context.newPage();
+    for (const url of [host.url, `${host.url}?pwd=wrong`, `${host.origin}/plugins?plugin=quarlo&node=alpha`]) {
+      const res = await page.goto(url);
+      assert.equal(res.status(), 401, url);
+      assert.deepEqual(await res.json(), { ok: false, error: 'invalid node password' });
+    }
+  } finally {
+    await context.close();
+  }
+});
+
+test('opened with pwd in its URL, every call carries the password', async () => {
+  const context = await browser.newContext();
+  try {
+    const page = await trackedPage(context);
+    const calls = recordCalls(page);
+    await page.goto(`${host.url}?pwd=${encodeURIComponent(PASSWORD)}`);
+    await waitLoaded(page);
+    assert.deepEqual(await rowNames(page), ['app', 'lib']);
+    await page.click('#rows tr.row');
+    await page.waitForSelector('#dBody .dsec');
+
+    assert.deepEqual(
+      calls.map((c) => c.url.pathname + c.url.search),
+      [
+        `/plugin_quarlo?action=repos&pwd=open%20sesame%2B42`,
+        `/plugin_quarlo?action=repo&path=${encodeURIComponent(fx.repos.app)}&pwd=open%20sesame%2B42`,
+      ],
+    );
+    for (const c of calls) assert.equal(c.header, PASSWORD);
+    assert.deepEqual(page.problems, []);
+  } finally {
+    await context.close();
+  }
+});
+
+test('through the proxied route the page sends plugin, node, id and password', async () => {
+  const context = await browser.newContext();
+  try {
+    const page = await trackedPage(context);
+    const calls = recordCalls(page);
+    const pwd = encodeURIComponent(PASSWORD);
+    await page.goto(`${host.origin}/plugins?plugin=quarlo&node=alpha%20one&id=7&pwd=${pwd}`);
+    await waitLoaded(page);
+    assert.deepEqual(await rowNames(page), ['app', 'lib']);
+    await page.click('#rows tr.row');
+    await page.waitForSelector('#dBody .dsec');
+    assert.equal(await page.textContent('#dName'), 'app');
+
+    const tail = `&node=alpha%20one&id=7&pwd=${pwd}`;
+    assert.deepEqual(
+      calls.map((c) => c.url.pathname + c.url.search),
+      [
+        `/plugins?plugin=quarlo?action=repos${tail}`,
+        `/plugins?plugin=quarlo?action=repo&path=${encodeURIComponent(fx.repos.app)}${tail}`,
+      ],
+    );
+    for (const c of calls) assert.equal(c.header, PASSWORD);
+    assert.deepEqual(page.problems, []);
+  } finally {
+    await context.close();
+  }
+});
+
+test('without pwd in the URL the stored password is used', async () => {
+  const cases = [
+    // [page query, stored keys, password the calls carry]
+    ['node=alpha', { bot_pwd_alpha: PASSWORD, bot_active_pwd: 'not this one' }, PASSWORD],
+    ['', { bot_active_pwd: PASSWORD }, PASSWORD],
+    ['node=beta', { bot_pwd_alpha: 'not this one', bot_active_pwd: PASSWORD }, PASSWORD],
+  ];
+  for (const [query, stored, want] of cases) {
+    const context = await browser.newContext();
+    try {
+      const setup = await context.newPage();
+      await setup.goto(`${host.url}?pwd=${encodeURIComponent(PASSWORD)}&action=unknown`);
+      await setup.evaluate((s) => {
+        for (const [k, v] of Object.entries(s)) localStorage.setItem(k, v);
+      }, stored);
+      await setup.close();
+
+      const page = await trackedPage(context);
+      const calls = recordCalls(page);
+      // The page request passes by a bearer token, as a proxy in front might send.
+      await page.route(
+        (url) => url.pathname === '/plugin_quarlo' && !url.searchParams.has('action'),
+        (route) => route.continue({ headers: { ...route.request().headers(), authorization: `Bearer ${PASSWORD}` } }),
+      );
+      await page.goto(`${host.url}${query ? `?${query}` : ''}`);
+      await waitLoaded(page);
+      assert.deepEqual(await rowNames(page), ['app', 'lib'], query);
+      assert.equal(calls.length, 1);
+      assert.equal(calls[0].url.searchParams.get('pwd'), want);
+      assert.equal(calls[0].header, want);
+    } finally {
+      await context.close();
+    }
+  }
+});
+
+test('the host never writes the password to its log', async () => {
+  const pwd = encodeURIComponent(PASSWORD);
+  await fetch(`${host.url}?action=repos`, { headers: { 'X-Bot-Password': PASSWORD } });
+  await fetch(`${host.url}?action=repos`, { headers: { Authorization: `Bearer ${PASSWORD}` } });
+  await fetch(`${host.origin}/plugins?plugin=quarlo?action=repos&pwd=${pwd}`);
+  await fetch(`${host.url}?pwd=${pwd}&action=repos`);
+  const log = host.log();
+  assert.match(log, /pwd=\*\*\*/);
+  for (const form of [PASSWORD, pwd, 'open%20sesame', 'open+sesame', 'sesame']) assert.ok(!log.includes(form), form);
+});
