@@ -1,0 +1,422 @@
+// The Win32 platform layer, the root list, the allowlist and discovery
+// against real folders on Wine's drives.
+#include "platform/platform.h"
+#include "repo/repo.h"
+#include "roots/roots.h"
+#include "win_support.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+using win::CwdGuard;
+using win::EnvGuard;
+using win::TempDir;
+
+static std::string full_path(const std::string &p) {
+    char out[1400];
+    unsigned long n = plat_full_path(p.c_str(), out, sizeof out);
+    if (n == 0 || n >= sizeof out) return "<failed>";
+    return std::string(out, n);
+}
+
+// A bare drive ("C:") resolves to that drive's current folder; Wine writes
+// it with a final backslash, which this drops for comparison.
+static std::string without_final_backslash(std::string p) {
+    if (p.size() > 3 && p.back() == '\\') p.pop_back();
+    return p;
+}
+
+// ---- full path --------------------------------------------------------------
+
+TEST(FullPath, ResolvesAgainstTheCurrentFolderAndFolds) {
+    TempDir t;
+    CwdGuard cwd(t.path());
+    const std::string T = t.path();
+    struct Case {
+        const char *in;
+        std::string want;
+    } cases[] = {
+        {"rel\\x", T + "\\rel\\x"},
+        {"rel/x/./y/../z", T + "\\rel\\x\\z"},
+        {".", T},
+        {"..\\sibling", T.substr(0, T.rfind('\\')) + "\\sibling"},
+        {"C:/a//b/../c", "C:\\a\\c"},
+        {"Z:\\tmp\\.\\x\\..\\y", "Z:\\tmp\\y"},
+        {"c:\\Mixed\\CASE", "c:\\Mixed\\CASE"}, // letter case, the drive's included, is kept
+        {"C:\\trailing\\", "C:\\trailing\\"},
+        {"C:\\a\\..\\..\\..\\b", "C:\\b"}, // never above the drive's root
+        {"\\\\server\\share\\x\\..\\y", "\\\\server\\share\\y"},
+        {"\\rooted", T.substr(0, 2) + "\\rooted"}, // the current drive's root
+    };
+    for (const Case &c : cases) EXPECT_EQ(full_path(c.in), c.want) << c.in;
+}
+
+TEST(FullPath, DriveRelativeUsesThatDrivesCurrentFolder) {
+    TempDir t;
+    ASSERT_EQ(t.path().substr(0, 2), "C:");
+    {
+        // The current folder is on C:, so "C:x" continues from it.
+        CwdGuard cwd(t.path());
+        EXPECT_EQ(full_path("C:x"), t.path() + "\\x");
+        EXPECT_EQ(without_final_backslash(full_path("C:")), t.path());
+    }
+    {
+        // From another drive, "C:x" continues from the folder remembered for
+        // C: in the "=C:" variable, and from C:'s root when none is.
+        CwdGuard cwd("Z:\\");
+        char saved[MAX_PATH] = "";
+        DWORD had = GetEnvironmentVariableA("=C:", saved, sizeof saved);
+        SetEnvironmentVariableA("=C:", t.path().c_str());
+        EXPECT_EQ(full_path("C:x"), t.path() + "\\x");
+        SetEnvironmentVariableA("=C:", nullptr);
+        EXPECT_EQ(full_path("C:x"), "C:\\x");
+        if (had > 0 && had < sizeof saved) SetEnvironmentVariableA("=C:", saved);
+    }
+}
+
+TEST(FullPath, TooSmallBufferGivesTheNeededSize) {
+    char out[8];
+    unsigned long n = plat_full_path("C:\\abcdefgh", out, sizeof out);
+    EXPECT_GE(n, sizeof out);
+    EXPECT_EQ(n, strlen("C:\\abcdefgh") + 1);
+    EXPECT_EQ(plat_full_path("", out, sizeof out), 0u);
+    EXPECT_EQ(plat_full_path(nullptr, out, sizeof out), 0u);
+}
+
+// ---- existence and listing --------------------------------------------------
+
+TEST(Exists, FilesFoldersAndMissingPaths) {
+    TempDir t;
+    ASSERT_TRUE(win::make_dirs(t / "folder"));
+    win::write_file(t / "file.txt", "x");
+    EXPECT_EQ(plat_exists(t.path().c_str()), 1);
+    EXPECT_EQ(plat_exists((t / "folder").c_str()), 1);
+    EXPECT_EQ(plat_exists((t / "folder\\").c_str()), 1);
+    EXPECT_EQ(plat_exists((t / "file.txt").c_str()), 1);
+    EXPECT_EQ(plat_exists((t.path() + "/folder").c_str()), 1); // forward slash
+    EXPECT_EQ(plat_exists((t / "missing").c_str()), 0);
+    EXPECT_EQ(plat_exists((t / "missing\\deeper").c_str()), 0);
+    EXPECT_EQ(plat_exists(""), 0);
+    EXPECT_EQ(plat_exists(nullptr), 0);
+}
+
+static std::vector<std::pair<std::string, int>> list(const std::string &dir, int *opened) {
+    std::vector<std::pair<std::string, int>> entries;
+    PlatDir d;
+    *opened = plat_dir_open(&d, dir.c_str());
+    if (!*opened) return entries;
+    while (plat_dir_next(&d)) entries.push_back({d.name, d.is_dir});
+    plat_dir_close(&d);
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+TEST(DirListing, NamesAndFolderBits) {
+    TempDir t;
+    ASSERT_TRUE(win::make_dirs(t / "sub"));
+    ASSERT_TRUE(win::make_dirs(t / ".hidden"));
+    ASSERT_TRUE(win::make_dirs(t / "hidden-attr"));
+    SetFileAttributesA((t / "hidden-attr").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    win::write_file(t / "file.txt", "x");
+    const std::vector<std::pair<std::string, int>> want = {
+        {".", 1}, {"..", 1}, {".hidden", 1}, {"file.txt", 0}, {"hidden-attr", 1}, {"sub", 1}};
+    int opened = 0;
+    EXPECT_EQ(list(t.path(), &opened), want);
+    EXPECT_EQ(opened, 1);
+    // A folder written with its final separator ("C:\repo\") lists the same.
+    EXPECT_EQ(list(t.path() + "\\", &opened), want);
+    EXPECT_EQ(list(t.path() + "/", &opened), want);
+}
+
+TEST(DirListing, MissingFolderOrFileCannotBeListed) {
+    TempDir t;
+    win::write_file(t / "file.txt", "x");
+    int opened = 1;
+    EXPECT_TRUE(list(t / "missing", &opened).empty());
+    EXPECT_EQ(opened, 0);
+    EXPECT_TRUE(list(t / "file.txt", &opened).empty());
+    EXPECT_EQ(opened, 0);
+}
+
+TEST(DirListing, PatternThatDoesNotFitIsNotListed) {
+    // "%s\*" of a 1,398-byte folder needs 1,401 bytes: cut to 1,399 it would
+    // name the folder itself (or another), so nothing is listed.
+    std::string dir = "C:\\" + std::string(1395, 'a');
+    PlatDir d;
+    EXPECT_EQ(plat_dir_open(&d, dir.c_str()), 0);
+    EXPECT_EQ(plat_dir_next(&d), 0);
+    plat_dir_close(&d);
+}
+
+// ---- discovery --------------------------------------------------------------
+
+static std::set<std::string> walk(const std::string &root, int *stop_out = nullptr) {
+    g_repo_count = 0;
+    int dirs = 0, stop = 0;
+    walk_dir(root.c_str(), root.c_str(), 0, &dirs, &stop);
+    if (stop_out) *stop_out = stop;
+    std::set<std::string> paths;
+    for (int i = 0; i < g_repo_count; i++) {
+        EXPECT_STREQ(g_repos[i].root, root.c_str());
+        EXPECT_STREQ(g_repos[i].name, base_name(g_repos[i].path));
+        paths.insert(g_repos[i].path);
+    }
+    return paths;
+}
+
+TEST(Discovery, DepthAndSkipRulesOnARealTree) {
+    TempDir t;
+    const std::string R = t / "root";
+    const char *repos[] = {
+        "a",               // depth 1
+        "b\\c\\d\\e",      // depth 4: found
+        "b\\c\\d\\f\\g",   // depth 5: not found
+        "a\\nested",       // inside a working copy: not found
+        "node_modules\\x", // skipped folder
+        "__pycache__\\x",  // skipped folder
+        ".hidden\\x",      // dot folder
+        "hidden-attr\\z",  // hidden attribute: entered
+    };
+    for (const char *r : repos) ASSERT_TRUE(win::make_dirs(R + "\\" + r + "\\.git")) << r;
+    SetFileAttributesA((R + "\\hidden-attr").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    // A ".git" file (linked worktree, submodule) marks a repository too.
+    ASSERT_TRUE(win::make_dirs(R + "\\wt"));
+    win::write_file(R + "\\wt\\.git", "gitdir: C:\\elsewhere\n");
+    // A file named like a folder is not entered.
+    win::write_file(R + "\\plain.txt", "x");
+
+    int stop = 1;
+    const std::set<std::string> want = {R + "\\a", R + "\\b\\c\\d\\e", R + "\\hidden-attr\\z",
+                                        R + "\\wt"};
+    EXPECT_EQ(walk(R, &stop), want);
+    EXPECT_EQ(stop, 0);
+}
+
+TEST(Discovery, SkippedNamesAreCaseSensitive) {
+    // The file system does not tell the cases apart, but the skip rule does:
+    // "Node_Modules" and "__PYCACHE__" are entered.
+    TempDir t;
+    ASSERT_TRUE(win::make_dirs(t / "root\\Node_Modules\\y\\.git"));
+    ASSERT_TRUE(win::make_dirs(t / "root\\__PYCACHE__\\z\\.git"));
+    EXPECT_EQ(walk(t / "root"),
+              (std::set<std::string>{t / "root\\Node_Modules\\y", t / "root\\__PYCACHE__\\z"}));
+}
+
+TEST(Discovery, ChildPathsAlwaysJoinWithABackslash) {
+    TempDir t;
+    ASSERT_TRUE(win::make_dirs(t / "root\\proj\\.git"));
+    std::string fwd = t.path() + "/root";
+    for (char &c : fwd)
+        if (c == '\\') c = '/';
+    // The root text stays as given; each folder name is joined with '\'.
+    EXPECT_EQ(walk(fwd), std::set<std::string>{fwd + "\\proj"});
+    EXPECT_EQ(walk(t / "root\\"), std::set<std::string>{t / "root\\\\proj"});
+}
+
+TEST(Discovery, RootThatIsARepositoryYieldsItselfOnly) {
+    TempDir t;
+    ASSERT_TRUE(win::make_dirs(t / "repo\\.git"));
+    ASSERT_TRUE(win::make_dirs(t / "repo\\inner\\.git"));
+    EXPECT_EQ(walk(t / "repo"), std::set<std::string>{t / "repo"});
+    // Given with its final backslash, the record's name is empty.
+    EXPECT_EQ(walk(t / "repo\\"), std::set<std::string>{t / "repo\\"});
+    EXPECT_STREQ(g_repos[0].name, "");
+}
+
+// ---- root list --------------------------------------------------------------
+
+static std::vector<std::string> roots() {
+    collect_roots();
+    std::vector<std::string> r;
+    for (int i = 0; i < g_root_count; i++) r.push_back(g_roots[i].root);
+    return r;
+}
+
+TEST(Roots, DriveLetterColonRule) {
+    EnvGuard env;
+    env.set("QUARLO_ONLY_ROOTS", "1");
+    struct Case {
+        const char *value;
+        std::vector<std::string> want;
+    } cases[] = {
+        {" C:\\src ; ;D:/work;", {"C:\\src", "D:/work"}},
+        {"C:\\a:C:\\b", {"C:\\a", "C:\\b"}},
+        {"C:\\a:C:", {"C:\\a", "C"}},         // a colon at the very end separates
+        {"/srv/a:/srv/b", {"/srv/a:/srv/b"}}, // a colon before '/' stays
+        {"C:\\x:D:/y;E:\\z", {"C:\\x", "D:/y", "E:\\z"}},
+        {"C:\\a;C:\\a;c:\\a;C:/a;C:\\a\\", {"C:\\a", "c:\\a", "C:/a", "C:\\a\\"}},
+        {"a:b", {"a", "b"}},
+    };
+    for (const Case &c : cases) {
+        env.set("QUARLO_ROOTS", c.value);
+        EXPECT_EQ(roots(), c.want) << c.value;
+    }
+}
+
+TEST(Roots, ResolvedIsTheWindowsFullPath) {
+    TempDir t;
+    CwdGuard cwd(t.path());
+    EnvGuard env;
+    env.set("QUARLO_ONLY_ROOTS", "1");
+    env.set("QUARLO_ROOTS", "C:/codebases/;rel;C:");
+    collect_roots();
+    ASSERT_EQ(g_root_count, 3);
+    EXPECT_STREQ(g_roots[0].root, "C:/codebases/");
+    EXPECT_STREQ(g_roots[0].resolved, "C:\\codebases\\");
+    EXPECT_EQ(std::string(g_roots[1].resolved), t / "rel");
+    // "C:" at the end of the list lost its colon: a relative "C".
+    EXPECT_STREQ(g_roots[2].root, "C");
+    EXPECT_EQ(std::string(g_roots[2].resolved), t / "C");
+}
+
+TEST(Roots, HomeDriveIsTheHomeRootWithoutUserProfile) {
+    TempDir t;
+    CwdGuard cwd(t.path());
+    EnvGuard env;
+    env.set("QUARLO_ONLY_ROOTS", nullptr);
+    env.set("QUARLO_ROOTS", nullptr);
+    env.set("USERPROFILE", nullptr);
+    env.set("HOMEDRIVE", "C:");
+    env.set("HOME", "C:\\never-used");
+    collect_roots();
+    ASSERT_GE(g_root_count, 1);
+    EXPECT_STREQ(g_roots[0].root, "C:");
+    EXPECT_EQ(without_final_backslash(g_roots[0].resolved), t.path());
+    for (int i = 0; i < g_root_count; i++) EXPECT_STRNE(g_roots[i].root, "C:\\never-used");
+}
+
+// ---- allowlist --------------------------------------------------------------
+
+TEST(PathAllowed, WindowsPathsAgainstRealFolders) {
+    TempDir t;
+    const std::string T = t.path();
+    ASSERT_TRUE(win::make_dirs(T + "\\codebases\\proj\\.git"));
+    ASSERT_TRUE(win::make_dirs(T + "\\codebases\\plain"));
+    ASSERT_TRUE(win::make_dirs(T + "\\codebases\\wt"));
+    win::write_file(T + "\\codebases\\wt\\.git", "gitdir: C:\\elsewhere\n");
+    ASSERT_TRUE(win::make_dirs(T + "\\code\\x\\.git"));
+    ASSERT_TRUE(win::make_dirs(T + "\\self\\.git"));
+    ASSERT_TRUE(win::make_dirs(T + "\\outside\\.git"));
+    std::string fwd = T;
+    std::replace(fwd.begin(), fwd.end(), '\\', '/');
+    std::string lower_drive = T;
+    lower_drive[0] = (char)tolower((unsigned char)lower_drive[0]);
+
+    EnvGuard env;
+    env.set("QUARLO_ONLY_ROOTS", "1");
+    env.set("QUARLO_ROOTS", (T + "\\code;" + T + "\\codebases;" + T + "\\self").c_str());
+    CwdGuard cwd(T + "\\codebases");
+    struct Case {
+        std::string in;
+        const char *want; // null: refused
+    } cases[] = {
+        {T + "\\codebases\\proj", "\\codebases\\proj"},
+        {fwd + "/codebases/proj", "\\codebases\\proj"}, // slashes become backslashes
+        {T + "\\codebases\\.\\proj", "\\codebases\\proj"},
+        {"proj", "\\codebases\\proj"}, // relative to the current folder
+        {T + "\\codebases\\wt", "\\codebases\\wt"},
+        {T + "\\code\\x", "\\code\\x"},
+        {T + "\\self", "\\self"}, // the root itself
+        {T + "\\codebases\\proj\\..\\proj", nullptr},
+        {T + "\\codebases\\my..proj", nullptr},
+        {T + "\\CODEBASES\\proj", nullptr}, // same folder, other letter case
+        {lower_drive + "\\codebases\\proj", nullptr},
+        {T + "\\codebases\\plain", nullptr},
+        {T + "\\outside", nullptr},
+        {"", nullptr},
+    };
+    for (const Case &c : cases) {
+        char out[1400] = "untouched";
+        int ok = path_allowed(c.in.c_str(), out);
+        if (c.want) {
+            EXPECT_EQ(ok, 1) << c.in;
+            EXPECT_EQ(std::string(out), T + c.want) << c.in;
+        } else {
+            EXPECT_EQ(ok, 0) << c.in;
+            EXPECT_STREQ(out, "untouched") << c.in;
+        }
+    }
+}
+
+TEST(PathAllowed, DriveRootAdmitsFoldersBelowIt) {
+    TempDir t;
+    ASSERT_TRUE(win::make_dirs(t / "proj\\.git"));
+    EnvGuard env;
+    env.set("QUARLO_ONLY_ROOTS", "1");
+    env.set("QUARLO_ROOTS", "C:\\");
+    char out[1400];
+    EXPECT_EQ(path_allowed((t / "proj").c_str(), out), 1);
+    EXPECT_EQ(std::string(out), t / "proj");
+}
+
+// ---- time -------------------------------------------------------------------
+
+TEST(UtcText, RuntimeConversionAndItsRange) {
+    struct Case {
+        long long t;
+        const char *want;
+    } cases[] = {
+        {0, "1970-01-01T00:00:00Z"},
+        {1700000000, "2023-11-14T22:13:20Z"},
+        {4102444800LL, "2100-01-01T00:00:00Z"}, // past 2038
+        {32535215999LL, "3000-12-31T23:59:59Z"},
+        // Outside what the runtime converts:
+        {32535216000LL, "1970-01-01T00:00:00Z"},
+        {-1, "1970-01-01T00:00:00Z"},
+        {-86400LL * 365 * 3000, "1970-01-01T00:00:00Z"},
+        {9223372036854775807LL, "1970-01-01T00:00:00Z"},
+    };
+    for (const Case &c : cases) {
+        char out[40];
+        plat_utc_text(c.t, out, sizeof out);
+        EXPECT_STREQ(out, c.want) << c.t;
+    }
+    EXPECT_GT(plat_now(), 1600000000LL);
+    EXPECT_GE(plat_cpu_count(), 1);
+}
+
+// ---- default roots ----------------------------------------------------------
+
+// Creates D:\codebases and C:\codebases on the prefix's drives (the test run
+// maps D: to a folder of its own). Run alone: other tests read the defaults.
+class DefaultRoots : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (plat_exists("D:\\") != 1) GTEST_SKIP() << "drive D: is not mapped in this prefix";
+        if (plat_exists("C:\\codebases") || plat_exists("D:\\codebases"))
+            GTEST_SKIP() << "a codebases folder already exists; not touching it";
+        env_.set("QUARLO_ONLY_ROOTS", nullptr);
+        env_.set("QUARLO_ROOTS", nullptr);
+        env_.set("USERPROFILE", "C:\\users\\someone");
+    }
+    void TearDown() override {
+        win::remove_tree("C:\\codebases");
+        win::remove_tree("D:\\codebases");
+    }
+    EnvGuard env_;
+};
+
+TEST_F(DefaultRoots, FollowTheHomeRootWhenTheyExist) {
+    EXPECT_EQ(roots(), std::vector<std::string>{"C:\\users\\someone"});
+    ASSERT_TRUE(win::make_dirs("C:\\codebases"));
+    EXPECT_EQ(roots(), (std::vector<std::string>{"C:\\users\\someone", "C:\\codebases"}));
+    // Any object of that name counts; the folder bit is not tested.
+    win::write_file("D:\\codebases", "not a folder");
+    EXPECT_EQ(roots(),
+              (std::vector<std::string>{"C:\\users\\someone", "D:\\codebases", "C:\\codebases"}));
+    env_.set("QUARLO_ONLY_ROOTS", "1");
+    EXPECT_TRUE(roots().empty());
+    env_.set("QUARLO_ONLY_ROOTS", "0");
+    EXPECT_EQ(roots().size(), 3u);
+}
+
+TEST_F(DefaultRoots, ListedDuplicatesAreFoundByteForByte) {
+    ASSERT_TRUE(win::make_dirs("C:\\codebases"));
+    env_.set("QUARLO_ROOTS", "C:\\work;C:\\codebases;c:\\codebases;C:/codebases;C:\\codebases\\");
+    EXPECT_EQ(roots(),
+              (std::vector<std::string>{"C:\\users\\someone", "C:\\codebases", "C:\\work",
+                                        "c:\\codebases", "C:/codebases", "C:\\codebases\\"}));
+}

@@ -1,0 +1,308 @@
+// The git runner and the Win32 child processes under Wine, with the test
+// git.exe (fake_git.cpp) found on the search path as "git".
+#include "platform/platform.h"
+#include "repo/repo.h"
+#include "win_support.h"
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+using win::TempDir;
+
+// Set before the first child starts: the child environment is built once.
+static std::string g_log;
+
+static std::string run(std::vector<const char *> argv, int limit_s, int *rc) {
+    argv.push_back(nullptr);
+    Buf out;
+    buf_init(&out);
+    *rc = run_argv(argv.data(), &out, limit_s);
+    std::string text(out.data ? out.data : "", out.data ? out.len : 0);
+    buf_free(&out);
+    return text;
+}
+
+static std::string log_text() {
+    return win::read_file(g_log);
+}
+
+// ---- command line -----------------------------------------------------------
+
+TEST(Runner, ArgumentsReachTheChildUnchanged) {
+    // The child parses its command line with the runtime's own rules; each
+    // argument must come out exactly as it went in.
+    const char *args[] = {
+        "",                        // empty
+        "C:\\work\\",              // final backslash before the closing quote
+        "C:\\work\\\\",            // two of them
+        "a\"b",                    // embedded quote
+        "a\\\"b",                  // backslash before a quote
+        "\\\\server\\share\\repo", // UNC path
+        "C:\\Program Files\\x y",  // spaces
+        "tab\there",               // tab
+        "%PATH%",                  // no expansion
+        "-C",
+    };
+    std::vector<const char *> argv = {"git", "--echo"};
+    std::string want;
+    for (const char *a : args) {
+        argv.push_back(a);
+        want += std::string("<") + a + ">\n";
+    }
+    int rc = -2;
+    std::string out = run(argv, 20, &rc);
+    EXPECT_EQ(rc, 0);
+    ASSERT_EQ(out.substr(0, want.size()), want) << out;
+    // The raw line is the runner's own quoting.
+    EXPECT_NE(out.find("cmdline=\"git\" \"--echo\" \"\" \"C:\\work\\\\\" \"C:\\work\\\\\\\\\" "
+                       "\"a\\\"b\" \"a\\\\\\\"b\" \"\\\\server\\share\\repo\""),
+              std::string::npos)
+        << out;
+}
+
+TEST(Runner, CutArgumentsStayWholeArgumentsForTheChild) {
+    // An argument is cut at 1,196 copied characters; a cut inside a run of
+    // backslashes must not escape the closing quote and swallow the next one.
+    const std::string a1300(1300, 'a');
+    const std::string a1195 = std::string(1195, 'a') + "\\" + std::string(100, 'b');
+    int rc = -2;
+    std::string out = run({"git", "--echo", a1300.c_str(), a1195.c_str(), "next"}, 20, &rc);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(out.substr(0, out.find("cmdline=")),
+              "<" + std::string(1196, 'a') + ">\n<" + std::string(1195, 'a') + ">\n<next>\n");
+}
+
+TEST(Runner, RunGitPutsTheFolderFirstAndKeepsElevenArguments) {
+    const char *dir = "\\\\server\\share\\repo";
+    const char *args[] = {"a1", "a2", "a3",  "a4",  "a5",  "a6",   "a7",
+                          "a8", "a9", "a10", "a11", "a12", nullptr};
+    size_t before = log_text().size();
+    Buf out;
+    buf_init(&out);
+    int rc = run_git(dir, args, &out, 20);
+    // The test git answers as git does outside a repository.
+    EXPECT_EQ(rc, 128);
+    EXPECT_NE(std::string(out.data).find("not a git repository"), std::string::npos);
+    buf_free(&out);
+    EXPECT_EQ(log_text().substr(before), "<-C> <\\\\server\\share\\repo> <a1> <a2> <a3> <a4> <a5> "
+                                         "<a6> <a7> <a8> <a9> <a10> <a11>\n");
+}
+
+// ---- output -----------------------------------------------------------------
+
+TEST(Runner, StdoutAndStderrShareOnePipe) {
+    int rc = -2;
+    std::string out = run(
+        {"git", "--out", "one\n", "--err", "two\r\n", "--out", "three", "--exit", "3"}, 20, &rc);
+    EXPECT_EQ(rc, 3);
+    EXPECT_EQ(out, "one\ntwo\r\nthree"); // bytes as written: no newline translation
+}
+
+TEST(Runner, LargeOutputIsDrainedWhileTheChildRuns) {
+    int rc = -2;
+    std::string out = run({"git", "--bytes", "3000000"}, 20, &rc);
+    EXPECT_EQ(rc, 0);
+    ASSERT_EQ(out.size(), 3000000u);
+    for (size_t k = 0; k < out.size(); k += 99991) ASSERT_EQ(out[k], (char)('a' + k % 26)) << k;
+}
+
+static int start(PlatChild *c, std::vector<const char *> argv) {
+    argv.push_back(nullptr);
+    char cmdline[CMDLINE_SIZE];
+    int argc = build_cmdline(argv.data(), cmdline);
+    return plat_child_start(c, argv.data(), argc, cmdline, child_environment());
+}
+
+static std::string drain(PlatChild *c) {
+    std::string text;
+    char chunk[4096];
+    for (long n; (n = plat_child_peek(c)) > 0;) {
+        long got = plat_child_read(c, chunk, n < (long)sizeof chunk ? n : (long)sizeof chunk);
+        if (got <= 0) break;
+        text.append(chunk, (size_t)got);
+    }
+    return text;
+}
+
+// The pipe's end once every writer is gone. Under Wine the console host made
+// for a CREATE_NO_WINDOW child holds a copy of the write end and ends a
+// moment after the child, so this polls (the bound is for a handle that stays
+// open, which would hold the pipe for minutes). The host of a terminated
+// child lingers, so the end is only awaited after a child's own exit.
+static long peek_until_end(PlatChild *c, std::string *text) {
+    long n = 0;
+    for (int k = 0; k < 1000; k++) {
+        *text += drain(c);
+        if ((n = plat_child_peek(c)) < 0) break;
+        Sleep(10);
+    }
+    return n;
+}
+
+TEST(Child, OutputStaysInThePipeAfterTheChildEnded) {
+    PlatChild c;
+    ASSERT_EQ(start(&c, {"git", "--out", "left behind\n", "--exit", "7"}), 0);
+    // Nothing is read until the child has ended.
+    ASSERT_EQ(plat_child_wait(&c, 30000, 0), 1);
+    EXPECT_GT(plat_child_peek(&c), 0);
+    std::string text = drain(&c);
+    // Drained, with every writer gone: the pipe reports its end, and keeps
+    // reporting it.
+    EXPECT_EQ(peek_until_end(&c, &text), -1);
+    EXPECT_EQ(text, "left behind\n");
+    EXPECT_EQ(plat_child_peek(&c), -1);
+    int status = -2;
+    EXPECT_EQ(plat_child_exit_status(&c, &status), 1);
+    EXPECT_EQ(status, 7);
+    plat_child_close(&c);
+}
+
+TEST(Child, EndedChildOutputIsReadByTheRunner) {
+    int rc = -2;
+    EXPECT_EQ(run({"git", "--out", "tail"}, 20, &rc), "tail");
+    EXPECT_EQ(rc, 0);
+}
+
+// ---- time limit -------------------------------------------------------------
+
+TEST(Runner, TimeLimitTerminatesTheChildWithResultOne) {
+    int rc = -2;
+    EXPECT_EQ(run({"git", "--sleep", "120000"}, 1, &rc), "");
+    EXPECT_EQ(rc, 1);
+    // What was read before the limit stays.
+    EXPECT_EQ(run({"git", "--out", "partial", "--sleep", "120000", "--exit", "0"}, 1, &rc),
+              "partial");
+    EXPECT_EQ(rc, 1);
+}
+
+TEST(Child, KillEndsTheChildWithTheGivenCode) {
+    PlatChild c;
+    ASSERT_EQ(start(&c, {"git", "--sleep", "120000"}), 0);
+    EXPECT_EQ(plat_child_wait(&c, 20, 1), 0); // still running
+    int status = -2;
+    EXPECT_EQ(plat_child_exit_status(&c, &status), 0);
+    plat_child_kill(&c, 1);
+    EXPECT_EQ(plat_child_wait(&c, 30000, 0), 1);
+    EXPECT_EQ(plat_child_exit_status(&c, &status), 1);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(drain(&c), "");
+    plat_child_close(&c);
+}
+
+TEST(Runner, ChildThatEndedIsNotHeldByItsOwnChildren) {
+    // The child starts a helper that keeps the pipe open for 15 s and ends at
+    // once. The runner stops reading when the child has ended and nothing is
+    // waiting, so it returns while the helper still holds the pipe.
+    int rc = -2;
+    std::string out = run({"git", "--spawn", "15000", "--out", "done"}, 60, &rc);
+    EXPECT_EQ(rc, 0);
+    ASSERT_EQ(out.substr(0, 4), "pid=") << out;
+    EXPECT_EQ(out.substr(out.size() - 4), "done");
+    DWORD pid = (DWORD)strtoul(out.c_str() + 4, nullptr, 10);
+    HANDLE helper = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    ASSERT_NE(helper, nullptr);
+    EXPECT_EQ(WaitForSingleObject(helper, 0), (DWORD)WAIT_TIMEOUT) << "the runner waited for it";
+    TerminateProcess(helper, 0);
+    CloseHandle(helper);
+}
+
+// ---- exit status and start failures ----------------------------------------
+
+TEST(Runner, ExitStatusIsPassedOnAsASigned32BitValue) {
+    struct Case {
+        const char *code;
+        int want;
+    } cases[] = {
+        {"0", 0},     {"1", 1},     {"128", 128},
+        {"255", 255}, {"256", 256}, {"-1073741819", -1073741819}, // 0xC0000005, an abnormal end
+    };
+    for (const Case &c : cases) {
+        int rc = -2;
+        run({"git", "--exit", c.code}, 20, &rc);
+        EXPECT_EQ(rc, c.want) << c.code;
+    }
+}
+
+TEST(Runner, ProgramThatCannotStartGivesMinusOne) {
+    Buf out;
+    buf_init(&out);
+    buf_add(&out, "kept", 4);
+    const char *argv[] = {"quarlo-no-such-program", "status", nullptr};
+    EXPECT_EQ(run_argv(argv, &out, 20), -1);
+    EXPECT_EQ(std::string(out.data, out.len), "kept");
+    buf_free(&out);
+
+    PlatChild c;
+    EXPECT_EQ(start(&c, {"C:\\no\\such\\folder\\git.exe"}), -1);
+    EXPECT_EQ(c.process, 0);
+    EXPECT_EQ(c.pipe, 0);
+}
+
+// ---- environment ------------------------------------------------------------
+
+TEST(Runner, ChildEnvironmentIsTheProgramsWithGitSettings) {
+    int rc = -2;
+    std::string out =
+        run({"git", "--env", "QUARLO_RUNNER_MARK", "--env", "BOT_PASSWORD", "--env",
+             "HTTP_X_BOT_PASSWORD", "--env", "GIT_OPTIONAL_LOCKS", "--env", "GIT_CONFIG_COUNT",
+             "--env", "GIT_CONFIG_KEY_0", "--env", "GIT_CONFIG_VALUE_1"},
+            20, &rc);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(out, "QUARLO_RUNNER_MARK=kept\n"
+                   "BOT_PASSWORD unset\n"
+                   "HTTP_X_BOT_PASSWORD unset\n"
+                   "GIT_OPTIONAL_LOCKS=0\n"
+                   "GIT_CONFIG_COUNT=2\n"
+                   "GIT_CONFIG_KEY_0=core.fsmonitor\n"
+                   "GIT_CONFIG_VALUE_1=false\n");
+}
+
+// ---- several children at once -----------------------------------------------
+
+TEST(Child, ChildrenStartedFromThreadsDoNotInheritEachOthersPipes) {
+    // One thread starts children that live until the end of the test; the
+    // other starts short ones and reads each pipe to its end. Had a long child
+    // inherited a short child's write end, that pipe would stay open.
+    std::atomic<bool> done(false);
+    std::vector<PlatChild> sleepers;
+    std::thread long_lived([&] {
+        while (!done && sleepers.size() < 40) {
+            PlatChild c;
+            if (start(&c, {"git", "--sleep", "120000"}) == 0) sleepers.push_back(c);
+        }
+    });
+    int leaked = 0;
+    for (int i = 0; i < 25; i++) {
+        PlatChild c;
+        std::string mark = std::to_string(i);
+        if (start(&c, {"git", "--out", mark.c_str()}) != 0 || plat_child_wait(&c, 30000, 0) != 1) {
+            ADD_FAILURE() << "child " << i << " did not run";
+            plat_child_close(&c);
+            break;
+        }
+        std::string got;
+        if (peek_until_end(&c, &got) >= 0) leaked++;
+        EXPECT_EQ(got, mark);
+        plat_child_close(&c);
+    }
+    done = true;
+    long_lived.join();
+    EXPECT_EQ(leaked, 0);
+    for (PlatChild &c : sleepers) {
+        plat_child_kill(&c, 1);
+        plat_child_close(&c);
+    }
+}
+
+int main(int argc, char **argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    TempDir dir;
+    g_log = dir / "git-args.log";
+    _putenv(("QUARLO_FAKE_GIT_LOG=" + g_log).c_str());
+    _putenv("QUARLO_RUNNER_MARK=kept");
+    _putenv("BOT_PASSWORD=secret");
+    _putenv("HTTP_X_BOT_PASSWORD=secret");
+    return RUN_ALL_TESTS();
+}
