@@ -43,7 +43,7 @@ hyperfine --style basic --warmup 2 --runs "$runs" --export-json "$work/result.js
   -n "quarlo (default jobs)" "$listing >/dev/null" \
   -n "quarlo (QUARLO_JOBS=1)" "QUARLO_JOBS=1 $listing >/dev/null" \
   -n "floor (xargs -P $cpus)" "xargs -a $work/repos.txt -P $cpus -n 4 $work/floor.sh" \
-  -n "mr -j $cpus status" "mr -c $work/mrconfig -j $cpus status >/dev/null 2>&1" \
+  -n "mr -j $cpus status" "mr -d $tree -c $work/mrconfig -j $cpus status >/dev/null 2>&1" \
   -n "gita ll" "gita ll >/dev/null 2>&1" >"$work/hyperfine.log"
 
 rss=$(/usr/bin/time -v sh -c "$listing >/dev/null" 2>&1 | sed -n 's/.*Maximum resident set size (kbytes): //p')
