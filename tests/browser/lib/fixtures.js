@@ -1,6 +1,6 @@
 'use strict';
 // Real git repositories in a temporary folder, made with the real git. Each
-// repository is described by a small spec; commit times are set relative to
+// repository is described by a small object; commit times are set relative to
 // now, so the page's ages and the server's order are known in advance.
 const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
@@ -44,7 +44,7 @@ function commit(dir, subject, when, file = 'notes.txt') {
   git(dir, ['commit', '-q', '-m', subject], when);
 }
 
-// Makes one repository `name` below `root`. The spec's fields:
+// Makes one repository `name` below `root`. Its description's fields:
 //   subject / age: the last commit and how old it is (no subject: unborn)
 //   upstream: clone it from a bare remote of that name in `remotes`, so that
 //     main tracks origin/main
@@ -53,45 +53,45 @@ function commit(dir, subject, when, file = 'notes.txt') {
 //   detached: check out the last commit itself
 //   stash: stash entries to leave; dirty: files to modify, stage and add
 //   untracked: number of untracked files
-function makeRepo(root, remotes, name, spec) {
+function makeRepo(root, remotes, name, desc) {
   const dir = path.join(root, name);
-  const when = NOW - (spec.age || 0);
-  const ahead = spec.ahead || 0;
-  if (spec.upstream) {
+  const when = NOW - (desc.age || 0);
+  const ahead = desc.ahead || 0;
+  if (desc.upstream) {
     // Without local commits the last commit is the pushed one.
-    const bare = path.join(remotes, `${spec.upstream}.git`);
+    const bare = path.join(remotes, `${desc.upstream}.git`);
     git(remotes, ['init', '-q', '--bare', '-b', 'main', bare]);
-    const seed = path.join(remotes, `${spec.upstream}-seed`);
+    const seed = path.join(remotes, `${desc.upstream}-seed`);
     git(remotes, ['init', '-q', '-b', 'main', seed]);
     if (ahead) commit(seed, 'Initial import', when - DAY);
-    else commit(seed, spec.subject, when);
+    else commit(seed, desc.subject, when);
     git(seed, ['push', '-q', bare, 'main']);
     git(root, ['clone', '-q', bare, dir]);
-    for (let i = 0; i < (spec.behind || 0); i++) commit(seed, `Remote change ${i + 1}`, when + MIN);
-    if (spec.behind) {
+    for (let i = 0; i < (desc.behind || 0); i++) commit(seed, `Remote change ${i + 1}`, when + MIN);
+    if (desc.behind) {
       git(seed, ['push', '-q', bare, 'main']);
       git(dir, ['fetch', '-q']);
     }
   } else {
     git(root, ['init', '-q', '-b', 'main', dir]);
   }
-  if (!spec.upstream || ahead) {
+  if (!desc.upstream || ahead) {
     for (let i = 0; i < ahead - 1; i++) commit(dir, `Local work ${i + 1}`, when - MIN);
-    if (spec.subject) commit(dir, spec.subject, when);
+    if (desc.subject) commit(dir, desc.subject, when);
   }
-  if (spec.detached) git(dir, ['checkout', '-q', '--detach', 'HEAD']);
-  for (let i = 0; i < (spec.stash || 0); i++) {
+  if (desc.detached) git(dir, ['checkout', '-q', '--detach', 'HEAD']);
+  for (let i = 0; i < (desc.stash || 0); i++) {
     fs.appendFileSync(path.join(dir, 'notes.txt'), `stashed ${i}\n`);
     git(dir, ['stash', '-q'], when);
   }
-  for (let i = 0; i < (spec.dirty || 0); i++) {
+  for (let i = 0; i < (desc.dirty || 0); i++) {
     if (i === 0) fs.appendFileSync(path.join(dir, 'notes.txt'), 'edited\n');
     else if (i === 1) {
       write(path.join(dir, 'staged.txt'), 'staged\n');
       git(dir, ['add', 'staged.txt']);
     } else write(path.join(dir, `new-${i}.txt`), 'new\n');
   }
-  for (let i = 0; i < (spec.untracked || 0); i++)
+  for (let i = 0; i < (desc.untracked || 0); i++)
     write(path.join(dir, `file-${String(i).padStart(4, '0')}.txt`), `${i}\n`);
   return dir;
 }
@@ -107,7 +107,7 @@ const STANDARD = [
   ['empty', {}],
 ];
 
-// Builds `specs` ([name, spec] pairs) below <base>/roots/code and returns the
+// Builds `specs` ([name, desc] pairs) below <base>/roots/code and returns the
 // folders and the environment that points the program at them.
 function buildFixture(specs, prefix = 'quarlo-browser-') {
   const base = tempBase(prefix);
@@ -116,7 +116,7 @@ function buildFixture(specs, prefix = 'quarlo-browser-') {
   const home = path.join(base, 'home');
   for (const d of [root, remotes, home]) fs.mkdirSync(d, { recursive: true });
   const repos = {};
-  for (const [name, spec] of specs) repos[name] = makeRepo(root, remotes, name, spec);
+  for (const [name, desc] of specs) repos[name] = makeRepo(root, remotes, name, desc);
   return {
     base,
     root,
