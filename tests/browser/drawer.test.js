@@ -5,23 +5,17 @@ const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { STANDARD, buildFixture } = require('./lib/fixtures');
-const { startHost } = require('./lib/host');
-const { launchBrowser, openDashboard } = require('./lib/browser');
+const { STANDARD } = require('./lib/fixtures');
+const { openDashboard } = require('./lib/browser');
+const { startSuite, stopSuite } = require('./lib/suite');
 
 let fx, host, browser;
 
 before(async () => {
-  fx = buildFixture(STANDARD);
-  host = await startHost({ env: fx.env });
-  browser = await launchBrowser();
+  ({ fx, host, browser } = await startSuite(STANDARD));
 });
 
-after(async () => {
-  if (browser) await browser.close();
-  if (host) await host.stop();
-  if (fx) fx.remove();
-});
+after(() => stopSuite({ fx, host, browser }));
 
 async function dashboard() {
   const context = await browser.newContext({ viewport: { width: 1440, height: 900 } });

@@ -3,9 +3,10 @@
 // Screenshots of each width are kept in the build's test-artifacts folder.
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { STANDARD, DAY, buildFixture } = require('./lib/fixtures');
-const { startHost, artifactPath } = require('./lib/host');
-const { launchBrowser, openDashboard } = require('./lib/browser');
+const { STANDARD, DAY } = require('./lib/fixtures');
+const { artifactPath } = require('./lib/host');
+const { openDashboard } = require('./lib/browser');
+const { startSuite, stopSuite } = require('./lib/suite');
 
 const LONG_NAME = 'a-repository-with-a-remarkably-long-name-that-cannot-fit-in-the-column';
 const LONG_SUBJECT =
@@ -14,16 +15,13 @@ const LONG_SUBJECT =
 let fx, host, browser;
 
 before(async () => {
-  fx = buildFixture([...STANDARD, [LONG_NAME, { subject: LONG_SUBJECT, age: 30 * DAY }]]);
-  host = await startHost({ env: fx.env });
-  browser = await launchBrowser();
+  ({ fx, host, browser } = await startSuite([
+    ...STANDARD,
+    [LONG_NAME, { subject: LONG_SUBJECT, age: 30 * DAY }],
+  ]));
 });
 
-after(async () => {
-  if (browser) await browser.close();
-  if (host) await host.stop();
-  if (fx) fx.remove();
-});
+after(() => stopSuite({ fx, host, browser }));
 
 async function dashboard(width, options = {}) {
   const context = await browser.newContext({ viewport: { width, height: 900 }, ...options });

@@ -3,25 +3,20 @@
 // server's order, the chip filters, the state select and the search.
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { STANDARD, buildFixture } = require('./lib/fixtures');
+const { STANDARD } = require('./lib/fixtures');
 const { startHost } = require('./lib/host');
-const { launchBrowser, openDashboard, trackedPage, waitLoaded, rowNames } = require('./lib/browser');
+const { openDashboard, trackedPage, waitLoaded, rowNames } = require('./lib/browser');
+const { startSuite, stopSuite } = require('./lib/suite');
 
 let fx, host, browser, listing;
 
 before(async () => {
-  fx = buildFixture(STANDARD);
-  host = await startHost({ env: fx.env });
-  browser = await launchBrowser();
+  ({ fx, host, browser } = await startSuite(STANDARD));
   const res = await fetch(`${host.url}?action=repos`);
   listing = await res.json();
 });
 
-after(async () => {
-  if (browser) await browser.close();
-  if (host) await host.stop();
-  if (fx) fx.remove();
-});
+after(() => stopSuite({ fx, host, browser }));
 
 async function dashboard() {
   const context = await browser.newContext({ viewport: { width: 1440, height: 900 } });

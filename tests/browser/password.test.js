@@ -4,9 +4,8 @@
 // directly and through the proxied route.
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { buildFixture } = require('./lib/fixtures');
-const { startHost } = require('./lib/host');
-const { launchBrowser, openDashboard, trackedPage, waitLoaded, rowNames } = require('./lib/browser');
+const { openDashboard, trackedPage, waitLoaded, rowNames } = require('./lib/browser');
+const { startSuite, stopSuite } = require('./lib/suite');
 
 // Spaces and a plus sign: the query must carry it encoded.
 const PASSWORD = 'open sesame+42';
@@ -14,19 +13,16 @@ const PASSWORD = 'open sesame+42';
 let fx, host, browser;
 
 before(async () => {
-  fx = buildFixture([
-    ['app', { subject: 'Start', age: 3600 }],
-    ['lib', { subject: 'Start', age: 7200 }],
-  ]);
-  host = await startHost({ env: { ...fx.env, BOT_PASSWORD: PASSWORD } });
-  browser = await launchBrowser();
+  ({ fx, host, browser } = await startSuite(
+    [
+      ['app', { subject: 'Start', age: 3600 }],
+      ['lib', { subject: 'Start', age: 7200 }],
+    ],
+    { env: { BOT_PASSWORD: PASSWORD } },
+  ));
 });
 
-after(async () => {
-  if (browser) await browser.close();
-  if (host) await host.stop();
-  if (fx) fx.remove();
-});
+after(() => stopSuite({ fx, host, browser }));
 
 // Records every call the page makes to the program.
 function recordCalls(page) {

@@ -4,9 +4,9 @@
 // nothing, and the page raises no console error and no policy violation.
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { buildFixture, git } = require('./lib/fixtures');
-const { startHost } = require('./lib/host');
-const { launchBrowser, openDashboard } = require('./lib/browser');
+const { git } = require('./lib/fixtures');
+const { openDashboard } = require('./lib/browser');
+const { startSuite, stopSuite } = require('./lib/suite');
 
 const FOLDER = '<img src=x onerror="window.pwned=1">';
 const SUBJECT = '<script>window.pwned=2</script><img src=x onerror=window.pwned=3> & "quotes" \'too\'';
@@ -15,20 +15,16 @@ const BRANCH = 'feat<svg/onload=window.pwned=4>';
 let fx, host, browser;
 
 before(async () => {
-  fx = buildFixture([
-    [FOLDER, { subject: SUBJECT, age: 3600, dirty: 3 }],
-    ['plain', { subject: 'Plain', age: 7200 }],
-  ]);
-  git(fx.repos[FOLDER], ['checkout', '-q', '-b', BRANCH]);
-  host = await startHost({ env: fx.env });
-  browser = await launchBrowser();
+  ({ fx, host, browser } = await startSuite(
+    [
+      [FOLDER, { subject: SUBJECT, age: 3600, dirty: 3 }],
+      ['plain', { subject: 'Plain', age: 7200 }],
+    ],
+    { prepare: (f) => git(f.repos[FOLDER], ['checkout', '-q', '-b', BRANCH]) },
+  ));
 });
 
-after(async () => {
-  if (browser) await browser.close();
-  if (host) await host.stop();
-  if (fx) fx.remove();
-});
+after(() => stopSuite({ fx, host, browser }));
 
 // Elements that markup in the data would have made.
 function injected(page) {

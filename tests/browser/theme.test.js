@@ -4,26 +4,19 @@
 // messages exchanged with a parent frame.
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { buildFixture } = require('./lib/fixtures');
-const { startHost } = require('./lib/host');
-const { launchBrowser, openDashboard, trackedPage, waitLoaded } = require('./lib/browser');
+const { openDashboard, trackedPage, waitLoaded } = require('./lib/browser');
+const { startSuite, stopSuite } = require('./lib/suite');
 
 let fx, host, browser;
 
 before(async () => {
-  fx = buildFixture([
+  ({ fx, host, browser } = await startSuite([
     ['app', { subject: 'Start', age: 3600, dirty: 1 }],
     ['lib', { subject: 'Start', age: 7200 }],
-  ]);
-  host = await startHost({ env: fx.env });
-  browser = await launchBrowser();
+  ]));
 });
 
-after(async () => {
-  if (browser) await browser.close();
-  if (host) await host.stop();
-  if (fx) fx.remove();
-});
+after(() => stopSuite({ fx, host, browser }));
 
 const DARK_BG = 'rgb(0, 0, 0)';
 const LIGHT_BG = 'rgb(245, 245, 247)';
