@@ -28,32 +28,12 @@
 
 namespace {
 
-const std::string kJsonHead = "Content-Type: application/json; charset=utf-8\r\n"
-                              "Cache-Control: no-store\r\n"
-                              "X-Content-Type-Options: nosniff";
-const std::string kRefused = "Status: 403 Forbidden\r\n" + kJsonHead + "\r\n\r\n" +
-                             "{\"ok\":false,\"error\":\"path not in an allowlisted root\"}\n";
-const std::string kPostOnly = "Status: 400 Bad Request\r\n" + kJsonHead + "\r\n\r\n" +
-                              "{\"ok\":false,\"error\":\"fetch is POST only\"}\n";
+const std::string kJsonHead = json_head_lines(0);
+const std::string kRefused = path_refused_reply();
+const std::string kPostOnly = json_head(400) + "{\"ok\":false,\"error\":\"fetch is POST only\"}\n";
 const std::string kDisabled =
-    kJsonHead + "\r\n\r\n" +
-    "{\"ok\":false,\"error\":\"fetch is disabled on this node\","
-    "\"hint\":\"set QUARLO_ALLOW_FETCH=1 to enable git fetch --prune\"}\n";
-
-std::string enc(const std::string &s) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string o;
-    for (unsigned char c : s) {
-        if (isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~' || c == '/') {
-            o += static_cast<char>(c);
-        } else {
-            o += '%';
-            o += hex[c >> 4];
-            o += hex[c & 15];
-        }
-    }
-    return o;
-}
+    json_head(0) + "{\"ok\":false,\"error\":\"fetch is disabled on this node\","
+                   "\"hint\":\"set QUARLO_ALLOW_FETCH=1 to enable git fetch --prune\"}\n";
 
 // Processes whose command line contains one of `needles` and that have not
 // ended (zombies, which hold nothing, do not count): pid -> command line.
@@ -205,7 +185,9 @@ class FetchTest : public ::testing::Test {
         EXPECT_EQ(doc["action"].str(), "fetch");
         return doc;
     }
-    Json fetch(const std::string &path) { return fetch(post("action=fetch&path=" + enc(path))); }
+    Json fetch(const std::string &path) {
+        return fetch(post("action=fetch&path=" + url_encode(path)));
+    }
 };
 
 TEST_F(FetchTest, NewCommitOnTheRemoteLeavesTheCloneBehind) {
@@ -277,7 +259,7 @@ TEST_F(FetchTest, GatesAnswerInOrderWithoutRunningGit) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        CgiRequest req = post("action=fetch&path=" + enc(c.path), c.allow);
+        CgiRequest req = post("action=fetch&path=" + url_encode(c.path), c.allow);
         req.method = c.method;
         CgiResult r = run_cgi(req);
         EXPECT_EQ(r.exit_status, 0);
@@ -291,9 +273,9 @@ TEST_F(FetchTest, GatesAnswerInOrderWithoutRunningGit) {
 // only decodes to "fetch" both run git fetch --prune in the resolved path.
 TEST_F(FetchTest, BothRoadsRunTheFetch) {
     const std::vector<std::string> queries = {
-        "action=fetch&path=" + enc(repo),
-        "path=" + enc(repo) + "&action=fetch",
-        "action=%66etch&path=" + enc(repo),
+        "action=fetch&path=" + url_encode(repo),
+        "path=" + url_encode(repo) + "&action=fetch",
+        "action=%66etch&path=" + url_encode(repo),
     };
     for (const std::string &q : queries) {
         SCOPED_TRACE(q);
@@ -392,7 +374,7 @@ TEST_F(FetchTest, RemoteAskingForCredentialsFailsWithoutPrompting) {
 
     for (bool on_terminal : {false, true}) {
         SCOPED_TRACE(on_terminal ? "controlling terminal" : "no terminal");
-        CgiRequest req = post("action=fetch&path=" + enc(repo));
+        CgiRequest req = post("action=fetch&path=" + url_encode(repo));
         std::string terminal;
         CgiResult r;
         if (on_terminal) {
@@ -438,7 +420,7 @@ TEST_P(FetchHangTest, SilentRemoteIsStoppedAtTheLimitWithItsHelpers) {
         }
     });
     auto start = std::chrono::steady_clock::now();
-    CgiResult r = run_cgi(post("action=fetch&path=" + enc(repo)));
+    CgiResult r = run_cgi(post("action=fetch&path=" + url_encode(repo)));
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     running = false;

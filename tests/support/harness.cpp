@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <cctype>
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -278,6 +280,30 @@ std::string json_head(int status) {
                "Cache-Control: no-store\r\n"
                "X-Content-Type-Options: nosniff\r\n"
                "\r\n";
+}
+
+std::string json_head_lines(int status) {
+    std::string h = json_head(status);
+    return h.substr(0, h.size() - 4);
+}
+
+std::string path_refused_reply() {
+    return json_head(403) + "{\"ok\":false,\"error\":\"path not in an allowlisted root\"}\n";
+}
+
+std::string url_encode(const std::string &s) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string o;
+    for (unsigned char c : s) {
+        if (isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~' || c == '/') {
+            o += static_cast<char>(c);
+        } else {
+            o += '%';
+            o += hex[c >> 4];
+            o += hex[c & 15];
+        }
+    }
+    return o;
 }
 
 TempDir::TempDir() {

@@ -45,6 +45,16 @@ CgiResult run_cgi_ok(const CgiRequest &req);
 // any other value.
 std::string json_head(int status = 0);
 
+// The head lines of json_head(status) alone, as CgiResult::head holds them.
+std::string json_head_lines(int status = 0);
+
+// The whole 403 answer to a repository path outside the allowlist.
+std::string path_refused_reply();
+
+// Percent-encodes every byte but ASCII letters, digits, '-', '_', '.', '~' and
+// '/', as a client encodes a path for the query string.
+std::string url_encode(const std::string &s);
+
 // The path of the built program: $QUARLO_TEST_BIN when set, else the macro
 // QUARLO_BIN.
 std::string quarlo_bin();
