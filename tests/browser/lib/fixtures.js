@@ -107,16 +107,16 @@ const STANDARD = [
   ['empty', {}],
 ];
 
-// Builds `specs` ([name, desc] pairs) below <base>/roots/code and returns the
+// Makes the repositories of `list` ([name, desc] pairs) below <base>/roots/code and returns the
 // folders and the environment that points the program at them.
-function buildFixture(specs, prefix = 'quarlo-browser-') {
+function buildFixture(list, prefix = 'quarlo-browser-') {
   const base = tempBase(prefix);
   const root = path.join(base, 'roots', 'code');
   const remotes = path.join(base, 'remotes');
   const home = path.join(base, 'home');
   for (const d of [root, remotes, home]) fs.mkdirSync(d, { recursive: true });
   const repos = {};
-  for (const [name, desc] of specs) repos[name] = makeRepo(root, remotes, name, desc);
+  for (const [name, desc] of list) repos[name] = makeRepo(root, remotes, name, desc);
   return {
     base,
     root,
