@@ -12,7 +12,6 @@
 #define CHANGED_MAX 500
 #define COMMITS_MAX 20
 #define CHANGE_PATH_SIZE 900
-#define STATUS_LINE_SIZE 1200
 #define COMMIT_LINE_SIZE 1500
 
 // Passes `n` space-separated fields and the spaces after each.

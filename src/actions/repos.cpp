@@ -16,7 +16,8 @@ int listing_jobs() {
     if (v && *v) {
         char *end = nullptr;
         long n = strtol(v, &end, 10);
-        if (*end == 0 && n > 0 && v[0] >= '0' && v[0] <= '9') return n > 64 ? 64 : (int)n;
+        if (*end == 0 && n > 0 && v[0] >= '0' && v[0] <= '9')
+            return n > QUERY_JOBS_MAX ? QUERY_JOBS_MAX : (int)n;
     }
     int cpus = plat_cpu_count();
     return cpus < JOBS_DEFAULT_MAX ? cpus : JOBS_DEFAULT_MAX;

@@ -42,7 +42,7 @@ struct PlatDir {
     int first_pending; // Win32: the first entry came with the open call
     char name[1024];   // name of the current entry
     int is_dir;        // the current entry is a folder (links to folders count)
-    char dir[1400];    // the folder being listed (POSIX: for stat of links)
+    char dir[1400];    // POSIX: the folder being listed, for stat of links
 };
 
 // Starts listing `dir`. Returns 1 on success, 0 when it cannot be listed.

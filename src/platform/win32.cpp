@@ -47,9 +47,6 @@ int plat_dir_open(PlatDir *d, const char *dir) {
     d->first_pending = 0;
     d->name[0] = 0;
     d->is_dir = 0;
-    size_t len = strlen(dir);
-    if (len >= sizeof d->dir) return 0;
-    memcpy(d->dir, dir, len + 1);
 
     // A pattern cut short would list another folder (or none), so a folder
     // whose pattern does not fit is not listed.

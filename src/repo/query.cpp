@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#define STATUS_LINE_SIZE 1200
 #define URL_SIZE 512
 
 void redact_url(const char *url, char *out) {

@@ -4,8 +4,6 @@
 #include <atomic>
 #include <thread>
 
-#define THREADS_MAX 64
-
 struct QueryWork {
     Repo *repos;
     int count;
@@ -26,9 +24,9 @@ void query_repos(Repo *repos, int count, int mode, int jobs) {
     w.mode = mode;
     w.next = 0;
     if (jobs > count) jobs = count;
-    if (jobs > THREADS_MAX) jobs = THREADS_MAX;
+    if (jobs > QUERY_JOBS_MAX) jobs = QUERY_JOBS_MAX;
 
-    std::thread helpers[THREADS_MAX];
+    std::thread helpers[QUERY_JOBS_MAX];
     int started = 0;
     for (; started < jobs - 1; started++) {
         try {

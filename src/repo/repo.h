@@ -43,6 +43,7 @@ Repo *repo_append(const char *path, const char *name, const char *root);
 #define FETCH_LIMIT_S 30
 #define RUN_GIT_ARGS_MAX 11
 #define QUOTED_ARG_SIZE 1200
+#define STATUS_LINE_SIZE 1200 // one line of git status output, at most 1199 bytes
 #define CMDLINE_SIZE 4096
 
 // Writes `arg` as one quoted argument of a Windows command line into `out`
@@ -79,6 +80,7 @@ void query_repo(Repo *r, int mode);
 // Queries records 0..count-1 with at most `jobs` queries (so at most `jobs`
 // git children) running at once; jobs <= 1 queries them one after another
 // in table order.
+#define QUERY_JOBS_MAX 64
 void query_repos(Repo *repos, int count, int mode, int jobs);
 
 // Parsers of the query's command outputs (exposed for tests).
