@@ -1,5 +1,7 @@
 #include "os.h"
 
+#include "platform/spawn_posix.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -12,7 +14,6 @@
 #include <netdb.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -56,30 +57,14 @@ ChildRun child_run(const std::string &program, const std::vector<std::string> &e
         return run;
     }
 
-    std::vector<char *> envp;
-    for (const std::string &e : env) envp.push_back(const_cast<char *>(e.c_str()));
+    std::vector<const char *> envp;
+    for (const std::string &e : env) envp.push_back(e.c_str());
     envp.push_back(nullptr);
-    char *argv[] = {const_cast<char *>(program.c_str()), nullptr};
 
-    posix_spawn_file_actions_t fa;
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-    posix_spawnattr_init(&attr);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                        POSIX_SPAWN_SETSIGDEF);
+    const char *argv[] = {program.c_str(), nullptr};
+    SpawnSpec spec = {argv, envp.data(), 0, fds[1], -1, 0};
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, program.c_str(), &fa, &attr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&fa);
-    posix_spawnattr_destroy(&attr);
+    int rc = spawn_child(&spec, &pid);
     close(fds[1]);
     if (rc != 0) {
         close(fds[0]);

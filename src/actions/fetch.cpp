@@ -1,7 +1,7 @@
 // The fetch action: git fetch --prune in one allowlisted repository, where
 // the node operator has switched it on.
 #include "actions/actions.h"
-#include "front/reply.h"
+#include "cgi/reply.h"
 #include "repo/repo.h"
 #include "roots/roots.h"
 
@@ -17,6 +17,7 @@ static int fetch_enabled() {
 int do_fetch(const char *path) {
     static const char *const FETCH[] = {"fetch", "--prune", nullptr};
     char full[1400];
+    collect_roots();
     if (!path_allowed(path, full)) {
         json_reply(403, BODY_PATH_REFUSED);
         return 0;
@@ -35,8 +36,7 @@ int do_fetch(const char *path) {
 
     // The action's own record: ahead and behind as the fetch left them.
     Repo r;
-    memset(&r, 0, sizeof r);
-    str_copy(r.path, sizeof r.path, full);
+    repo_init(&r, full, "", "");
     query_repo(&r, MODE_DETAIL);
 
     Buf b;

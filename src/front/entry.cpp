@@ -1,10 +1,9 @@
 #include "front/entry.h"
 
 #include "actions/actions.h"
-#include "front/query.h"
-#include "front/reply.h"
+#include "cgi/query_string.h"
+#include "cgi/reply.h"
 #include "page/page.h"
-#include "roots/roots.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,21 +37,18 @@ int password_ok() {
     return 0;
 }
 
-static int fetch_road(const char *q) {
-    char path[1024];
-    collect_roots();
-    get_query_val(q, "path", path, sizeof path);
-    return do_fetch(path);
-}
-
-static int json_dispatch(const char *q) {
-    char action[64];
-    get_query_val(q, "action", action, sizeof action);
+// The JSON actions, chosen by the decoded value of the `action` parameter.
+static int json_dispatch(const char *q, const char *action) {
     if (strcmp(action, "repo") == 0) {
         action_repo(q);
     } else if (strcmp(action, "fetch") == 0) {
-        if (is_post_request()) return fetch_road(q);
-        json_reply(400, BODY_FETCH_POST_ONLY);
+        if (!is_post_request()) {
+            json_reply(400, BODY_FETCH_POST_ONLY);
+            return 0;
+        }
+        char path[1024];
+        get_query_val(q, "path", path, sizeof path);
+        return do_fetch(path);
     } else if (!*action || strcmp(action, "repos") == 0 || strcmp(action, "all") == 0) {
         action_repos();
     } else {
@@ -64,6 +60,10 @@ static int json_dispatch(const char *q) {
 int front_main(int argc, char **argv) {
     if (argc > 1 && strcmp(argv[1], "--meta") == 0) {
         reply_meta();
+        return 0;
+    }
+    if (argc > 1 && strcmp(argv[1], "--version") == 0) {
+        reply_version();
         return 0;
     }
     const char *meta = getenv("KS_PLUGIN_META");
@@ -78,9 +78,11 @@ int front_main(int argc, char **argv) {
 
     const char *env_q = getenv("QUERY_STRING");
     const char *q = env_q ? env_q : "";
-    int post = is_post_request();
-    if (post && strstr(q, "action=fetch")) return fetch_road(q);
-    if (strstr(q, "action=") || strstr(q, "format=json") || post) return json_dispatch(q);
+    char action[64];
+    get_query_val(q, "action", action, sizeof action);
+    if (is_post_request() && strstr(q, "action=fetch")) return json_dispatch(q, "fetch");
+    if (strstr(q, "action=") || strstr(q, "format=json") || is_post_request())
+        return json_dispatch(q, action);
     serve_page();
     return 0;
 }

@@ -7,6 +7,8 @@
 int main(int argc, char **argv) {
     plat_stdout_binary();
     int rc = front_main(argc, argv);
-    fflush(stdout);
+    // A failed flush means the answer did not reach the host whole: say so
+    // through the exit status rather than end as if it had.
+    if (fflush(stdout) != 0 || ferror(stdout)) return 1;
     return rc;
 }

@@ -99,42 +99,10 @@ void json_str(Buf *b, const char *s) {
     buf_add(b, "\"", 1);
 }
 
-static int is_blank(unsigned char c) {
-    return c >= 1 && c <= 32;
-}
-
-void str_trim(char *s) {
-    if (!s) return;
-    if (is_blank((unsigned char)s[0])) {
-        char *p = s;
-        while (is_blank((unsigned char)*p)) p++;
-        memmove(s, p, strlen(p) + 1);
-    }
-    size_t n = strlen(s);
-    while (n > 0 && (unsigned char)s[n - 1] <= 32) s[--n] = 0;
-}
-
 void buf_write_stdout(const Buf *b) {
     if (b->data && b->len) fwrite(b->data, 1, (size_t)b->len, stdout);
 }
 
 const char *json_bool(int v) {
     return v ? "true" : "false";
-}
-
-int text_next_line(const char **p, char *line, size_t size, int drop_rest) {
-    const char *s = *p;
-    if (!*s) return 0;
-    size_t n = 0;
-    while (s[n] && s[n] != '\n' && n < size - 1) n++;
-    memcpy(line, s, n);
-    line[n] = 0;
-    s += n;
-    if (drop_rest && *s != '\n') {
-        const char *nl = strchr(s, '\n');
-        if (nl) s = nl;
-    }
-    if (*s == '\n') s++;
-    *p = s;
-    return 1;
 }

@@ -1,5 +1,5 @@
 // The growable text buffer in which every JSON document and every git output
-// is collected, the JSON string encoder and the in-place trim of text lines.
+// is collected, and the JSON string encoder.
 #pragma once
 
 #include <cstddef>
@@ -32,15 +32,6 @@ void json_str(Buf *b, const char *s);
 
 // The JSON literal of a flag: "true" for non-zero, else "false".
 const char *json_bool(int v);
-
-// Removes every byte with a value from 1 to 32 from both ends of `s` in place.
-void str_trim(char *s);
-
-// Copies the next line of the text at *p (without its line feed, at most
-// size - 1 bytes) into `line` and moves *p past it. The rest of a longer line
-// is read as a line of its own, or with `drop_rest` skipped up to its line
-// feed. Returns 0 at the end of the text.
-int text_next_line(const char **p, char *line, size_t size, int drop_rest);
 
 // Writes the buffer's text to standard output in one write (nothing when the
 // buffer is inert).

@@ -1,5 +1,7 @@
-// POSIX implementation of the platform layer (Linux, macOS).
+// Linux implementation of the platform layer. It relies on Linux calls
+// (pipe2, pidfd_open, sched_getaffinity) and builds on Linux only.
 #include "platform/platform.h"
+#include "platform/spawn_posix.h"
 
 #include <cerrno>
 #include <csignal>
@@ -11,7 +13,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -186,37 +187,11 @@ int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char
 
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return -1;
-
-    posix_spawn_file_actions_t fa;
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawnattr_init(&attr);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-    posix_spawn_file_actions_adddup2(&fa, fds[1], 2);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
-    sigaddset(&defaults, SIGHUP);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-#ifdef POSIX_SPAWN_SETSID
-    flags |= POSIX_SPAWN_SETSID;
-#else
-    flags |= POSIX_SPAWN_SETPGROUP;
-#endif
-    posix_spawnattr_setflags(&attr, flags);
-
+    SpawnSpec spec = {args, envp, 1, fds[1], fds[1], 1};
     pid_t pid = -1;
     // glibc reports a program that cannot be executed as an error here
     // (never as exit status 127), so "git missing" is told apart from a run.
-    int rc = posix_spawnp(&pid, args[0], &fa, &attr, (char *const *)args, (char *const *)envp);
-    posix_spawn_file_actions_destroy(&fa);
-    posix_spawnattr_destroy(&attr);
+    int rc = spawn_child(&spec, &pid);
     close(fds[1]);
     if (rc != 0) {
         close(fds[0]);

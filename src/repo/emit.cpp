@@ -1,13 +1,11 @@
 // The repository object of every JSON answer, and the table's sort order.
+#include "out/text.h"
 #include "platform/platform.h"
 #include "repo/repo.h"
-#include "roots/roots.h"
 
 #include <cstring>
 
 void emit_repo(Buf *b, const Repo *r) {
-    char upstream[512] = "";
-    if (r->upstream[0]) redact_url(r->upstream, upstream);
     char at[40];
     plat_utc_text(r->last_ct, at, sizeof at);
     char short_hash[12];
@@ -22,7 +20,7 @@ void emit_repo(Buf *b, const Repo *r) {
     buf_puts(b, ",\"branch\":");
     json_str(b, r->branch);
     buf_puts(b, ",\"upstream\":");
-    json_str(b, upstream);
+    json_str(b, r->upstream); // redacted when it was read
     buf_puts(b, ",\"remote\":");
     json_str(b, r->remote);
     buf_printf(b,

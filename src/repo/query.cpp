@@ -1,9 +1,8 @@
 // The status query: fills a record from git's porcelain status, the last
 // commit, the stash list and (detail mode) the origin URL.
+#include "out/text.h"
 #include "repo/repo.h"
-#include "roots/roots.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -36,13 +35,24 @@ static void parse_header(Repo *r, const char *h) {
     } else if (strncmp(h, "branch.upstream ", 16) == 0) {
         redact_url(h + 16, r->upstream);
     } else if (strncmp(h, "branch.ab ", 10) == 0) {
-        int a = 0, b = 0;
-        int got = sscanf(h + 10, "+%d -%d", &a, &b);
-        if (got >= 1) r->ahead = a;
-        if (got == 2) r->behind = b;
+        // "+A -B": A commits ahead, B behind. A value that is not a whole
+        // number in range is not taken.
+        const char *p = h + 10;
+        int a, b;
+        if (*p != '+' || !parse_int(p + 1, &a, &p)) return;
+        r->ahead = a;
+        while (*p == ' ') p++;
+        if (*p == '-' && parse_int(p + 1, &b, nullptr)) r->behind = b;
     } else if (strncmp(h, "branch.oid ", 11) == 0) {
         if (strcmp(h + 11, "(initial)") == 0) r->unborn = 1;
     }
+}
+
+// An ordinary entry "1 XY ...": X, the index's letter, is not '.'.
+static int index_changed(const char *line) {
+    const char *x = line + 1;
+    while (*x == ' ' || (*x >= '\t' && *x <= '\r')) x++;
+    return *x && *x != '.';
 }
 
 void parse_status(Repo *r, const char *text) {
@@ -50,14 +60,13 @@ void parse_status(Repo *r, const char *text) {
     const char *p = text;
     while (text_next_line(&p, line, sizeof line, 1)) {
         str_trim(line);
-        char xy[3] = {0};
         switch (line[0]) {
         case '#':
             parse_header(r, line + 1);
             break;
         case '1':
             r->dirty++;
-            if (sscanf(line, "1 %2s", xy) == 1 && xy[0] != '.') r->staged++;
+            if (index_changed(line)) r->staged++;
             break;
         case '2':
             r->dirty++;

@@ -33,6 +33,9 @@ struct Repo {
 extern Repo g_repos[REPO_MAX];
 extern int g_repo_count;
 
+// Zeroes the record and fills its identity (each text cut to its field).
+void repo_init(Repo *r, const char *path, const char *name, const char *root);
+
 // Appends a zeroed record with the given identity; returns it, or null when
 // the table is full.
 Repo *repo_append(const char *path, const char *name, const char *root);

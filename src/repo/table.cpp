@@ -1,17 +1,21 @@
+#include "out/text.h"
 #include "repo/repo.h"
-#include "roots/roots.h"
 
 #include <cstring>
 
 Repo g_repos[REPO_MAX];
 int g_repo_count;
 
-Repo *repo_append(const char *path, const char *name, const char *root) {
-    if (g_repo_count >= REPO_MAX) return nullptr;
-    Repo *r = &g_repos[g_repo_count++];
+void repo_init(Repo *r, const char *path, const char *name, const char *root) {
     memset(r, 0, sizeof *r);
     str_copy(r->path, sizeof r->path, path);
     str_copy(r->name, sizeof r->name, name);
     str_copy(r->root, sizeof r->root, root);
+}
+
+Repo *repo_append(const char *path, const char *name, const char *root) {
+    if (g_repo_count >= REPO_MAX) return nullptr;
+    Repo *r = &g_repos[g_repo_count++];
+    repo_init(r, path, name, root);
     return r;
 }

@@ -1,3 +1,4 @@
+#include "out/text.h"
 #include "platform/platform.h"
 #include "roots/roots.h"
 
@@ -7,7 +8,6 @@
 int path_allowed(const char *path, char *out) {
     if (!path || !*path) return 0;
     if (strstr(path, "..")) return 0;
-    collect_roots();
 
     char full[1400];
     unsigned long n = plat_full_path(path, full, sizeof full);

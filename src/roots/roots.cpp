@@ -1,6 +1,6 @@
 #include "roots/roots.h"
 
-#include "out/buf.h"
+#include "out/text.h"
 #include "platform/platform.h"
 
 #include <cstdlib>
@@ -15,15 +15,6 @@ static const char *const DEFAULT_CODEBASES[] = {
     "D:\\codebases", "C:\\codebases",
 #endif
     nullptr};
-
-void str_copy(char *dst, size_t size, const char *src) {
-    if (!dst || size == 0) return;
-    if (!src) src = "";
-    size_t n = strlen(src);
-    if (n > size - 1) n = size - 1;
-    memcpy(dst, src, n);
-    dst[n] = 0;
-}
 
 static int env_set(const char *v) {
     return v && *v;

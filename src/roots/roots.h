@@ -17,10 +17,6 @@ struct Root {
 extern Root g_roots[ROOT_MAX];
 extern int g_root_count;
 
-// Copies at most size - 1 bytes of `src` (null counts as empty) into `dst`
-// and always terminates it; a null `dst` does nothing.
-void str_copy(char *dst, size_t size, const char *src);
-
 // Empties the root table and fills it from the environment and the defaults.
 void collect_roots();
 // Adds the roots listed in QUARLO_ROOTS, in the order written.
@@ -35,7 +31,8 @@ const char *root_match_text(const Root *r);
 // by the end of the text, '/' or '\'; -1 when none.
 int root_index_for(const char *full);
 
-// The one gate for a repository path from a client. Returns 1 and writes the
+// The one gate for a repository path from a client, checked against the root
+// table as the caller built it (collect_roots). Returns 1 and writes the
 // normalised full path to `out` (at least 1400 bytes) when `path` lies in or
 // is an allowlisted root and holds ".git"; otherwise 0 and `out` is untouched.
 int path_allowed(const char *path, char *out);
@@ -43,7 +40,18 @@ int path_allowed(const char *path, char *out);
 // The part of `path` after its last '/' or '\' (the whole path without one).
 const char *base_name(const char *path);
 
-// Enters every working copy found below `dir` into the repository table.
-// `dirs` counts the folders entered for one root; `stop` becomes 1 when the
-// folder limit ended the walk.
-void walk_dir(const char *dir, const char *root, int depth, int *dirs, int *stop);
+// What discovery found below one root: the paths of the working copies, in
+// the caller's array, and how the walk went.
+#define FOUND_PATH_SIZE 1400 // as long as the walk's own child paths
+struct Walk {
+    char (*found)[FOUND_PATH_SIZE]; // the caller's array of `cap` paths
+    int cap;
+    int count; // paths stored; a working copy found when the array is full is
+               // not stored, and the walk goes on
+    int dirs;  // folders counted so far
+    int stop;  // 1 once the folder limit ended the walk
+};
+
+// Searches `dir` (at `depth` below its root) for working copies and stores
+// their paths in `w`. A working copy is never searched further.
+void walk_dir(const char *dir, int depth, Walk *w);

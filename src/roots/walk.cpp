@@ -1,5 +1,5 @@
+#include "out/text.h"
 #include "platform/platform.h"
-#include "repo/repo.h"
 #include "roots/roots.h"
 
 #include <cstdio>
@@ -19,15 +19,15 @@ static int skipped_folder(const char *name) {
     return name[0] == '.' || strcmp(name, "node_modules") == 0 || strcmp(name, "__pycache__") == 0;
 }
 
-void walk_dir(const char *dir, const char *root, int depth, int *dirs, int *stop) {
-    if (*stop) return;
+void walk_dir(const char *dir, int depth, Walk *w) {
+    if (w->stop) return;
 
     // A probe or child path that does not fit its buffer would name another
     // file, so such a folder is not taken for a working copy nor entered.
     char probe[1200];
-    int w = snprintf(probe, sizeof probe, "%s/.git", dir);
-    if (w > 0 && (size_t)w < sizeof probe && plat_exists(probe)) {
-        repo_append(dir, base_name(dir), root);
+    int n = snprintf(probe, sizeof probe, "%s/.git", dir);
+    if (n > 0 && (size_t)n < sizeof probe && plat_exists(probe)) {
+        if (w->count < w->cap) str_copy(w->found[w->count++], FOUND_PATH_SIZE, dir);
         return; // a working copy is never searched further
     }
     if (depth == WALK_DEPTH_MAX) return;
@@ -36,13 +36,13 @@ void walk_dir(const char *dir, const char *root, int depth, int *dirs, int *stop
     if (!plat_dir_open(&d, dir)) return;
     while (plat_dir_next(&d)) {
         if (skipped_folder(d.name) || !d.is_dir) continue;
-        if (++*dirs > WALK_DIRS_MAX) {
-            *stop = 1;
+        if (++w->dirs > WALK_DIRS_MAX) {
+            w->stop = 1;
             break;
         }
         char child[1400];
-        w = snprintf(child, sizeof child, "%s" PATH_SEP_STR "%s", dir, d.name);
-        if (w > 0 && (size_t)w < sizeof child) walk_dir(child, root, depth + 1, dirs, stop);
+        n = snprintf(child, sizeof child, "%s" PATH_SEP_STR "%s", dir, d.name);
+        if (n > 0 && (size_t)n < sizeof child) walk_dir(child, depth + 1, w);
     }
     plat_dir_close(&d);
 }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 namespace {
 
 using Env = std::vector<std::pair<std::string, std::string>>;
@@ -137,3 +139,12 @@ TEST(Front, EdgeCases) {
 }
 
 } // namespace
+
+TEST(Front, VersionArgument) {
+    CgiRequest req;
+    req.no_query = true;
+    req.method = "";
+    req.args = {"--version"};
+    CgiResult r = run_cgi_ok(req);
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("quarlo [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << r.out;
+}

@@ -306,45 +306,6 @@ std::string url_encode(const std::string &s) {
     return o;
 }
 
-TempDir::TempDir() {
-    const char *base = getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/quarlo-e2e-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) {
-        ADD_FAILURE() << "mkdtemp failed: " << strerror(errno);
-        return;
-    }
-    char real[PATH_MAX];
-    path_ = realpath(buf.data(), real) ? real : buf.data();
-}
-
-TempDir::~TempDir() {
-    if (path_.empty()) return;
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
-TempDir::TempDir(TempDir &&other) noexcept : path_(std::move(other.path_)) {
-    other.path_.clear();
-}
-
-TempDir &TempDir::operator=(TempDir &&other) noexcept {
-    if (this != &other) {
-        if (!path_.empty()) {
-            std::error_code ec;
-            std::filesystem::remove_all(path_, ec);
-        }
-        path_ = std::move(other.path_);
-        other.path_.clear();
-    }
-    return *this;
-}
-
-std::string TempDir::sub(const std::string &rel) const {
-    return path_ + "/" + rel;
-}
-
 ProcResult run_process(const std::vector<std::string> &argv, const std::string &cwd,
                        const EnvList &env, const std::string &input) {
     EnvList full = inherited_env();
@@ -442,28 +403,6 @@ std::string commit_raw(const std::string &dir, const std::string &message, long 
     }
     git_argv(dir, {"update-ref", "HEAD", hash});
     return hash;
-}
-
-void write_file(const std::string &path, const std::string &content) {
-    std::error_code ec;
-    std::filesystem::path p(path);
-    if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path(), ec);
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(content.data(), static_cast<std::streamsize>(content.size()));
-    if (!f) ADD_FAILURE() << "cannot write " << path;
-}
-
-std::string read_file(const std::string &path) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) return "";
-    std::ostringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-bool path_exists(const std::string &path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
 }
 
 // ---- JSON ----
@@ -700,12 +639,12 @@ class JsonParser {
                 out += '\t';
                 break;
             case 'u': {
-                unsigned cp;
+                unsigned cp = 0;
                 if (!hex4(cp)) return false;
                 if (cp >= 0xD800 && cp < 0xDC00 && text_.compare(pos_, 2, "\\u") == 0) {
                     size_t save = pos_;
                     pos_ += 2;
-                    unsigned lo;
+                    unsigned lo = 0;
                     if (!hex4(lo)) return false;
                     if (lo >= 0xDC00 && lo < 0xE000)
                         cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);

@@ -3,6 +3,8 @@
 // and read its JSON answers.
 #pragma once
 
+#include "files.h"
+
 #include <cstddef>
 #include <string>
 #include <utility>
@@ -59,24 +61,10 @@ std::string url_encode(const std::string &s);
 // QUARLO_BIN.
 std::string quarlo_bin();
 
-// A fresh folder below $TMPDIR (or /tmp), removed with all its content when
-// the object goes away. The path has no trailing separator and no symbolic link.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-    TempDir(TempDir &&other) noexcept;
-    TempDir &operator=(TempDir &&other) noexcept;
-
-    const std::string &path() const { return path_; }
-    // path() + "/" + rel
-    std::string sub(const std::string &rel) const;
-
-  private:
-    std::string path_;
-};
+using testfs::path_exists;
+using testfs::read_file;
+using testfs::TempDir;
+using testfs::write_file;
 
 // Any process run with a list of arguments (no shell). `env` entries are
 // added to (or replace entries of) the test process's environment.
@@ -120,12 +108,6 @@ void commit_at(const std::string &dir, const std::string &msg, long long when);
 // the index, HEAD as parent when there is one, and author and committer date
 // `when`; moves HEAD's branch (or a detached HEAD) to it. Returns the hash.
 std::string commit_raw(const std::string &dir, const std::string &message, long long when);
-
-// Writes `content` to `path` as bytes, creating parent folders.
-void write_file(const std::string &path, const std::string &content);
-// Reads a whole file ("" when it cannot be read).
-std::string read_file(const std::string &path);
-bool path_exists(const std::string &path);
 
 // A lenient JSON reader: bytes >= 0x80 in strings are taken as they are (not
 // checked as UTF-8). Everything else is strict JSON: control bytes in strings,

@@ -33,6 +33,7 @@ class PathAllowed : public ::testing::Test {
     int check(const std::string &roots, const std::string &path, std::string *out) {
         env.set("QUARLO_ROOTS", roots.c_str());
         std::vector<char> buf(1400 + 32, 'Z');
+        collect_roots();
         int ok = path_allowed(path.c_str(), buf.data());
         if (ok) {
             *out = buf.data();

@@ -1,5 +1,6 @@
 // The growable text buffer, the JSON string encoder, the trim and the line reader.
 #include "out/buf.h"
+#include "out/text.h"
 
 #include <gtest/gtest.h>
 

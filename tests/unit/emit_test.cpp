@@ -40,7 +40,7 @@ TEST(EmitRepo, FullRecord) {
     strcpy(r.name, "a\"p\x01p");
     strcpy(r.root, "C:\\src");
     strcpy(r.branch, "feature/x");
-    strcpy(r.upstream, "https://u:p@h/r"); // redacted once more on the way out
+    strcpy(r.upstream, "https://h/r"); // as the status parser stores it, redacted
     strcpy(r.remote, "https://h/r");
     r.ahead = 1;
     r.behind = 2;

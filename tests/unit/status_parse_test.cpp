@@ -94,6 +94,12 @@ const StatusCase STATUS_CASES[] = {
      "main", "o/m", 3, 0, 0, 0, 0, 0, 0, 0, 0},
     {"unreadable counts", OID "# branch.head main\n# branch.upstream o/m\n# branch.ab x\n", "main",
      "o/m", 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    {"counts out of range",
+     OID "# branch.head main\n# branch.upstream o/m\n# branch.ab +99999999999 -1\n", "main", "o/m",
+     0, 0, 0, 0, 0, 0, 0, 0, 0},
+    {"behind out of range",
+     OID "# branch.head main\n# branch.upstream o/m\n# branch.ab +4 -99999999999\n", "main", "o/m",
+     4, 0, 0, 0, 0, 0, 0, 0, 0},
     {"blank lines and unknown headers", "\n\n# branch.foo bar\n#\n" OID "# branch.head main\n\n",
      "main", "", 0, 0, 0, 0, 0, 0, 0, 1, 0},
     {"upstream with credentials",
@@ -126,8 +132,8 @@ TEST(ParseStatus, Table) {
 TEST(ParseStatus, LongLines) {
     // An entry whose path runs past 1199 bytes counts once, also when the
     // rest of its line would look like an entry of its own.
-    for (const std::string &tail : {std::string(".txt"), std::string("? phantom"),
-                                    std::string("1 .M N... phantom")}) {
+    for (const std::string &tail :
+         {std::string(".txt"), std::string("? phantom"), std::string("1 .M N... phantom")}) {
         SCOPED_TRACE(tail);
         std::string path = "deep/" + std::string(1192, 'p') + tail;
         std::string text = TRACKING + "? " + path + "\n" + WORKTREE;

@@ -153,18 +153,13 @@ TEST(DirListing, PatternThatDoesNotFitIsNotListed) {
 
 // ---- discovery --------------------------------------------------------------
 
+static char g_found[64][FOUND_PATH_SIZE];
+
 static std::set<std::string> walk(const std::string &root, int *stop_out = nullptr) {
-    g_repo_count = 0;
-    int dirs = 0, stop = 0;
-    walk_dir(root.c_str(), root.c_str(), 0, &dirs, &stop);
-    if (stop_out) *stop_out = stop;
-    std::set<std::string> paths;
-    for (int i = 0; i < g_repo_count; i++) {
-        EXPECT_STREQ(g_repos[i].root, root.c_str());
-        EXPECT_STREQ(g_repos[i].name, base_name(g_repos[i].path));
-        paths.insert(g_repos[i].path);
-    }
-    return paths;
+    Walk w = {g_found, 64, 0, 0, 0};
+    walk_dir(root.c_str(), 0, &w);
+    if (stop_out) *stop_out = w.stop;
+    return std::set<std::string>(g_found, g_found + w.count);
 }
 
 TEST(Discovery, DepthAndSkipRulesOnARealTree) {
@@ -223,7 +218,7 @@ TEST(Discovery, RootThatIsARepositoryYieldsItselfOnly) {
     EXPECT_EQ(walk(t / "repo"), std::set<std::string>{t / "repo"});
     // Given with its final backslash, the record's name is empty.
     EXPECT_EQ(walk(t / "repo\\"), std::set<std::string>{t / "repo\\"});
-    EXPECT_STREQ(g_repos[0].name, "");
+    EXPECT_STREQ(base_name((t / "repo\\").c_str()), ""); // its record's name
 }
 
 // ---- root list --------------------------------------------------------------
@@ -330,6 +325,7 @@ TEST(PathAllowed, WindowsPathsAgainstRealFolders) {
     };
     for (const Case &c : cases) {
         char out[1400] = "untouched";
+        collect_roots();
         int ok = path_allowed(c.in.c_str(), out);
         if (c.want) {
             EXPECT_EQ(ok, 1) << c.in;
@@ -348,6 +344,7 @@ TEST(PathAllowed, DriveRootAdmitsFoldersBelowIt) {
     env.set("QUARLO_ONLY_ROOTS", "1");
     env.set("QUARLO_ROOTS", "C:\\");
     char out[1400];
+    collect_roots();
     EXPECT_EQ(path_allowed((t / "proj").c_str(), out), 1);
     EXPECT_EQ(std::string(out), t / "proj");
 }

@@ -1,4 +1,4 @@
-#include "front/query.h"
+#include "cgi/query_string.h"
 
 #include <cstring>
 

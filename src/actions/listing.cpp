@@ -1,6 +1,6 @@
 // The listing: every repository below every allowlisted root.
 #include "actions/actions.h"
-#include "front/reply.h"
+#include "cgi/reply.h"
 #include "platform/platform.h"
 #include "repo/repo.h"
 #include "roots/roots.h"
@@ -23,17 +23,28 @@ int listing_jobs() {
     return cpus < JOBS_DEFAULT_MAX ? cpus : JOBS_DEFAULT_MAX;
 }
 
-void action_repos() {
-    collect_roots();
+// The working copies found below the roots, before they enter the table.
+static char g_found[REPO_MAX][FOUND_PATH_SIZE];
+
+// Walks every existing root and enters what it finds into the table, grouped
+// by root in discovery order.
+static void discover_repos() {
     g_repo_count = 0;
     for (int i = 0; i < g_root_count; i++) {
         Root *root = &g_roots[i];
-        int dirs = 0, stop = 0, before = g_repo_count;
+        Walk w = {g_found, REPO_MAX - g_repo_count, 0, 0, 0};
         root->exists = plat_exists(root->root);
-        if (root->exists) walk_dir(root->root, root->root, 0, &dirs, &stop);
-        root->truncated = stop;
-        root->count = g_repo_count - before;
+        if (root->exists) walk_dir(root->root, 0, &w);
+        for (int k = 0; k < w.count; k++)
+            repo_append(g_found[k], base_name(g_found[k]), root->root);
+        root->truncated = w.stop;
+        root->count = w.count;
     }
+}
+
+void action_repos() {
+    collect_roots();
+    discover_repos();
     query_repos(g_repos, g_repo_count, MODE_LISTING, listing_jobs());
     if (g_repo_count > 1) qsort(g_repos, (size_t)g_repo_count, sizeof g_repos[0], repo_cmp);
 

@@ -1,8 +1,9 @@
 // The detail action: one allowlisted repository with its changed files and
 // recent commits.
 #include "actions/actions.h"
-#include "front/query.h"
-#include "front/reply.h"
+#include "cgi/query_string.h"
+#include "cgi/reply.h"
+#include "out/text.h"
 #include "repo/repo.h"
 #include "roots/roots.h"
 
@@ -103,14 +104,6 @@ static void emit_commits(Buf *b, const char *text) {
     }
 }
 
-// The record for `full`: an existing one, or a new one below its root.
-static Repo *detail_record(const char *full) {
-    for (int i = 0; i < g_repo_count; i++)
-        if (strcmp(g_repos[i].path, full) == 0) return &g_repos[i];
-    int root = root_index_for(full);
-    return repo_append(full, base_name(full), root >= 0 ? g_roots[root].root : "");
-}
-
 void action_repo(const char *query) {
     static const char *const STATUS[] = {"status", "--porcelain=v2", "--untracked-files=normal",
                                          nullptr};
@@ -122,11 +115,11 @@ void action_repo(const char *query) {
         json_reply(403, BODY_PATH_REFUSED);
         return;
     }
-    Repo *r = detail_record(full);
-    if (!r) {
-        json_reply(400, "{\"ok\":false,\"error\":\"repository table full\"}\n");
-        return;
-    }
+    // The one record of this request, below the root that admitted the path.
+    Repo rec;
+    Repo *r = &rec;
+    int root = root_index_for(full);
+    repo_init(r, full, base_name(full), root >= 0 ? g_roots[root].root : "");
     query_repo(r, MODE_DETAIL);
 
     json_header(0);

@@ -1,4 +1,5 @@
-// JSON response heads and the fixed replies shared by the actions.
+// The CGI reply: JSON response heads and the fixed replies shared by the
+// front and the actions.
 #pragma once
 
 #define BODY_UNKNOWN_ACTION "{\"ok\":false,\"error\":\"unknown action\"}\n"
@@ -17,3 +18,6 @@ void reply_unauthorized();
 
 // Writes the meta line.
 void reply_meta();
+
+// Writes the program's name and version (quarlo --version).
+void reply_version();

@@ -1,4 +1,4 @@
-#include "front/reply.h"
+#include "cgi/reply.h"
 
 #include <cstdio>
 #include <cstring>
@@ -33,6 +33,10 @@ void reply_unauthorized() {
                                 "\r\n"
                                 "{\"ok\":false,\"error\":\"invalid node password\"}\n";
     fwrite(REPLY, 1, sizeof REPLY - 1, stdout);
+}
+
+void reply_version() {
+    out("quarlo " QUARLO_VERSION "\n");
 }
 
 void reply_meta() {

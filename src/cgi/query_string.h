@@ -1,4 +1,4 @@
-// The one reader of the raw query string.
+// Reads one parameter of the raw query string.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,5 @@
 // get_query_val: finding one parameter in the raw query string and decoding it.
-#include "front/query.h"
+#include "cgi/query_string.h"
 
 #include <gtest/gtest.h>
 

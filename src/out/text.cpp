@@ -1,0 +1,61 @@
+#include "out/text.h"
+
+#include <climits>
+#include <cstring>
+
+void str_copy(char *dst, size_t size, const char *src) {
+    if (!dst || size == 0) return;
+    if (!src) src = "";
+    size_t n = strlen(src);
+    if (n > size - 1) n = size - 1;
+    memcpy(dst, src, n);
+    dst[n] = 0;
+}
+
+static int is_blank(unsigned char c) {
+    return c >= 1 && c <= 32;
+}
+
+void str_trim(char *s) {
+    if (!s) return;
+    if (is_blank((unsigned char)s[0])) {
+        char *p = s;
+        while (is_blank((unsigned char)*p)) p++;
+        memmove(s, p, strlen(p) + 1);
+    }
+    size_t n = strlen(s);
+    while (n > 0 && (unsigned char)s[n - 1] <= 32) s[--n] = 0;
+}
+
+int text_next_line(const char **p, char *line, size_t size, int drop_rest) {
+    const char *s = *p;
+    if (!*s) return 0;
+    size_t n = 0;
+    while (s[n] && s[n] != '\n' && n < size - 1) n++;
+    memcpy(line, s, n);
+    line[n] = 0;
+    s += n;
+    if (drop_rest && *s != '\n') {
+        const char *nl = strchr(s, '\n');
+        if (nl) s = nl;
+    }
+    if (*s == '\n') s++;
+    *p = s;
+    return 1;
+}
+
+int parse_int(const char *s, int *out, const char **end) {
+    int negative = 0;
+    if (*s == '+' || *s == '-') negative = *s++ == '-';
+    if (*s < '0' || *s > '9') return 0;
+    long long v = 0;
+    for (; *s >= '0' && *s <= '9'; s++) {
+        v = v * 10 + (*s - '0');
+        if (v > (long long)INT_MAX + 1) return 0;
+    }
+    if (negative) v = -v;
+    if (v > INT_MAX || v < INT_MIN) return 0;
+    *out = (int)v;
+    if (end) *end = s;
+    return 1;
+}

@@ -1,0 +1,23 @@
+// Helpers for fixed-width texts and lines of text, shared by every subsystem.
+#pragma once
+
+#include <cstddef>
+
+// Copies at most size - 1 bytes of `src` (null counts as empty) into `dst`
+// and always terminates it; a null `dst` or a zero `size` does nothing.
+void str_copy(char *dst, size_t size, const char *src);
+
+// Removes every byte with a value from 1 to 32 from both ends of `s` in place.
+void str_trim(char *s);
+
+// Copies the next line of the text at *p (without its line feed, at most
+// size - 1 bytes) into `line` and moves *p past it. The rest of a longer line
+// is read as a line of its own, or with `drop_rest` skipped up to its line
+// feed. Returns 0 at the end of the text.
+int text_next_line(const char **p, char *line, size_t size, int drop_rest);
+
+// Reads a whole decimal int (an optional '+' or '-', then digits) from `s`.
+// Returns 1 with the value in *out; 0 when `s` is not such a number, or when
+// it does not fit an int, leaving *out unchanged. *end, when given, receives
+// the first byte after the number.
+int parse_int(const char *s, int *out, const char **end);

@@ -1,0 +1,23 @@
+// Starting a child process on Linux, shared by the program's runner and the
+// local host (which links this file too).
+#pragma once
+
+#include <sys/types.h>
+
+// How spawn_child sets up the child.
+struct SpawnSpec {
+    const char *const *argv; // argv[0] names the program; null-terminated
+    const char *const *envp; // "NAME=value", null-terminated
+    int search_path;         // find argv[0] on PATH (else it is a path)
+    int out_fd;              // becomes standard output
+    int err_fd;              // becomes standard error; -1 keeps the parent's
+    int new_session;         // 1: a session of its own; 0: a process group of its own
+};
+
+// Starts the child with standard input from /dev/null, an empty signal mask
+// and the default action for SIGPIPE, SIGINT, SIGTERM and SIGHUP (whatever
+// the parent ignores or catches), as a process-group leader so that it can
+// be ended with every helper it starts. Returns 0 with *pid set, or the error
+// number; a program that cannot be executed is such an error, never a child
+// that exits 127.
+int spawn_child(const SpawnSpec *spec, pid_t *pid);

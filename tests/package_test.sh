@@ -1,0 +1,44 @@
+#!/bin/sh
+# Installs the build into a temporary prefix and checks what a user gets:
+#   package_test.sh install BUILD_DIR VERSION
+#     quarlo (and quarlo-host where it is built) in bin/, answering --version
+#   package_test.sh zip WINDOWS_BUILD_DIR VERSION WINE_RUN
+#     the Windows ZIP made by cpack: quarlo.exe (stripped, with its version
+#     resource), the README and the third-party notices
+set -eu
+mode=$1 build=$2 version=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+case $mode in
+install)
+  cmake --install "$build" --prefix "$work/prefix" >/dev/null
+  [ -x "$work/prefix/bin/quarlo" ] || fail "bin/quarlo is not installed"
+  got=$("$work/prefix/bin/quarlo" --version)
+  [ "$got" = "quarlo $version" ] || fail "quarlo --version printed '$got'"
+  if [ -f "$build/quarlo-host" ]; then
+    [ -x "$work/prefix/bin/quarlo-host" ] || fail "bin/quarlo-host is not installed"
+  fi
+  ;;
+zip)
+  wine_run=$4
+  (cd "$work" && cpack --config "$build/CPackConfig.cmake" -G ZIP >/dev/null)
+  zip="$work/quarlo-$version-windows-x64.zip"
+  [ -f "$zip" ] || fail "cpack made no $zip"
+  (cd "$work" && cmake -E tar xf "$zip")
+  top="$work/quarlo-$version-windows-x64"
+  for f in bin/quarlo.exe README.md THIRD-PARTY-NOTICES.txt; do
+    [ -f "$top/$f" ] || fail "the ZIP lacks $f"
+  done
+  if x86_64-w64-mingw32-objdump -h "$top/bin/quarlo.exe" | grep -q '\.debug'; then
+    fail "quarlo.exe in the ZIP is not stripped"
+  fi
+  # The version resource holds the version as UTF-16 text.
+  strings -el "$top/bin/quarlo.exe" | grep -qx "$version" || fail "quarlo.exe has no version resource"
+  got=$("$wine_run" "$top/bin/quarlo.exe" --version | tr -d '\r')
+  [ "$got" = "quarlo $version" ] || fail "quarlo.exe --version printed '$got'"
+  ;;
+*) fail "unknown mode $mode" ;;
+esac
+echo "ok: $mode"
