@@ -76,12 +76,15 @@ int front_main(int argc, char **argv) {
         return 0;
     }
 
+    // Routing reads the parameters once, as parsed and decoded: a request
+    // with an `action` parameter, with `format` "json", or any POST gets
+    // JSON; every other request gets the page.
     const char *env_q = getenv("QUERY_STRING");
     const char *q = env_q ? env_q : "";
-    char action[64];
-    get_query_val(q, "action", action, sizeof action);
-    if (is_post_request() && strstr(q, "action=fetch")) return json_dispatch(q, "fetch");
-    if (strstr(q, "action=") || strstr(q, "format=json") || is_post_request())
+    char action[64], format[64];
+    int has_action = get_query_val(q, "action", action, sizeof action);
+    get_query_val(q, "format", format, sizeof format);
+    if (has_action || strcmp(format, "json") == 0 || is_post_request())
         return json_dispatch(q, action);
     serve_page();
     return 0;

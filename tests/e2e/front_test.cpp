@@ -20,7 +20,8 @@ const std::string k401 = "Status: 401 Unauthorized\r\n"
                          "{\"ok\":false,\"error\":\"invalid node password\"}\n";
 const std::string kUnknown = json_head(0) + "{\"ok\":false,\"error\":\"unknown action\"}\n";
 const std::string kFetchGet = json_head(400) + "{\"ok\":false,\"error\":\"fetch is POST only\"}\n";
-// The fetch road with no allowlisted path: refused before anything else.
+// The fetch road (and the detail) with no allowlisted path: refused before
+// anything else.
 const std::string kFetchRefused =
     json_head(403) + "{\"ok\":false,\"error\":\"path not in an allowlisted root\"}\n";
 
@@ -71,7 +72,7 @@ std::vector<Row> rows() {
         {"empty BOT_PASSWORD checks nothing",             {},               {{"BOT_PASSWORD", ""}},                         "GET",   "action=zz",                            false, kPass},
         {"X-Bot-Password",                                {},               pw({{"HTTP_X_BOT_PASSWORD", kPw}}),             "GET",   "action=zz",                            false, kPass},
         {"X-Bot-Password with a trailing space",          {},               pw({{"HTTP_X_BOT_PASSWORD", kPw + " "}}),       "GET",   "action=zz",                            false, k401},
-        {"X-Bot-Password enough when the others are wrong", {},             pw({{"HTTP_X_BOT_PASSWORD", kPw},
+        {"X-Bot-Password enough when the others are wrong",{},             pw({{"HTTP_X_BOT_PASSWORD", kPw},
                                                                                 {"HTTP_AUTHORIZATION", "Bearer nope"}}),    "GET",   "action=zz&pwd=nope",                   false, kPass},
         {"Bearer",                                        {},               pw({{"HTTP_AUTHORIZATION", "Bearer " + kPw}}),  "GET",   "action=zz",                            false, kPass},
         {"Bearer with leading and extra spaces",          {},               pw({{"HTTP_AUTHORIZATION", "   Bearer    " + kPw}}), "GET", "action=zz",                           false, kPass},
@@ -90,8 +91,10 @@ std::vector<Row> rows() {
         {"a 256-byte password never matches pwd",         {},               {{"BOT_PASSWORD", a256}},                       "GET",   "action=zz&pwd=" + a256,                false, k401},
 
         // Routing.
-        {"POST action=fetchall takes the fetch road",     {},               none,                                           "POST",  "action=fetchall",                      false, kFetchRefused},
-        {"POST x=action=fetch takes the fetch road",      {},               none,                                           "POST",  "x=action=fetch",                       false, kFetchRefused},
+        {"POST action=fetchall is an unknown action",     {},               none,                                           "POST",  "action=fetchall",                      false, kUnknown},
+        {"POST x=action=fetch has no action",             {},               none,                                           "POST",  "x=action=fetch",                       false, LISTING},
+        {"POST reaction=fetch has no action",             {},               none,                                           "POST",  "reaction=fetch",                       false, LISTING},
+        {"POST action=repo&note=action=fetch",            {},               none,                                           "POST",  "action=repo&note=action=fetch",        false, kFetchRefused},
         {"POST action=%66etch reaches fetch by dispatch", {},               none,                                           "POST",  "action=%66etch",                       false, kFetchRefused},
         {"GET action=fetch",                              {},               none,                                           "GET",   "action=fetch&path=C%3A%5Csrc%5Ca",     false, kFetchGet},
         {"lower-case post is not POST",                   {},               none,                                           "post",  "action=fetch",                         false, kFetchGet},
@@ -102,7 +105,12 @@ std::vector<Row> rows() {
         {"POST node=alpha&id=7",                          {},               none,                                           "POST",  "node=alpha&id=7",                      false, LISTING},
         {"action=Repos",                                  {},               none,                                           "GET",   "action=Repos",                         false, kUnknown},
         {"first action wins",                             {},               none,                                           "GET",   "action=nope&action=repos",             false, kUnknown},
-        {"xaction= routes to the dispatch, no action",    {},               none,                                           "GET",   "xaction=repo",                         false, LISTING},
+        {"xaction=repo has no action: the page",          {},               none,                                           "GET",   "xaction=repo",                         false, PAGE},
+        {"title=action=x has no action: the page",        {},               none,                                           "GET",   "title=action=x",                       false, PAGE},
+        {"an empty action is the listing",                {},               none,                                           "GET",   "action=",                              false, LISTING},
+        {"format is decoded",                             {},               none,                                           "GET",   "format=%6Ason",                        false, LISTING},
+        {"format=jsonp is not json",                      {},               none,                                           "GET",   "format=jsonp",                         false, PAGE},
+        {"xformat=json is not format",                    {},               none,                                           "GET",   "xformat=json",                         false, PAGE},
         {"GET without QUERY_STRING",                      {},               none,                                           "GET",   "",                                     true,  PAGE},
         {"POST without QUERY_STRING",                     {},               none,                                           "POST",  "",                                     true,  LISTING},
         {"GET with an empty query",                       {},               none,                                           "GET",   "",                                     false, PAGE},
