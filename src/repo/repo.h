@@ -59,13 +59,22 @@ int quote_arg(const char *arg, char *out);
 // out whole.
 int build_cmdline(const char *const *argv, char *out);
 
+// How a run ended, told beside its exit status: a status of 1 may be git's
+// own failure or the runner stopping it, and only this tells them apart.
+enum RunEnd {
+    RUN_EXITED,      // the child ended by itself; its status is the result
+    RUN_NOT_STARTED, // the pipe or the child could not be made (result -1)
+    RUN_TIMED_OUT,   // stopped at its time limit (result 1)
+};
+
 // Runs argv[0] with its arguments, appending standard output and standard
 // error to `out`. Returns the exit status; -1 when the child could not be
-// started (then `out` is untouched); 1 when the time limit ended it.
-int run_argv(const char *const *argv, Buf *out, int limit_s);
+// started (then `out` is untouched); 1 when the runner stopped it. `end`,
+// when given, receives how the run ended.
+int run_argv(const char *const *argv, Buf *out, int limit_s, RunEnd *end = nullptr);
 
 // Runs git -C `dir` with the (null-terminated) arguments; at most 11 are used.
-int run_git(const char *dir, const char *const *args, Buf *out, int limit_s);
+int run_git(const char *dir, const char *const *args, Buf *out, int limit_s, RunEnd *end = nullptr);
 
 // The environment every git child gets: the program's own, without
 // BOT_PASSWORD and the request's HTTP_ variables, with GIT_OPTIONAL_LOCKS=0

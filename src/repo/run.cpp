@@ -116,13 +116,17 @@ const char *const *child_environment() {
     return env;
 }
 
-int run_argv(const char *const *argv, Buf *out, int limit_s) {
+int run_argv(const char *const *argv, Buf *out, int limit_s, RunEnd *end) {
+    RunEnd ignored;
+    if (!end) end = &ignored;
+    *end = RUN_NOT_STARTED;
     char cmdline[CMDLINE_SIZE];
     int argc = build_cmdline(argv, cmdline);
     const char *const *env = child_environment();
     if (!env) return -1;
     PlatChild c;
     if (plat_child_start(&c, argv, argc, cmdline, env) != 0) return -1;
+    *end = RUN_EXITED;
 
     char chunk[4096];
     int idle = 0;
@@ -143,11 +147,13 @@ int run_argv(const char *const *argv, Buf *out, int limit_s) {
             if (plat_child_peek(&c) <= 0) break;
         } else if (w == 0 && ++idle > IDLE_WAITS_PER_S * limit_s) {
             plat_child_kill(&c, 1);
+            *end = RUN_TIMED_OUT;
             break;
         }
     }
     if (plat_child_wait(&c, limit_s * 1000, 0) != 1) {
         plat_child_kill(&c, 1);
+        *end = RUN_TIMED_OUT;
         plat_child_wait(&c, 2000, 0);
     }
     int status;
@@ -156,10 +162,10 @@ int run_argv(const char *const *argv, Buf *out, int limit_s) {
     return status;
 }
 
-int run_git(const char *dir, const char *const *args, Buf *out, int limit_s) {
+int run_git(const char *dir, const char *const *args, Buf *out, int limit_s, RunEnd *end) {
     const char *argv[3 + RUN_GIT_ARGS_MAX + 1] = {"git", "-C", dir};
     int n = 3;
     for (int i = 0; args[i] && i < RUN_GIT_ARGS_MAX; i++) argv[n++] = args[i];
     argv[n] = nullptr;
-    return run_argv(argv, out, limit_s);
+    return run_argv(argv, out, limit_s, end);
 }

@@ -21,6 +21,7 @@ using unit::TempDir;
 struct Outcome {
     int status;
     std::string out; // the buffer's text, "keep" and what the runner added
+    RunEnd end;
 };
 
 // Runs argv with a buffer that already holds "keep".
@@ -31,8 +32,9 @@ Outcome run(std::vector<std::string> argv, int limit_s = RUN_LIMIT_S) {
     Buf out;
     buf_init(&out);
     buf_puts(&out, "keep");
-    int status = run_argv(ptrs.data(), &out, limit_s);
-    Outcome r{status, std::string(out.data, (size_t)out.len)};
+    RunEnd end = RUN_EXITED;
+    int status = run_argv(ptrs.data(), &out, limit_s, &end);
+    Outcome r{status, std::string(out.data, (size_t)out.len), end};
     buf_free(&out);
     return r;
 }
@@ -124,6 +126,7 @@ TEST(Runner, ProgramThatCannotStart) {
         SCOPED_TRACE(c.name);
         Outcome r = run({c.program, "--version"});
         EXPECT_EQ(r.status, -1);
+        EXPECT_EQ(r.end, RUN_NOT_STARTED);
         EXPECT_EQ(r.out, "keep");
     }
 
@@ -171,6 +174,7 @@ TEST(Runner, TimeLimitEndsTheWholeGroup) {
                        (tmp / "child.pid") + "'\nwait\n";
     Outcome r = run_script(tmp, body, 1);
     EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.end, RUN_TIMED_OUT);
     EXPECT_EQ(r.out, "keep");
     pid_t child = read_pid(tmp / "child.pid"), grandchild = read_pid(tmp / "grandchild.pid");
     ASSERT_GT(child, 0);
@@ -197,6 +201,7 @@ TEST(Runner, GrandchildHoldingThePipeDoesNotHoldTheRunner) {
         "echo $$ > '" + (tmp / "child.pid") + "'\n(sleep 10; echo late) &\necho early\nexit 7\n";
     Outcome r = run_script(tmp, body);
     EXPECT_EQ(r.status, 7);
+    EXPECT_EQ(r.end, RUN_EXITED);
     EXPECT_EQ(r.out, "keep"
                      "early\n");
     pid_t group = read_pid(tmp / "child.pid");
