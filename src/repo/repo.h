@@ -65,6 +65,7 @@ enum RunEnd {
     RUN_EXITED,      // the child ended by itself; its status is the result
     RUN_NOT_STARTED, // the pipe or the child could not be made (result -1)
     RUN_TIMED_OUT,   // stopped at its time limit (result 1)
+    RUN_TOO_LARGE,   // stopped: it wrote more than the runner takes (result 1)
 };
 
 // Runs argv[0] with its arguments, appending standard output and standard
