@@ -6,6 +6,10 @@
 #include <utility>
 #include <vector>
 
+// True when `a` and `b` are the same name but for ASCII letter case (header
+// names, host names).
+bool same_name(const std::string &a, const char *b);
+
 // True for the variables the host sets itself or that describe a request
 // (QUERY_STRING, REQUEST_METHOD, HTTP_*, ...): they are never inherited from
 // the host's own environment.

@@ -12,11 +12,9 @@
 
 #include <httplib.h>
 
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -76,14 +74,6 @@ bool parse_options(int argc, char **argv) {
         } else
             return false;
     }
-    return true;
-}
-
-bool same_name(const std::string &a, const char *b) {
-    size_t n = strlen(b);
-    if (a.size() != n) return false;
-    for (size_t i = 0; i < n; i++)
-        if (tolower((unsigned char)a[i]) != tolower((unsigned char)b[i])) return false;
     return true;
 }
 
