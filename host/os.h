@@ -25,10 +25,12 @@ struct ChildRun {
 
 // Runs `program` without arguments, standard input empty, standard output
 // captured, standard error shared with the host, the environment `env`
-// ("NAME=value"), in a process group of its own that is killed whole at the
-// time limit.
+// ("NAME=value"), in a process group of its own. At the time limit, or once
+// it has written more than `max_output`, the group is asked to stop
+// (SIGTERM), so that the program can stop what it started; whatever of the
+// group is left after `grace_ms` is killed (SIGKILL).
 ChildRun child_run(const std::string &program, const std::vector<std::string> &env, int timeout_ms,
-                   size_t max_output);
+                   int grace_ms, size_t max_output);
 
 // The host's own environment.
 std::vector<std::string> host_environment();

@@ -29,9 +29,18 @@ int ms_left(Clock::time_point deadline) {
     return left.count() > 0 ? (int)left.count() : 0;
 }
 
-void kill_group(pid_t pid) {
-    kill(-pid, SIGKILL);
-    kill(pid, SIGKILL);
+// Reads what `fd` gives before the deadline into `buf`: the number of bytes,
+// 0 at the end of the output, -1 at the deadline.
+ssize_t read_until(int fd, char *buf, size_t size, Clock::time_point deadline) {
+    for (;;) {
+        int left = ms_left(deadline);
+        if (left == 0) return -1;
+        struct pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, left) <= 0) continue; // interrupted, or the deadline above
+        ssize_t got = read(fd, buf, size);
+        if (got < 0 && errno == EINTR) continue;
+        return got < 0 ? 0 : got; // a read error ends the output too
+    }
 }
 
 // Waits for the child until the deadline; true with the status collected.
@@ -45,10 +54,34 @@ bool wait_until(pid_t pid, Clock::time_point deadline, int *status) {
     }
 }
 
+// Asks the process group of the child `pid` to stop (SIGTERM) and gives it
+// `grace_ms` to end, reading and dropping what it still writes to `fd` so
+// that it never hangs on a full pipe. Then kills what is left of the group
+// (SIGKILL) and collects the child. The child is collected only after that
+// kill: until then its process group cannot be another's.
+void stop_group(pid_t pid, int fd, int grace_ms, int *status) {
+    kill(-pid, SIGTERM);
+    auto deadline = Clock::now() + std::chrono::milliseconds(grace_ms);
+    char buf[4096];
+    while (read_until(fd, buf, sizeof buf, deadline) > 0) {
+    }
+    for (;;) {
+        siginfo_t info;
+        info.si_pid = 0;
+        int rc = waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT);
+        if (rc != 0 && errno != EINTR) break;
+        if (info.si_pid == pid || ms_left(deadline) == 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(-pid, SIGKILL);
+    while (waitpid(pid, status, 0) < 0 && errno == EINTR) {
+    }
+}
+
 } // namespace
 
 ChildRun child_run(const std::string &program, const std::vector<std::string> &env, int timeout_ms,
-                   size_t max_output) {
+                   int grace_ms, size_t max_output) {
     ChildRun run;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
@@ -91,34 +124,28 @@ ChildRun child_run(const std::string &program, const std::vector<std::string> &e
     run.outcome = ChildRun::EXITED;
     char buf[65536];
     for (;;) {
-        int left = ms_left(deadline);
-        if (left == 0) {
+        ssize_t got = read_until(fds[0], buf, sizeof buf, deadline);
+        if (got < 0) {
             run.outcome = ChildRun::TIMED_OUT;
             break;
         }
-        struct pollfd p = {fds[0], POLLIN, 0};
-        int n = poll(&p, 1, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) continue; // the deadline check above ends the loop
-        ssize_t got = read(fds[0], buf, sizeof buf);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break; // end of output
+        if (got == 0) break; // end of output
         run.output.append(buf, (size_t)got);
         if (run.output.size() > max_output) {
             run.outcome = ChildRun::TOO_LARGE;
             break;
         }
     }
-    close(fds[0]);
 
     int status = 0;
     if (run.outcome == ChildRun::EXITED && !wait_until(pid, deadline, &status))
         run.outcome = ChildRun::TIMED_OUT;
     if (run.outcome != ChildRun::EXITED) {
-        kill_group(pid);
-        waitpid(pid, &status, 0);
+        stop_group(pid, fds[0], grace_ms, &status);
+        close(fds[0]);
         return run;
     }
+    close(fds[0]);
     if (WIFEXITED(status)) run.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
     return run;

@@ -24,6 +24,7 @@ namespace {
 const char PLUGIN[] = "quarlo";
 const char ROUTE[] = "/plugin_quarlo";
 const size_t MAX_OUTPUT = 64u << 20;
+const int STOP_GRACE_MS = 2000; // from SIGTERM to SIGKILL at the time limit
 
 struct Options {
     std::string bind = "127.0.0.1";
@@ -95,7 +96,7 @@ void run_program(const httplib::Request &req, httplib::Response &res, const std:
     if (req.has_header("Authorization"))
         env.push_back("HTTP_AUTHORIZATION=" + req.get_header_value("Authorization"));
 
-    ChildRun run = child_run(g_opt.program, env, g_opt.timeout_s * 1000, MAX_OUTPUT);
+    ChildRun run = child_run(g_opt.program, env, g_opt.timeout_s * 1000, STOP_GRACE_MS, MAX_OUTPUT);
     switch (run.outcome) {
     case ChildRun::NOT_STARTED:
         plain(res, 502,
