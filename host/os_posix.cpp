@@ -211,6 +211,11 @@ void address_of(int sock, bool peer, std::string &ip, int &port) {
 // reads the request line itself (one byte at a time, so nothing of what
 // follows is taken), keeps the target and hands the library the line with
 // every further '?' of the target written "%3F".
+//
+// Every read and write waits at most the connection's timeouts for the
+// socket, and never past the request's deadline (reading its head and body)
+// or the answer's (writing it): a client that sends or takes a byte now and
+// then cannot hold a worker longer than those.
 class ConnStream : public httplib::Stream {
   public:
     ConnStream(int sock, const ConnLimits &limits) : sock_(sock), limits_(limits) {}
@@ -219,7 +224,9 @@ class ConnStream : public httplib::Stream {
     bool start_request() {
         line_.clear();
         line_pos_ = 0;
-        target_.clear();
+        state_ = ConnRequestState();
+        read_deadline_ = Clock::now() + std::chrono::seconds(limits_.request_timeout_s);
+        answering_ = false;
         std::string raw;
         while (raw.size() < REQUEST_LINE_MAX) {
             char c;
@@ -236,10 +243,11 @@ class ConnStream : public httplib::Stream {
             line_ = raw; // not a request line the library accepts; it answers
             return true;
         }
-        target_ = raw.substr(sp1 + 1, sp2 - sp1 - 1);
+        std::string &target = state_.raw_target;
+        target = raw.substr(sp1 + 1, sp2 - sp1 - 1);
         std::string rewritten;
         bool seen = false;
-        for (char c : target_) {
+        for (char c : target) {
             if (c == '?' && seen) {
                 rewritten += "%3F";
                 continue;
@@ -251,11 +259,15 @@ class ConnStream : public httplib::Stream {
         return true;
     }
 
-    const std::string &target() const { return target_; }
+    ConnRequestState &state() { return state_; }
 
     bool is_readable() const override { return line_pos_ < line_.size() || is_readable_socket(); }
     bool is_writable() const override {
-        return wait_fd(sock_, POLLOUT, limits_.write_timeout_s * 1000);
+        if (!answering_) {
+            answering_ = true;
+            write_deadline_ = Clock::now() + std::chrono::seconds(limits_.answer_timeout_s);
+        }
+        return wait_socket(POLLOUT, limits_.write_timeout_s, write_deadline_);
     }
     ssize_t read(char *ptr, size_t size) override {
         if (line_pos_ < line_.size()) {
@@ -289,14 +301,25 @@ class ConnStream : public httplib::Stream {
 
   private:
     bool is_readable_socket() const {
-        return wait_fd(sock_, POLLIN, limits_.read_timeout_s * 1000);
+        if (wait_socket(POLLIN, limits_.read_timeout_s, read_deadline_)) return true;
+        if (ms_left(read_deadline_) == 0) state_.read_expired = true;
+        return false;
+    }
+
+    // Waits up to `timeout_s` for the socket, and never past `deadline`.
+    bool wait_socket(short events, int timeout_s, Clock::time_point deadline) const {
+        int left = ms_left(deadline);
+        return left > 0 && wait_fd(sock_, events, std::min(left, timeout_s * 1000));
     }
 
     int sock_;
     ConnLimits limits_;
     std::string line_;
     size_t line_pos_ = 0;
-    std::string target_;
+    mutable ConnRequestState state_;
+    Clock::time_point read_deadline_;
+    mutable Clock::time_point write_deadline_;
+    mutable bool answering_ = false;
 };
 
 } // namespace
@@ -309,8 +332,10 @@ bool serve_connection(int sock, const ConnLimits &limits, const std::atomic<int>
         if (!wait_fd(sock, POLLIN, limits.keep_alive_timeout_s * 1000)) break;
         if (!strm.start_request()) break;
         bool closed = false;
-        ok = serve(strm, strm.target(), count == 1, closed);
-        if (!ok || closed) break;
+        ConnRequestState &state = strm.state();
+        state.last = count == 1;
+        ok = serve(strm, state, closed);
+        if (!ok || closed || state.close || state.read_expired) break;
     }
     shutdown(sock, SHUT_RDWR);
     close(sock);

@@ -7,6 +7,9 @@
 //
 // The program inherits the host's environment, so BOT_PASSWORD and the
 // QUARLO_ variables configure it. One line per request goes to stderr.
+//
+// Slow clients cannot hold it up: a request's head and body must arrive
+// within REQUEST_TIMEOUT_S, an answer be taken within ANSWER_TIMEOUT_S.
 #include "cgi.h"
 #include "os.h"
 
@@ -24,7 +27,12 @@ namespace {
 const char PLUGIN[] = "quarlo";
 const char ROUTE[] = "/plugin_quarlo";
 const size_t MAX_OUTPUT = 64u << 20;
-const int STOP_GRACE_MS = 2000; // from SIGTERM to SIGKILL at the time limit
+// Connections served at once: enough that slow clients, each dropped within
+// the time limits below, leave workers for everyone else.
+const int WORKERS = 64;
+const int REQUEST_TIMEOUT_S = 10; // a request's head and body
+const int ANSWER_TIMEOUT_S = 60;  // the writing of an answer
+const int STOP_GRACE_MS = 2000;   // from SIGTERM to SIGKILL at the time limit
 
 struct Options {
     std::string bind = "127.0.0.1";
@@ -37,6 +45,7 @@ Options g_opt;
 std::vector<std::string> g_base_env;
 std::mutex g_log_lock;
 thread_local std::chrono::steady_clock::time_point t_request_start;
+thread_local ConnRequestState *t_conn = nullptr; // the request this thread serves
 
 void usage(FILE *to) {
     fprintf(to, "usage: quarlo-host [--bind ADDR] [--port N] [--program PATH] "
@@ -171,19 +180,47 @@ void log_request(const httplib::Request &req, const httplib::Response &res) {
     fflush(stderr);
 }
 
+// Ends the connection after this answer, and says so in the answer unless
+// the library does (for a client that asked for it, or on the connection's
+// last request).
+void close_after(const httplib::Request &req, httplib::Response &res) {
+    if (!t_conn) return;
+    t_conn->close = true;
+    if (!t_conn->last && req.get_header_value("Connection") != "close")
+        res.set_header("Connection", "close");
+}
+
+// A request whose head or body did not arrive in time gets 408, not the
+// library's 400 for a broken request.
+httplib::Server::HandlerResponse answer_late_request(const httplib::Request &req,
+                                                     httplib::Response &res) {
+    if (!t_conn || !t_conn->read_expired) return httplib::Server::HandlerResponse::Unhandled;
+    plain(res, 408,
+          "408 Request Timeout: the request did not arrive within " +
+              std::to_string(REQUEST_TIMEOUT_S) + " s");
+    close_after(req, res);
+    return httplib::Server::HandlerResponse::Handled;
+}
+
 // The library's server, with this host's reading of connections (see
-// serve_connection), so that a target with a second '?' reaches the handlers.
+// serve_connection), so that a target with a second '?' reaches the handlers
+// and slow clients are dropped.
 class HostServer : public httplib::Server {
     bool process_and_close_socket(socket_t sock) override {
         ConnLimits limits = {(int)keep_alive_max_count_, (int)keep_alive_timeout_sec_,
-                             (int)read_timeout_sec_, (int)write_timeout_sec_};
+                             (int)read_timeout_sec_,     (int)write_timeout_sec_,
+                             REQUEST_TIMEOUT_S,          ANSWER_TIMEOUT_S};
         return serve_connection(
             sock, limits, svr_sock_,
-            [this](httplib::Stream &strm, const std::string &raw_target, bool close, bool &closed) {
+            [this](httplib::Stream &strm, ConnRequestState &state, bool &closed) {
                 t_request_start = std::chrono::steady_clock::now();
-                return process_request(strm, close, closed, [&raw_target](httplib::Request &req) {
-                    req.target = raw_target;
-                });
+                t_conn = &state;
+                bool ok =
+                    process_request(strm, state.last, closed, [&state](httplib::Request &req) {
+                        req.target = state.raw_target;
+                    });
+                t_conn = nullptr;
+                return ok;
             });
     }
 };
@@ -208,8 +245,10 @@ int main(int argc, char **argv) {
     host_ignore_sigpipe();
 
     HostServer svr;
+    svr.new_task_queue = [] { return new httplib::ThreadPool(WORKERS); };
     svr.set_payload_max_length(1u << 20);
     svr.set_logger(log_request);
+    svr.set_error_handler(httplib::Server::HandlerWithResponse(answer_late_request));
     svr.Get(ROUTE, handle_direct);
     svr.Post(ROUTE, handle_direct);
     svr.Get("/plugins", handle_proxied);
