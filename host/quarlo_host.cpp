@@ -9,8 +9,11 @@
 // QUARLO_ variables configure it. One line per request goes to stderr.
 //
 // Slow clients cannot hold it up: a request's head and body must arrive
-// within REQUEST_TIMEOUT_S, an answer be taken within ANSWER_TIMEOUT_S.
+// within REQUEST_TIMEOUT_S, an answer be taken within ANSWER_TIMEOUT_S. It
+// answers only under its own names (Host), and takes a POST only from its own
+// pages (Origin).
 #include "cgi.h"
+#include "origin.h"
 #include "os.h"
 
 #include <httplib.h>
@@ -42,6 +45,7 @@ struct Options {
 };
 
 Options g_opt;
+int g_port = 0; // the port served
 std::vector<std::string> g_base_env;
 std::mutex g_log_lock;
 thread_local std::chrono::steady_clock::time_point t_request_start;
@@ -190,6 +194,25 @@ void close_after(const httplib::Request &req, httplib::Response &res) {
         res.set_header("Connection", "close");
 }
 
+// Refuses a request under a foreign Host name (421) and a POST from another
+// site's page (403), before its body is read; the connection then ends.
+httplib::Server::HandlerResponse check_origin(const httplib::Request &req, httplib::Response &res) {
+    if (req.get_header_value_count("Host") != 1 ||
+        !is_served_host(req.get_header_value("Host"), g_opt.bind, g_port)) {
+        std::string names;
+        for (const std::string &n : served_names(g_opt.bind))
+            names += (names.empty() ? "" : ", ") + n;
+        plain(res, 421, "421 Misdirected Request: this host answers only as " + names);
+    } else if (req.method != "GET" && req.method != "HEAD" && req.has_header("Origin") &&
+               !is_served_origin(req.get_header_value("Origin"), g_opt.bind, g_port)) {
+        plain(res, 403, "403 Forbidden: a request from another site's page");
+    } else {
+        return httplib::Server::HandlerResponse::Unhandled;
+    }
+    close_after(req, res);
+    return httplib::Server::HandlerResponse::Handled;
+}
+
 // A request whose head or body did not arrive in time gets 408, not the
 // library's 400 for a broken request.
 httplib::Server::HandlerResponse answer_late_request(const httplib::Request &req,
@@ -248,6 +271,7 @@ int main(int argc, char **argv) {
     svr.new_task_queue = [] { return new httplib::ThreadPool(WORKERS); };
     svr.set_payload_max_length(1u << 20);
     svr.set_logger(log_request);
+    svr.set_pre_routing_handler(check_origin);
     svr.set_error_handler(httplib::Server::HandlerWithResponse(answer_late_request));
     svr.Get(ROUTE, handle_direct);
     svr.Post(ROUTE, handle_direct);
@@ -270,6 +294,7 @@ int main(int argc, char **argv) {
                 g_opt.port);
         return 1;
     }
+    g_port = port;
     std::string host =
         g_opt.bind.find(':') != std::string::npos ? "[" + g_opt.bind + "]" : g_opt.bind;
     printf("quarlo-host: serving %s\nOpen http://%s:%d%s\n", g_opt.program.c_str(), host.c_str(),

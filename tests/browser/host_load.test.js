@@ -1,8 +1,10 @@
 'use strict';
 // The host under slow and heavy clients, with real sockets: clients that
-// trickle their requests are dropped without holding up anyone else.
+// trickle their requests are dropped without holding up anyone else; foreign
+// Host names and POSTs from other sites' pages are refused.
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
+const http = require('node:http');
 const net = require('node:net');
 const { buildFixture } = require('./lib/fixtures');
 const { startHost } = require('./lib/host');
@@ -88,6 +90,77 @@ test('clients that trickle their requests are dropped and hold up no one', async
     }
     assert.ok(await host.logLine(/^GET \/plugin_quarlo 408 \d+ms$/));
     assert.ok(await host.logLine(/^POST \/plugin_quarlo 408 \d+ms$/));
+  } finally {
+    await host.stop();
+  }
+});
+
+// One request on a connection of its own, with exactly the headers given
+// (Host included; none when `headers` has none and `setHost` is false).
+function rawRequest(origin, { method = 'GET', target, headers = {}, body, setHost = true }) {
+  const { hostname, port } = new URL(origin);
+  return new Promise((resolve, reject) => {
+    const req = http.request({ host: hostname, port, method, path: target, headers, setHost, agent: false }, (res) => {
+      let text = '';
+      res.setEncoding('utf8');
+      res.on('data', (d) => (text += d));
+      res.on('end', () => resolve({ status: res.statusCode, headers: res.headers, body: text }));
+    });
+    req.on('error', reject);
+    req.end(body);
+  });
+}
+
+test('a foreign Host gets 421 and a POST from another site 403; the local names pass', async () => {
+  const host = await startHost({ env: fx.env });
+  const port = new URL(host.origin).port;
+  const target = '/plugin_quarlo?action=repos';
+  // [method, Host (null: none sent), Origin (null: none sent), status]
+  const cases = [
+    ['GET', `127.0.0.1:${port}`, null, 200],
+    ['GET', '127.0.0.1', null, 200],
+    ['GET', `localhost:${port}`, null, 200],
+    ['GET', 'LocalHost', null, 200],
+    ['GET', `[::1]:${port}`, null, 200],
+    ['GET', 'evil.example', null, 421],
+    ['GET', `evil.example:${port}`, null, 421],
+    ['GET', `localhost.evil.example:${port}`, null, 421],
+    ['GET', `127.0.0.1.evil.example:${port}`, null, 421],
+    ['GET', '127.0.0.1:1', null, 421],
+    ['GET', `127.0.0.1:${port}@evil.example`, null, 421],
+    ['GET', '', null, 421],
+    ['GET', null, null, 421],
+    // Only a POST's Origin is checked: another site's GET reads nothing.
+    ['GET', `127.0.0.1:${port}`, 'http://evil.example', 200],
+    ['POST', `127.0.0.1:${port}`, null, 200],
+    ['POST', `127.0.0.1:${port}`, `http://127.0.0.1:${port}`, 200],
+    ['POST', `127.0.0.1:${port}`, `http://localhost:${port}`, 200],
+    ['POST', `127.0.0.1:${port}`, `http://[::1]:${port}`, 200],
+    ['POST', `127.0.0.1:${port}`, 'http://evil.example', 403],
+    ['POST', `127.0.0.1:${port}`, `http://evil.example:${port}`, 403],
+    ['POST', `127.0.0.1:${port}`, 'http://127.0.0.1', 403],
+    ['POST', `127.0.0.1:${port}`, 'http://127.0.0.1:1', 403],
+    ['POST', `127.0.0.1:${port}`, `https://127.0.0.1:${port}`, 403],
+    ['POST', `127.0.0.1:${port}`, 'null', 403],
+    ['POST', 'evil.example', `http://127.0.0.1:${port}`, 421],
+  ];
+  try {
+    for (const [method, hostName, origin, status] of cases) {
+      const headers = {};
+      if (hostName !== null) headers.Host = hostName;
+      if (origin !== null) headers.Origin = origin;
+      const label = `${method} Host: ${hostName} Origin: ${origin}`;
+      // The POSTs send a body that the refusal leaves unread.
+      const body = method === 'POST' ? 'x=1' : undefined;
+      const res = await rawRequest(host.origin, { method, target, headers, body, setHost: false });
+      assert.equal(res.status, status, label);
+      if (status === 200) assert.equal(JSON.parse(res.body).action, 'repos', label);
+      else assert.equal(res.headers.connection, 'close', label);
+    }
+    // Every route is guarded, the redirect too.
+    const res = await rawRequest(host.origin, { target: '/', headers: { Host: 'evil.example' }, setHost: false });
+    assert.equal(res.status, 421);
+    assert.equal(res.body, '421 Misdirected Request: this host answers only as 127.0.0.1, localhost, [::1]\n');
   } finally {
     await host.stop();
   }
