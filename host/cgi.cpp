@@ -26,6 +26,24 @@ bool cgi_is_request_variable(const std::string &entry) {
     return false;
 }
 
+std::vector<std::string> cgi_request_env(const CgiRequest &req) {
+    std::vector<std::string> env = {"GATEWAY_INTERFACE=CGI/1.1", "SERVER_PROTOCOL=HTTP/1.1",
+                                    std::string("SCRIPT_NAME=") + ROUTE,
+                                    "REQUEST_METHOD=" + req.method, "QUERY_STRING=" + req.query};
+    if (req.password) env.push_back("HTTP_X_BOT_PASSWORD=" + *req.password);
+    if (req.authorization) env.push_back("HTTP_AUTHORIZATION=" + *req.authorization);
+    return env;
+}
+
+std::string cgi_share_key(const CgiRequest &req) {
+    if (req.method != "GET") return "";
+    // Each variable with its length before it, so that no two different
+    // lists give the same key.
+    std::string key;
+    for (const std::string &v : cgi_request_env(req)) key += std::to_string(v.size()) + ":" + v;
+    return key;
+}
+
 static bool is_token_char(unsigned char c) {
     return std::isalnum(c) || std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
 }

@@ -1,8 +1,11 @@
-// The local host's pure pieces: which Host and Origin headers name it.
+// The local host's pure pieces: which Host and Origin headers name it, and
+// which requests may share one program run.
+#include "cgi.h"
 #include "origin.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -82,6 +85,70 @@ TEST(ServedOrigin, OnlyOurPagesOverHttp) {
     for (const NameCase &c : cases)
         EXPECT_EQ(is_served_origin(c.text, c.bind, c.port), c.served)
             << c.text << " bind " << c.bind << " port " << c.port;
+}
+
+CgiRequest get(const std::string &query) {
+    CgiRequest r;
+    r.method = "GET";
+    r.query = query;
+    return r;
+}
+
+TEST(ShareKey, SameOnlyForTheSameGetAsTheProgramSeesIt) {
+    CgiRequest base = get("action=repos");
+    base.password = "tide";
+    const std::string key = cgi_share_key(base);
+    ASSERT_FALSE(key.empty());
+    EXPECT_EQ(cgi_share_key(base), key);
+
+    std::vector<std::pair<const char *, CgiRequest>> others;
+    CgiRequest r = base;
+    r.query = "action=repos&pwd=tide";
+    others.emplace_back("another query", r);
+    r = base;
+    r.password = "tidE";
+    others.emplace_back("another password", r);
+    r = base;
+    r.password = "";
+    others.emplace_back("an empty password header", r);
+    r = base;
+    r.password.reset();
+    others.emplace_back("no password header", r);
+    r = base;
+    r.authorization = "Bearer tide";
+    others.emplace_back("an Authorization header as well", r);
+    r = base;
+    r.method = "HEAD";
+    others.emplace_back("another method", r);
+    // One value that holds what would be two variables in another request.
+    r = get("action=repos");
+    r.password = "tide\nHTTP_AUTHORIZATION=x";
+    CgiRequest two = get("action=repos");
+    two.password = "tide";
+    two.authorization = "x";
+    EXPECT_NE(cgi_share_key(r), cgi_share_key(two));
+
+    for (const auto &o : others) EXPECT_NE(cgi_share_key(o.second), key) << o.first;
+}
+
+TEST(ShareKey, NeverForAPost) {
+    CgiRequest r = get("action=repos");
+    r.method = "POST";
+    EXPECT_EQ(cgi_share_key(r), "");
+}
+
+TEST(RequestEnv, CredentialHeadersOnlyWhenSent) {
+    CgiRequest r = get("action=repo&path=%2Fsrv");
+    std::vector<std::string> env = cgi_request_env(r);
+    EXPECT_EQ(std::count(env.begin(), env.end(), "QUERY_STRING=action=repo&path=%2Fsrv"), 1);
+    EXPECT_EQ(std::count(env.begin(), env.end(), "REQUEST_METHOD=GET"), 1);
+    for (const std::string &v : env) EXPECT_NE(v.compare(0, 5, "HTTP_"), 0) << v;
+
+    r.password = "";
+    r.authorization = "Bearer x";
+    env = cgi_request_env(r);
+    EXPECT_EQ(std::count(env.begin(), env.end(), "HTTP_X_BOT_PASSWORD="), 1);
+    EXPECT_EQ(std::count(env.begin(), env.end(), "HTTP_AUTHORIZATION=Bearer x"), 1);
 }
 
 } // namespace
