@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,39 +19,44 @@ struct NameCase {
     bool served;
 };
 
-TEST(ServedHost, OwnNamesWithOrWithoutTheServedPort) {
-    const NameCase cases[] = {
-        {"127.0.0.1", "127.0.0.1", 8099, true},
-        {"127.0.0.1:8099", "127.0.0.1", 8099, true},
-        {"localhost", "127.0.0.1", 8099, true},
-        {"LocalHost:8099", "127.0.0.1", 8099, true},
-        {"[::1]", "127.0.0.1", 8099, true},
-        {"[::1]:8099", "127.0.0.1", 8099, true},
-        // The --bind name, an IPv6 address in brackets.
-        {"devbox.lan:8099", "devbox.lan", 8099, true},
-        {"DEVBOX.LAN", "devbox.lan", 8099, true},
-        {"[fd00::5]:8099", "fd00::5", 8099, true},
-        {"fd00::5", "fd00::5", 8099, false},
-        {"devbox.lan", "127.0.0.1", 8099, false},
-        // Another port, or no port after the colon.
-        {"127.0.0.1:8098", "127.0.0.1", 8099, false},
-        {"127.0.0.1:08099", "127.0.0.1", 8099, false},
-        {"127.0.0.1:", "127.0.0.1", 8099, false},
-        {"[::1]8099", "127.0.0.1", 8099, false},
-        // Names that only begin or end like ours.
-        {"evil.example", "127.0.0.1", 8099, false},
-        {"localhost.evil.example", "127.0.0.1", 8099, false},
-        {"127.0.0.1.evil.example:8099", "127.0.0.1", 8099, false},
-        {"evil.localhost", "127.0.0.1", 8099, false},
-        {"127.0.0.1:8099@evil.example", "127.0.0.1", 8099, false},
-        {"localhost.", "127.0.0.1", 8099, false},
-        {"[::1", "127.0.0.1", 8099, false},
-        {"", "127.0.0.1", 8099, false},
-        {":8099", "127.0.0.1", 8099, false},
-    };
+// Checks every case with `served`, one of the two checks below.
+void expect_served(bool (*served)(const std::string &, const std::string &, int),
+                   const std::vector<NameCase> &cases) {
     for (const NameCase &c : cases)
-        EXPECT_EQ(is_served_host(c.text, c.bind, c.port), c.served)
+        EXPECT_EQ(served(c.text, c.bind, c.port), c.served)
             << c.text << " bind " << c.bind << " port " << c.port;
+}
+
+TEST(ServedHost, OwnNamesWithOrWithoutTheServedPort) {
+    expect_served(is_served_host, {
+                                      {"127.0.0.1", "127.0.0.1", 8099, true},
+                                      {"127.0.0.1:8099", "127.0.0.1", 8099, true},
+                                      {"localhost", "127.0.0.1", 8099, true},
+                                      {"LocalHost:8099", "127.0.0.1", 8099, true},
+                                      {"[::1]", "127.0.0.1", 8099, true},
+                                      {"[::1]:8099", "127.0.0.1", 8099, true},
+                                      // The --bind name, an IPv6 address in brackets.
+                                      {"devbox.lan:8099", "devbox.lan", 8099, true},
+                                      {"DEVBOX.LAN", "devbox.lan", 8099, true},
+                                      {"[fd00::5]:8099", "fd00::5", 8099, true},
+                                      {"fd00::5", "fd00::5", 8099, false},
+                                      {"devbox.lan", "127.0.0.1", 8099, false},
+                                      // Another port, or no port after the colon.
+                                      {"127.0.0.1:8098", "127.0.0.1", 8099, false},
+                                      {"127.0.0.1:08099", "127.0.0.1", 8099, false},
+                                      {"127.0.0.1:", "127.0.0.1", 8099, false},
+                                      {"[::1]8099", "127.0.0.1", 8099, false},
+                                      // Names that only begin or end like ours.
+                                      {"evil.example", "127.0.0.1", 8099, false},
+                                      {"localhost.evil.example", "127.0.0.1", 8099, false},
+                                      {"127.0.0.1.evil.example:8099", "127.0.0.1", 8099, false},
+                                      {"evil.localhost", "127.0.0.1", 8099, false},
+                                      {"127.0.0.1:8099@evil.example", "127.0.0.1", 8099, false},
+                                      {"localhost.", "127.0.0.1", 8099, false},
+                                      {"[::1", "127.0.0.1", 8099, false},
+                                      {"", "127.0.0.1", 8099, false},
+                                      {":8099", "127.0.0.1", 8099, false},
+                                  });
 }
 
 TEST(ServedNames, TheLocalNamesAndTheBindNameOnce) {
@@ -63,28 +69,26 @@ TEST(ServedNames, TheLocalNamesAndTheBindNameOnce) {
 }
 
 TEST(ServedOrigin, OnlyOurPagesOverHttp) {
-    const NameCase cases[] = {
-        {"http://127.0.0.1:8099", "127.0.0.1", 8099, true},
-        {"http://localhost:8099", "127.0.0.1", 8099, true},
-        {"http://[::1]:8099", "127.0.0.1", 8099, true},
-        {"HTTP://LOCALHOST:8099", "127.0.0.1", 8099, true},
-        {"http://devbox.lan:8099", "devbox.lan", 8099, true},
-        // A browser leaves out the default port.
-        {"http://localhost", "127.0.0.1", 80, true},
-        {"http://localhost:80", "127.0.0.1", 80, true},
-        {"http://localhost", "127.0.0.1", 8099, false},
-        {"http://localhost:8098", "127.0.0.1", 8099, false},
-        {"https://localhost:8099", "127.0.0.1", 8099, false},
-        {"http://evil.example:8099", "127.0.0.1", 8099, false},
-        {"http://localhost.evil.example:8099", "127.0.0.1", 8099, false},
-        {"http://localhost:8099/", "127.0.0.1", 8099, false},
-        {"http://", "127.0.0.1", 8099, false},
-        {"null", "127.0.0.1", 8099, false},
-        {"", "127.0.0.1", 8099, false},
-    };
-    for (const NameCase &c : cases)
-        EXPECT_EQ(is_served_origin(c.text, c.bind, c.port), c.served)
-            << c.text << " bind " << c.bind << " port " << c.port;
+    expect_served(is_served_origin,
+                  {
+                      {"http://127.0.0.1:8099", "127.0.0.1", 8099, true},
+                      {"http://localhost:8099", "127.0.0.1", 8099, true},
+                      {"http://[::1]:8099", "127.0.0.1", 8099, true},
+                      {"HTTP://LOCALHOST:8099", "127.0.0.1", 8099, true},
+                      {"http://devbox.lan:8099", "devbox.lan", 8099, true},
+                      // A browser leaves out the default port.
+                      {"http://localhost", "127.0.0.1", 80, true},
+                      {"http://localhost:80", "127.0.0.1", 80, true},
+                      {"http://localhost", "127.0.0.1", 8099, false},
+                      {"http://localhost:8098", "127.0.0.1", 8099, false},
+                      {"https://localhost:8099", "127.0.0.1", 8099, false},
+                      {"http://evil.example:8099", "127.0.0.1", 8099, false},
+                      {"http://localhost.evil.example:8099", "127.0.0.1", 8099, false},
+                      {"http://localhost:8099/", "127.0.0.1", 8099, false},
+                      {"http://", "127.0.0.1", 8099, false},
+                      {"null", "127.0.0.1", 8099, false},
+                      {"", "127.0.0.1", 8099, false},
+                  });
 }
 
 CgiRequest get(const std::string &query) {
@@ -101,34 +105,27 @@ TEST(ShareKey, SameOnlyForTheSameGetAsTheProgramSeesIt) {
     ASSERT_FALSE(key.empty());
     EXPECT_EQ(cgi_share_key(base), key);
 
-    std::vector<std::pair<const char *, CgiRequest>> others;
-    CgiRequest r = base;
-    r.query = "action=repos&pwd=tide";
-    others.emplace_back("another query", r);
-    r = base;
-    r.password = "tidE";
-    others.emplace_back("another password", r);
-    r = base;
-    r.password = "";
-    others.emplace_back("an empty password header", r);
-    r = base;
-    r.password.reset();
-    others.emplace_back("no password header", r);
-    r = base;
-    r.authorization = "Bearer tide";
-    others.emplace_back("an Authorization header as well", r);
-    r = base;
-    r.method = "HEAD";
-    others.emplace_back("another method", r);
+    const std::pair<const char *, std::function<void(CgiRequest &)>> changes[] = {
+        {"another query", [](CgiRequest &r) { r.query = "action=repos&pwd=tide"; }},
+        {"another password", [](CgiRequest &r) { r.password = "tidE"; }},
+        {"an empty password header", [](CgiRequest &r) { r.password = ""; }},
+        {"no password header", [](CgiRequest &r) { r.password.reset(); }},
+        {"an Authorization header as well", [](CgiRequest &r) { r.authorization = "Bearer tide"; }},
+        {"another method", [](CgiRequest &r) { r.method = "HEAD"; }},
+    };
+    for (const auto &c : changes) {
+        CgiRequest r = base;
+        c.second(r);
+        EXPECT_NE(cgi_share_key(r), key) << c.first;
+    }
+
     // One value that holds what would be two variables in another request.
-    r = get("action=repos");
-    r.password = "tide\nHTTP_AUTHORIZATION=x";
+    CgiRequest one = get("action=repos");
+    one.password = "tide\nHTTP_AUTHORIZATION=x";
     CgiRequest two = get("action=repos");
     two.password = "tide";
     two.authorization = "x";
-    EXPECT_NE(cgi_share_key(r), cgi_share_key(two));
-
-    for (const auto &o : others) EXPECT_NE(cgi_share_key(o.second), key) << o.first;
+    EXPECT_NE(cgi_share_key(one), cgi_share_key(two));
 }
 
 TEST(ShareKey, NeverForAPost) {
