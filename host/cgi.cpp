@@ -3,6 +3,14 @@
 #include <cctype>
 #include <cstring>
 
+bool same_name(const std::string &a, const char *b) {
+    size_t n = std::strlen(b);
+    if (a.size() != n) return false;
+    for (size_t i = 0; i < n; i++)
+        if (std::tolower((unsigned char)a[i]) != std::tolower((unsigned char)b[i])) return false;
+    return true;
+}
+
 bool cgi_is_request_variable(const std::string &entry) {
     static const char *const NAMES[] = {"QUERY_STRING",    "REQUEST_METHOD",    "CONTENT_LENGTH",
                                         "CONTENT_TYPE",    "GATEWAY_INTERFACE", "SCRIPT_NAME",
@@ -18,16 +26,26 @@ bool cgi_is_request_variable(const std::string &entry) {
     return false;
 }
 
-static bool is_token_char(unsigned char c) {
-    return std::isalnum(c) || std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
+std::vector<std::string> cgi_request_env(const CgiRequest &req) {
+    std::vector<std::string> env = {"GATEWAY_INTERFACE=CGI/1.1", "SERVER_PROTOCOL=HTTP/1.1",
+                                    std::string("SCRIPT_NAME=") + ROUTE,
+                                    "REQUEST_METHOD=" + req.method, "QUERY_STRING=" + req.query};
+    if (req.password) env.push_back("HTTP_X_BOT_PASSWORD=" + *req.password);
+    if (req.authorization) env.push_back("HTTP_AUTHORIZATION=" + *req.authorization);
+    return env;
 }
 
-static bool equals_nocase(const std::string &a, const char *b) {
-    size_t n = std::strlen(b);
-    if (a.size() != n) return false;
-    for (size_t i = 0; i < n; i++)
-        if (std::tolower((unsigned char)a[i]) != std::tolower((unsigned char)b[i])) return false;
-    return true;
+std::string cgi_share_key(const CgiRequest &req) {
+    if (req.method != "GET") return "";
+    // Each variable with its length before it, so that no two different
+    // lists give the same key.
+    std::string key;
+    for (const std::string &v : cgi_request_env(req)) key += std::to_string(v.size()) + ":" + v;
+    return key;
+}
+
+static bool is_token_char(unsigned char c) {
+    return std::isalnum(c) || std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
 }
 
 bool cgi_parse(const std::string &out, CgiResponse *res, std::string *why) {
@@ -66,7 +84,7 @@ bool cgi_parse(const std::string &out, CgiResponse *res, std::string *why) {
                 return false;
             }
 
-        if (equals_nocase(name, "Status")) {
+        if (same_name(name, "Status")) {
             if (value.size() < 3 || !std::isdigit((unsigned char)value[0]) ||
                 !std::isdigit((unsigned char)value[1]) || !std::isdigit((unsigned char)value[2]) ||
                 (value.size() > 3 && value[3] != ' ')) {
@@ -82,7 +100,7 @@ bool cgi_parse(const std::string &out, CgiResponse *res, std::string *why) {
             has_status = true;
             continue;
         }
-        if (equals_nocase(name, "Location")) has_location = true;
+        if (same_name(name, "Location")) has_location = true;
         res->headers.emplace_back(name, value);
     }
     if (res->headers.empty() && !has_status) {

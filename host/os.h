@@ -25,10 +25,12 @@ struct ChildRun {
 
 // Runs `program` without arguments, standard input empty, standard output
 // captured, standard error shared with the host, the environment `env`
-// ("NAME=value"), in a process group of its own that is killed whole at the
-// time limit.
+// ("NAME=value"), in a process group of its own. At the time limit, or once
+// it has written more than `max_output`, the group is asked to stop
+// (SIGTERM), so that the program can stop what it started; whatever of the
+// group is left after `grace_ms` is killed (SIGKILL).
 ChildRun child_run(const std::string &program, const std::vector<std::string> &env, int timeout_ms,
-                   size_t max_output);
+                   int grace_ms, size_t max_output);
 
 // The host's own environment.
 std::vector<std::string> host_environment();
@@ -44,22 +46,33 @@ void host_ignore_sigpipe();
 
 // ---- connections ------------------------------------------------------------
 
-// Timeouts and limits of one connection, in the library's terms.
+// Timeouts and limits of one connection.
 struct ConnLimits {
     int keep_alive_max;       // requests per connection
     int keep_alive_timeout_s; // idle time before the next request
-    int read_timeout_s;
-    int write_timeout_s;
+    int read_timeout_s;       // longest silence while a request arrives
+    int write_timeout_s;      // longest wait to write while answering
+    int request_timeout_s;    // a request's whole head and body, from its first byte
+    int answer_timeout_s;     // the writing of a whole answer, from its first byte
 };
 
-// Serves one request from `strm`: `raw_target` is the request target exactly
-// as the client sent it, `close` asks to end the connection after it, and
-// `closed` tells that the request ended it. Returns false on a failure.
-using ConnRequest = std::function<bool(httplib::Stream &strm, const std::string &raw_target,
-                                       bool close, bool &closed)>;
+// The request being served on a connection.
+struct ConnRequestState {
+    std::string raw_target;    // the request target exactly as the client sent it
+    bool read_expired = false; // its head or body did not arrive within request_timeout_s
+    bool last = false;         // the connection ends after it (keep_alive_max reached)
+    bool close = false;        // set by the server: end the connection after this answer
+};
+
+// Serves one request from `strm`; `closed` tells that the request ended the
+// connection. Returns false on a failure.
+using ConnRequest =
+    std::function<bool(httplib::Stream &strm, ConnRequestState &state, bool &closed)>;
 
 // Serves the requests that arrive on the connection `sock` (keep-alive up to
-// the limits, while `running` holds) and closes it.
+// the limits, while `running` holds) and closes it. A client that has not
+// sent a request's head and body within request_timeout_s, or not taken an
+// answer within answer_timeout_s, is dropped.
 //
 // The bot's proxied URL holds a second '?' ("/plugins?plugin=quarlo?action=
 // repos"), valid in a URL query, which the HTTP library refuses. So the

@@ -30,9 +30,18 @@ int ms_left(Clock::time_point deadline) {
     return left.count() > 0 ? (int)left.count() : 0;
 }
 
-void kill_group(pid_t pid) {
-    kill(-pid, SIGKILL);
-    kill(pid, SIGKILL);
+// Reads what `fd` gives before the deadline into `buf`: the number of bytes,
+// 0 at the end of the output, -1 at the deadline.
+ssize_t read_until(int fd, char *buf, size_t size, Clock::time_point deadline) {
+    for (;;) {
+        int left = ms_left(deadline);
+        if (left == 0) return -1;
+        struct pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, left) <= 0) continue; // interrupted, or the deadline above
+        ssize_t got = read(fd, buf, size);
+        if (got < 0 && errno == EINTR) continue;
+        return got < 0 ? 0 : got; // a read error ends the output too
+    }
 }
 
 // Waits for the child until the deadline; true with the status collected.
@@ -46,10 +55,34 @@ bool wait_until(pid_t pid, Clock::time_point deadline, int *status) {
     }
 }
 
+// Asks the process group of the child `pid` to stop (SIGTERM) and gives it
+// `grace_ms` to end, reading and dropping what it still writes to `fd` so
+// that it never hangs on a full pipe. Then kills what is left of the group
+// (SIGKILL) and collects the child. The child is collected only after that
+// kill: until then its process group cannot be another's.
+void stop_group(pid_t pid, int fd, int grace_ms, int *status) {
+    kill(-pid, SIGTERM);
+    auto deadline = Clock::now() + std::chrono::milliseconds(grace_ms);
+    char buf[4096];
+    while (read_until(fd, buf, sizeof buf, deadline) > 0) {
+    }
+    for (;;) {
+        siginfo_t info;
+        info.si_pid = 0;
+        int rc = waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT);
+        if (rc != 0 && errno != EINTR) break;
+        if (info.si_pid == pid || ms_left(deadline) == 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(-pid, SIGKILL);
+    while (waitpid(pid, status, 0) < 0 && errno == EINTR) {
+    }
+}
+
 } // namespace
 
 ChildRun child_run(const std::string &program, const std::vector<std::string> &env, int timeout_ms,
-                   size_t max_output) {
+                   int grace_ms, size_t max_output) {
     ChildRun run;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
@@ -76,34 +109,28 @@ ChildRun child_run(const std::string &program, const std::vector<std::string> &e
     run.outcome = ChildRun::EXITED;
     char buf[65536];
     for (;;) {
-        int left = ms_left(deadline);
-        if (left == 0) {
+        ssize_t got = read_until(fds[0], buf, sizeof buf, deadline);
+        if (got < 0) {
             run.outcome = ChildRun::TIMED_OUT;
             break;
         }
-        struct pollfd p = {fds[0], POLLIN, 0};
-        int n = poll(&p, 1, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) continue; // the deadline check above ends the loop
-        ssize_t got = read(fds[0], buf, sizeof buf);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break; // end of output
+        if (got == 0) break; // end of output
         run.output.append(buf, (size_t)got);
         if (run.output.size() > max_output) {
             run.outcome = ChildRun::TOO_LARGE;
             break;
         }
     }
-    close(fds[0]);
 
     int status = 0;
     if (run.outcome == ChildRun::EXITED && !wait_until(pid, deadline, &status))
         run.outcome = ChildRun::TIMED_OUT;
     if (run.outcome != ChildRun::EXITED) {
-        kill_group(pid);
-        waitpid(pid, &status, 0);
+        stop_group(pid, fds[0], grace_ms, &status);
+        close(fds[0]);
         return run;
     }
+    close(fds[0]);
     if (WIFEXITED(status)) run.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
     return run;
@@ -169,6 +196,11 @@ void address_of(int sock, bool peer, std::string &ip, int &port) {
 // reads the request line itself (one byte at a time, so nothing of what
 // follows is taken), keeps the target and hands the library the line with
 // every further '?' of the target written "%3F".
+//
+// Every read and write waits at most the connection's timeouts for the
+// socket, and never past the request's deadline (reading its head and body)
+// or the answer's (writing it): a client that sends or takes a byte now and
+// then cannot hold a worker longer than those.
 class ConnStream : public httplib::Stream {
   public:
     ConnStream(int sock, const ConnLimits &limits) : sock_(sock), limits_(limits) {}
@@ -177,7 +209,9 @@ class ConnStream : public httplib::Stream {
     bool start_request() {
         line_.clear();
         line_pos_ = 0;
-        target_.clear();
+        state_ = ConnRequestState();
+        read_deadline_ = Clock::now() + std::chrono::seconds(limits_.request_timeout_s);
+        answering_ = false;
         std::string raw;
         while (raw.size() < REQUEST_LINE_MAX) {
             char c;
@@ -194,10 +228,11 @@ class ConnStream : public httplib::Stream {
             line_ = raw; // not a request line the library accepts; it answers
             return true;
         }
-        target_ = raw.substr(sp1 + 1, sp2 - sp1 - 1);
+        std::string &target = state_.raw_target;
+        target = raw.substr(sp1 + 1, sp2 - sp1 - 1);
         std::string rewritten;
         bool seen = false;
-        for (char c : target_) {
+        for (char c : target) {
             if (c == '?' && seen) {
                 rewritten += "%3F";
                 continue;
@@ -209,11 +244,15 @@ class ConnStream : public httplib::Stream {
         return true;
     }
 
-    const std::string &target() const { return target_; }
+    ConnRequestState &state() { return state_; }
 
     bool is_readable() const override { return line_pos_ < line_.size() || is_readable_socket(); }
     bool is_writable() const override {
-        return wait_fd(sock_, POLLOUT, limits_.write_timeout_s * 1000);
+        if (!answering_) {
+            answering_ = true;
+            write_deadline_ = Clock::now() + std::chrono::seconds(limits_.answer_timeout_s);
+        }
+        return wait_socket(POLLOUT, limits_.write_timeout_s, write_deadline_);
     }
     ssize_t read(char *ptr, size_t size) override {
         if (line_pos_ < line_.size()) {
@@ -247,14 +286,25 @@ class ConnStream : public httplib::Stream {
 
   private:
     bool is_readable_socket() const {
-        return wait_fd(sock_, POLLIN, limits_.read_timeout_s * 1000);
+        if (wait_socket(POLLIN, limits_.read_timeout_s, read_deadline_)) return true;
+        if (ms_left(read_deadline_) == 0) state_.read_expired = true;
+        return false;
+    }
+
+    // Waits up to `timeout_s` for the socket, and never past `deadline`.
+    bool wait_socket(short events, int timeout_s, Clock::time_point deadline) const {
+        int left = ms_left(deadline);
+        return left > 0 && wait_fd(sock_, events, std::min(left, timeout_s * 1000));
     }
 
     int sock_;
     ConnLimits limits_;
     std::string line_;
     size_t line_pos_ = 0;
-    std::string target_;
+    mutable ConnRequestState state_;
+    Clock::time_point read_deadline_;
+    mutable Clock::time_point write_deadline_;
+    mutable bool answering_ = false;
 };
 
 } // namespace
@@ -267,8 +317,10 @@ bool serve_connection(int sock, const ConnLimits &limits, const std::atomic<int>
         if (!wait_fd(sock, POLLIN, limits.keep_alive_timeout_s * 1000)) break;
         if (!strm.start_request()) break;
         bool closed = false;
-        ok = serve(strm, strm.target(), count == 1, closed);
-        if (!ok || closed) break;
+        ConnRequestState &state = strm.state();
+        state.last = count == 1;
+        ok = serve(strm, state, closed);
+        if (!ok || closed || state.close || state.read_expired) break;
     }
     shutdown(sock, SHUT_RDWR);
     close(sock);

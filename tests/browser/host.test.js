@@ -7,7 +7,7 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const { buildFixture, tempBase } = require('./lib/fixtures');
-const { startHost } = require('./lib/host');
+const { startHost, waitFor } = require('./lib/host');
 
 const PASSWORD = 'tide pool';
 
@@ -163,4 +163,46 @@ test('one log line per request: method, path without the password, status, time'
     assert.match(lines[lines.length - 1], new RegExp(`^${line.replace(/[?*+.()]/g, '\\$&')} \\d+ms$`));
   }
   for (const form of [PASSWORD, pwd, 'tide+pool', 'pool']) assert.ok(!host.log().includes(form), form);
+});
+
+test('at the time limit the program is asked to stop, then killed with what it started', async () => {
+  const dir = tempBase('quarlo-host-stop-');
+  const pids = path.join(dir, 'pids');
+  const stopped = path.join(dir, 'stopped');
+  const programs = {
+    // Ends on SIGTERM after noting it, as the program stops its git children.
+    'stops.sh': `trap 'echo TERM >"${stopped}"; exit 0' TERM\necho $$ >>"${pids}"\nsleep 30 &\nwait $!`,
+    // Ignores SIGTERM, and so does the child it started: SIGKILL ends both.
+    'stays.sh': `trap '' TERM\nsleep 300 &\necho $$ $! >>"${pids}"\nwhile :; do sleep 1; done`,
+  };
+  for (const [name, body] of Object.entries(programs))
+    fs.writeFileSync(path.join(dir, name), `#!/bin/sh\n${body}\n`, { mode: 0o755 });
+  // A process is gone once it has ended, collected or not.
+  const alive = (pid) => {
+    try {
+      return !/^\d+ \(.*\) [ZX]/.test(fs.readFileSync(`/proc/${pid}/stat`, 'utf8'));
+    } catch {
+      return false;
+    }
+  };
+  try {
+    for (const name of Object.keys(programs)) {
+      fs.rmSync(pids, { force: true });
+      const h = await startHost({ args: ['--program', path.join(dir, name), '--timeout', '1'] });
+      try {
+        const res = await fetch(`${h.url}?action=repos`);
+        assert.equal(res.status, 504, name);
+        assert.match(await res.text(), /ran longer than 1 s and was stopped/, name);
+        const started = fs.readFileSync(pids, 'utf8').trim().split(/\s+/);
+        assert.ok(started.length >= 1, name);
+        const left = await waitFor(() => (started.some(alive) ? null : []), () => started.filter(alive));
+        assert.deepEqual(left, [], `${name}: no process of the program's group is left`);
+      } finally {
+        await h.stop();
+      }
+    }
+    assert.equal(fs.readFileSync(stopped, 'utf8'), 'TERM\n');
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
 });

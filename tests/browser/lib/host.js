@@ -21,10 +21,10 @@ function hostEnv(extra) {
   return { ...env, ...extra };
 }
 
-// Polls `get` until it gives something other than null; after 10 s gives
-// `last()` instead.
-async function waitFor(get, last) {
-  const deadline = Date.now() + 10000;
+// Polls `get` until it gives something other than null; after `ms` (10 s by
+// default) gives `last()` instead.
+async function waitFor(get, last, ms = 10000) {
+  const deadline = Date.now() + ms;
   for (;;) {
     const v = get();
     if (v !== null) return v;
@@ -90,4 +90,4 @@ function artifactPath(name) {
   return path.join(ARTIFACTS, name);
 }
 
-module.exports = { startHost, artifactPath, HOST_BIN, PROGRAM_BIN, requireBuilt };
+module.exports = { startHost, waitFor, artifactPath, HOST_BIN, PROGRAM_BIN, requireBuilt };
