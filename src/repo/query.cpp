@@ -1,5 +1,5 @@
 // The status query: fills a record from git's porcelain status, the last
-// commit, the stash list and (detail mode) the origin URL.
+// commit, the stash count and (detail mode) the origin URL.
 #include "out/text.h"
 #include "repo/repo.h"
 
@@ -22,7 +22,7 @@ void redact_url(const char *url, char *out) {
     str_copy(out + keep, URL_SIZE - keep, at + 1);
 }
 
-static void parse_header(Repo *r, const char *h) {
+static void parse_header(Repo *r, const char *h, int stash_header) {
     while (*h == ' ') h++;
     if (strncmp(h, "branch.head ", 12) == 0) {
         const char *v = h + 12;
@@ -45,6 +45,11 @@ static void parse_header(Repo *r, const char *h) {
         if (*p == '-' && parse_int(p + 1, &b, nullptr)) r->behind = b;
     } else if (strncmp(h, "branch.oid ", 11) == 0) {
         if (strcmp(h + 11, "(initial)") == 0) r->unborn = 1;
+    } else if (stash_header && strncmp(h, "stash ", 6) == 0) {
+        // "stash N", written only when there are stashes.
+        const char *end;
+        int n;
+        if (parse_int(h + 6, &n, &end) && *end == 0 && n > 0) r->stash += n;
     }
 }
 
@@ -55,14 +60,14 @@ static int index_changed(const char *line) {
     return *x && *x != '.';
 }
 
-void parse_status(Repo *r, const char *text) {
+void parse_status(Repo *r, const char *text, int stash_header) {
     char line[STATUS_LINE_SIZE];
     const char *p = text;
     while (text_next_line(&p, line, sizeof line, 1)) {
         str_trim(line);
         switch (line[0]) {
         case '#':
-            parse_header(r, line + 1);
+            parse_header(r, line + 1, stash_header);
             break;
         case '1':
             r->dirty++;
@@ -101,6 +106,18 @@ void parse_last_commit(Repo *r, const char *text) {
     str_trim(r->last_subject);
 }
 
+// "git version 2.35.0" and later (vendor suffixes such as ".windows.1" or
+// " (Apple Git-145)" follow the numbers).
+int git_version_shows_stash(const char *text) {
+    static const char PREFIX[] = "git version ";
+    if (strncmp(text, PREFIX, sizeof PREFIX - 1) != 0) return 0;
+    const char *p = text + sizeof PREFIX - 1;
+    int major, minor;
+    if (*p < '0' || *p > '9' || !parse_int(p, &major, &p) || *p != '.') return 0;
+    if (p[1] < '0' || p[1] > '9' || !parse_int(p + 1, &minor, nullptr)) return 0;
+    return major > 2 || (major == 2 && minor >= 35);
+}
+
 int count_stash_lines(const char *text) {
     int n = 0;
     for (const char *p = text; *p;) {
@@ -131,21 +148,54 @@ static const char *query_run(Repo *r, const char *const *args, Buf *out) {
     return rc == 0 && out->data ? out->data : nullptr;
 }
 
+// Whether the git on the search path prints the stash count in the status,
+// asked once per process with `git --version`. The status command's own
+// success cannot tell: git 2.14 to 2.34 take --show-stash and print no count
+// in the porcelain format. When git cannot be asked, the stash list is run.
+static int ask_status_shows_stash() {
+    static const char *const VERSION[] = {"git", "--version", nullptr};
+    Buf out;
+    buf_init(&out);
+    int shows =
+        run_argv(VERSION, &out, RUN_LIMIT_S) == 0 && out.data && git_version_shows_stash(out.data);
+    buf_free(&out);
+    return shows;
+}
+
+static int status_shows_stash() {
+    static const int shows = ask_status_shows_stash(); // once, whatever the thread
+    return shows;
+}
+
 void query_repo(Repo *r, int mode) {
     static const char *const STATUS[] = {"status", "--porcelain=v2", "--branch",
                                          "--untracked-files=normal", nullptr};
+    static const char *const STATUS_STASH[] = {
+        "status",       "--porcelain=v2",           "--branch",
+        "--show-stash", "--untracked-files=normal", nullptr};
     static const char *const LOG[] = {"log", "-1", "--format=%H%x09%ct%x09%s", nullptr};
     static const char *const STASH[] = {"stash", "list", "--format=%gd", nullptr};
     static const char *const REMOTE[] = {"config", "--get", "remote.origin.url", nullptr};
     Buf out;
     const char *text;
 
-    if ((text = query_run(r, STATUS, &out))) parse_status(r, text);
+    // The listing takes the stash count from the status where git prints it
+    // there, which saves a git run per repository. The detail keeps the
+    // stash list: for its one repository the version question would cost
+    // the run it saves. The stash list also runs where the status failed.
+    int stash_header = mode == MODE_LISTING && status_shows_stash();
+    int stash_counted = 0;
+    if ((text = query_run(r, stash_header ? STATUS_STASH : STATUS, &out))) {
+        parse_status(r, text, stash_header);
+        stash_counted = stash_header;
+    }
     buf_free(&out);
     if ((text = query_run(r, LOG, &out)) && *text) parse_last_commit(r, text);
     buf_free(&out);
-    if ((text = query_run(r, STASH, &out))) r->stash += count_stash_lines(text);
-    buf_free(&out);
+    if (!stash_counted) {
+        if ((text = query_run(r, STASH, &out))) r->stash += count_stash_lines(text);
+        buf_free(&out);
+    }
     if (mode != MODE_LISTING) {
         if ((text = query_run(r, REMOTE, &out)) && *text) parse_remote(r, text);
         buf_free(&out);

@@ -87,7 +87,9 @@ const char *const *child_environment();
 #define MODE_LISTING 0
 #define MODE_DETAIL 1
 
-// Fills the record's status from git (three commands; four in detail mode).
+// Fills the record's status from git. The listing runs two commands where
+// git prints the stash count in its status (2.35 and later; asked once per
+// process with `git --version`), three otherwise; detail mode runs four.
 void query_repo(Repo *r, int mode);
 
 // Queries records 0..count-1 with at most `jobs` queries (so at most `jobs`
@@ -97,7 +99,11 @@ void query_repo(Repo *r, int mode);
 void query_repos(Repo *repos, int count, int mode, int jobs);
 
 // Parsers of the query's command outputs (exposed for tests).
-void parse_status(Repo *r, const char *text);
+// `stash_header`: the status was asked for the stash count (--show-stash), so
+// its "# stash N" header adds N to `stash`; otherwise that header is ignored.
+void parse_status(Repo *r, const char *text, int stash_header = 0);
+// 1 when `git --version` output names git 2.35 or later.
+int git_version_shows_stash(const char *text);
 void parse_last_commit(Repo *r, const char *text);
 int count_stash_lines(const char *text);
 void parse_remote(Repo *r, const char *text);

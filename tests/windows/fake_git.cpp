@@ -16,6 +16,10 @@
 //     none of it. Without DIR\.git it answers as git does outside a
 //     repository (exit 128).
 //
+// git --version
+//     Writes "git version V\n" with V from QUARLO_FAKE_GIT_VERSION, by default
+//     2.45.1.windows.1 (a git that prints the stash count in its status).
+//
 // git STEP... (for the runner's own tests), steps done in order:
 //     --out TEXT    writes TEXT to standard output
 //     --err TEXT    writes TEXT to standard error
@@ -180,5 +184,11 @@ static int run_steps(int argc, char **argv) {
 int main(int argc, char **argv) {
     record(argc, argv);
     if (argc >= 3 && strcmp(argv[1], "-C") == 0) return canned_answer(argc, argv);
+    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+        const char *v = getenv("QUARLO_FAKE_GIT_VERSION");
+        write_text(STD_OUTPUT_HANDLE,
+                   std::string("git version ") + (v && *v ? v : "2.45.1.windows.1") + "\n");
+        return 0;
+    }
     return run_steps(argc, argv);
 }
