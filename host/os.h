@@ -14,8 +14,8 @@ struct ChildRun {
     enum Outcome {
         EXITED,      // ended by itself; see exit_code / signal
         NOT_STARTED, // could not be started; see error
-        TIMED_OUT,   // killed at the time limit
-        TOO_LARGE,   // killed: wrote more than the limit
+        TIMED_OUT,   // stopped at the time limit
+        TOO_LARGE,   // stopped: wrote more than the limit
     } outcome = NOT_STARTED;
     std::string output; // everything written to standard output
     int exit_code = -1; // when it exited normally
@@ -25,8 +25,9 @@ struct ChildRun {
 
 // Runs `program` without arguments, standard input empty, standard output
 // captured, standard error shared with the host, the environment `env`
-// ("NAME=value"), in a process group of its own that is killed whole at the
-// time limit.
+// ("NAME=value"), in a process group of its own. At the time limit (or past
+// `max_output`) the group gets SIGTERM, so that the program ends its own
+// children, and SIGKILL when it has not ended 2 s later.
 ChildRun child_run(const std::string &program, const std::vector<std::string> &env, int timeout_ms,
                    size_t max_output);
 

@@ -30,11 +30,6 @@ int ms_left(Clock::time_point deadline) {
     return left.count() > 0 ? (int)left.count() : 0;
 }
 
-void kill_group(pid_t pid) {
-    kill(-pid, SIGKILL);
-    kill(pid, SIGKILL);
-}
-
 // Waits for the child until the deadline; true with the status collected.
 bool wait_until(pid_t pid, Clock::time_point deadline, int *status) {
     for (;;) {
@@ -44,6 +39,20 @@ bool wait_until(pid_t pid, Clock::time_point deadline, int *status) {
         if (ms_left(deadline) == 0) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+}
+
+// How long a program asked to stop has to end its own children first.
+const std::chrono::milliseconds STOP_GRACE(2000);
+
+// Stops the program and collects its status: SIGTERM to its process group,
+// so that it can end the git children it runs in sessions of their own,
+// then SIGKILL to the group when it has not ended within the grace.
+void stop_group(pid_t pid, int *status) {
+    kill(-pid, SIGTERM);
+    if (wait_until(pid, Clock::now() + STOP_GRACE, status)) return;
+    kill(-pid, SIGKILL);
+    kill(pid, SIGKILL);
+    waitpid(pid, status, 0);
 }
 
 } // namespace
@@ -100,8 +109,7 @@ ChildRun child_run(const std::string &program, const std::vector<std::string> &e
     if (run.outcome == ChildRun::EXITED && !wait_until(pid, deadline, &status))
         run.outcome = ChildRun::TIMED_OUT;
     if (run.outcome != ChildRun::EXITED) {
-        kill_group(pid);
-        waitpid(pid, &status, 0);
+        stop_group(pid, &status);
         return run;
     }
     if (WIFEXITED(status)) run.exit_code = WEXITSTATUS(status);
