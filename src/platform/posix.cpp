@@ -152,9 +152,9 @@ int plat_cpu_count() {
 // ---- child processes --------------------------------------------------------
 
 // The process groups of the running children, so that a stop signal can end
-// them with the program. A child runs in a session of its own, so nothing
-// else would: the kernel signals a session's foreground group only, and the
-// host that stops this program signals this program's group alone.
+// them with the program. A child runs in a session of its own, out of reach
+// of a signal to this program's process group (as a host sends one), so
+// nothing else would.
 //
 // An entry holds a child's pid (its group's id) from its start until it has
 // been reaped; 0 is a free entry, -1 one taken for a child being started.
@@ -397,22 +397,29 @@ int plat_child_exit_status(PlatChild *c, int *status) {
     return 1;
 }
 
+// How long closing waits for a child it has just killed.
+#define CLOSE_WAIT_MS 2000
+
 // Ends what is left of the child's process group (helpers that outlived
 // it, or the child itself when a run gave up on it) while the child is not
 // yet reaped, so that the group's id cannot belong to anyone else; then
-// removes it from the registry and reaps it.
+// removes it from the registry and reaps it. A child that even SIGKILL does
+// not end in time (stuck in the kernel on a hung network mount) is left as
+// it is, still registered, rather than waited on without end.
 void plat_child_close(PlatChild *c) {
     if (c->pipe >= 0) close((int)c->pipe);
     c->pipe = -1;
-    if (c->waiter >= 0) close((int)c->waiter);
-    c->waiter = -1;
     if (c->process > 0) {
         pid_t pid = (pid_t)c->process;
         kill(-pid, SIGKILL);
         kill(pid, SIGKILL);
-        registry_remove(pid);
-        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        if (plat_child_wait(c, CLOSE_WAIT_MS, 0) == 1) {
+            registry_remove(pid);
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
         }
     }
     c->process = 0;
+    if (c->waiter >= 0) close((int)c->waiter);
+    c->waiter = -1;
 }
