@@ -25,26 +25,11 @@ struct HostRun {
     DWORD exit_code;
 };
 
-double seconds_since(ULONGLONG start_ms) {
-    return (double)(GetTickCount64() - start_ms) / 1000.0;
-}
-
 std::set<DWORD> pids_in(const std::string &file) {
     std::set<DWORD> pids;
     std::istringstream in(win::read_file(file));
     for (unsigned long pid; in >> pid;) pids.insert((DWORD)pid);
     return pids;
-}
-
-// True when the process has ended or ends within a few seconds; one still
-// running is terminated.
-bool process_gone_soon(DWORD pid) {
-    HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
-    if (!h) return true;
-    bool gone = WaitForSingleObject(h, 5000) == WAIT_OBJECT_0;
-    if (!gone) TerminateProcess(h, 0);
-    CloseHandle(h);
-    return gone;
 }
 
 class ProgramRun : public ::testing::Test {
@@ -103,8 +88,8 @@ class ProgramRun : public ::testing::Test {
         std::thread stopper;
         if (stop) {
             stopper = std::thread([&] {
-                while (pids_in(pids).size() < 2 && seconds_since(start) < 60) Sleep(20);
-                r.stop_s = seconds_since(start);
+                while (pids_in(pids).size() < 2 && win::seconds_since(start) < 60) Sleep(20);
+                r.stop_s = win::seconds_since(start);
                 TerminateProcess(pi.hProcess, 1);
             });
         }
@@ -112,7 +97,7 @@ class ProgramRun : public ::testing::Test {
         DWORD got = 0;
         while (ReadFile(rd, chunk, sizeof chunk, &got, nullptr) && got > 0)
             r.out.append(chunk, got);
-        r.eof_s = seconds_since(start);
+        r.eof_s = win::seconds_since(start);
         if (stopper.joinable()) stopper.join();
         WaitForSingleObject(pi.hProcess, 30000);
         GetExitCodeProcess(pi.hProcess, &r.exit_code);
@@ -126,7 +111,8 @@ class ProgramRun : public ::testing::Test {
     void expect_nothing_left() {
         std::set<DWORD> started = pids_in(pids);
         EXPECT_GE(started.size(), 2u) << "the git and its helper recorded themselves";
-        for (DWORD pid : started) EXPECT_TRUE(process_gone_soon(pid)) << "still running: " << pid;
+        for (DWORD pid : started)
+            EXPECT_TRUE(win::process_gone_soon(pid)) << "still running: " << pid;
     }
 
     TempDir tmp;

@@ -26,21 +26,6 @@ static std::string run(std::vector<const char *> argv, int limit_s, int *rc,
     return text;
 }
 
-static double seconds_since(ULONGLONG start_ms) {
-    return (double)(GetTickCount64() - start_ms) / 1000.0;
-}
-
-// True when the process `pid` has ended or ends within a few seconds (ending
-// a job's processes is asynchronous); one still running is terminated.
-static bool process_gone_soon(DWORD pid) {
-    HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
-    if (!h) return true;
-    bool gone = WaitForSingleObject(h, 5000) == WAIT_OBJECT_0;
-    if (!gone) TerminateProcess(h, 0);
-    CloseHandle(h);
-    return gone;
-}
-
 // The helper's id from the "pid=N" line that --spawn writes.
 static DWORD helper_pid(const std::string &out) {
     size_t at = out.find("pid=");
@@ -206,7 +191,7 @@ TEST(Runner, DeadlineHoldsWhileTheChildWrites) {
     RunEnd end = RUN_EXITED;
     ULONGLONG start = GetTickCount64();
     std::string out = run({"git", "--trickle", "120000"}, 2, &rc, &end);
-    double took = seconds_since(start);
+    double took = win::seconds_since(start);
     EXPECT_EQ(rc, 1);
     EXPECT_EQ(end, RUN_TIMED_OUT);
     EXPECT_EQ(out.substr(0, 11), "still here\n");
@@ -224,7 +209,7 @@ TEST(Runner, OutputPastTheCapStopsTheChild) {
     EXPECT_EQ(end, RUN_TOO_LARGE);
     EXPECT_LT(out.size(), (size_t)RUN_OUTPUT_MAX);
     EXPECT_GT(out.size(), (size_t)RUN_OUTPUT_MAX - 8192);
-    EXPECT_LT(seconds_since(start), 30.0);
+    EXPECT_LT(win::seconds_since(start), 30.0);
 }
 
 TEST(Child, KillEndsTheChildWithTheGivenCode) {
@@ -265,7 +250,7 @@ TEST(Runner, HelperHoldingThePipeEndsWithTheRun) {
         RunEnd end = RUN_NOT_STARTED;
         ULONGLONG start = GetTickCount64();
         std::string out = run(c.argv, c.limit_s, &rc, &end);
-        double took = seconds_since(start);
+        double took = win::seconds_since(start);
         EXPECT_EQ(rc, c.rc);
         EXPECT_EQ(end, c.end);
         EXPECT_EQ(out.substr(out.size() - 4), "done");
@@ -274,7 +259,7 @@ TEST(Runner, HelperHoldingThePipeEndsWithTheRun) {
             << "the runner waited for the helper";
         DWORD pid = helper_pid(out);
         ASSERT_NE(pid, 0u) << out;
-        EXPECT_TRUE(process_gone_soon(pid)) << "the helper outlived the run";
+        EXPECT_TRUE(win::process_gone_soon(pid)) << "the helper outlived the run";
     }
 }
 
