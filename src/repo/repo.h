@@ -75,9 +75,9 @@ enum RunEnd {
 // error to `out`. The child is stopped, with every process it started, when
 // it has not ended `limit_s` seconds after its start (whether it writes or
 // not) or when its output would grow `out` past RUN_OUTPUT_MAX bytes; what
-// was read before stays in `out`. Returns the exit status; -1 when the child could not be
-// started (then `out` is untouched); 1 when the runner stopped it. `end`,
-// when given, receives how the run ended.
+// was read before stays in `out`. Returns the exit status; -1 when the child
+// could not be started (then `out` is untouched); 1 when the runner stopped
+// it. `end`, when given, receives how the run ended.
 int run_argv(const char *const *argv, Buf *out, int limit_s, RunEnd *end = nullptr);
 
 // Runs git -C `dir` with the (null-terminated) arguments; at most 11 are used.
