@@ -42,8 +42,11 @@ Repo *repo_append(const char *path, const char *name, const char *root);
 
 // ---- runner -----------------------------------------------------------------
 
-#define RUN_LIMIT_S 20
-#define FETCH_LIMIT_S 30
+#define RUN_LIMIT_S 20   // deadline of a git command, in seconds from its start
+#define FETCH_LIMIT_S 30 // the same for the fetch
+// A run's output Buf never grows past this many bytes (64 MiB), its text and
+// terminator together: a child whose output would not fit is stopped.
+#define RUN_OUTPUT_MAX (64ull << 20)
 #define RUN_GIT_ARGS_MAX 11
 #define QUOTED_ARG_SIZE 1200
 #define STATUS_LINE_SIZE 1200 // one line of git status output, at most 1199 bytes
@@ -69,9 +72,12 @@ enum RunEnd {
 };
 
 // Runs argv[0] with its arguments, appending standard output and standard
-// error to `out`. Returns the exit status; -1 when the child could not be
-// started (then `out` is untouched); 1 when the runner stopped it. `end`,
-// when given, receives how the run ended.
+// error to `out`. The child is stopped, with every process it started, when
+// it has not ended `limit_s` seconds after its start (whether it writes or
+// not) or when its output would grow `out` past RUN_OUTPUT_MAX bytes; what
+// was read before stays in `out`. Returns the exit status; -1 when the child
+// could not be started (then `out` is untouched); 1 when the runner stopped
+// it. `end`, when given, receives how the run ended.
 int run_argv(const char *const *argv, Buf *out, int limit_s, RunEnd *end = nullptr);
 
 // Runs git -C `dir` with the (null-terminated) arguments; at most 11 are used.

@@ -2,13 +2,29 @@
 #include "platform/platform.h"
 #include "repo/repo.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #define QUOTED_BODY_MAX 1196 // a byte is copied only while the form is at most this long
-#define IDLE_WAIT_MS 20
-#define IDLE_WAITS_PER_S 50
+#define IDLE_WAIT_MS 20      // longest wait between two looks at the pipe
+#define KILL_WAIT_MS 2000    // how long a stopped child is given to end
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until `deadline`, 0 once it has passed.
+static int ms_until(Clock::time_point deadline) {
+    long long left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? (int)left : 0;
+}
+
+// A wait of at most `ms` that ends no later than `deadline`.
+static int wait_ms(Clock::time_point deadline, int ms) {
+    int left = ms_until(deadline);
+    return left < ms ? left : ms;
+}
 
 int quote_arg(const char *arg, char *out) {
     int n = 0;
@@ -116,6 +132,10 @@ const char *const *child_environment() {
     return env;
 }
 
+// Every run has a deadline in wall-clock time from its start, whether the
+// child writes or not, and an output Buf that never grows past
+// RUN_OUTPUT_MAX bytes: a child past either is stopped with everything it
+// started.
 int run_argv(const char *const *argv, Buf *out, int limit_s, RunEnd *end) {
     RunEnd ignored;
     if (!end) end = &ignored;
@@ -127,37 +147,41 @@ int run_argv(const char *const *argv, Buf *out, int limit_s, RunEnd *end) {
     PlatChild c;
     if (plat_child_start(&c, argv, argc, cmdline, env) != 0) return -1;
     *end = RUN_EXITED;
+    Clock::time_point deadline = Clock::now() + std::chrono::seconds(limit_s);
 
     char chunk[4096];
-    int idle = 0;
     for (;;) {
+        if (ms_until(deadline) == 0) {
+            *end = RUN_TIMED_OUT;
+            break;
+        }
         long waiting = plat_child_peek(&c);
         if (waiting < 0) break;
         if (waiting > 0) {
             long got = plat_child_read(&c, chunk,
                                        waiting < (long)sizeof chunk ? waiting : (long)sizeof chunk);
             if (got <= 0) break;
+            if (out->len + (unsigned long long)got + 1 > RUN_OUTPUT_MAX) {
+                *end = RUN_TOO_LARGE;
+                break;
+            }
             buf_add(out, chunk, (size_t)got);
             continue;
         }
-        int w = plat_child_wait(&c, IDLE_WAIT_MS, 1);
-        if (w == 1) {
-            // Ended: read what it left in the pipe, but never wait on helpers
-            // of its own that still hold the pipe open.
-            if (plat_child_peek(&c) <= 0) break;
-        } else if (w == 0 && ++idle > IDLE_WAITS_PER_S * limit_s) {
-            plat_child_kill(&c, 1);
-            *end = RUN_TIMED_OUT;
-            break;
-        }
+        int w = plat_child_wait(&c, wait_ms(deadline, IDLE_WAIT_MS), 1);
+        // Ended: read what it left in the pipe, but never wait on helpers of
+        // its own that still hold the pipe open.
+        if (w == 1 && plat_child_peek(&c) <= 0) break;
     }
-    if (plat_child_wait(&c, limit_s * 1000, 0) != 1) {
+    // The pipe may have closed before the child ended: it still has until
+    // its deadline.
+    if (*end == RUN_EXITED && plat_child_wait(&c, ms_until(deadline), 0) != 1) *end = RUN_TIMED_OUT;
+    if (*end != RUN_EXITED) {
         plat_child_kill(&c, 1);
-        *end = RUN_TIMED_OUT;
-        plat_child_wait(&c, 2000, 0);
+        plat_child_wait(&c, KILL_WAIT_MS, 0);
     }
     int status;
-    if (!plat_child_exit_status(&c, &status)) status = 1;
+    if (!plat_child_exit_status(&c, &status) || *end != RUN_EXITED) status = 1;
     plat_child_close(&c);
     return status;
 }
