@@ -71,16 +71,22 @@ int front_main(int argc, char **argv) {
         reply_meta();
         return 0;
     }
-    if (!password_ok()) {
-        reply_unauthorized();
-        return 0;
-    }
-
     const char *env_q = getenv("QUERY_STRING");
     const char *q = env_q ? env_q : "";
     int post = is_post_request();
+    int json = strstr(q, "action=") || strstr(q, "format=json") || post;
+    if (!password_ok()) {
+        // A person opening the page is asked for the password; JSON callers
+        // get the fixed reply.
+        if (json)
+            reply_unauthorized();
+        else
+            serve_password_page();
+        return 0;
+    }
+
     if (post && strstr(q, "action=fetch")) return fetch_road(q);
-    if (strstr(q, "action=") || strstr(q, "format=json") || post) return json_dispatch(q);
+    if (json) return json_dispatch(q);
     serve_page();
     return 0;
 }
