@@ -284,18 +284,6 @@ function sorted(list) {
 
 // ---- Rows ----
 
-function rowLabel(r) {
-  var parts = [shownName(r)];
-  if (r.branch && !r.detached) parts.push('branch ' + r.branch);
-  tagList(r).forEach(function (t) {
-    parts.push(t[2] && t[0] !== 't-err' ? t[1] + ' (' + t[2] + ')' : t[1]);
-  });
-  var err = repoError(r), lc = r.last_commit || {};
-  if (err) parts.push(err);
-  else if (lastCt(r)) parts.push('last commit ' + ago(lc.ct));
-  return parts.join(', ');
-}
-
 function lastCell(r) {
   var err = repoError(r), lc = r.last_commit || {};
   if (err) return '<div class="sub subtext errtext">' + esc(err) + '</div>';
@@ -314,7 +302,7 @@ function rowHtml(r) {
   }
   return (
     '<tr class="row' + (SEL && r.path === SEL ? ' sel' : '') + '" data-p="' + esc(r.path) +
-    '" tabindex="0" role="button" aria-label="' + esc(rowLabel(r)) + '">' +
+    '" tabindex="0" role="button">' +
     '<td class="c-repo"><div class="name" title="' + esc(r.path) + '">' + esc(shownName(r)) + '</div>' +
     '<div class="sub">' + branch + badges(r) + '</div></td>' +
     '<td class="c-root muted mo"' + (r.root ? ' title="' + esc(r.root) + '">' + esc(r.root) : '>-') + '</td>' +
@@ -840,7 +828,8 @@ function openDetail(path) {
     });
 }
 
-// Brings the row of `path` into the document and into view; gives it or null.
+// Brings the row of `path` into the document and wholly into view, below
+// the sticky header; gives it, or null when the filters hide it.
 function revealRow(path) {
   var at = -1;
   for (var i = 0; i < VIEW.length; i++) {
@@ -850,14 +839,24 @@ function revealRow(path) {
     }
   }
   if (at < 0) return null;
+  var body = $('rows');
   if (at < WIN_START || at >= WIN_END) {
     var y = 0;
     for (var k = 0; k < at; k++) y += rowHeight(VIEW[k]);
-    var body = $('rows');
     window.scrollTo(0, body.getBoundingClientRect().top + window.scrollY + y - window.innerHeight / 3);
     renderWindow();
   }
-  return ROW_EL[path] || null;
+  var el = ROW_EL[path];
+  if (!el) return null;
+  var head = document.querySelector('thead');
+  var top = head ? head.getBoundingClientRect().height : 0;
+  var box = el.getBoundingClientRect();
+  var by = box.bottom > window.innerHeight ? box.bottom - window.innerHeight : box.top < top ? box.top - top : 0;
+  if (by) {
+    window.scrollBy(0, by);
+    renderWindow();
+  }
+  return el;
 }
 
 function closeDetail() {
@@ -873,7 +872,7 @@ function closeDetail() {
   if (wrap) wrap.inert = false;
   if (wasOpen && path) {
     var row = revealRow(path);
-    if (row) row.focus();
+    if (row) row.focus({ preventScroll: true });
   }
 }
 
@@ -900,7 +899,7 @@ function stepRow(tr, step) {
     var next = VIEW[i + step];
     if (!next) return;
     var el = revealRow(next.path);
-    if (el) el.focus();
+    if (el) el.focus({ preventScroll: true });
     return;
   }
 }
