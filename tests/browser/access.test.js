@@ -56,6 +56,13 @@ test('axe-core finds no serious or critical violation in either theme', async ()
       assert.deepEqual(await axeProblems(page), [], `${theme}: the table`);
       // Every tag colour and the selected and hovered rows are on the page.
       await page.hover('#rows tr.row:nth-child(3)');
+      // The hovered row stands out from the panel.
+      const [hovered, panel] = await page.evaluate(() => [
+        getComputedStyle(document.querySelector('#rows tr.row:nth-child(3) td')).backgroundColor,
+        getComputedStyle(document.getElementById('panel')).backgroundColor,
+      ]);
+      assert.notEqual(hovered, panel, `${theme}: row hover`);
+      assert.notEqual(hovered, 'rgba(0, 0, 0, 0)', `${theme}: row hover`);
       await page.click('#rows tr.row:nth-child(4)');
       await page.waitForSelector('#dBody .dsec');
       await page.waitForFunction(() => document.getElementById('drawer').getAnimations().length === 0);
@@ -64,6 +71,39 @@ test('axe-core finds no serious or critical violation in either theme', async ()
       await page.selectOption('#sc', 'behind');
       await page.fill('#q', 'nothing like this');
       assert.deepEqual(await axeProblems(page), [], `${theme}: no match`);
+    } finally {
+      await context.close();
+    }
+  }
+});
+
+test('axe-core: the error tag, the notices and the failure banner in either theme', async () => {
+  for (const theme of ['dark', 'light']) {
+    const context = await browser.newContext({ viewport: { width: 1440, height: 900 } });
+    try {
+      // The real listing with one record git could not read, a full table
+      // and a stopped walk; then a rescan that fails.
+      let fail = false;
+      await context.route(
+        (url) => url.searchParams.get('action') === 'repos',
+        async (route) => {
+          if (fail) return route.abort();
+          const res = await route.fetch();
+          const d = await res.json();
+          d.repos[1] = { ...d.repos[1], error: 'git did not answer within 20 s', dirty: 0, ahead: 0, behind: 0 };
+          Object.assign(d, { table_capped: true, summary: { ...d.summary, errors: 1 } });
+          d.roots[0].truncated = true;
+          return route.fulfill({ response: res, json: d });
+        },
+      );
+      const page = await openDashboard(context, `${host.url}?theme=${theme}`);
+      fail = true;
+      await page.click('#rfBtn');
+      await page.waitForSelector('#banner:not(.hide)');
+      await page.waitForFunction(() => !document.getElementById('rfBtn').disabled);
+      assert.equal(await page.$$eval('#notices .notice', (els) => els.length), 3);
+      assert.equal(await page.$$eval('#rows .t-err', (els) => els.length), 1);
+      assert.deepEqual(await axeProblems(page), [], theme);
     } finally {
       await context.close();
     }

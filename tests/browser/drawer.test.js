@@ -89,6 +89,20 @@ test('a row opens the drawer with the repository in four sections', async () => 
   }
 });
 
+test('the copy control puts the whole path on the clipboard', async () => {
+  const context = await browser.newContext({ permissions: ['clipboard-read', 'clipboard-write'] });
+  try {
+    const page = await openDashboard(context, host.url);
+    await openRow(page, 'delta');
+    await page.click('#dCopy');
+    await page.waitForFunction(() => document.getElementById('dCopied').textContent !== '');
+    assert.equal(await page.textContent('#dCopied'), 'Copied.');
+    assert.equal(await page.evaluate(() => navigator.clipboard.readText()), fx.repos.delta);
+  } finally {
+    await context.close();
+  }
+});
+
 test('a clean repository and one without commits say so', async () => {
   const { context, page } = await dashboard();
   try {
