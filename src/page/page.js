@@ -315,10 +315,11 @@ function rowHtml(r) {
 
 // ---- The windowed table body ----
 
-// Rows made so far, by path; emptied when a listing arrives.
-var ROW_EL = {};
-// Measured row heights by path, for the current window width.
-var HEIGHT = {};
+// Row elements made so far, by repository record (a listing may hold one
+// path twice); emptied when a listing arrives.
+var ROW_EL = new Map();
+// Measured row heights by record, for the current window width.
+var HEIGHT = new Map();
 var HEIGHT_WIDTH = 0;
 // The guess for a row not measured yet: the mean of those measured.
 var ROW_GUESS = 58;
@@ -340,20 +341,20 @@ function spacer() {
 }
 
 function rowHeight(r) {
-  var h = HEIGHT[r.path];
+  var h = HEIGHT.get(r);
   return h === undefined ? ROW_GUESS : h;
 }
 
 // Makes the missing row elements of `list` from one parsed text.
 function makeRows(list) {
   var missing = list.filter(function (r) {
-    return !ROW_EL[r.path];
+    return !ROW_EL.has(r);
   });
   if (!missing.length) return;
   var tpl = document.createElement('template');
   tpl.innerHTML = missing.map(rowHtml).join('');
   var trs = tpl.content.children;
-  for (var i = 0; i < missing.length; i++) ROW_EL[missing[i].path] = trs[i];
+  for (var i = 0; i < missing.length; i++) ROW_EL.set(missing[i], trs[i]);
 }
 
 // Puts the rows of VIEW that are in view into the body, between the two
@@ -363,7 +364,7 @@ function placeRows(body, start, end) {
   makeRows(want);
   var keep = new Set();
   want.forEach(function (r) {
-    keep.add(ROW_EL[r.path]);
+    keep.add(ROW_EL.get(r));
   });
   var node = PAD_TOP.nextSibling;
   while (node !== PAD_BOTTOM) {
@@ -373,7 +374,7 @@ function placeRows(body, start, end) {
   }
   node = PAD_TOP.nextSibling;
   for (var i = 0; i < want.length; i++) {
-    var el = ROW_EL[want[i].path];
+    var el = ROW_EL.get(want[i]);
     if (el === node) node = node.nextSibling;
     else body.insertBefore(el, node);
     el.classList.toggle('end', start + i === VIEW.length - 1);
@@ -384,18 +385,17 @@ function placeRows(body, start, end) {
 
 // Measures the rows in the document; true when a height changed.
 function measureRows() {
-  var changed = false, sum = 0, n = 0;
+  var changed = false, sum = 0;
   for (var i = WIN_START; i < WIN_END; i++) {
     var r = VIEW[i];
-    var h = ROW_EL[r.path].getBoundingClientRect().height;
-    if (HEIGHT[r.path] !== h) changed = true;
-    HEIGHT[r.path] = h;
+    var h = ROW_EL.get(r).getBoundingClientRect().height;
+    if (HEIGHT.get(r) !== h) changed = true;
+    HEIGHT.set(r, h);
   }
-  for (var p in HEIGHT) {
-    sum += HEIGHT[p];
-    n++;
-  }
-  if (n) ROW_GUESS = sum / n;
+  HEIGHT.forEach(function (v) {
+    sum += v;
+  });
+  if (HEIGHT.size) ROW_GUESS = sum / HEIGHT.size;
   return changed;
 }
 
@@ -409,7 +409,7 @@ function renderWindow() {
   }
   SKELETON = false;
   if (window.innerWidth !== HEIGHT_WIDTH) {
-    HEIGHT = {};
+    HEIGHT = new Map();
     HEIGHT_WIDTH = window.innerWidth;
   }
   // A few passes: the first places rows by guessed heights, the next ones
@@ -419,15 +419,14 @@ function renderWindow() {
     var bottom = top + window.innerHeight + 2 * OVERSCAN;
     var y = 0, i = 0, n = VIEW.length;
     while (i < n && y + rowHeight(VIEW[i]) <= top) y += rowHeight(VIEW[i++]);
-    var start = i, above = y;
+    var start = i;
     while (i < n && y < bottom) y += rowHeight(VIEW[i++]);
-    var end = i, below = 0;
-    for (; i < n; i++) below += rowHeight(VIEW[i]);
+    var end = i;
+    // The first pass always places the rows: VIEW may have changed.
     var same = start === WIN_START && end === WIN_END;
     if (!same || pass === 0) placeRows(body, start, end);
     var remeasured = measureRows();
-    above = 0;
-    below = 0;
+    var above = 0, below = 0;
     for (i = 0; i < start; i++) above += rowHeight(VIEW[i]);
     for (i = end; i < n; i++) below += rowHeight(VIEW[i]);
     PAD_TOP.firstChild.style.height = above + 'px';
@@ -659,7 +658,7 @@ function load() {
       // A focused row keeps the focus in its new element.
       var focused = document.activeElement;
       var focusPath = focused && focused.classList && focused.classList.contains('row') ? focused.getAttribute('data-p') : '';
-      ROW_EL = {};
+      ROW_EL = new Map();
       SKELETON = false;
       var checked = Date.parse(str(d.checked_at));
       CHECKED = isFinite(checked) ? checked : Date.now();
@@ -669,7 +668,8 @@ function load() {
       txt('rootPill', pill);
       LOADING = false;
       render();
-      if (focusPath && ROW_EL[focusPath]) ROW_EL[focusPath].focus();
+      var again = focusPath && revealRow(focusPath);
+      if (again) again.focus({ preventScroll: true });
       announce('Loaded ' + plural(DATA.length, 'repository', 'repositories') +
         (filtersActive() ? '; ' + shownText() : '') + '.');
     })
@@ -789,11 +789,10 @@ function wireCopy(path) {
 }
 
 function markSelected(path) {
-  var old = SEL && ROW_EL[SEL];
-  if (old) old.classList.remove('sel');
   SEL = path;
-  var el = SEL && ROW_EL[SEL];
-  if (el) el.classList.add('sel');
+  ROW_EL.forEach(function (el, r) {
+    el.classList.toggle('sel', !!SEL && r.path === SEL);
+  });
 }
 
 function drawerOpen() {
@@ -846,7 +845,7 @@ function revealRow(path) {
     window.scrollTo(0, body.getBoundingClientRect().top + window.scrollY + y - window.innerHeight / 3);
     renderWindow();
   }
-  var el = ROW_EL[path];
+  var el = ROW_EL.get(VIEW[at]);
   if (!el) return null;
   var head = document.querySelector('thead');
   var top = head ? head.getBoundingClientRect().height : 0;

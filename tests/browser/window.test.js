@@ -166,3 +166,25 @@ test('a full table and a stopped walk are said above the table', async () => {
     await context.close();
   }
 });
+
+test('a listing that holds one path twice shows both rows', async () => {
+  // Overlapping roots make today's program list a repository twice.
+  const context = await browser.newContext();
+  await context.route(
+    (url) => url.searchParams.get('action') === 'repos',
+    async (route) => {
+      const res = await route.fetch();
+      const d = await res.json();
+      d.repos = [d.repos[0], { ...d.repos[0] }];
+      await route.fulfill({ response: res, json: d });
+    },
+  );
+  try {
+    const page = await openDashboard(context, host.url);
+    assert.deepEqual(await page.$$eval('#rows tr.row .name', (els) => els.map((e) => e.textContent)), ['seed', 'seed']);
+    await page.click('#rows tr.row');
+    assert.equal(await page.$$eval('#rows tr.row.sel', (els) => els.length), 2);
+  } finally {
+    await context.close();
+  }
+});
