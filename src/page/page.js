@@ -543,8 +543,9 @@ function shownText() {
 function render() {
   VIEW = sorted(DUPS(DATA));
   if (!SKELETON) renderWindow();
+  // Until a listing has arrived the box keeps what the load put there.
   var box = $('empty');
-  if (!LOADING || DATA.length) {
+  if (CHECKED) {
     if (!VIEW.length) box.textContent = DATA.length ? NO_MATCH_TEXT : NONE_FOUND_TEXT;
     box.className = VIEW.length ? 'empty hide' : 'empty';
   }
