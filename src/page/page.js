@@ -703,6 +703,8 @@ function codeClass(c) {
   return 'c-mod';
 }
 
+var UNKNOWN_HTML = '<div class="muted">Not known: git could not read this repository.</div>';
+
 function detailHtml(d) {
   var r = d.repo || {};
   var lc = r.last_commit || {};
@@ -720,14 +722,20 @@ function detailHtml(d) {
   h += '</div>';
   h += '<div class="note">remote <span class="mo">' + (r.remote ? esc(r.remote) : '-') + '</span></div>';
 
-  h += '<div class="dsec">Last commit</div><ul class="clist"><li>';
-  h += '<div class="s">' + (lc.subject ? esc(lc.subject) : '-') + '</div>';
-  h += '<div class="m"><span class="mo">' + esc(str(lc.short).slice(0, 8)) + '</span><span>' + ago(lc.ct) + '</span></div>';
-  h += '</li></ul>';
+  h += '<div class="dsec">Last commit</div>';
+  if (err) {
+    h += UNKNOWN_HTML;
+  } else if (!lastCt(r) && !lc.short) {
+    h += '<div class="muted">No commits yet.</div>';
+  } else {
+    h += '<ul class="clist"><li><div class="s">' + (lc.subject ? esc(lc.subject) : '-') + '</div>';
+    h += '<div class="m"><span class="mo">' + esc(str(lc.short).slice(0, 8)) + '</span><span>' + ago(lc.ct) + '</span></div>';
+    h += '</li></ul>';
+  }
 
   h += '<div class="dsec">Changed files (' + num(d.changed_count) + ')</div>';
   if (!changed.length) {
-    h += '<div class="muted">' + (err ? 'Not known: git could not read this repository.' : 'Working tree is clean.') + '</div>';
+    h += err ? UNKNOWN_HTML : '<div class="muted">Working tree is clean.</div>';
   } else {
     h += '<ul class="flist">';
     for (var i = 0; i < changed.length; i++) {
@@ -740,7 +748,7 @@ function detailHtml(d) {
 
   h += '<div class="dsec">Recent commits (' + commits.length + ')</div>';
   if (!commits.length) {
-    h += '<div class="muted">' + (err ? 'Not known: git could not read this repository.' : 'No commits yet.') + '</div>';
+    h += err ? UNKNOWN_HTML : '<div class="muted">No commits yet.</div>';
   } else {
     h += '<ul class="clist">';
     for (var j = 0; j < commits.length; j++) {

@@ -287,6 +287,7 @@ test('detailHtml: an unreadable repository shows its error and no claim of a cle
   assert.ok(!html.includes('Working tree is clean.'));
   assert.ok(!html.includes('No commits yet.'));
   assert.ok(!html.includes('>clean<'));
+  assert.equal(html.match(/Not known: git could not read this repository\./g).length, 3);
   // A readable one keeps its texts, and shows its remote.
   const fine = detailHtml({ ok: true, repo: { path: '/x/ok', remote: 'https://h/r.git', last_commit: {} }, changed: [], commits: [] });
   assert.match(fine, /Working tree is clean\./);
