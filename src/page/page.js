@@ -669,7 +669,7 @@ function load() {
       txt('rootPill', pill);
       LOADING = false;
       render();
-      var again = focusPath && revealRow(focusPath);
+      var again = focusPath && revealRow(viewIndex(focusPath));
       if (again) again.focus({ preventScroll: true });
       announce('Loaded ' + plural(DATA.length, 'repository', 'repositories') +
         (filtersActive() ? '; ' + shownText() : '') + '.');
@@ -836,17 +836,16 @@ function openDetail(path) {
     });
 }
 
-// Brings the row of `path` into the document and wholly into view, below
-// the sticky header; gives it, or null when the filters hide it.
-function revealRow(path) {
-  var at = -1;
-  for (var i = 0; i < VIEW.length; i++) {
-    if (VIEW[i].path === path) {
-      at = i;
-      break;
-    }
-  }
-  if (at < 0) return null;
+// The index in VIEW of the first row of `path`; -1 when the filters hide it.
+function viewIndex(path) {
+  for (var i = 0; i < VIEW.length; i++) if (VIEW[i].path === path) return i;
+  return -1;
+}
+
+// Brings row `at` of VIEW into the document and wholly into view, below the
+// sticky header; gives its element, or null when there is no such row.
+function revealRow(at) {
+  if (!(at >= 0 && at < VIEW.length)) return null;
   var body = $('rows');
   if (at < WIN_START || at >= WIN_END) {
     var y = 0;
@@ -879,7 +878,7 @@ function closeDetail() {
   var wrap = document.querySelector('.wrap');
   if (wrap) wrap.inert = false;
   if (wasOpen && path) {
-    var row = revealRow(path);
+    var row = revealRow(viewIndex(path));
     if (row) row.focus({ preventScroll: true });
   }
 }
@@ -901,12 +900,9 @@ function trapFocus(e) {
 
 // Moves the focus from row `tr` by `step` rows of VIEW.
 function stepRow(tr, step) {
-  var path = tr.getAttribute('data-p');
-  for (var i = 0; i < VIEW.length; i++) {
-    if (VIEW[i].path !== path) continue;
-    var next = VIEW[i + step];
-    if (!next) return;
-    var el = revealRow(next.path);
+  for (var i = WIN_START; i < WIN_END; i++) {
+    if (ROW_EL.get(VIEW[i]) !== tr) continue;
+    var el = revealRow(i + step);
     if (el) el.focus({ preventScroll: true });
     return;
   }
