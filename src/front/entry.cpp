@@ -71,11 +71,6 @@ int front_main(int argc, char **argv) {
         reply_meta();
         return 0;
     }
-    if (!password_ok()) {
-        reply_unauthorized();
-        return 0;
-    }
-
     // Routing reads the parameters once, as parsed and decoded: a request
     // with an `action` parameter, with `format` "json", or any POST gets
     // JSON; every other request gets the page.
@@ -84,8 +79,17 @@ int front_main(int argc, char **argv) {
     char action[64], format[64];
     int has_action = get_query_val(q, "action", action, sizeof action);
     get_query_val(q, "format", format, sizeof format);
-    if (has_action || strcmp(format, "json") == 0 || is_post_request())
-        return json_dispatch(q, action);
+    int json = has_action || strcmp(format, "json") == 0 || is_post_request();
+    if (!password_ok()) {
+        // A person opening the page is asked for the password; JSON callers
+        // get the fixed reply.
+        if (json)
+            reply_unauthorized();
+        else
+            serve_password_page();
+        return 0;
+    }
+    if (json) return json_dispatch(q, action);
     serve_page();
     return 0;
 }
