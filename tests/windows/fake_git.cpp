@@ -4,7 +4,9 @@
 // output chosen by the test.
 //
 // Record: when QUARLO_FAKE_GIT_LOG names a file, every run appends one line
-// to it: each argument after the program name as <arg>, separated by spaces.
+// to it: each argument after the program name as <arg>, separated by spaces;
+// and when QUARLO_FAKE_GIT_LOG_ENV names a variable, then " {NAME=value}"
+// (or " {NAME unset}") with the value the run got.
 //
 // git -C DIR COMMAND...
 //     Answers from the files DIR\.git\fake\NAME.*, where NAME is COMMAND with
@@ -69,6 +71,11 @@ static void record(int argc, char **argv) {
         line += '<';
         line += argv[i];
         line += '>';
+    }
+    const char *name = getenv("QUARLO_FAKE_GIT_LOG_ENV");
+    if (name && *name) {
+        const char *value = getenv(name);
+        line += std::string(" {") + name + (value ? std::string("=") + value : " unset") + "}";
     }
     line += '\n';
     // An append-only handle writes each line whole at the end, even when
