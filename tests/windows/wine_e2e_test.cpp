@@ -105,27 +105,12 @@ std::string json(const std::string &s) {
     return out + "\"";
 }
 
+// Every byte but ASCII letters, digits, '-', '_', '.', '~' and '/' as %XX: as
+// a client encodes a path, and as "path_param" carries one.
 std::string url_encode(const std::string &s) {
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : s) {
-        if (isalnum(c) || c == '-' || c == '_' || c == '.' || c == '/') {
-            out += (char)c;
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
-// A path as "path_param" carries it: every byte but ASCII letters, digits,
-// '-', '_', '.', '~' and '/' as %XX.
-std::string param(const std::string &path) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : path) {
         if (isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~' || c == '/') {
             out += (char)c;
         } else {
@@ -139,7 +124,7 @@ std::string param(const std::string &path) {
 
 // The members that end every repository object.
 std::string object_end(const std::string &path, const std::string &error = "") {
-    return ",\"path_param\":\"" + param(path) + "\",\"error\":" + json(error) + "}";
+    return ",\"path_param\":\"" + url_encode(path) + "\",\"error\":" + json(error) + "}";
 }
 
 const char ALPHA_HASH[] = "0123456789abcdef0123456789abcdef01234567";
