@@ -46,8 +46,9 @@ static int json_dispatch(const char *q, const char *action) {
             json_reply(400, BODY_FETCH_POST_ONLY);
             return 0;
         }
+        // A path that does not fit whole is refused as the empty one.
         char path[1024];
-        get_query_val(q, "path", path, sizeof path);
+        get_query_whole(q, "path", path, sizeof path);
         return do_fetch(path);
     } else if (!*action || strcmp(action, "repos") == 0 || strcmp(action, "all") == 0) {
         action_repos();

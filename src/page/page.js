@@ -302,7 +302,7 @@ function rowHtml(r) {
   }
   return (
     '<tr class="row' + (SEL && r.path === SEL ? ' sel' : '') + '" data-p="' + esc(r.path) +
-    '" tabindex="0" role="button">' +
+    '" data-q="' + esc(str(r.path_param)) + '" tabindex="0" role="button">' +
     '<td class="c-repo"><div class="name" title="' + esc(r.path) + '">' + esc(shownName(r)) + '</div>' +
     '<div class="sub">' + branch + badges(r) + '</div></td>' +
     '<td class="c-root muted mo"' + (r.root ? ' title="' + esc(r.root) + '">' + esc(r.root) : '>-') + '</td>' +
@@ -808,7 +808,10 @@ function drawerOpen() {
   return $('drawer').classList.contains('open');
 }
 
-function openDetail(path) {
+// Opens the drawer for the repository at `path`. `param`, the listing's
+// path_param, is the path's own bytes encoded for the query: where a name is
+// not UTF-8, `path` reads U+FFFD and only `param` names the folder.
+function openDetail(path, param) {
   path = str(path);
   markSelected(path);
   var seq = ++DETAIL_SEQ;
@@ -824,7 +827,7 @@ function openDetail(path) {
   body.innerHTML = '<div class="muted">Loading\u2026</div>';
   var close = $('dClose');
   if (close && close.focus) close.focus();
-  api('repo', 'path=' + encodeURIComponent(path))
+  api('repo', 'path=' + (param || encodeURIComponent(path)))
     .then(function (d) {
       if (!d || d.ok !== true) throw new Error((d && d.error && str(d.error)) || 'failed');
       if (seq !== DETAIL_SEQ) return;
@@ -973,14 +976,14 @@ for (var si = 0; si < SORT_HEADS.length; si++) {
 var ROWS = $('rows');
 ROWS.addEventListener('click', function (e) {
   var tr = e.target.closest && e.target.closest('tr.row');
-  if (tr) openDetail(tr.getAttribute('data-p'));
+  if (tr) openDetail(tr.getAttribute('data-p'), tr.getAttribute('data-q'));
 });
 ROWS.addEventListener('keydown', function (e) {
   var tr = e.target.closest && e.target.closest('tr.row');
   if (!tr || e.target !== tr) return;
   if (e.key === 'Enter' || e.key === ' ') {
     e.preventDefault();
-    openDetail(tr.getAttribute('data-p'));
+    openDetail(tr.getAttribute('data-p'), tr.getAttribute('data-q'));
   } else if (e.key === 'ArrowDown' || e.key === 'ArrowUp') {
     e.preventDefault();
     stepRow(tr, e.key === 'ArrowDown' ? 1 : -1);

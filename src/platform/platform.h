@@ -19,6 +19,23 @@
 #define PATH_SEP_STR "/"
 #endif
 
+// Separator of the items of a folder list such as PATH.
+#if defined(_WIN32)
+#define PATH_LIST_SEP ';'
+#else
+#define PATH_LIST_SEP ':'
+#endif
+
+// A byte that separates path components: '/', and on Windows '\' as well.
+// On Linux and macOS a backslash is part of a name.
+inline int plat_is_sep(char c) {
+#if defined(_WIN32)
+    return c == '/' || c == '\\';
+#else
+    return c == '/';
+#endif
+}
+
 // ---- standard output --------------------------------------------------------
 
 // Puts standard output into binary mode, so that the bytes written are the
@@ -36,12 +53,29 @@ int plat_exists(const char *path);
 // as a failure.
 unsigned long plat_full_path(const char *path, char *out, unsigned long size);
 
+// Resolves `path` as plat_full_path does, and also every link, junction and
+// other spelling on the way: the canonical path of an existing object. Same
+// results as plat_full_path; 0 as well when `path` does not exist.
+unsigned long plat_real_path(const char *path, char *out, unsigned long size);
+
+// The identity of a file-system object: equal for every path that reaches
+// the same object (through links, junctions or another spelling).
+struct PlatFileId {
+    uint64_t volume; // device (Windows: volume serial number)
+    uint64_t index;  // inode (Windows: file index)
+};
+
+// Fills `id` for the object `path` names, following links. Returns 1, or 0
+// when the object cannot be reached.
+int plat_file_id(const char *path, PlatFileId *id);
+
 // One open folder listing. The fields are the implementation's own.
 struct PlatDir {
     void *handle;
     int first_pending; // Win32: the first entry came with the open call
     char name[1024];   // name of the current entry
     int is_dir;        // the current entry is a folder (links to folders count)
+    int is_link;       // the current entry is a link (Windows: any reparse point)
     char dir[1400];    // POSIX: the folder being listed, for stat of links
 };
 

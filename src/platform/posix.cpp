@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -81,11 +82,34 @@ unsigned long plat_full_path(const char *path, char *out, unsigned long size) {
     return (unsigned long)n;
 }
 
+unsigned long plat_real_path(const char *path, char *out, unsigned long size) {
+    if (!path || !*path || !out || size == 0) return 0;
+    char *real = realpath(path, nullptr);
+    if (!real) return 0;
+    size_t n = strlen(real);
+    unsigned long rc = (unsigned long)n;
+    if (n + 1 > size)
+        rc = (unsigned long)(n + 1);
+    else
+        memcpy(out, real, n + 1);
+    free(real);
+    return rc;
+}
+
+int plat_file_id(const char *path, PlatFileId *id) {
+    struct stat st;
+    if (!path || stat(path, &st) != 0) return 0;
+    id->volume = (uint64_t)st.st_dev;
+    id->index = (uint64_t)st.st_ino;
+    return 1;
+}
+
 int plat_dir_open(PlatDir *d, const char *dir) {
     d->handle = nullptr;
     d->first_pending = 0;
     d->name[0] = 0;
     d->is_dir = 0;
+    d->is_link = 0;
     size_t len = strlen(dir);
     if (len >= sizeof d->dir) return 0;
     memcpy(d->dir, dir, len + 1);
@@ -102,6 +126,7 @@ int plat_dir_next(PlatDir *d) {
     if (!e) return 0;
     snprintf(d->name, sizeof d->name, "%s", e->d_name);
     d->is_dir = 0;
+    d->is_link = e->d_type == DT_LNK;
     if (e->d_type == DT_DIR) {
         d->is_dir = 1;
     } else if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
@@ -109,8 +134,10 @@ int plat_dir_next(PlatDir *d) {
         char child[2600];
         int w = snprintf(child, sizeof child, "%s/%s", d->dir, e->d_name);
         struct stat st;
-        if (w > 0 && (size_t)w < sizeof child && stat(child, &st) == 0 && S_ISDIR(st.st_mode))
-            d->is_dir = 1;
+        if (w > 0 && (size_t)w < sizeof child) {
+            if (e->d_type == DT_UNKNOWN && lstat(child, &st) == 0) d->is_link = S_ISLNK(st.st_mode);
+            if (stat(child, &st) == 0 && S_ISDIR(st.st_mode)) d->is_dir = 1;
+        }
     }
     return 1;
 }

@@ -33,11 +33,57 @@ unsigned long plat_full_path(const char *path, char *out, unsigned long size) {
     return GetFullPathNameA(path, size, out, nullptr);
 }
 
+// Opens the object `path` names for reading its attributes only, following
+// links and junctions; folders need FILE_FLAG_BACKUP_SEMANTICS.
+static HANDLE open_for_attributes(const char *path) {
+    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// GetFinalPathNameByHandleA answers "\\?\C:\x" or "\\?\UNC\server\share\x";
+// the usual forms are "C:\x" and "\\server\share\x".
+unsigned long plat_real_path(const char *path, char *out, unsigned long size) {
+    if (!path || !*path || !out || size == 0) return 0;
+    HANDLE h = open_for_attributes(path);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    char final_path[4096];
+    DWORD n = GetFinalPathNameByHandleA(h, final_path, sizeof final_path,
+                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(h);
+    if (n == 0 || n >= sizeof final_path) return 0;
+    const char *p = final_path;
+    char unc[4096];
+    if (strncmp(p, "\\\\?\\UNC\\", 8) == 0) {
+        snprintf(unc, sizeof unc, "\\\\%s", p + 8);
+        p = unc;
+    } else if (strncmp(p, "\\\\?\\", 4) == 0) {
+        p += 4;
+    }
+    size_t len = strlen(p);
+    if (len + 1 > size) return (unsigned long)(len + 1);
+    memcpy(out, p, len + 1);
+    return (unsigned long)len;
+}
+
+int plat_file_id(const char *path, PlatFileId *id) {
+    if (!path) return 0;
+    HANDLE h = open_for_attributes(path);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    int ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    if (!ok) return 0;
+    id->volume = info.dwVolumeSerialNumber;
+    id->index = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+    return 1;
+}
+
 static void take_entry(PlatDir *d, const WIN32_FIND_DATAA *fd) {
     snprintf(d->name, sizeof d->name, "%s", fd->cFileName);
     // Only the folder bit counts: hidden and system folders, junctions and
     // folder links are folders like any other.
     d->is_dir = (fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    d->is_link = (fd->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 // FindFirstFileA hands over the first entry with the open; it is kept in
@@ -47,6 +93,7 @@ int plat_dir_open(PlatDir *d, const char *dir) {
     d->first_pending = 0;
     d->name[0] = 0;
     d->is_dir = 0;
+    d->is_link = 0;
 
     // A pattern cut short would list another folder (or none), so a folder
     // whose pattern does not fit is not listed.

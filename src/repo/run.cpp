@@ -72,77 +72,21 @@ int build_cmdline(const char *const *argv, char *out) {
     return count;
 }
 
-static int env_name_is(const char *entry, const char *name) {
-    size_t n = strlen(name);
-    return strncmp(entry, name, n) == 0 && entry[n] == '=';
-}
-
-static int env_left_out(const char *e) {
-    return env_name_is(e, "BOT_PASSWORD") || strncmp(e, "HTTP_", 5) == 0 ||
-           env_name_is(e, "GIT_OPTIONAL_LOCKS") || env_name_is(e, "GIT_CONFIG_COUNT");
-}
-
-// Settings forced for every git child: a repository's own config could name
-// an fsmonitor command (run by git status) or a signature verifier (run by
-// git log), and discovery walks whole home folders.
-static const char *const FORCED_CONFIG[][2] = {
-    {"core.fsmonitor", "false"},
-    {"log.showSignature", "false"},
-};
-
-static const char *const *build_child_environment() {
-    char **env = plat_environ();
-    size_t count = 0;
-    long long config_count = 0;
-    for (char **e = env; e && *e; e++) {
-        count++;
-        if (env_name_is(*e, "GIT_CONFIG_COUNT")) {
-            char *end = nullptr;
-            config_count = strtoll(*e + 17, &end, 10);
-            if (!end || *end || config_count < 0 || config_count > 1000) config_count = 0;
-        }
-    }
-    Buf text;
-    buf_init(&text);
-    for (char **e = env; e && *e; e++)
-        if (!env_left_out(*e)) buf_add(&text, *e, strlen(*e) + 1);
-    buf_add(&text, "GIT_OPTIONAL_LOCKS=0", 21);
-    int forced = (int)(sizeof FORCED_CONFIG / sizeof FORCED_CONFIG[0]);
-    for (int i = 0; i < forced; i++) {
-        long long n = config_count + i;
-        buf_printf(&text, "GIT_CONFIG_KEY_%lld=%s", n, FORCED_CONFIG[i][0]);
-        buf_add(&text, "", 1);
-        buf_printf(&text, "GIT_CONFIG_VALUE_%lld=%s", n, FORCED_CONFIG[i][1]);
-        buf_add(&text, "", 1);
-    }
-    buf_printf(&text, "GIT_CONFIG_COUNT=%lld", config_count + forced);
-    buf_add(&text, "", 1);
-
-    // The text and the pointer array live for the rest of the process.
-    const char **list = (const char **)calloc(count + 2 * forced + 3, sizeof *list);
-    if (!list || !text.data) return nullptr;
-    size_t i = 0;
-    for (const char *p = text.data; p < text.data + text.len; p += strlen(p) + 1) list[i++] = p;
-    list[i] = nullptr;
-    return list;
-}
-
-const char *const *child_environment() {
-    static const char *const *env = build_child_environment();
-    return env;
+int run_argv(const char *const *argv, Buf *out, int limit_s, RunEnd *end) {
+    return run_argv_env(argv, child_environment(), out, limit_s, end);
 }
 
 // Every run has a deadline in wall-clock time from its start, whether the
 // child writes or not, and an output Buf that never grows past
 // RUN_OUTPUT_MAX bytes: a child past either is stopped with everything it
 // started.
-int run_argv(const char *const *argv, Buf *out, int limit_s, RunEnd *end) {
+int run_argv_env(const char *const *argv, const char *const *env, Buf *out, int limit_s,
+                 RunEnd *end) {
     RunEnd ignored;
     if (!end) end = &ignored;
     *end = RUN_NOT_STARTED;
     char cmdline[CMDLINE_SIZE];
     int argc = build_cmdline(argv, cmdline);
-    const char *const *env = child_environment();
     if (!env) return -1;
     PlatChild c;
     if (plat_child_start(&c, argv, argc, cmdline, env) != 0) return -1;
@@ -191,5 +135,10 @@ int run_git(const char *dir, const char *const *args, Buf *out, int limit_s, Run
     int n = 3;
     for (int i = 0; args[i] && i < RUN_GIT_ARGS_MAX; i++) argv[n++] = args[i];
     argv[n] = nullptr;
-    return run_argv(argv, out, limit_s, end);
+    Buf entry;
+    const char **env = bound_environment(dir, &entry);
+    int rc = run_argv_env(argv, env, out, limit_s, end);
+    free(env);
+    buf_free(&entry);
+    return rc;
 }

@@ -4,7 +4,9 @@
 // output chosen by the test.
 //
 // Record: when QUARLO_FAKE_GIT_LOG names a file, every run appends one line
-// to it: each argument after the program name as <arg>, separated by spaces.
+// to it: each argument after the program name as <arg>, separated by spaces;
+// and when QUARLO_FAKE_GIT_LOG_ENV names a variable, then " {NAME=value}"
+// (or " {NAME unset}") with the value the run got.
 // When QUARLO_FAKE_GIT_PIDS names a file, every run appends its process id,
 // and the id of every helper it starts, one per line.
 //
@@ -88,6 +90,11 @@ static void record(int argc, char **argv) {
         line += '<';
         line += argv[i];
         line += '>';
+    }
+    const char *name = getenv("QUARLO_FAKE_GIT_LOG_ENV");
+    if (name && *name) {
+        const char *value = getenv(name);
+        line += std::string(" {") + name + (value ? std::string("=") + value : " unset") + "}";
     }
     append_line("QUARLO_FAKE_GIT_LOG", line + "\n");
     append_line("QUARLO_FAKE_GIT_PIDS", std::to_string(GetCurrentProcessId()) + "\n");

@@ -299,19 +299,20 @@ TEST(Runner, ProgramThatCannotStartGivesMinusOne) {
 
 TEST(Runner, ChildEnvironmentIsTheProgramsWithGitSettings) {
     int rc = -2;
-    std::string out =
-        run({"git", "--env", "QUARLO_RUNNER_MARK", "--env", "BOT_PASSWORD", "--env",
-             "HTTP_X_BOT_PASSWORD", "--env", "GIT_OPTIONAL_LOCKS", "--env", "GIT_CONFIG_COUNT",
-             "--env", "GIT_CONFIG_KEY_0", "--env", "GIT_CONFIG_VALUE_1"},
-            20, &rc);
+    std::string out = run({"git", "--env", "QUARLO_RUNNER_MARK", "--env", "BOT_PASSWORD", "--env",
+                           "HTTP_X_BOT_PASSWORD", "--env", "GIT_OPTIONAL_LOCKS", "--env",
+                           "GIT_CONFIG_COUNT", "--env", "GIT_CONFIG_KEY_0", "--env",
+                           "GIT_CONFIG_VALUE_1", "--env", "GIT_CONFIG_KEY_2"},
+                          20, &rc);
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(out, "QUARLO_RUNNER_MARK=kept\n"
                    "BOT_PASSWORD unset\n"
                    "HTTP_X_BOT_PASSWORD unset\n"
                    "GIT_OPTIONAL_LOCKS=0\n"
-                   "GIT_CONFIG_COUNT=2\n"
+                   "GIT_CONFIG_COUNT=3\n"
                    "GIT_CONFIG_KEY_0=core.fsmonitor\n"
-                   "GIT_CONFIG_VALUE_1=false\n");
+                   "GIT_CONFIG_VALUE_1=false\n"
+                   "GIT_CONFIG_KEY_2=core.quotePath\n");
 }
 
 // ---- several children at once -----------------------------------------------
