@@ -810,7 +810,8 @@ function drawerOpen() {
 
 // Opens the drawer for the repository at `path`. `param`, the listing's
 // path_param, is the path's own bytes encoded for the query: where a name is
-// not UTF-8, `path` reads U+FFFD and only `param` names the folder.
+// not UTF-8, `path` reads U+FFFD and only `param` names the folder. Other
+// paths are sent as they always were.
 function openDetail(path, param) {
   path = str(path);
   markSelected(path);
@@ -827,7 +828,7 @@ function openDetail(path, param) {
   body.innerHTML = '<div class="muted">Loading\u2026</div>';
   var close = $('dClose');
   if (close && close.focus) close.focus();
-  api('repo', 'path=' + (param || encodeURIComponent(path)))
+  api('repo', 'path=' + (param && path.indexOf('\uFFFD') >= 0 ? param : encodeURIComponent(path)))
     .then(function (d) {
       if (!d || d.ok !== true) throw new Error((d && d.error && str(d.error)) || 'failed');
       if (seq !== DETAIL_SEQ) return;

@@ -220,7 +220,7 @@ test('rowHtml: the last-commit cell and the branch of unusual rows', () => {
     assert.equal(lastCell(html), cell, r.name);
     if (absent) assert.ok(!html.includes(absent), `${r.name}: ${absent}`);
     // Every row is a focusable button-like control, named by its text.
-    assert.match(html, /^<tr class="row" data-p="[^"]+" tabindex="0" role="button">/);
+    assert.match(html, /^<tr class="row" data-p="[^"]+" data-q="[^"]*" tabindex="0" role="button">/);
   }
   // "detached" is written once: as the tag, not as the branch too.
   const detached = rowHtml({ name: 'd', path: '/d', branch: 'detached', detached: true, last_commit: {} });
