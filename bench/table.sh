@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Times one rebuild of the dashboard's table in Chromium for a listing of N
-# repositories (default 1200, the most a listing holds).
+# Times a search keystroke, a chip click and the drawer in the dashboard, in
+# Chromium, for a listing of N repositories (default 1200, the most a listing
+# holds).
 # Usage: bench/table.sh [N]
 set -euo pipefail
 cd "$(dirname "$0")/.."

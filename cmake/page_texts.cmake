@@ -14,6 +14,7 @@ add_custom_command(
           ${QUARLO_PAGE_DIR}/theme.css
           ${QUARLO_PAGE_DIR}/theme_boot.js
           ${QUARLO_PAGE_DIR}/theme_runtime.js
+          ${QUARLO_PAGE_DIR}/password.html
   COMMENT "Embedding the dashboard page"
   VERBATIM)
 list(APPEND QUARLO_CORE_SOURCES ${QUARLO_PAGE_TEXTS})

@@ -12,66 +12,26 @@
 
 #define CHANGED_MAX 500
 #define COMMITS_MAX 20
-#define CHANGE_PATH_SIZE 900
 #define COMMIT_LINE_SIZE 1500
 
-// Passes `n` space-separated fields and the spaces after each.
-static const char *skip_fields(const char *s, int n) {
-    for (int i = 0; i < n && *s; i++) {
-        while (*s && *s != ' ') s++;
-        while (*s == ' ') s++;
-    }
-    return s;
-}
+static_assert(sizeof(Repo::path) > ALLOWED_PATH_MAX, "an allowed path fits a record whole");
 
-// The change code and path of one porcelain v2 status entry.
-static void change_of_line(const char *line, char code[3], char *path) {
-    const char *rest = line;
-    int rename = 0;
-    str_copy(code, 3, "--");
-    switch (line[0]) {
-    case '?':
-    case '!':
-        code[0] = code[1] = line[0];
-        rest = strlen(line) >= 2 ? line + 2 : "";
-        break;
-    case 'u':
-        str_copy(code, 3, "UU");
-        rest = skip_fields(line, 10);
-        break;
-    case '1':
-    case '2':
-        rename = line[0] == '2';
-        if (line[1] == ' ') str_copy(code, 3, line + 2);
-        rest = skip_fields(line, rename ? 9 : 8);
-        break;
-    default:
-        break;
-    }
-    str_copy(path, CHANGE_PATH_SIZE, rest);
-    if (rename) {
-        // "new<TAB>old": the entry is listed under the path it had before.
-        char *tab = strchr(path, '\t');
-        if (tab) memmove(path, tab + 1, strlen(tab + 1) + 1);
-    }
-}
-
+// The change entries of git's porcelain status, read as the status query
+// reads them: one entry per line, however long.
 static void emit_changes(Buf *b, const char *text, int *seen, int *truncated) {
-    char line[STATUS_LINE_SIZE], path[CHANGE_PATH_SIZE], code[3];
+    StatusLine l;
     int listed = 0;
-    for (const char *p = text; text_next_line(&p, line, sizeof line, 0);) {
-        str_trim(line);
-        if (!line[0] || line[0] == '#') continue;
+    for (const char *p = text; status_next_line(&p, &l);) {
+        if (l.text[0] == '#') continue;
         ++*seen;
         if (listed >= CHANGED_MAX) {
             *truncated = 1;
             continue;
         }
-        change_of_line(line, code, path);
         buf_puts(b, listed ? ",{\"code\":" : "{\"code\":");
-        json_str(b, code);
+        json_str(b, l.code);
         buf_puts(b, ",\"path\":");
-        json_str(b, path);
+        json_strn(b, l.path, l.path_len);
         buf_add(b, "}", 1);
         listed++;
     }
@@ -104,13 +64,27 @@ static void emit_commits(Buf *b, const char *text) {
     }
 }
 
+// Runs one git command of the detail into `out`; on a failure gives the
+// record its error and returns 0. Its output is then not read.
+static int detail_run(Repo *r, const char *const *args, Buf *out) {
+    RunEnd end;
+    int rc = run_git(r->path, args, out, RUN_LIMIT_S, &end);
+    if (end == RUN_EXITED && rc == 0 && out->data) return 1;
+    char why[ERROR_TEXT_SIZE];
+    run_failure_text(end, rc, out->data, RUN_LIMIT_S, why, sizeof why);
+    repo_fail(r, why);
+    return 0;
+}
+
 void action_repo(const char *query) {
     static const char *const STATUS[] = {"status", "--porcelain=v2", "--untracked-files=normal",
                                          nullptr};
     static const char *const LOG[] = {"log", "-20", "--format=%H%x09%ct%x09%an%x09%s", nullptr};
     char requested[1024], full[1400];
     collect_roots();
-    get_query_val(query, "path", requested, sizeof requested);
+    // A path that does not fit whole (or holds a zero byte) is refused with
+    // the empty one, never answered for the part of it that fits.
+    get_query_whole(query, "path", requested, sizeof requested);
     if (!path_allowed(requested, full)) {
         json_reply(403, BODY_PATH_REFUSED);
         return;
@@ -122,25 +96,38 @@ void action_repo(const char *query) {
     repo_init(r, full, base_name(full), root >= 0 ? g_roots[root].root : "");
     query_repo(r, MODE_DETAIL);
 
+    // A repository git could not read answers with its record and error, no
+    // changes and no commits: nothing of a failed command is listed.
+    Buf changes, commits, out;
+    buf_init(&changes);
+    buf_init(&commits);
+    int seen = 0, truncated = 0;
+    if (!r->error[0]) {
+        buf_init(&out);
+        if (detail_run(r, STATUS, &out)) emit_changes(&changes, out.data, &seen, &truncated);
+        buf_free(&out);
+    }
+    if (!r->error[0] && !r->unborn) {
+        buf_init(&out);
+        if (detail_run(r, LOG, &out)) emit_commits(&commits, out.data);
+        buf_free(&out);
+    }
+    int readable = !r->error[0];
+    if (!readable) seen = truncated = 0;
+
     json_header(0);
-    Buf b, out;
+    Buf b;
     buf_init(&b);
     buf_puts(&b, "{\"ok\":true,\"action\":\"repo\",\"repo\":");
     emit_repo(&b, r);
-
-    int seen = 0, truncated = 0;
     buf_puts(&b, ",\"changed\":[");
-    buf_init(&out);
-    if (run_git(r->path, STATUS, &out, RUN_LIMIT_S) >= 0 && out.data)
-        emit_changes(&b, out.data, &seen, &truncated);
-    buf_free(&out);
+    if (readable && changes.data) buf_add(&b, changes.data, (size_t)changes.len);
     buf_printf(&b, "],\"changed_count\":%d,\"changed_truncated\":%s", seen, json_bool(truncated));
-
     buf_puts(&b, ",\"commits\":[");
-    buf_init(&out);
-    if (run_git(r->path, LOG, &out, RUN_LIMIT_S) >= 0 && out.data) emit_commits(&b, out.data);
-    buf_free(&out);
+    if (readable && commits.data) buf_add(&b, commits.data, (size_t)commits.len);
     buf_puts(&b, "]}\n");
     buf_write_stdout(&b);
     buf_free(&b);
+    buf_free(&changes);
+    buf_free(&commits);
 }

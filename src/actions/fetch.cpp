@@ -32,9 +32,14 @@ int do_fetch(const char *path) {
 
     Buf out;
     buf_init(&out);
-    int code = run_git(full, FETCH, &out, FETCH_LIMIT_S);
+    RunEnd end;
+    int code = run_git(full, FETCH, &out, FETCH_LIMIT_S, &end);
+    char why[ERROR_TEXT_SIZE] = "";
+    if (end != RUN_EXITED || code != 0)
+        run_failure_text(end, code, out.data, FETCH_LIMIT_S, why, sizeof why);
 
-    // The action's own record: ahead and behind as the fetch left them.
+    // The action's own record: ahead and behind as the fetch left them (also
+    // after a fetch stopped at its limit, which mostly waited on a remote).
     Repo r;
     repo_init(&r, full, "", "");
     query_repo(&r, MODE_DETAIL);
@@ -48,6 +53,9 @@ int do_fetch(const char *path) {
     json_str(&b, out.data);
     buf_printf(&b, ",\"ahead\":%d,\"behind\":%d,\"branch\":", r.ahead, r.behind);
     json_str(&b, r.branch);
+    // What failed: the fetch, else the status query after it.
+    buf_puts(&b, ",\"error\":");
+    json_str(&b, why[0] ? why : r.error);
     buf_puts(&b, "}\n");
     buf_write_stdout(&b);
     buf_free(&b);

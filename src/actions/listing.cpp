@@ -24,21 +24,24 @@ int listing_jobs() {
 }
 
 // The working copies found below the roots, before they enter the table.
-static char g_found[REPO_MAX][FOUND_PATH_SIZE];
+static FoundRepo g_found[REPO_MAX];
 
 // Walks every existing root and enters what it finds into the table, grouped
-// by root in discovery order.
+// by root in discovery order. A folder reached twice is entered once.
 static void discover_repos() {
     g_repo_count = 0;
+    Walk w = {g_found, REPO_MAX, 0, 0, 0, 0, 0, 0};
     for (int i = 0; i < g_root_count; i++) {
         Root *root = &g_roots[i];
-        Walk w = {g_found, REPO_MAX - g_repo_count, 0, 0, 0};
+        w.first = w.count;
+        w.dirs = w.stop = w.dropped = w.deeper = 0;
         root->exists = plat_exists(root->root);
         if (root->exists) walk_dir(root->root, 0, &w);
-        for (int k = 0; k < w.count; k++)
-            repo_append(g_found[k], base_name(g_found[k]), root->root);
-        root->truncated = w.stop;
-        root->count = w.count;
+        for (int k = w.first; k < w.count; k++)
+            repo_append(g_found[k].path, base_name(g_found[k].path), root->root);
+        root->count = w.count - w.first;
+        root->truncated = w.stop || w.dropped;
+        root->depth_limited = w.deeper;
     }
 }
 
@@ -49,7 +52,7 @@ void action_repos() {
     if (g_repo_count > 1) qsort(g_repos, (size_t)g_repo_count, sizeof g_repos[0], repo_cmp);
 
     json_header(0);
-    int dirty = 0, ahead = 0, behind = 0, stashes = 0, detached = 0;
+    int dirty = 0, ahead = 0, behind = 0, stashes = 0, detached = 0, errors = 0;
     for (int i = 0; i < g_repo_count; i++) {
         const Repo *r = &g_repos[i];
         dirty += r->dirty > 0;
@@ -57,6 +60,7 @@ void action_repos() {
         behind += r->behind > 0;
         if (r->stash > 0) stashes += r->stash;
         detached += r->detached != 0;
+        errors += r->error[0] != 0;
     }
     char checked_at[40];
     plat_utc_text(plat_now(), checked_at, sizeof checked_at);
@@ -67,8 +71,8 @@ void action_repos() {
     buf_printf(&b, ",\"table_capped\":%s", json_bool(g_repo_count > REPO_MAX - 1));
     buf_printf(&b,
                ",\"summary\":{\"dirty\":%d,\"ahead\":%d,\"behind\":%d,\"stashes\":%d,"
-               "\"detached\":%d}",
-               dirty, ahead, behind, stashes, detached);
+               "\"detached\":%d,\"errors\":%d}",
+               dirty, ahead, behind, stashes, detached, errors);
     buf_puts(&b, ",\"checked_at\":");
     json_str(&b, checked_at);
     buf_puts(&b, ",\"roots\":[");
@@ -76,8 +80,9 @@ void action_repos() {
         const Root *root = &g_roots[i];
         buf_puts(&b, i ? ",{\"root\":" : "{\"root\":");
         json_str(&b, root->root);
-        buf_printf(&b, ",\"exists\":%s,\"count\":%d,\"truncated\":%s}", json_bool(root->exists),
-                   root->count, json_bool(root->truncated));
+        buf_printf(&b, ",\"exists\":%s,\"count\":%d,\"truncated\":%s,\"depth_limited\":%s}",
+                   json_bool(root->exists), root->count, json_bool(root->truncated),
+                   json_bool(root->depth_limited));
     }
     buf_puts(&b, "],\"repos\":[");
     for (int i = 0; i < g_repo_count; i++) {

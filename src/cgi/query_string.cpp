@@ -9,19 +9,23 @@ static int hex_value(char c) {
     return -1;
 }
 
+// The raw value of the first parameter whose raw name is `key`; null when
+// there is none.
+static const char *find_value(const char *query, const char *key) {
+    size_t k = strlen(key);
+    for (const char *p = query;;) {
+        if (strncmp(p, key, k) == 0 && p[k] == '=') return p + k + 1;
+        const char *amp = strchr(p, '&');
+        if (!amp) return nullptr;
+        p = amp + 1;
+    }
+}
+
 int get_query_val(const char *query, const char *key, char *dst, size_t size) {
     if (!query) return 0;
     dst[0] = 0;
-    size_t k = strlen(key);
-    const char *p = query;
-    for (;;) {
-        if (!*p) return 0;
-        if (strncmp(p, key, k) == 0 && p[k] == '=') break;
-        const char *amp = strchr(p, '&');
-        if (!amp) return 0;
-        p = amp + 1;
-    }
-    const char *v = p + k + 1;
+    const char *v = find_value(query, key);
+    if (!v) return 0;
     size_t n = 0;
     while (v[n] && v[n] != '&' && n < size - 1) n++;
     memcpy(dst, v, n);
@@ -40,6 +44,33 @@ int get_query_val(const char *query, const char *key, char *dst, size_t size) {
             dst[w++] = c == '+' ? ' ' : c;
             r++;
         }
+    }
+    dst[w] = 0;
+    return 1;
+}
+
+int get_query_whole(const char *query, const char *key, char *dst, size_t size) {
+    dst[0] = 0;
+    if (!query || size == 0) return 0;
+    const char *v = find_value(query, key);
+    if (!v) return 0;
+    // Decode the whole raw value; it must fit, and hold no zero byte.
+    size_t w = 0;
+    while (*v && *v != '&') {
+        char c = *v;
+        int hi, lo;
+        if (c == '%' && (hi = hex_value(v[1])) >= 0 && (lo = hex_value(v[2])) >= 0) {
+            c = (char)(hi * 16 + lo);
+            v += 3;
+        } else {
+            if (c == '+') c = ' ';
+            v++;
+        }
+        if (c == 0 || w + 1 >= size) {
+            dst[0] = 0;
+            return 0;
+        }
+        dst[w++] = c;
     }
     dst[w] = 0;
     return 1;

@@ -8,3 +8,9 @@
 // size - 1 bytes before decoding. Returns 1 when found (even when empty), else
 // 0 with `dst` empty. A null `query` returns 0 and leaves `dst` untouched.
 int get_query_val(const char *query, const char *key, char *dst, size_t size);
+
+// Finds the parameter as get_query_val does and decodes its whole raw value
+// into `dst`. Returns 1 only when the decoded value fits in size - 1 bytes
+// and holds no zero byte; otherwise 0 with `dst` empty. For a value that must
+// never be taken cut short, such as a repository path.
+int get_query_whole(const char *query, const char *key, char *dst, size_t size);

@@ -46,8 +46,9 @@ static int json_dispatch(const char *q, const char *action) {
             json_reply(400, BODY_FETCH_POST_ONLY);
             return 0;
         }
+        // A path that does not fit whole is refused as the empty one.
         char path[1024];
-        get_query_val(q, "path", path, sizeof path);
+        get_query_whole(q, "path", path, sizeof path);
         return do_fetch(path);
     } else if (!*action || strcmp(action, "repos") == 0 || strcmp(action, "all") == 0) {
         action_repos();
@@ -71,11 +72,6 @@ int front_main(int argc, char **argv) {
         reply_meta();
         return 0;
     }
-    if (!password_ok()) {
-        reply_unauthorized();
-        return 0;
-    }
-
     // Routing reads the parameters once, as parsed and decoded: a request
     // with an `action` parameter, with `format` "json", or any POST gets
     // JSON; every other request gets the page.
@@ -84,8 +80,17 @@ int front_main(int argc, char **argv) {
     char action[64], format[64];
     int has_action = get_query_val(q, "action", action, sizeof action);
     get_query_val(q, "format", format, sizeof format);
-    if (has_action || strcmp(format, "json") == 0 || is_post_request())
-        return json_dispatch(q, action);
+    int json = has_action || strcmp(format, "json") == 0 || is_post_request();
+    if (!password_ok()) {
+        // A person opening the page is asked for the password; JSON callers
+        // get the fixed reply.
+        if (json)
+            reply_unauthorized();
+        else
+            serve_password_page();
+        return 0;
+    }
+    if (json) return json_dispatch(q, action);
     serve_page();
     return 0;
 }

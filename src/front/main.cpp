@@ -6,6 +6,7 @@
 
 int main(int argc, char **argv) {
     plat_stdout_binary();
+    plat_children_init();
     int rc = front_main(argc, argv);
     // A failed flush means the answer did not reach the host whole: say so
     // through the exit status rather than end as if it had.

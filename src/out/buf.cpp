@@ -62,38 +62,108 @@ void buf_printf(Buf *b, const char *fmt, ...) {
     free(big);
 }
 
-void json_str(Buf *b, const char *s) {
+// Length of the well-formed UTF-8 sequence at `p` (at most `n` bytes), or,
+// when there is none, minus the length of its longest ill-formed start (the
+// bytes that one U+FFFD stands for).
+static int utf8_sequence(const unsigned char *p, size_t n) {
+    unsigned char c = p[0];
+    int len;
+    unsigned char lo = 0x80, hi = 0xBF; // range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        if (c == 0xE0)
+            lo = 0xA0; // no overlong forms
+        else if (c == 0xED)
+            hi = 0x9F; // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        if (c == 0xF0)
+            lo = 0x90; // no overlong forms
+        else if (c == 0xF4)
+            hi = 0x8F; // nothing above U+10FFFF
+    } else {
+        return -1;
+    }
+    for (int i = 1; i < len; i++) {
+        unsigned char min = i == 1 ? lo : 0x80, max = i == 1 ? hi : 0xBF;
+        if ((size_t)i >= n || p[i] < min || p[i] > max) return -i;
+    }
+    return len;
+}
+
+void json_strn(Buf *b, const char *s, size_t n) {
+    static const char REPLACEMENT[] = "\xEF\xBF\xBD"; // U+FFFD
+    if (!s) {
+        s = "";
+        n = 0;
+    }
     buf_add(b, "\"", 1);
-    if (s) {
-        // Copy runs of plain bytes in one append; escape the rest.
-        const char *run = s;
-        for (const char *p = s;; p++) {
-            unsigned char c = (unsigned char)*p;
-            if (c >= 0x20 && c != '"' && c != '\\') continue;
-            buf_add(b, run, (size_t)(p - run));
-            if (c == 0) break;
-            char esc[8];
-            switch (c) {
-            case '"':
-                buf_add(b, "\\\"", 2);
-                break;
-            case '\\':
-                buf_add(b, "\\\\", 2);
-                break;
-            case '\n':
-                buf_add(b, "\\n", 2);
-                break;
-            case '\r':
-                buf_add(b, "\\r", 2);
-                break;
-            case '\t':
-                buf_add(b, "\\t", 2);
-                break;
-            default:
-                snprintf(esc, sizeof esc, "\\u%04x", c);
-                buf_add(b, esc, 6);
-            }
-            run = p + 1;
+    // Copy runs of plain bytes and well-formed UTF-8 in one append; escape
+    // or replace the rest.
+    const unsigned char *p = (const unsigned char *)s, *end = p + n;
+    const unsigned char *run = p;
+    while (p < end) {
+        unsigned char c = *p;
+        if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
+            p++;
+            continue;
+        }
+        int seq = c >= 0x80 ? utf8_sequence(p, (size_t)(end - p)) : 0;
+        if (seq > 0) {
+            p += seq;
+            continue;
+        }
+        buf_add(b, (const char *)run, (size_t)(p - run));
+        if (seq < 0) {
+            buf_add(b, REPLACEMENT, 3);
+            p += -seq;
+            run = p;
+            continue;
+        }
+        char esc[8];
+        switch (c) {
+        case '"':
+            buf_add(b, "\\\"", 2);
+            break;
+        case '\\':
+            buf_add(b, "\\\\", 2);
+            break;
+        case '\n':
+            buf_add(b, "\\n", 2);
+            break;
+        case '\r':
+            buf_add(b, "\\r", 2);
+            break;
+        case '\t':
+            buf_add(b, "\\t", 2);
+            break;
+        default:
+            snprintf(esc, sizeof esc, "\\u%04x", c);
+            buf_add(b, esc, 6);
+        }
+        run = ++p;
+    }
+    buf_add(b, (const char *)run, (size_t)(p - run));
+    buf_add(b, "\"", 1);
+}
+
+void json_str(Buf *b, const char *s) {
+    json_strn(b, s, s ? strlen(s) : 0);
+}
+
+void json_url_param(Buf *b, const char *s) {
+    static const char HEX[] = "0123456789ABCDEF";
+    buf_add(b, "\"", 1);
+    for (const unsigned char *p = (const unsigned char *)(s ? s : ""); *p; p++) {
+        unsigned char c = *p;
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+            c == '-' || c == '_' || c == '.' || c == '~' || c == '/') {
+            buf_add(b, (const char *)p, 1);
+        } else {
+            char esc[3] = {'%', HEX[c >> 4], HEX[c & 15]};
+            buf_add(b, esc, 3);
         }
     }
     buf_add(b, "\"", 1);

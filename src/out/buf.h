@@ -26,9 +26,19 @@ void buf_puts(Buf *b, const char *s);
 void buf_printf(Buf *b, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
 // Appends `s` as one JSON string literal, quotes included; null gives "".
-// Only '"', '\\' and bytes 0x01-0x1F are escaped; every other byte, 0x7F and
-// 0x80-0xFF included, is copied unchanged.
+// '"', '\\' and bytes 0x01-0x1F are escaped. The literal is always valid
+// UTF-8: well-formed UTF-8 sequences are copied unchanged, and every byte
+// that does not belong to one (a Latin-1 name, a byte 0xFF, a sequence cut
+// short) is replaced by U+FFFD, one for each longest ill-formed start.
 void json_str(Buf *b, const char *s);
+// The same for the `n` bytes at `s` (a zero byte among them is escaped).
+void json_strn(Buf *b, const char *s, size_t n);
+
+// Appends `s` as one JSON string literal holding its bytes percent-encoded
+// for a query string: every byte but ASCII letters, digits, '-', '_', '.',
+// '~' and '/' as %XX. It names the very bytes of `s` where json_str had to
+// replace some.
+void json_url_param(Buf *b, const char *s);
 
 // The JSON literal of a flag: "true" for non-zero, else "false".
 const char *json_bool(int v);

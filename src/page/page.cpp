@@ -4,11 +4,12 @@
 
 #include <cstdio>
 
-// The page is streamed, never assembled in memory: template bytes go through
-// the buffered stream one at a time, each theme text in one write.
-void serve_page() {
-    fwrite(page_head, 1, page_head_len, stdout);
-    for (const unsigned char *p = page_template; *p; p++) {
+// A page is streamed, never assembled in memory: its head in one write, then
+// the template bytes through the buffered stream one at a time, each theme
+// text in one write at its marker.
+static void stream_page(const unsigned char *head, size_t head_len, const unsigned char *tmpl) {
+    fwrite(head, 1, head_len, stdout);
+    for (const unsigned char *p = tmpl; *p; p++) {
         if (*p == PAGE_MARK_THEME_HEAD)
             fwrite(theme_head, 1, theme_head_len, stdout);
         else if (*p == PAGE_MARK_THEME_RUNTIME)
@@ -16,4 +17,12 @@ void serve_page() {
         else
             fputc(*p, stdout);
     }
+}
+
+void serve_page() {
+    stream_page(page_head, page_head_len, page_template);
+}
+
+void serve_password_page() {
+    stream_page(password_head, password_head_len, password_template);
 }

@@ -22,3 +22,10 @@ extern const size_t theme_head_len;
 // The theme runtime script, written at marker 2.
 extern const unsigned char theme_runtime[];
 extern const size_t theme_runtime_len;
+
+// The head of the password page: a 401 Status line, then the page's head.
+extern const unsigned char password_head[];
+extern const size_t password_head_len;
+
+// The password page, holding marker 1 once, ended by a zero byte.
+extern const unsigned char password_template[];

@@ -19,6 +19,23 @@
 #define PATH_SEP_STR "/"
 #endif
 
+// Separator of the items of a folder list such as PATH.
+#if defined(_WIN32)
+#define PATH_LIST_SEP ';'
+#else
+#define PATH_LIST_SEP ':'
+#endif
+
+// A byte that separates path components: '/', and on Windows '\' as well.
+// On Linux and macOS a backslash is part of a name.
+inline int plat_is_sep(char c) {
+#if defined(_WIN32)
+    return c == '/' || c == '\\';
+#else
+    return c == '/';
+#endif
+}
+
 // ---- standard output --------------------------------------------------------
 
 // Puts standard output into binary mode, so that the bytes written are the
@@ -36,12 +53,29 @@ int plat_exists(const char *path);
 // as a failure.
 unsigned long plat_full_path(const char *path, char *out, unsigned long size);
 
+// Resolves `path` as plat_full_path does, and also every link, junction and
+// other spelling on the way: the canonical path of an existing object. Same
+// results as plat_full_path; 0 as well when `path` does not exist.
+unsigned long plat_real_path(const char *path, char *out, unsigned long size);
+
+// The identity of a file-system object: equal for every path that reaches
+// the same object (through links, junctions or another spelling).
+struct PlatFileId {
+    uint64_t volume; // device (Windows: volume serial number)
+    uint64_t index;  // inode (Windows: file index)
+};
+
+// Fills `id` for the object `path` names, following links. Returns 1, or 0
+// when the object cannot be reached.
+int plat_file_id(const char *path, PlatFileId *id);
+
 // One open folder listing. The fields are the implementation's own.
 struct PlatDir {
     void *handle;
     int first_pending; // Win32: the first entry came with the open call
     char name[1024];   // name of the current entry
     int is_dir;        // the current entry is a folder (links to folders count)
+    int is_link;       // the current entry is a link (Windows: any reparse point)
     char dir[1400];    // POSIX: the folder being listed, for stat of links
 };
 
@@ -69,6 +103,14 @@ int plat_cpu_count();
 
 // ---- child processes --------------------------------------------------------
 
+// Prepares the process for running children; called once at the program's
+// start, before any child runs. Linux: SIGTERM, SIGINT and SIGHUP (unless
+// ignored at the start) end the process group of every running child, then
+// the program, as the signal asks; no child starts after that. Windows: the
+// program's own standard handles are made non-inheritable, so that no child
+// (nor anything it starts) holds the host's pipes open.
+void plat_children_init();
+
 // One running child whose standard output and standard error share one pipe.
 // A plain value owned by the caller (usually a local): no global state, so
 // several children may run at once from different threads.
@@ -77,6 +119,7 @@ struct PlatChild {
     intptr_t thread;  // Win32: thread handle
     intptr_t pipe;    // read end of the output pipe
     intptr_t waiter;  // POSIX: pidfd (or -1); Win32: unused
+    intptr_t job;     // Win32: the job object of the child and all it starts
     int ended;        // the exit status has been collected
     int status;       // collected exit status
     int pipe_eof;     // the pipe reported end of data
@@ -87,6 +130,9 @@ struct PlatChild {
 // Starts the program argv[0] (found on the search path) with the arguments
 // argv[1..argc-1], standard input empty, standard output and standard error
 // on one pipe, and the environment `envp` (null-terminated "NAME=value").
+// The child inherits nothing else of this process, and every process it
+// starts stays within its reach (Linux: a session and process group of its
+// own; Windows: a job object that kills its processes when it is closed).
 // `cmdline` is the quoted Windows command line for the same arguments (used
 // by the Win32 implementation only). Returns 0 when the child runs, -1 when
 // the pipe or the child could not be made (including a program that cannot
@@ -106,13 +152,15 @@ long plat_child_read(PlatChild *c, char *buf, long n);
 // `wake_on_output`, output arrived in the pipe).
 int plat_child_wait(PlatChild *c, int ms, int wake_on_output);
 
-// Ends the child (and, where the platform allows, all of its process group)
-// so that its exit status reads as `code`.
+// Ends the child with every process it started (Linux: its process group;
+// Windows: its job object) so that its exit status reads as `code`.
 void plat_child_kill(PlatChild *c, int code);
 
 // Stores the exit status in *status and returns 1; returns 0 when it cannot
 // be read. A child ended by a signal reads as 128 + the signal number.
 int plat_child_exit_status(PlatChild *c, int *status);
 
-// Closes every handle of the child.
+// Ends whatever is left of the child and of the processes it started (also
+// after the child ended by itself: a helper that outlived it), and closes
+// every handle of the child.
 void plat_child_close(PlatChild *c);

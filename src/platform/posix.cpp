@@ -3,9 +3,11 @@
 #include "platform/platform.h"
 #include "platform/spawn_posix.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -80,11 +82,34 @@ unsigned long plat_full_path(const char *path, char *out, unsigned long size) {
     return (unsigned long)n;
 }
 
+unsigned long plat_real_path(const char *path, char *out, unsigned long size) {
+    if (!path || !*path || !out || size == 0) return 0;
+    char *real = realpath(path, nullptr);
+    if (!real) return 0;
+    size_t n = strlen(real);
+    unsigned long rc = (unsigned long)n;
+    if (n + 1 > size)
+        rc = (unsigned long)(n + 1);
+    else
+        memcpy(out, real, n + 1);
+    free(real);
+    return rc;
+}
+
+int plat_file_id(const char *path, PlatFileId *id) {
+    struct stat st;
+    if (!path || stat(path, &st) != 0) return 0;
+    id->volume = (uint64_t)st.st_dev;
+    id->index = (uint64_t)st.st_ino;
+    return 1;
+}
+
 int plat_dir_open(PlatDir *d, const char *dir) {
     d->handle = nullptr;
     d->first_pending = 0;
     d->name[0] = 0;
     d->is_dir = 0;
+    d->is_link = 0;
     size_t len = strlen(dir);
     if (len >= sizeof d->dir) return 0;
     memcpy(d->dir, dir, len + 1);
@@ -101,6 +126,7 @@ int plat_dir_next(PlatDir *d) {
     if (!e) return 0;
     snprintf(d->name, sizeof d->name, "%s", e->d_name);
     d->is_dir = 0;
+    d->is_link = e->d_type == DT_LNK;
     if (e->d_type == DT_DIR) {
         d->is_dir = 1;
     } else if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
@@ -108,8 +134,10 @@ int plat_dir_next(PlatDir *d) {
         char child[2600];
         int w = snprintf(child, sizeof child, "%s/%s", d->dir, e->d_name);
         struct stat st;
-        if (w > 0 && (size_t)w < sizeof child && stat(child, &st) == 0 && S_ISDIR(st.st_mode))
-            d->is_dir = 1;
+        if (w > 0 && (size_t)w < sizeof child) {
+            if (e->d_type == DT_UNKNOWN && lstat(child, &st) == 0) d->is_link = S_ISLNK(st.st_mode);
+            if (stat(child, &st) == 0 && S_ISDIR(st.st_mode)) d->is_dir = 1;
+        }
     }
     return 1;
 }
@@ -150,6 +178,90 @@ int plat_cpu_count() {
 
 // ---- child processes --------------------------------------------------------
 
+// The process groups of the running children, so that a stop signal can end
+// them with the program. A child runs in a session of its own, out of reach
+// of a signal to this program's process group (as a host sends one), so
+// nothing else would.
+//
+// An entry holds a child's pid (its group's id) from its start until it has
+// been reaped; 0 is a free entry, -1 one taken for a child being started.
+// The id is removed before the child is reaped, so an id in the registry is
+// never that of another process. Children are started from several threads
+// at once (the listing's) while the handler may run on any of them; both
+// sides use lock-free atomics only:
+// - a starting thread counts itself in `g_starting` and only then looks at
+//   `g_stopping`, and leaves the count only after its child is registered;
+// - the handler sets `g_stopping` and only then waits for `g_starting` to
+//   be 0, so every child either is never started or is registered when the
+//   handler ends the registered groups.
+// A thread blocks the stop signals while it starts a child, so the handler
+// never runs on a thread that is inside that window (it would wait on
+// itself).
+#define CHILD_SLOTS 256
+static std::atomic<int> g_child_groups[CHILD_SLOTS];
+static std::atomic<int> g_starting;
+static std::atomic<int> g_stopping;
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs lock-free atomics");
+
+static const int STOP_SIGNALS[] = {SIGTERM, SIGINT, SIGHUP};
+
+static void kill_registered_groups() {
+    for (std::atomic<int> &entry : g_child_groups) {
+        int pid = entry.load();
+        if (pid > 0) kill(-pid, SIGKILL);
+    }
+}
+
+// Async-signal-safe: atomics, kill, nanosleep, sigaction and raise only.
+static void stop_children_and_exit(int sig) {
+    g_stopping.store(1);
+    kill_registered_groups();
+    while (g_starting.load() > 0) {
+        struct timespec ts = {0, 1000000L};
+        nanosleep(&ts, nullptr);
+    }
+    kill_registered_groups();
+    // End as the signal asks: with its default action, delivered as soon as
+    // this handler returns.
+    struct sigaction dfl;
+    memset(&dfl, 0, sizeof dfl);
+    dfl.sa_handler = SIG_DFL;
+    sigaction(sig, &dfl, nullptr);
+    raise(sig);
+}
+
+void plat_children_init() {
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = stop_children_and_exit;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : STOP_SIGNALS) sigaddset(&sa.sa_mask, sig);
+    for (int sig : STOP_SIGNALS) {
+        // A signal ignored at the start (nohup) stays ignored.
+        struct sigaction old;
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        sigaction(sig, &sa, nullptr);
+    }
+}
+
+// Takes a free registry entry for a child about to start; -1 when none is
+// left or the program is stopping (then no child may start).
+static int registry_reserve() {
+    if (g_stopping.load()) return -1;
+    for (int i = 0; i < CHILD_SLOTS; i++) {
+        int free_entry = 0;
+        if (g_child_groups[i].compare_exchange_strong(free_entry, -1)) return i;
+    }
+    return -1;
+}
+
+static void registry_remove(pid_t pid) {
+    for (std::atomic<int> &entry : g_child_groups) {
+        int expected = (int)pid;
+        if (entry.compare_exchange_strong(expected, 0)) return;
+    }
+}
+
 static long long now_ms() {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -167,6 +279,25 @@ static int open_process_waiter(pid_t pid) {
     (void)pid;
 #endif
     return -1;
+}
+
+// Starts the child and enters it in the registry, with the stop signals
+// blocked in this thread (see the registry). Returns 0 or an error number.
+static int spawn_registered(const SpawnSpec *spec, pid_t *pid) {
+    sigset_t stop, old;
+    sigemptyset(&stop);
+    for (int sig : STOP_SIGNALS) sigaddset(&stop, sig);
+    pthread_sigmask(SIG_BLOCK, &stop, &old);
+    g_starting.fetch_add(1);
+    int rc = EAGAIN;
+    int slot = registry_reserve();
+    if (slot >= 0) {
+        rc = spawn_child(spec, pid);
+        g_child_groups[slot].store(rc == 0 ? (int)*pid : 0);
+    }
+    g_starting.fetch_sub(1);
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return rc;
 }
 
 // The child starts a new session: it has no controlling terminal (git can
@@ -191,7 +322,7 @@ int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char
     pid_t pid = -1;
     // glibc reports a program that cannot be executed as an error here
     // (never as exit status 127), so "git missing" is told apart from a run.
-    int rc = spawn_child(&spec, &pid);
+    int rc = spawn_registered(&spec, &pid);
     close(fds[1]);
     if (rc != 0) {
         close(fds[0]);
@@ -203,19 +334,22 @@ int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char
     return 0;
 }
 
-static int reap(PlatChild *c, int options) {
+// Notes the child's end and exit status without reaping it: until
+// plat_child_close reaps it, its id (and so its group's) stays its own.
+static int child_ended(PlatChild *c, int options) {
     if (c->ended) return 1;
-    int st = 0;
-    pid_t r;
+    siginfo_t info;
+    memset(&info, 0, sizeof info);
+    int r;
     do {
-        r = waitpid((pid_t)c->process, &st, options);
+        r = waitid(P_PID, (id_t)c->process, &info, WEXITED | WNOWAIT | options);
     } while (r < 0 && errno == EINTR);
-    if (r != (pid_t)c->process) return 0;
+    if (r != 0 || info.si_pid != (pid_t)c->process) return 0;
     c->ended = 1;
-    if (WIFEXITED(st))
-        c->status = WEXITSTATUS(st);
-    else if (WIFSIGNALED(st))
-        c->status = 128 + WTERMSIG(st);
+    if (info.si_code == CLD_EXITED)
+        c->status = info.si_status;
+    else if (info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED)
+        c->status = 128 + info.si_status;
     else
         c->status = 1;
     return 1;
@@ -252,7 +386,7 @@ long plat_child_read(PlatChild *c, char *buf, long n) {
 int plat_child_wait(PlatChild *c, int ms, int wake_on_output) {
     long long deadline = now_ms() + ms;
     for (;;) {
-        if (reap(c, WNOHANG)) return 1;
+        if (child_ended(c, WNOHANG)) return 1;
         long long remaining = deadline - now_ms();
         if (remaining <= 0) return 0;
         struct pollfd p[2];
@@ -285,20 +419,34 @@ void plat_child_kill(PlatChild *c, int code) {
 }
 
 int plat_child_exit_status(PlatChild *c, int *status) {
-    if (!reap(c, WNOHANG)) return 0;
+    if (!child_ended(c, WNOHANG)) return 0;
     *status = c->killed ? c->kill_code : c->status;
     return 1;
 }
 
+// How long closing waits for a child it has just killed.
+#define CLOSE_WAIT_MS 2000
+
+// Ends what is left of the child's process group (helpers that outlived
+// it, or the child itself when a run gave up on it) while the child is not
+// yet reaped, so that the group's id cannot belong to anyone else; then
+// removes it from the registry and reaps it. A child that even SIGKILL does
+// not end in time (stuck in the kernel on a hung network mount) is left as
+// it is, still registered, rather than waited on without end.
 void plat_child_close(PlatChild *c) {
     if (c->pipe >= 0) close((int)c->pipe);
     c->pipe = -1;
+    if (c->process > 0) {
+        pid_t pid = (pid_t)c->process;
+        kill(-pid, SIGKILL);
+        kill(pid, SIGKILL);
+        if (plat_child_wait(c, CLOSE_WAIT_MS, 0) == 1) {
+            registry_remove(pid);
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+    }
+    c->process = 0;
     if (c->waiter >= 0) close((int)c->waiter);
     c->waiter = -1;
-    if (c->process > 0 && !c->ended) {
-        // Never leave a child behind: a run that gave up on it ends it.
-        kill(-(pid_t)c->process, SIGKILL);
-        kill((pid_t)c->process, SIGKILL);
-        reap(c, 0);
-    }
 }

@@ -33,11 +33,57 @@ unsigned long plat_full_path(const char *path, char *out, unsigned long size) {
     return GetFullPathNameA(path, size, out, nullptr);
 }
 
+// Opens the object `path` names for reading its attributes only, following
+// links and junctions; folders need FILE_FLAG_BACKUP_SEMANTICS.
+static HANDLE open_for_attributes(const char *path) {
+    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// GetFinalPathNameByHandleA answers "\\?\C:\x" or "\\?\UNC\server\share\x";
+// the usual forms are "C:\x" and "\\server\share\x".
+unsigned long plat_real_path(const char *path, char *out, unsigned long size) {
+    if (!path || !*path || !out || size == 0) return 0;
+    HANDLE h = open_for_attributes(path);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    char final_path[4096];
+    DWORD n = GetFinalPathNameByHandleA(h, final_path, sizeof final_path,
+                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(h);
+    if (n == 0 || n >= sizeof final_path) return 0;
+    const char *p = final_path;
+    char unc[4096];
+    if (strncmp(p, "\\\\?\\UNC\\", 8) == 0) {
+        snprintf(unc, sizeof unc, "\\\\%s", p + 8);
+        p = unc;
+    } else if (strncmp(p, "\\\\?\\", 4) == 0) {
+        p += 4;
+    }
+    size_t len = strlen(p);
+    if (len + 1 > size) return (unsigned long)(len + 1);
+    memcpy(out, p, len + 1);
+    return (unsigned long)len;
+}
+
+int plat_file_id(const char *path, PlatFileId *id) {
+    if (!path) return 0;
+    HANDLE h = open_for_attributes(path);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    int ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    if (!ok) return 0;
+    id->volume = info.dwVolumeSerialNumber;
+    id->index = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+    return 1;
+}
+
 static void take_entry(PlatDir *d, const WIN32_FIND_DATAA *fd) {
     snprintf(d->name, sizeof d->name, "%s", fd->cFileName);
     // Only the folder bit counts: hidden and system folders, junctions and
     // folder links are folders like any other.
     d->is_dir = (fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    d->is_link = (fd->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 // FindFirstFileA hands over the first entry with the open; it is kept in
@@ -47,6 +93,7 @@ int plat_dir_open(PlatDir *d, const char *dir) {
     d->first_pending = 0;
     d->name[0] = 0;
     d->is_dir = 0;
+    d->is_link = 0;
 
     // A pattern cut short would list another folder (or none), so a folder
     // whose pattern does not fit is not listed.
@@ -117,13 +164,6 @@ int plat_cpu_count() {
 
 // ---- child processes --------------------------------------------------------
 
-// Held from the creation of a child's pipe until this process has closed the
-// pipe's write end again, so that at any CreateProcessA call the only pipe
-// end that can be inherited is that child's own. Without it, a child started
-// from one thread could inherit the write end of a child started from another
-// at the same moment, and hold that pipe open after its own child ended.
-static SRWLOCK g_spawn_lock = SRWLOCK_INIT;
-
 // Orders environment entries by name, ignoring letter case, as Windows keeps
 // its environment blocks.
 static int env_entry_cmp(const void *pa, const void *pb) {
@@ -163,57 +203,128 @@ static char *environment_block(const char *const *envp) {
     return block;
 }
 
+void plat_children_init() {
+    static const DWORD STD[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (DWORD which : STD) {
+        HANDLE h = GetStdHandle(which);
+        if (h && h != INVALID_HANDLE_VALUE) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
+    }
+}
+
+// A job object that ends every process in it when its last handle is
+// closed: when the run closes it, and when this program ends in any way.
+static HANDLE kill_on_close_job() {
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    if (!job) return nullptr;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+    memset(&limits, 0, sizeof limits);
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        CloseHandle(job);
+        return nullptr;
+    }
+    return job;
+}
+
+// What one child start holds until the child runs (or has failed to start).
+struct ChildStart {
+    char *line;  // CreateProcessA may write into the command line it is given
+    char *block; // the environment block
+    HANDLE rd, wr, nul, job;
+    LPPROC_THREAD_ATTRIBUTE_LIST attrs;
+    PROCESS_INFORMATION pi;
+};
+
+static void child_start_release(ChildStart *s) {
+    if (s->attrs) DeleteProcThreadAttributeList(s->attrs);
+    free(s->attrs);
+    HANDLE handles[] = {s->rd, s->wr, s->nul, s->job, s->pi.hProcess, s->pi.hThread};
+    for (HANDLE h : handles)
+        if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    free(s->block);
+    free(s->line);
+}
+
+// Everything but the process itself: the pipe (only its write end may be
+// inherited), the NUL input, the job, and the list that limits what the
+// child inherits to those two handles. 1 when all were made.
+static int child_start_prepare(ChildStart *s, const char *cmdline, const char *const *envp) {
+    size_t len = strlen(cmdline);
+    s->line = (char *)malloc(len + 1);
+    if (!s->line) return 0;
+    memcpy(s->line, cmdline, len + 1);
+    if (envp && !(s->block = environment_block(envp))) return 0;
+
+    if (!CreatePipe(&s->rd, &s->wr, nullptr, 0)) return 0;
+    if (!SetHandleInformation(s->wr, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) return 0;
+    SECURITY_ATTRIBUTES inherit;
+    memset(&inherit, 0, sizeof inherit);
+    inherit.nLength = sizeof inherit;
+    inherit.bInheritHandle = TRUE;
+    s->nul = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                         OPEN_EXISTING, 0, nullptr);
+    if (s->nul == INVALID_HANDLE_VALUE) return 0;
+    if (!(s->job = kill_on_close_job())) return 0;
+
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    s->attrs = (LPPROC_THREAD_ATTRIBUTE_LIST)malloc(size);
+    if (!s->attrs) return 0;
+    if (!InitializeProcThreadAttributeList(s->attrs, 1, 0, &size)) {
+        free(s->attrs);
+        s->attrs = nullptr;
+        return 0;
+    }
+    return 1;
+}
+
 // The child runs from the quoted command line with no application name, so
 // "git" is found by the system's search (the program's folder, the current
-// folder, the system folders, then PATH). Standard input is a null handle;
-// standard output and standard error are the pipe's write end.
+// folder, the system folders, then PATH). Standard input is NUL; standard
+// output and standard error are the pipe's write end. Those two handles are
+// all it inherits, whatever else of this process is inheritable, so that no
+// child holds another child's pipe (children start from several threads at
+// once) or the host's. It is created suspended and put in its job before it
+// runs, so that nothing it starts can escape the job.
 int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char *cmdline,
                      const char *const *envp) {
     (void)argv;
     memset(c, 0, sizeof *c);
     if (argc < 1 || !cmdline || !*cmdline) return -1;
 
-    // CreateProcessA may write into the command line it is given.
-    size_t len = strlen(cmdline);
-    char *line = (char *)malloc(len + 1);
-    char *block = envp ? environment_block(envp) : nullptr;
+    ChildStart s;
+    memset(&s, 0, sizeof s);
     int rc = -1;
-    if (line && (block || !envp)) {
-        memcpy(line, cmdline, len + 1);
-
-        SECURITY_ATTRIBUTES sa;
-        memset(&sa, 0, sizeof sa);
-        sa.nLength = sizeof sa;
-        sa.bInheritHandle = TRUE;
-        STARTUPINFOA si;
+    if (child_start_prepare(&s, cmdline, envp)) {
+        HANDLE inherited[] = {s.wr, s.nul};
+        STARTUPINFOEXA si;
         memset(&si, 0, sizeof si);
-        si.cb = sizeof si;
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = nullptr;
-        PROCESS_INFORMATION pi;
-        memset(&pi, 0, sizeof pi);
-        HANDLE rd = nullptr, wr = nullptr;
-
-        AcquireSRWLockExclusive(&g_spawn_lock);
-        if (CreatePipe(&rd, &wr, &sa, 0)) {
-            si.hStdOutput = wr;
-            si.hStdError = wr;
-            if (SetHandleInformation(rd, HANDLE_FLAG_INHERIT, 0) &&
-                CreateProcessA(nullptr, line, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, block,
-                               nullptr, &si, &pi)) {
-                c->process = (intptr_t)pi.hProcess;
-                c->thread = (intptr_t)pi.hThread;
-                c->pipe = (intptr_t)rd;
+        si.StartupInfo.cb = sizeof si;
+        si.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+        si.StartupInfo.hStdInput = s.nul;
+        si.StartupInfo.hStdOutput = s.wr;
+        si.StartupInfo.hStdError = s.wr;
+        si.lpAttributeList = s.attrs;
+        DWORD flags = CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT;
+        if (UpdateProcThreadAttribute(s.attrs, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                      sizeof inherited, nullptr, nullptr) &&
+            CreateProcessA(nullptr, s.line, nullptr, nullptr, TRUE, flags, s.block, nullptr,
+                           &si.StartupInfo, &s.pi)) {
+            if (AssignProcessToJobObject(s.job, s.pi.hProcess) &&
+                ResumeThread(s.pi.hThread) != (DWORD)-1) {
+                c->process = (intptr_t)s.pi.hProcess;
+                c->thread = (intptr_t)s.pi.hThread;
+                c->pipe = (intptr_t)s.rd;
+                c->job = (intptr_t)s.job;
+                s.pi.hProcess = s.pi.hThread = s.rd = s.job = nullptr;
                 rc = 0;
             } else {
-                CloseHandle(rd);
+                // A child outside its job would escape a time-out: it never runs.
+                TerminateProcess(s.pi.hProcess, 1);
             }
-            CloseHandle(wr);
         }
-        ReleaseSRWLockExclusive(&g_spawn_lock);
     }
-    free(block);
-    free(line);
+    child_start_release(&s);
     return rc;
 }
 
@@ -247,10 +358,10 @@ int plat_child_wait(PlatChild *c, int ms, int wake_on_output) {
     return r == WAIT_TIMEOUT ? 0 : -1;
 }
 
-// TerminateProcess ends the child alone; processes it started itself run on.
+// Terminating the job ends the child with every process it started.
 void plat_child_kill(PlatChild *c, int code) {
     if (c->ended || !c->process) return;
-    if (TerminateProcess((HANDLE)c->process, (UINT)code)) {
+    if (TerminateJobObject((HANDLE)c->job, (UINT)code)) {
         c->killed = 1;
         c->kill_code = code;
     }
@@ -277,7 +388,7 @@ void plat_child_close(PlatChild *c) {
     if (c->process) {
         // Never leave a child behind: a run that gave up on it ends it.
         if (!c->ended && WaitForSingleObject((HANDLE)c->process, 0) == WAIT_TIMEOUT) {
-            TerminateProcess((HANDLE)c->process, 1);
+            TerminateJobObject((HANDLE)c->job, 1);
             WaitForSingleObject((HANDLE)c->process, 2000);
         }
         CloseHandle((HANDLE)c->process);
@@ -285,4 +396,7 @@ void plat_child_close(PlatChild *c) {
     c->process = 0;
     if (c->thread) CloseHandle((HANDLE)c->thread);
     c->thread = 0;
+    // Closing the job ends what is left in it: helpers that outlived the child.
+    if (c->job) CloseHandle((HANDLE)c->job);
+    c->job = 0;
 }

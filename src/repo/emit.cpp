@@ -37,7 +37,13 @@ void emit_repo(Buf *b, const Repo *r) {
     json_str(b, at);
     buf_puts(b, ",\"subject\":");
     json_str(b, r->last_subject);
-    buf_puts(b, "}}");
+    // The path's very bytes, for a client to send back as the path parameter
+    // where "path" had to replace some that are not UTF-8.
+    buf_puts(b, "},\"path_param\":");
+    json_url_param(b, r->path);
+    buf_puts(b, ",\"error\":");
+    json_str(b, r->error);
+    buf_add(b, "}", 1);
 }
 
 // Dirty repositories first (more changes first), then newer last commit,

@@ -3,6 +3,7 @@
 #include "out/text.h"
 #include "repo/repo.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -53,25 +54,100 @@ static void parse_header(Repo *r, const char *h, int stash_header) {
     }
 }
 
+static int is_blank(char c) {
+    return (unsigned char)c >= 1 && (unsigned char)c <= 32;
+}
+
+// Passes `n` space-separated fields of [s, end) and the spaces after each.
+static const char *skip_fields(const char *s, const char *end, int n) {
+    for (int i = 0; i < n && s < end; i++) {
+        while (s < end && *s != ' ') s++;
+        while (s < end && *s == ' ') s++;
+    }
+    return s;
+}
+
+// The change code and path of a line that is not a header.
+static void classify_entry(StatusLine *l) {
+    const char *line = l->text, *end = l->text + l->len, *rest = line;
+    int rename = 0;
+    memcpy(l->code, "--", 3);
+    switch (line[0]) {
+    case '?':
+    case '!':
+        l->code[0] = l->code[1] = line[0];
+        rest = l->len >= 2 ? line + 2 : end;
+        break;
+    case 'u':
+        memcpy(l->code, "UU", 3);
+        rest = skip_fields(line, end, 10);
+        break;
+    case '1':
+    case '2':
+        rename = line[0] == '2';
+        if (l->len >= 2 && line[1] == ' ') {
+            size_t n = l->len - 2 < 2 ? l->len - 2 : 2;
+            memcpy(l->code, line + 2, n);
+            l->code[n] = 0;
+        }
+        rest = skip_fields(line, end, rename ? 9 : 8);
+        break;
+    default:
+        break;
+    }
+    if (rename) {
+        // "new<TAB>old": the entry is listed under the path it had before.
+        const char *tab = (const char *)memchr(rest, '\t', (size_t)(end - rest));
+        if (tab) rest = tab + 1;
+    }
+    l->path = rest;
+    l->path_len = (size_t)(end - rest);
+}
+
+int status_next_line(const char **p, StatusLine *l) {
+    const char *s = *p;
+    while (*s) {
+        const char *nl = strchr(s, '\n');
+        const char *a = s, *b = nl ? nl : s + strlen(s);
+        s = nl ? nl + 1 : b;
+        while (a < b && is_blank(*a)) a++;
+        while (b > a && is_blank(b[-1])) b--;
+        if (a == b) continue;
+        l->text = a;
+        l->len = (size_t)(b - a);
+        l->code[0] = 0;
+        l->path = b;
+        l->path_len = 0;
+        if (*a != '#') classify_entry(l);
+        *p = s;
+        return 1;
+    }
+    *p = s;
+    return 0;
+}
+
 // An ordinary entry "1 XY ...": X, the index's letter, is not '.'.
-static int index_changed(const char *line) {
-    const char *x = line + 1;
-    while (*x == ' ' || (*x >= '\t' && *x <= '\r')) x++;
-    return *x && *x != '.';
+static int index_changed(const StatusLine *l) {
+    const char *x = l->text + 1, *end = l->text + l->len;
+    while (x < end && is_blank(*x)) x++;
+    return x < end && *x != '.';
 }
 
 void parse_status(Repo *r, const char *text, int stash_header) {
-    char line[STATUS_LINE_SIZE];
-    const char *p = text;
-    while (text_next_line(&p, line, sizeof line, 1)) {
-        str_trim(line);
-        switch (line[0]) {
-        case '#':
-            parse_header(r, line + 1, stash_header);
+    StatusLine l;
+    for (const char *p = text; status_next_line(&p, &l);) {
+        switch (l.text[0]) {
+        case '#': {
+            char header[STATUS_LINE_SIZE];
+            size_t n = l.len < sizeof header - 1 ? l.len : sizeof header - 1;
+            memcpy(header, l.text, n);
+            header[n] = 0;
+            parse_header(r, header + 1, stash_header);
             break;
+        }
         case '1':
             r->dirty++;
-            if (index_changed(line)) r->staged++;
+            if (index_changed(&l)) r->staged++;
             break;
         case '2':
             r->dirty++;
@@ -86,7 +162,7 @@ void parse_status(Repo *r, const char *text, int stash_header) {
             r->untracked++;
             break;
         default:
-            break; // ignored entries, empty lines and anything else
+            break; // ignored entries and anything else
         }
     }
     if (r->unborn || (r->branch[0] && strcmp(r->branch, "detached") != 0 && !r->upstream[0]))
@@ -139,13 +215,37 @@ void parse_remote(Repo *r, const char *text) {
         r->remote[0] = 0;
 }
 
-// Runs one git command of the query; returns the output when git ran and
-// exited 0, null otherwise. Output of a failed run (an error message, or what
-// a command stopped at its limit printed) is never parsed as data.
-static const char *query_run(Repo *r, const char *const *args, Buf *out) {
-    buf_init(out);
-    int rc = run_git(r->path, args, out, RUN_LIMIT_S);
-    return rc == 0 && out->data ? out->data : nullptr;
+void run_failure_text(RunEnd end, int status, const char *output, int limit_s, char *out,
+                      size_t size) {
+    switch (end) {
+    case RUN_NOT_STARTED:
+        str_copy(out, size, "git could not be started");
+        return;
+    case RUN_TIMED_OUT:
+        snprintf(out, size, "git did not answer within %d s", limit_s);
+        return;
+    case RUN_TOO_LARGE:
+        str_copy(out, size, "git wrote more than 64 MB and was stopped");
+        return;
+    default:
+        break;
+    }
+    // git's own words: the line that says why it gave up, rather than a
+    // warning or a hint around it.
+    StatusLine l, first = {}, fatal = {}, error = {};
+    for (const char *p = output ? output : ""; status_next_line(&p, &l);) {
+        if (!first.text) first = l;
+        if (!fatal.text && l.len >= 6 && memcmp(l.text, "fatal:", 6) == 0) fatal = l;
+        if (!error.text && l.len >= 6 && memcmp(l.text, "error:", 6) == 0) error = l;
+    }
+    const StatusLine *said = fatal.text ? &fatal : error.text ? &error : &first;
+    if (!said->text || size == 0) {
+        snprintf(out, size, "git exited with status %d", status);
+        return;
+    }
+    size_t n = said->len < size - 1 ? said->len : size - 1;
+    memcpy(out, said->text, n);
+    out[n] = 0;
 }
 
 // Whether the git on the search path prints the stash count in the status,
@@ -167,6 +267,26 @@ static int status_shows_stash() {
     return shows;
 }
 
+// Runs one git command of the query. Returns the output when git ran and
+// exited 0, or with `also_ok` (a further status that means "nothing there");
+// otherwise gives the record its error and returns null. Output of a failed
+// run (an error message, or what a command stopped at its limit printed) is
+// never parsed as data.
+static const char *query_run(Repo *r, const char *const *args, Buf *out, int also_ok = 0) {
+    buf_init(out);
+    RunEnd end;
+    int rc = run_git(r->path, args, out, RUN_LIMIT_S, &end);
+    if (end == RUN_EXITED && (rc == 0 || (also_ok && rc == also_ok)))
+        return out->data ? out->data : "";
+    char why[ERROR_TEXT_SIZE];
+    run_failure_text(end, rc, out->data, RUN_LIMIT_S, why, sizeof why);
+    repo_fail(r, why);
+    return nullptr;
+}
+
+// The first command that fails ends the query: the record tells that failure
+// and nothing else, and a repository that hangs costs one time limit, not
+// one per command.
 void query_repo(Repo *r, int mode) {
     static const char *const STATUS[] = {"status", "--porcelain=v2", "--branch",
                                          "--untracked-files=normal", nullptr};
@@ -182,22 +302,23 @@ void query_repo(Repo *r, int mode) {
     // The listing takes the stash count from the status where git prints it
     // there, which saves a git run per repository. The detail keeps the
     // stash list: for its one repository the version question would cost
-    // the run it saves. The stash list also runs where the status failed.
+    // the run it saves.
     int stash_header = mode == MODE_LISTING && status_shows_stash();
-    int stash_counted = 0;
-    if ((text = query_run(r, stash_header ? STATUS_STASH : STATUS, &out))) {
+    if ((text = query_run(r, stash_header ? STATUS_STASH : STATUS, &out)))
         parse_status(r, text, stash_header);
-        stash_counted = stash_header;
+    buf_free(&out);
+    // Without a commit there is no last commit to read (git log fails there).
+    if (!r->error[0] && !r->unborn) {
+        if ((text = query_run(r, LOG, &out)) && *text) parse_last_commit(r, text);
+        buf_free(&out);
     }
-    buf_free(&out);
-    if ((text = query_run(r, LOG, &out)) && *text) parse_last_commit(r, text);
-    buf_free(&out);
-    if (!stash_counted) {
+    if (!r->error[0] && !stash_header) {
         if ((text = query_run(r, STASH, &out))) r->stash += count_stash_lines(text);
         buf_free(&out);
     }
-    if (mode != MODE_LISTING) {
-        if ((text = query_run(r, REMOTE, &out)) && *text) parse_remote(r, text);
+    if (!r->error[0] && mode != MODE_LISTING) {
+        // Status 1: there is no remote named origin.
+        if ((text = query_run(r, REMOTE, &out, 1)) && *text) parse_remote(r, text);
         buf_free(&out);
     }
 }

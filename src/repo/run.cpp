@@ -2,13 +2,29 @@
 #include "platform/platform.h"
 #include "repo/repo.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #define QUOTED_BODY_MAX 1196 // a byte is copied only while the form is at most this long
-#define IDLE_WAIT_MS 20
-#define IDLE_WAITS_PER_S 50
+#define IDLE_WAIT_MS 20      // longest wait between two looks at the pipe
+#define KILL_WAIT_MS 2000    // how long a stopped child is given to end
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until `deadline`, 0 once it has passed.
+static int ms_until(Clock::time_point deadline) {
+    long long left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? (int)left : 0;
+}
+
+// A wait of at most `ms` that ends no later than `deadline`.
+static int wait_ms(Clock::time_point deadline, int ms) {
+    int left = ms_until(deadline);
+    return left < ms ? left : ms;
+}
 
 int quote_arg(const char *arg, char *out) {
     int n = 0;
@@ -56,108 +72,60 @@ int build_cmdline(const char *const *argv, char *out) {
     return count;
 }
 
-static int env_name_is(const char *entry, const char *name) {
-    size_t n = strlen(name);
-    return strncmp(entry, name, n) == 0 && entry[n] == '=';
-}
-
-static int env_left_out(const char *e) {
-    return env_name_is(e, "BOT_PASSWORD") || strncmp(e, "HTTP_", 5) == 0 ||
-           env_name_is(e, "GIT_OPTIONAL_LOCKS") || env_name_is(e, "GIT_CONFIG_COUNT");
-}
-
-// Settings forced for every git child: a repository's own config could name
-// an fsmonitor command (run by git status) or a signature verifier (run by
-// git log), and discovery walks whole home folders.
-static const char *const FORCED_CONFIG[][2] = {
-    {"core.fsmonitor", "false"},
-    {"log.showSignature", "false"},
-};
-
-static const char *const *build_child_environment() {
-    char **env = plat_environ();
-    size_t count = 0;
-    long long config_count = 0;
-    for (char **e = env; e && *e; e++) {
-        count++;
-        if (env_name_is(*e, "GIT_CONFIG_COUNT")) {
-            char *end = nullptr;
-            config_count = strtoll(*e + 17, &end, 10);
-            if (!end || *end || config_count < 0 || config_count > 1000) config_count = 0;
-        }
-    }
-    Buf text;
-    buf_init(&text);
-    for (char **e = env; e && *e; e++)
-        if (!env_left_out(*e)) buf_add(&text, *e, strlen(*e) + 1);
-    buf_add(&text, "GIT_OPTIONAL_LOCKS=0", 21);
-    int forced = (int)(sizeof FORCED_CONFIG / sizeof FORCED_CONFIG[0]);
-    for (int i = 0; i < forced; i++) {
-        long long n = config_count + i;
-        buf_printf(&text, "GIT_CONFIG_KEY_%lld=%s", n, FORCED_CONFIG[i][0]);
-        buf_add(&text, "", 1);
-        buf_printf(&text, "GIT_CONFIG_VALUE_%lld=%s", n, FORCED_CONFIG[i][1]);
-        buf_add(&text, "", 1);
-    }
-    buf_printf(&text, "GIT_CONFIG_COUNT=%lld", config_count + forced);
-    buf_add(&text, "", 1);
-
-    // The text and the pointer array live for the rest of the process.
-    const char **list = (const char **)calloc(count + 2 * forced + 3, sizeof *list);
-    if (!list || !text.data) return nullptr;
-    size_t i = 0;
-    for (const char *p = text.data; p < text.data + text.len; p += strlen(p) + 1) list[i++] = p;
-    list[i] = nullptr;
-    return list;
-}
-
-const char *const *child_environment() {
-    static const char *const *env = build_child_environment();
-    return env;
-}
-
 int run_argv(const char *const *argv, Buf *out, int limit_s, RunEnd *end) {
+    return run_argv_env(argv, child_environment(), out, limit_s, end);
+}
+
+// Every run has a deadline in wall-clock time from its start, whether the
+// child writes or not, and an output Buf that never grows past
+// RUN_OUTPUT_MAX bytes: a child past either is stopped with everything it
+// started.
+int run_argv_env(const char *const *argv, const char *const *env, Buf *out, int limit_s,
+                 RunEnd *end) {
     RunEnd ignored;
     if (!end) end = &ignored;
     *end = RUN_NOT_STARTED;
     char cmdline[CMDLINE_SIZE];
     int argc = build_cmdline(argv, cmdline);
-    const char *const *env = child_environment();
     if (!env) return -1;
     PlatChild c;
     if (plat_child_start(&c, argv, argc, cmdline, env) != 0) return -1;
     *end = RUN_EXITED;
+    Clock::time_point deadline = Clock::now() + std::chrono::seconds(limit_s);
 
     char chunk[4096];
-    int idle = 0;
     for (;;) {
+        if (ms_until(deadline) == 0) {
+            *end = RUN_TIMED_OUT;
+            break;
+        }
         long waiting = plat_child_peek(&c);
         if (waiting < 0) break;
         if (waiting > 0) {
             long got = plat_child_read(&c, chunk,
                                        waiting < (long)sizeof chunk ? waiting : (long)sizeof chunk);
             if (got <= 0) break;
+            if (out->len + (unsigned long long)got + 1 > RUN_OUTPUT_MAX) {
+                *end = RUN_TOO_LARGE;
+                break;
+            }
             buf_add(out, chunk, (size_t)got);
             continue;
         }
-        int w = plat_child_wait(&c, IDLE_WAIT_MS, 1);
-        if (w == 1) {
-            // Ended: read what it left in the pipe, but never wait on helpers
-            // of its own that still hold the pipe open.
-            if (plat_child_peek(&c) <= 0) break;
-        } else if (w == 0 && ++idle > IDLE_WAITS_PER_S * limit_s) {
-            plat_child_kill(&c, 1);
-            *end = RUN_TIMED_OUT;
-            break;
-        }
+        int w = plat_child_wait(&c, wait_ms(deadline, IDLE_WAIT_MS), 1);
+        // Ended: read what it left in the pipe, but never wait on helpers of
+        // its own that still hold the pipe open.
+        if (w == 1 && plat_child_peek(&c) <= 0) break;
     }
-    if (plat_child_wait(&c, limit_s * 1000, 0) != 1) {
+    // The pipe may have closed before the child ended: it still has until
+    // its deadline.
+    if (*end == RUN_EXITED && plat_child_wait(&c, ms_until(deadline), 0) != 1) *end = RUN_TIMED_OUT;
+    if (*end != RUN_EXITED) {
         plat_child_kill(&c, 1);
-        *end = RUN_TIMED_OUT;
-        plat_child_wait(&c, 2000, 0);
+        plat_child_wait(&c, KILL_WAIT_MS, 0);
     }
     int status;
-    if (!plat_child_exit_status(&c, &status)) status = 1;
+    if (!plat_child_exit_status(&c, &status) || *end != RUN_EXITED) status = 1;
     plat_child_close(&c);
     return status;
 }
@@ -167,5 +135,10 @@ int run_git(const char *dir, const char *const *args, Buf *out, int limit_s, Run
     int n = 3;
     for (int i = 0; args[i] && i < RUN_GIT_ARGS_MAX; i++) argv[n++] = args[i];
     argv[n] = nullptr;
-    return run_argv(argv, out, limit_s, end);
+    Buf entry;
+    const char **env = bound_environment(dir, &entry);
+    int rc = run_argv_env(argv, env, out, limit_s, end);
+    free(env);
+    buf_free(&entry);
+    return rc;
 }

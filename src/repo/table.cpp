@@ -19,3 +19,11 @@ Repo *repo_append(const char *path, const char *name, const char *root) {
     repo_init(r, path, name, root);
     return r;
 }
+
+void repo_fail(Repo *r, const char *text) {
+    Repo kept;
+    repo_init(&kept, r->path, r->name, r->root);
+    str_copy(kept.error, sizeof kept.error, r->error[0] ? r->error : text);
+    if (!kept.error[0]) str_copy(kept.error, sizeof kept.error, "git failed");
+    *r = kept;
+}

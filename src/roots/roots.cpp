@@ -23,6 +23,9 @@ static int env_set(const char *v) {
 void root_add(const char *path) {
     if (!path || !*path) return;
     if (g_root_count >= ROOT_MAX) return;
+    // A root that does not fit its field is dropped: cut short, it could name
+    // a folder above the one meant and widen the allowlist.
+    if (strlen(path) > sizeof g_roots[0].root - 1) return;
     for (int i = 0; i < g_root_count; i++)
         if (strcmp(g_roots[i].root, path) == 0) return;
     Root *r = &g_roots[g_root_count];
@@ -33,6 +36,7 @@ void root_add(const char *path) {
     r->exists = 0;
     r->count = 0;
     r->truncated = 0;
+    r->depth_limited = 0;
     g_root_count++;
 }
 
@@ -47,21 +51,31 @@ static int colon_is_separator(char next) {
 #endif
 }
 
+static int is_blank(char c) {
+    return (unsigned char)c >= 1 && (unsigned char)c <= 32;
+}
+
 void roots_from_env() {
     const char *v = getenv("QUARLO_ROOTS");
     if (!env_set(v)) return;
-    char work[2048];
-    str_copy(work, sizeof work, v);
-    for (char *p = work; *p; p++)
-        if (*p == ':' && colon_is_separator(p[1])) *p = ';';
-    char *item = work;
-    for (;;) {
-        char *semi = strchr(item, ';');
-        if (semi) *semi = 0;
-        str_trim(item);
-        if (*item) root_add(item);
-        if (!semi) break;
-        item = semi + 1;
+    // Each item is taken whole from the value, however long the value is, and
+    // trimmed; an item longer than a root's field is dropped by root_add.
+    for (const char *p = v;;) {
+        const char *end = p;
+        while (*end && *end != ';' && !(*end == ':' && colon_is_separator(end[1]))) end++;
+        const char *first = p, *last = end;
+        while (first < last && is_blank(*first)) first++;
+        while (last > first && is_blank(last[-1])) last--;
+        char item[sizeof g_roots[0].root + 1];
+        size_t n = (size_t)(last - first);
+        if (n > 0) {
+            if (n > sizeof item - 1) n = sizeof item - 1; // too long still: root_add drops it
+            memcpy(item, first, n);
+            item[n] = 0;
+            root_add(item);
+        }
+        if (!*end) break;
+        p = end + 1;
     }
 }
 
@@ -95,7 +109,7 @@ int root_index_for(const char *full) {
         // The prefix must end at a component boundary. A matching text that
         // itself ends in a separator ("C:\\", "/srv/code/") already does.
         char next = full[n], last = m[n - 1];
-        if (next == 0 || next == '/' || next == '\\' || last == '/' || last == '\\') return i;
+        if (next == 0 || plat_is_sep(next) || plat_is_sep(last)) return i;
     }
     return -1;
 }

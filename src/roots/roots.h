@@ -1,17 +1,21 @@
 // The allowlisted root folders, the gate for client paths, and discovery.
 #pragma once
 
+#include "platform/platform.h"
+
 #include <cstddef>
 
 #define ROOT_MAX 8
 
 // One allowlisted folder.
 struct Root {
-    char root[768];     // as given (environment item or default), cut to 767 bytes
+    char root[768];     // as given (environment item or default); a longer one is dropped
     char resolved[768]; // its full path; the given text where resolution failed
     int exists;         // set by the listing
     int count;          // repositories the listing recorded below it
-    int truncated;      // the listing's walk stopped at the folder limit
+    int truncated;      // the listing's walk stopped at the folder limit or left
+                        // repositories out (full table, path too long)
+    int depth_limited;  // folders at the walk's depth limit hold folders not searched
 };
 
 extern Root g_roots[ROOT_MAX];
@@ -31,27 +35,49 @@ const char *root_match_text(const Root *r);
 // by the end of the text, '/' or '\'; -1 when none.
 int root_index_for(const char *full);
 
+// The longest repository path the program holds (a record's path field);
+// a longer one is refused or, found by discovery, left out and said.
+#define ALLOWED_PATH_MAX 1023
+
 // The one gate for a repository path from a client, checked against the root
 // table as the caller built it (collect_roots). Returns 1 and writes the
 // normalised full path to `out` (at least 1400 bytes) when `path` lies in or
-// is an allowlisted root and holds ".git"; otherwise 0 and `out` is untouched.
+// is an allowlisted root, holds ".git", has no ".." component and its full
+// path is at most ALLOWED_PATH_MAX bytes; otherwise 0 and `out` is untouched.
 int path_allowed(const char *path, char *out);
 
-// The part of `path` after its last '/' or '\' (the whole path without one).
+// The part of `path` after its last separator ('/', and on Windows '\'; the
+// whole path without one).
 const char *base_name(const char *path);
 
-// What discovery found below one root: the paths of the working copies, in
-// the caller's array, and how the walk went.
-#define FOUND_PATH_SIZE 1400 // as long as the walk's own child paths
+// One working copy that discovery found.
+#define FOUND_PATH_SIZE (ALLOWED_PATH_MAX + 1)
+struct FoundRepo {
+    char path[FOUND_PATH_SIZE];
+    PlatFileId id; // the folder's identity, when has_id
+    int has_id;
+    int links; // links (junctions) passed on the way down from the root
+};
+
+// What discovery found below the roots, and how the walk of one root went.
+// The listing walks its roots one after another with the same `found` array,
+// setting `first` to `count` and the counters to 0 before each root.
 struct Walk {
-    char (*found)[FOUND_PATH_SIZE]; // the caller's array of `cap` paths
+    FoundRepo *found; // the caller's array of `cap` entries
     int cap;
-    int count; // paths stored; a working copy found when the array is full is
-               // not stored, and the walk goes on
-    int dirs;  // folders counted so far
-    int stop;  // 1 once the folder limit ended the walk
+    int count;   // entries stored, those of earlier roots included
+    int first;   // the first entry of the root being walked
+    int dirs;    // folders counted so far
+    int stop;    // 1 once the folder limit ended the walk
+    int dropped; // working copies left out (array full, path longer than
+                 // ALLOWED_PATH_MAX) and folders whose path is too long to enter
+    int deeper;  // 1 when folders at the depth limit hold folders not searched
 };
 
 // Searches `dir` (at `depth` below its root) for working copies and stores
-// their paths in `w`. A working copy is never searched further.
+// them in `w`. A working copy is never searched further. A folder that is
+// already stored (the same folder reached again through a link, or below an
+// earlier root) is stored once: under the earlier root, else by the path
+// through fewer links. A link back to a folder that encloses it is not
+// entered.
 void walk_dir(const char *dir, int depth, Walk *w);

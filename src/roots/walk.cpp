@@ -7,11 +7,12 @@
 
 #define WALK_DEPTH_MAX 4
 #define WALK_DIRS_MAX 20000
+#define WALK_PATH_SIZE 1400 // a folder's path while walking, at most 1399 bytes
 
 const char *base_name(const char *path) {
-    const char *slash = strrchr(path, '/');
-    const char *back = strrchr(path, '\\');
-    const char *last = slash > back ? slash : back;
+    const char *last = nullptr;
+    for (const char *p = path; *p; p++)
+        if (plat_is_sep(*p)) last = p;
     return last ? last + 1 : path;
 }
 
@@ -19,19 +20,91 @@ static int skipped_folder(const char *name) {
     return name[0] == '.' || strcmp(name, "node_modules") == 0 || strcmp(name, "__pycache__") == 0;
 }
 
-void walk_dir(const char *dir, int depth, Walk *w) {
+// One folder on the way down from the root; its identity is read only when
+// a link below it needs to be compared with it.
+struct WalkLevel {
+    const char *dir;
+    WalkLevel *up;
+    PlatFileId id;
+    int id_state; // 0 not read yet, 1 read, -1 unreadable
+};
+
+static int same_id(const PlatFileId &a, const PlatFileId &b) {
+    return a.volume == b.volume && a.index == b.index;
+}
+
+// 1 when the folder `id` is one of the folders from `level` up to the root:
+// a link back to it would walk the same folders again, deeper each time.
+static int encloses(WalkLevel *level, const PlatFileId &id) {
+    for (; level; level = level->up) {
+        if (level->id_state == 0) level->id_state = plat_file_id(level->dir, &level->id) ? 1 : -1;
+        if (level->id_state == 1 && same_id(level->id, id)) return 1;
+    }
+    return 0;
+}
+
+// Stores the working copy `dir`, once per folder.
+static void found_repo(const char *dir, int links, Walk *w) {
+    size_t len = strlen(dir);
+    if (len > ALLOWED_PATH_MAX) {
+        w->dropped++;
+        return;
+    }
+    FoundRepo f;
+    f.has_id = plat_file_id(dir, &f.id);
+    f.links = links;
+    if (f.has_id) {
+        for (int i = 0; i < w->count; i++) {
+            FoundRepo *e = &w->found[i];
+            if (!e->has_id || !same_id(e->id, f.id)) continue;
+            // Reached before: an earlier root keeps it; in this root the path
+            // through fewer links, then the shorter path, names it.
+            if (i >= w->first &&
+                (links < e->links || (links == e->links && len < strlen(e->path)))) {
+                str_copy(e->path, sizeof e->path, dir);
+                e->links = links;
+            }
+            return;
+        }
+    }
+    if (w->count >= w->cap) {
+        w->dropped++;
+        return;
+    }
+    FoundRepo *e = &w->found[w->count++];
+    str_copy(e->path, sizeof e->path, dir);
+    e->id = f.id;
+    e->has_id = f.has_id;
+    e->links = links;
+}
+
+// 1 when `dir` holds a folder that the walk would enter.
+static int has_walkable_folder(const char *dir) {
+    PlatDir d;
+    int found = 0;
+    if (!plat_dir_open(&d, dir)) return 0;
+    while (!found && plat_dir_next(&d)) found = !skipped_folder(d.name) && d.is_dir;
+    plat_dir_close(&d);
+    return found;
+}
+
+static void walk_level(const char *dir, int depth, int links, WalkLevel *up, Walk *w) {
     if (w->stop) return;
 
     // A probe or child path that does not fit its buffer would name another
     // file, so such a folder is not taken for a working copy nor entered.
-    char probe[1200];
+    char probe[WALK_PATH_SIZE + 8];
     int n = snprintf(probe, sizeof probe, "%s/.git", dir);
     if (n > 0 && (size_t)n < sizeof probe && plat_exists(probe)) {
-        if (w->count < w->cap) str_copy(w->found[w->count++], FOUND_PATH_SIZE, dir);
+        found_repo(dir, links, w);
         return; // a working copy is never searched further
     }
-    if (depth == WALK_DEPTH_MAX) return;
+    if (depth == WALK_DEPTH_MAX) {
+        if (!w->deeper) w->deeper = has_walkable_folder(dir);
+        return;
+    }
 
+    WalkLevel here = {dir, up, {0, 0}, 0};
     PlatDir d;
     if (!plat_dir_open(&d, dir)) return;
     while (plat_dir_next(&d)) {
@@ -40,9 +113,21 @@ void walk_dir(const char *dir, int depth, Walk *w) {
             w->stop = 1;
             break;
         }
-        char child[1400];
+        char child[WALK_PATH_SIZE];
         n = snprintf(child, sizeof child, "%s" PATH_SEP_STR "%s", dir, d.name);
-        if (n > 0 && (size_t)n < sizeof child) walk_dir(child, depth + 1, w);
+        if (n < 0 || (size_t)n >= sizeof child) {
+            w->dropped++; // what it holds could not be named whole
+            continue;
+        }
+        if (d.is_link) {
+            PlatFileId id;
+            if (plat_file_id(child, &id) && encloses(&here, id)) continue;
+        }
+        walk_level(child, depth + 1, links + d.is_link, &here, w);
     }
     plat_dir_close(&d);
+}
+
+void walk_dir(const char *dir, int depth, Walk *w) {
+    walk_level(dir, depth, 0, nullptr, w);
 }

@@ -1,7 +1,8 @@
 'use strict';
 // Table tests of the page script's pure functions, run in Node on the same
 // source the page embeds: ages, escaping, tags, change-code colours, the
-// three filters, and the URLs and headers of the calls.
+// three filters, the sort, the rows and notices for what git could not read,
+// the view kept in the address, and the URLs and headers of the calls.
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const { loadClient } = require('./lib/client');
@@ -50,7 +51,7 @@ test('esc: text made safe for HTML', () => {
 
 // The tags' texts and colour classes, in order, from badges' HTML.
 function tags(html) {
-  return [...html.matchAll(/<span class="tag (t-[a-z]+)">([^<]*)<\/span>/g)].map((m) => `${m[1]}:${m[2]}`);
+  return [...html.matchAll(/<span class="tag (t-[a-z]+)"[^>]*>([^<]*)<\/span>/g)].map((m) => `${m[1]}:${m[2]}`);
 }
 
 test('badges: the state tags in their order', () => {
@@ -64,8 +65,19 @@ test('badges: the state tags in their order', () => {
     [{ no_upstream: true, stash: 2 }, ['t-noup:no upstream', 't-stash:2 stash', 't-clean:clean']],
     [{ ahead: 4 }, ['t-ahead:+4', 't-clean:clean']],
     [{ dirty: 1, detached: true }, ['t-dirty:1 changed', 't-det:detached']],
+    // Conflicts count among the changes and get a tag of their own.
+    [{ dirty: 3, conflicted: 2 }, ['t-dirty:3 changed', 't-con:2 conflicted']],
+    // A repository git could not read: its zeros are not "clean".
+    [{ error: 'git did not answer within 20 s' }, ['t-err:error']],
+    [{ error: 'fatal: not a git repository', no_upstream: true, unborn: true }, ['t-err:error']],
+    // An empty error, or none at all (an older program), is no error.
+    [{ error: '' }, ['t-clean:clean']],
   ];
   for (const [fields, want] of cases) assert.deepEqual(tags(badges({ ...base, ...fields })), want, JSON.stringify(fields));
+  // The tooltips: what the changes are, and the error message.
+  assert.match(badges({ ...base, dirty: 4, staged: 2, untracked: 1, conflicted: 1 }),
+    /title="2 staged, 1 untracked, 1 conflicted">4 changed</);
+  assert.match(badges({ ...base, error: 'fatal: <bad> "x"' }), /title="fatal: &lt;bad&gt; &quot;x&quot;">error</);
 });
 
 test('codeClass: the colour of a change code', () => {
@@ -98,6 +110,8 @@ const REPOS = [
     detached: true, last_commit: { subject: '' } },
   { name: 'new', path: '/src/new', branch: 'main', upstream: '', dirty: 0, no_upstream: true, unborn: true,
     remote: 'https://example.com/secret-remote.git' },
+  { name: 'gone', path: '/src/gone', branch: '', upstream: '', dirty: 0, ahead: 0, behind: 0, stash: 0,
+    error: 'fatal: detected dubious ownership in repository at \'/src/gone\'', last_commit: { ct: 0 } },
 ];
 
 test('matches: chip filter, state select and search together', () => {
@@ -105,13 +119,16 @@ test('matches: chip filter, state select and search together', () => {
   const chip = (filter) => chips.find((c) => c.getAttribute('data-filter') === filter).fire('click');
   const cases = [
     // [chip, state, search, names that pass]
-    ['all', '', '', ['web', 'api', 'old', 'new']],
+    ['all', '', '', ['web', 'api', 'old', 'new', 'gone']],
     ['dirty', '', '', ['web']],
     ['ahead', '', '', ['web']],
     ['behind', '', '', ['api']],
     ['stash', '', '', ['api']],
     ['all', 'dirty', '', ['web']],
+    // A repository git could not read is never clean.
     ['all', 'clean', '', ['api', 'old', 'new']],
+    ['all', 'error', '', ['gone']],
+    ['all', '', 'dubious', ['gone']],
     ['all', 'ahead', '', ['web']],
     ['all', 'behind', '', ['api']],
     ['all', 'detached', '', ['old']],
@@ -119,7 +136,10 @@ test('matches: chip filter, state select and search together', () => {
     ['all', '', 'MAIN', ['web', 'new']],
     ['all', '', 'login', ['web']],
     ['all', '', 'feature/', ['api']],
-    ['all', '', '/src/o', ['old']],
+    // The path is not searched: the row does not show it.
+    ['all', '', '/src/o', []],
+    // A detached row shows no branch, so "detached" finds no branch text.
+    ['all', '', 'detached', []],
     ['all', '', 'secret-remote', []],
     // The search text is not trimmed: a trailing space must match too.
     ['all', '', 'deps ', []],
@@ -135,9 +155,161 @@ test('matches: chip filter, state select and search together', () => {
     assert.deepEqual(passing, names, `${filter} / ${state} / ${JSON.stringify(search)}`);
     assert.deepEqual(REPOS.filter((r) => fns.matches(r)).map((r) => r.name), names);
   }
-  // Only the clicked chip is selected.
+  // Only the clicked chip is selected, and says so.
   chip('behind');
   assert.deepEqual(chips.map((c) => c.classList.contains('sel')), [false, false, false, true, false]);
+  assert.deepEqual(chips.map((c) => c.getAttribute('aria-pressed')), ['false', 'false', 'false', 'true', 'false']);
+});
+
+// A listing answer for loadClient: `repos` plus the rest of a document.
+function listingAnswer(repos, more = {}) {
+  return () => ({ status: 200, json: async () => ({ ok: true, repos, count: repos.length, ...more }) });
+}
+
+async function loaded(options) {
+  const client = loadClient(options);
+  // Let the start-up load's promise chain run out.
+  for (let i = 0; i < 10; i++) await new Promise((r) => setImmediate(r));
+  return client;
+}
+
+test('matches: two repositories of one name are told apart by their path below the root', async () => {
+  const repos = [
+    { name: 'app', path: '/r/clients/acme/app', root: '/r' },
+    { name: 'app', path: '/r/clients/zeta/app', root: '/r' },
+    { name: 'tool', path: '/r/tools/tool', root: '/r' },
+  ];
+  const { fns, els } = await loaded({ answer: listingAnswer(repos) });
+  const cases = [
+    ['acme', ['/r/clients/acme/app']],
+    ['clients/', ['/r/clients/acme/app', '/r/clients/zeta/app']],
+    // The one "tool" shows its name alone: its folders are not searched.
+    ['tools/', []],
+    ['app', ['/r/clients/acme/app', '/r/clients/zeta/app']],
+  ];
+  for (const [search, paths] of cases) {
+    els.q.value = search;
+    assert.deepEqual(fns.DUPS(repos).map((r) => r.path), paths, search);
+  }
+  // The rows show the paths where the names are the same, the name elsewhere,
+  // and the whole path as the name's tooltip.
+  const names = repos.map((r) => /<div class="name" title="([^"]*)">([^<]*)</.exec(fns.rowHtml(r)).slice(1));
+  assert.deepEqual(names, [
+    ['/r/clients/acme/app', 'clients/acme/app'],
+    ['/r/clients/zeta/app', 'clients/zeta/app'],
+    ['/r/tools/tool', 'tool'],
+  ]);
+});
+
+test('rowHtml: the last-commit cell and the branch of unusual rows', () => {
+  const { rowHtml } = loadClient({ now: NOW * 1000 }).fns;
+  const lastCell = (html) => /<td class="c-last">(.*)<\/td><\/tr>$/.exec(html)[1];
+  const cases = [
+    // [repository, last-commit cell, text that must not stand in the row]
+    [{ name: 'a', path: '/a', branch: 'main', last_commit: { subject: 'Fix <it>', short: '0123456789a', ct: NOW - 120 } },
+      '<div class="sub subtext">Fix &lt;it&gt;</div><div class="hash">01234567 &middot; 2m ago</div>', null],
+    // No commit yet: no stray dashes.
+    [{ name: 'u', path: '/u', branch: 'main', unborn: true, last_commit: { subject: '', short: '', ct: 0 } },
+      '<div class="sub subtext muted">No commits yet</div>', '&middot;'],
+    // Git could not read it: the message in place of the last commit, never "clean".
+    [{ name: 'e', path: '/e', branch: '', error: 'git did not answer within 20 s', last_commit: { ct: 0 } },
+      '<div class="sub subtext errtext">git did not answer within 20 s</div>', 'clean'],
+  ];
+  for (const [r, cell, absent] of cases) {
+    const html = rowHtml(r);
+    assert.equal(lastCell(html), cell, r.name);
+    if (absent) assert.ok(!html.includes(absent), `${r.name}: ${absent}`);
+    // Every row is a focusable button-like control, named by its text.
+    assert.match(html, /^<tr class="row" data-p="[^"]+" data-q="[^"]*" tabindex="0" role="button">/);
+  }
+  // "detached" is written once: as the tag, not as the branch too.
+  const detached = rowHtml({ name: 'd', path: '/d', branch: 'detached', detached: true, last_commit: {} });
+  assert.equal(detached.match(/>detached</g).length, 1);
+});
+
+test('sorted: each key in its natural order and reversed; ties keep the server order', async () => {
+  const repos = [
+    { name: 'b', path: '/b', dirty: 2, last_commit: { ct: 300 } },
+    { name: 'A', path: '/A', ahead: 1, behind: 4, last_commit: { ct: 100 } },
+    { name: 'c', path: '/c', error: 'git could not be started', last_commit: { ct: 0 } },
+    { name: 'd', path: '/d', behind: 1, last_commit: { ct: 200 } },
+    { name: 'e', path: '/e', unborn: true, no_upstream: true, last_commit: { ct: 0 } },
+    { name: 'f', path: '/f', conflicted: 1, dirty: 1, last_commit: { ct: 50 } },
+  ];
+  const cases = [
+    ['', ['b', 'A', 'c', 'd', 'e', 'f']],
+    ['name', ['A', 'b', 'c', 'd', 'e', 'f']],
+    ['-name', ['f', 'e', 'd', 'c', 'b', 'A']],
+    // Newest commit first; repositories without one last.
+    ['age', ['b', 'd', 'A', 'f', 'c', 'e']],
+    ['-age', ['c', 'e', 'f', 'A', 'd', 'b']],
+    // Most commits apart first.
+    ['sync', ['A', 'd', 'b', 'c', 'e', 'f']],
+    // Errors, then conflicts, changes, behind, ... clean or unborn last.
+    ['state', ['c', 'f', 'b', 'A', 'd', 'e']],
+  ];
+  for (const [sort, names] of cases) {
+    // The sort as a shared link or a reload gives it.
+    const { fns, els } = await loaded({ search: sort ? `?sort=${sort}` : '', answer: listingAnswer(repos) });
+    assert.equal(els.so.value, sort.replace(/^-/, ''));
+    assert.deepEqual(fns.sorted(repos).map((r) => r.name), names, sort);
+  }
+});
+
+test('noticesHtml: the limits the listing reached and the repositories git could not read', () => {
+  const { noticesHtml } = loadClient().fns;
+  const notices = (d, roots = []) => [...noticesHtml(d, roots).matchAll(/<div class="notice">(.*?)<\/div>/g)].map((m) =>
+    m[1].replace(/<[^>]+>/g, ''));
+  assert.deepEqual(notices({ table_capped: false, summary: { errors: 0 } }, [{ root: '/a', truncated: false }]), []);
+  // A listing from a program that does not count errors: no notice either.
+  assert.deepEqual(notices({ summary: {} }), []);
+  assert.deepEqual(notices({ table_capped: true, count: 1200 }), [
+    'The repository table is full at 1200 repositories: any further repositories below the roots are not listed.',
+  ]);
+  assert.deepEqual(notices({}, [{ root: '/deep', truncated: true }, { root: '/ok', truncated: false }, { root: '/<x>', truncated: true }]), [
+    'The search below /deep stopped at its depth or folder limit: some repositories there may be missing.',
+    'The search below /&lt;x&gt; stopped at its depth or folder limit: some repositories there may be missing.',
+  ]);
+  assert.deepEqual(notices({ summary: { errors: 2 } }), [
+    'Git could not read 2 repositories: see the rows tagged &ldquo;error&rdquo;.',
+  ]);
+});
+
+test('detailHtml: an unreadable repository shows its error and no claim of a clean tree', () => {
+  const { detailHtml } = loadClient().fns;
+  const html = detailHtml({
+    ok: true,
+    repo: { path: '/x/gone', error: 'fatal: detected dubious ownership', remote: '', last_commit: { ct: 0 } },
+    changed: [],
+    commits: [],
+  });
+  assert.match(html, /<div class="err">fatal: detected dubious ownership<\/div>/);
+  assert.ok(!html.includes('Working tree is clean.'));
+  assert.ok(!html.includes('No commits yet.'));
+  assert.ok(!html.includes('>clean<'));
+  assert.equal(html.match(/Not known: git could not read this repository\./g).length, 3);
+  // A readable one keeps its texts, and shows its remote.
+  const fine = detailHtml({ ok: true, repo: { path: '/x/ok', remote: 'https://h/r.git', last_commit: {} }, changed: [], commits: [] });
+  assert.match(fine, /Working tree is clean\./);
+  assert.match(fine, /remote <span class="mo">https:\/\/h\/r\.git<\/span>/);
+});
+
+test('the view in the page address: filters, search and sort come back', () => {
+  const cases = [
+    // [page query, chip marked, state, search, sort select]
+    ['?chip=dirty&state=clean&q=a%20b&sort=-age', 'dirty', 'clean', 'a b', 'age'],
+    ['?chip=nope&state=bogus&sort=weird', null, '', '', ''],
+    ['', null, '', '', ''],
+    ['?state=error&sort=state', null, 'error', '', 'state'],
+  ];
+  for (const [search, chip, state, q, sort] of cases) {
+    const { els, chips } = loadClient({ search });
+    const marked = chips.filter((c) => c.getAttribute('aria-pressed') === 'true').map((c) => c.getAttribute('data-filter'));
+    assert.deepEqual(marked, chip ? [chip] : [], search);
+    assert.equal(els.sc.value, state, search);
+    assert.equal(els.q.value, q, search);
+    assert.equal(els.so.value, sort, search);
+  }
 });
 
 test('api: the URL and header of each call', () => {
@@ -165,6 +337,25 @@ test('api: the URL and header of each call', () => {
     assert.equal(calls[0].url, url, search);
     const sent = calls[0].options && calls[0].options.headers ? calls[0].options.headers['X-Bot-Password'] : undefined;
     assert.equal(sent, header, search);
+  }
+});
+
+test('api: a password kept for the browser session is sent as one from the URL', () => {
+  const cases = [
+    // [page query, local storage, session storage, password the calls carry]
+    ['', {}, { quarlo_pwd: 'typed' }, 'typed'],
+    ['', { bot_active_pwd: 'active' }, { quarlo_pwd: 'typed' }, 'typed'],
+    ['?node=alpha', { bot_pwd_alpha: 'local' }, { quarlo_pwd_alpha: 'typed' }, 'typed'],
+    // Each node has its own: another node's password is not sent.
+    ['?node=alpha', {}, { quarlo_pwd: 'no node', quarlo_pwd_beta: 'beta' }, null],
+    ['?pwd=url', {}, { quarlo_pwd: 'typed' }, 'url'],
+  ];
+  for (const [search, storage, session, want] of cases) {
+    const { calls } = loadClient({ search, storage, session });
+    const url = new URL(calls[0].url, 'http://h');
+    assert.equal(url.searchParams.get('pwd'), want, search);
+    const headers = calls[0].options ? calls[0].options.headers : {};
+    assert.equal(headers['X-Bot-Password'], want === null ? undefined : want, search);
   }
 });
 

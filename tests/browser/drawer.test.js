@@ -80,8 +80,24 @@ test('a row opens the drawer with the repository in four sections', async () => 
     assert.equal(body.commits.length, 2);
     assert.match(body.commits[0], /^Fix flaky Widget sync[0-9a-f]{8}3d ago$/);
     assert.match(body.commits[1], /^Fix flaky Widget sync[0-9a-f]{8}Ada Tester3d ago$/);
-    assert.equal(await page.$$eval('#dBody .note', (els) => els.length), 1);
+    // The branch note and the remote, as the detail reads it.
+    const notes = await page.$$eval('#dBody .note', (els) => els.map((e) => e.textContent));
+    assert.deepEqual(notes, ['branch main \u2192 origin/main', `remote ${path.join(fx.base, 'remotes', 'beta-origin.git')}`]);
     assert.deepEqual(page.problems, []);
+  } finally {
+    await context.close();
+  }
+});
+
+test('the copy control puts the whole path on the clipboard', async () => {
+  const context = await browser.newContext({ permissions: ['clipboard-read', 'clipboard-write'] });
+  try {
+    const page = await openDashboard(context, host.url);
+    await openRow(page, 'delta');
+    await page.click('#dCopy');
+    await page.waitForFunction(() => document.getElementById('dCopied').textContent !== '');
+    assert.equal(await page.textContent('#dCopied'), 'Copied.');
+    assert.equal(await page.evaluate(() => navigator.clipboard.readText()), fx.repos.delta);
   } finally {
     await context.close();
   }

@@ -206,3 +206,55 @@ test('at the time limit the program is asked to stop, then killed with what it s
     fs.rmSync(dir, { recursive: true, force: true });
   }
 });
+
+// True once no live process has this id; a zombie left for an unrelated
+// parent to reap counts as gone.
+function processGone(pid) {
+  try {
+    process.kill(pid, 0);
+  } catch (e) {
+    return e.code === 'ESRCH';
+  }
+  try {
+    const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
+    return stat[stat.lastIndexOf(')') + 2] === 'Z';
+  } catch {
+    return true;
+  }
+}
+
+test('at its time limit the host stops the program and every git it runs', async () => {
+  const dir = tempBase('quarlo-host-hang-');
+  const pids = path.join(dir, 'pids');
+  // A git that starts a helper in its own group, records itself, the helper
+  // and the program, and hangs; git runs in a session of its own.
+  fs.mkdirSync(path.join(dir, 'bin'));
+  fs.writeFileSync(
+    path.join(dir, 'bin', 'git'),
+    `#!/bin/sh\nsleep 300 &\necho $$ $! $PPID >> '${pids}'\nwait\n`,
+    { mode: 0o755 },
+  );
+  const h = await startHost({
+    env: { ...fx.env, PATH: `${path.join(dir, 'bin')}:${process.env.PATH}`, QUARLO_JOBS: '2' },
+    args: ['--timeout', '1'],
+  });
+  let started = [];
+  try {
+    const t0 = Date.now();
+    const res = await fetch(`${h.url}?action=repos`);
+    assert.equal(res.status, 504);
+    assert.match(await res.text(), /ran longer than 1 s/);
+    assert.ok(Date.now() - t0 < 10000, 'the time limit ended the request');
+    started = [...new Set(fs.readFileSync(pids, 'utf8').split(/\s+/).filter(Boolean).map(Number))];
+    // The program, and at least one git with its helper.
+    assert.ok(started.length >= 3, started.join(' '));
+    const deadline = Date.now() + 5000;
+    while (started.some((pid) => !processGone(pid)) && Date.now() < deadline)
+      await new Promise((r) => setTimeout(r, 50));
+    assert.deepEqual(started.filter((pid) => !processGone(pid)), [], 'still running');
+  } finally {
+    for (const pid of started) if (!processGone(pid)) process.kill(pid, 'SIGKILL');
+    await h.stop();
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+});

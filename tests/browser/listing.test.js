@@ -26,14 +26,15 @@ async function dashboard() {
 
 // What each row shows: branch cell, tags, sync cell, stash cell, age. The
 // youngest commit is five minutes old when the fixture is made; a slow run
-// may see it a minute older.
+// may see it a minute older. A detached row shows no branch (its tag says
+// it); a row without commits says so, with no hash line.
 const ROWS = {
   bulk: { branch: 'main', tags: ['742 changed', 'no upstream'], sync: '-', stash: '-', age: /^[56]m ago$/ },
   beta: { branch: 'main', tags: ['3 changed', '-1'], sync: '+0 -1', stash: '-', age: '3d ago' },
   alpha: { branch: 'main', tags: ['+2', '1 stash', 'clean'], sync: '+2 -0', stash: '1', age: '2h ago' },
-  gamma: { branch: 'detached', tags: ['detached'], sync: '-', stash: '-', age: '1mo ago' },
+  gamma: { branch: null, tags: ['detached'], sync: '-', stash: '-', age: '1mo ago' },
   delta: { branch: 'main', tags: ['no upstream', '2 stash', 'clean'], sync: '-', stash: '2', age: '1y ago' },
-  empty: { branch: 'main', tags: ['no upstream', 'unborn'], sync: '-', stash: '-', age: '-' },
+  empty: { branch: 'main', tags: ['no upstream', 'unborn'], sync: '-', stash: '-', age: null },
 };
 
 test('pill, chips and rows show the server listing in its order', async () => {
@@ -56,13 +57,14 @@ test('pill, chips and rows show the server listing in its order', async () => {
       trs.map((tr) => ({
         path: tr.getAttribute('data-p'),
         classes: [...tr.cells].map((td) => td.className),
-        branch: tr.querySelector('.c-repo .sub .mo').textContent,
+        branch: tr.querySelector('.c-repo .sub .mo') ? tr.querySelector('.c-repo .sub .mo').textContent : null,
         tags: [...tr.querySelectorAll('.c-repo .tag')].map((t) => `${t.className}|${t.textContent}`),
         root: tr.cells[1].textContent,
         sync: tr.cells[2].textContent,
         stash: tr.cells[3].textContent,
         subject: tr.querySelector('.subtext').textContent,
-        hash: tr.querySelector('.hash').textContent,
+        hash: tr.querySelector('.hash') ? tr.querySelector('.hash').textContent : null,
+        focusable: tr.tabIndex === 0 && tr.getAttribute('role') === 'button',
       })),
     );
     for (let i = 0; i < cells.length; i++) {
@@ -77,7 +79,13 @@ test('pill, chips and rows show the server listing in its order', async () => {
       assert.equal(c.root, fx.root);
       assert.equal(c.sync, want.sync, r.name);
       assert.equal(c.stash, want.stash, r.name);
-      assert.equal(c.subject, r.last_commit.subject || '-');
+      assert.ok(c.focusable, r.name);
+      if (want.age === null) {
+        assert.equal(c.subject, 'No commits yet');
+        assert.equal(c.hash, null);
+        continue;
+      }
+      assert.equal(c.subject, r.last_commit.subject);
       const [short, age] = c.hash.split(' \u00b7 ');
       assert.equal(short, r.last_commit.short.slice(0, 8), r.name);
       if (want.age instanceof RegExp) assert.match(age, want.age, r.name);
@@ -161,8 +169,17 @@ test('the state select and the search narrow the rows', async () => {
       assert.deepEqual(await rowNames(page), names, `search ${JSON.stringify(text)}`);
       const emptyShown = await page.isVisible('#empty');
       assert.equal(emptyShown, names.length === 0, `message box for ${JSON.stringify(text)}`);
+      assert.equal(await page.textContent('#shown'), `${names.length} of 6 repositories shown`);
     }
-    assert.equal(await page.textContent('#empty'), 'No repositories found under the allowlisted roots.');
+    // No match among the repositories found: the filters say so.
+    await page.fill('#q', 'no such words');
+    assert.equal(await page.textContent('#empty'), 'No repositories match these filters.');
+    // The clear-filters control brings every row back.
+    await page.click('#clr');
+    assert.deepEqual(await rowNames(page), ['bulk', 'beta', 'alpha', 'gamma', 'delta', 'empty']);
+    assert.equal(await page.isVisible('#empty'), false);
+    assert.equal(await page.isVisible('#clr'), false);
+    assert.equal(await page.inputValue('#q'), '');
 
     // All three filters at once.
     await page.click('[data-filter="dirty"]');

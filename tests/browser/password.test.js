@@ -34,15 +34,78 @@ function recordCalls(page) {
   return calls;
 }
 
-test('without a credential the page gets 401', async () => {
+test('without a credential a page request gets the password page, a JSON request the fixed reply', async () => {
   const context = await browser.newContext();
   try {
     const page = await context.newPage();
     for (const url of [host.url, `${host.url}?pwd=wrong`, `${host.origin}/plugins?plugin=quarlo&node=alpha`]) {
       const res = await page.goto(url);
       assert.equal(res.status(), 401, url);
+      assert.match(res.headers()['content-type'], /^text\/html/, url);
+      assert.equal(await page.locator('input[type="password"]').count(), 1, url);
+    }
+    for (const url of [`${host.url}?action=repos`, `${host.url}?format=json`]) {
+      const res = await page.goto(url);
+      assert.equal(res.status(), 401, url);
       assert.deepEqual(await res.json(), { ok: false, error: 'invalid node password' });
     }
+  } finally {
+    await context.close();
+  }
+});
+
+test('the password page opens the dashboard for the tab session, and every call carries the password', async () => {
+  const context = await browser.newContext();
+  try {
+    const page = await trackedPage(context);
+    const calls = recordCalls(page);
+    await page.goto(`${host.url}?node=alpha`);
+    // A wrong password is said, and nothing is kept.
+    await page.fill('#pw', 'not it');
+    await page.press('#pw', 'Enter');
+    await page.waitForFunction(() => document.getElementById('pwMsg').textContent !== '');
+    assert.equal(await page.textContent('#pwMsg'), 'That password was not accepted.');
+    assert.equal(await page.evaluate(() => sessionStorage.length), 0);
+
+    await page.fill('#pw', PASSWORD);
+    await page.click('#pwGo');
+    await waitLoaded(page);
+    assert.deepEqual(await rowNames(page), ['app', 'lib']);
+    // The address stays as it was: the password is in no URL the user sees.
+    assert.equal(page.url(), `${host.url}?node=alpha`);
+    await page.click('#rows tr.row');
+    await page.waitForSelector('#dBody .dsec');
+    assert.equal(await page.textContent('#dName'), 'app');
+
+    // Session storage only, under the node's own name.
+    const stored = await page.evaluate(() => ({
+      session: { ...sessionStorage },
+      local: Object.values({ ...localStorage }),
+    }));
+    assert.deepEqual(stored.session, { quarlo_pwd_alpha: PASSWORD });
+    assert.ok(!stored.local.includes(PASSWORD));
+
+    // The calls carry it exactly as a password from the page's URL.
+    const pageCalls = calls.filter((c) => c.url.searchParams.has('action'));
+    assert.deepEqual(
+      pageCalls.map((c) => c.url.pathname + c.url.search),
+      [
+        `/plugin_quarlo?action=repos&node=alpha&pwd=open%20sesame%2B42`,
+        `/plugin_quarlo?action=repo&path=${encodeURIComponent(fx.repos.app)}&node=alpha&pwd=open%20sesame%2B42`,
+      ],
+    );
+    for (const c of pageCalls) assert.equal(c.header, PASSWORD);
+
+    // A reload in the same tab opens the dashboard without asking again.
+    await page.reload();
+    await waitLoaded(page);
+    assert.deepEqual(await rowNames(page), ['app', 'lib']);
+    assert.deepEqual(page.problems.filter((p) => !/401/.test(p)), []);
+
+    // Another tab has its own session: it is asked again.
+    const other = await context.newPage();
+    await other.goto(`${host.url}?node=alpha`);
+    assert.equal(await other.locator('#pw').count(), 1);
   } finally {
     await context.close();
   }

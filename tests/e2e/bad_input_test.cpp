@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace {
 
 const std::string kRefused =
@@ -30,6 +32,7 @@ Json well_formed(const CgiResult &r) {
     std::string err;
     Json j = parse_json(r.body, &err);
     EXPECT_EQ(err, "") << r.body.substr(0, 300);
+    EXPECT_EQ(utf8_error(r.body), "") << "strict clients refuse the document";
     EXPECT_TRUE(j["ok"].is_bool());
     if (!j["ok"].boolean()) {
         EXPECT_TRUE(j["error"].is_string());
@@ -81,6 +84,16 @@ TEST_F(BadInput, QueryStrings) {
         escaped_high += e;
     }
     const std::string path = "action=repo&path=";
+    // The repository's path in 430 bytes ("/./" folds away), every byte
+    // escaped: 1290 bytes in the query.
+    std::string every_byte_escaped;
+    std::string dotted = root_;
+    for (int i = 0; i < 130; ++i) dotted += "/.";
+    for (unsigned char c : dotted + "/r") {
+        char e[4];
+        snprintf(e, sizeof e, "%%%02X", c);
+        every_byte_escaped += e;
+    }
 
     struct Row {
         std::string what;
@@ -103,7 +116,9 @@ TEST_F(BadInput, QueryStrings) {
         {"%00 as the action", "GET", "action=%00", LISTING},
         {"%00 before the action's name", "GET", "action=%00repos", LISTING},
         {"%00 ends the action", "GET", "action=repo%00x&path=" + repo_, DETAIL},
-        {"%00 ends the path before its '..'", "GET", path + repo_ + "%00/../..", DETAIL},
+        // A path that cannot be held whole is refused, never answered for
+        // the part before the zero byte.
+        {"%00 inside the path", "GET", path + repo_ + "%00/../..", REFUSED},
         {"%00 as the path", "GET", path + "%00", REFUSED},
         {"%00 fetch path", "POST", "action=fetch&path=%00", REFUSED},
         {"lone %", "GET", "%", PAGE},
@@ -126,7 +141,11 @@ TEST_F(BadInput, QueryStrings) {
         {"only separators, POST", "POST", "&&&==&=&", LISTING},
         {"name without '='", "GET", "action&path", PAGE},
         {"'..' hidden in an escape", "GET", path + root_ + "/%2E%2E/root/r", REFUSED},
-        {"'..' inside a name", "GET", path + root_ + "/r..", REFUSED},
+        {"'..' inside a name, no such folder", "GET", path + root_ + "/r..", REFUSED},
+        {"1300 escaped bytes of a path that fits decoded", "GET", path + every_byte_escaped,
+         DETAIL},
+        {"a path that does not fit decoded", "GET", path + root_ + std::string(1100, '/') + "r",
+         REFUSED},
         {"relative path", "GET", path + "r", REFUSED},
         {"the plain path", "GET", path + repo_, DETAIL},
     };
@@ -184,23 +203,31 @@ TEST_F(BadInput, OversizedAndBinaryCredentials) {
     }
 }
 
+#define FFFD "\xef\xbf\xbd"
+
 // Folder names and commit subjects with every awkward byte, made for real.
+// They come back byte for byte, except bytes that are not UTF-8: those read
+// U+FFFD, and "path_param" names the folder's very bytes, with which the
+// detail opens it.
 TEST_F(BadInput, AwkwardNamesAndSubjects) {
     TempDir t;
     const std::string root = t.sub("awkward");
     struct Row {
-        std::string name;    // folder name of the repository
-        std::string subject; // its last commit's subject
+        std::string name;                      // folder name of the repository
+        std::string subject;                   // its last commit's subject
+        std::string shown_name, shown_subject; // as the JSON strings read; empty: the same
     } rows[] = {
-        {"quote\"d", "say \"hi\""},
-        {"back\\slash", "C:\\path\\ and \\\" mixed"},
-        {"tab\there", "tab\tinside"},
-        {"new\nline", "bell\x07 esc\x1b del\x7f ctl\x01\x1f end"},
-        {"cr\rhere", "form\x0c back\x08 end"},
-        {"bad\xff\xfe utf8", "lat\xe9 \xff\xfe \xc3 lone lead"},
-        {"\xc3\xa9t\xc3\xa9", "\xe2\x82\xac \xf0\x9f\x98\x80 fine UTF-8"},
-        {" spaced ", "</script><!-- & ' json \\u0000"},
-        {std::string(255, 'n'), std::string(400, 's')}, // longest name; subject cut to 299
+        {"quote\"d", "say \"hi\"", "", ""},
+        // On Linux a backslash is part of the name.
+        {"back\\slash", "C:\\path\\ and \\\" mixed", "", ""},
+        {"tab\there", "tab\tinside", "", ""},
+        {"new\nline", "bell\x07 esc\x1b del\x7f ctl\x01\x1f end", "", ""},
+        {"cr\rhere", "form\x0c back\x08 end", "", ""},
+        {"bad\xff\xfe utf8", "lat\xe9 \xff\xfe \xc3 lone lead", "bad" FFFD FFFD " utf8",
+         "lat" FFFD " " FFFD FFFD " " FFFD " lone lead"},
+        {"\xc3\xa9t\xc3\xa9", "\xe2\x82\xac \xf0\x9f\x98\x80 fine UTF-8", "", ""},
+        {" spaced ", "</script><!-- & ' json \\u0000", "", ""},
+        {std::string(255, 'n'), std::string(400, 's'), "", ""}, // longest name; subject cut to 299
     };
     long long when = 1700000000;
     for (const Row &row : rows) {
@@ -218,54 +245,81 @@ TEST_F(BadInput, AwkwardNamesAndSubjects) {
     ASSERT_EQ(j["count"].num(), static_cast<long long>(n));
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
+        const std::string name = row.shown_name.empty() ? row.name : row.shown_name;
+        const std::string subject =
+            (row.shown_subject.empty() ? row.subject : row.shown_subject).substr(0, 299);
         const Json *found = nullptr;
         for (size_t i = 0; i < j["repos"].size(); ++i)
-            if (j["repos"][i]["path"].str() == root + "/" + row.name) found = &j["repos"][i];
+            if (j["repos"][i]["path_param"].str() == url_encode(root + "/" + row.name))
+                found = &j["repos"][i];
         ASSERT_NE(found, nullptr);
-        // The name is what follows the last '/' or '\\'.
-        const std::string name = row.name.substr(row.name.find_last_of("/\\") + 1);
+        EXPECT_EQ((*found)["path"].str(), root + "/" + name);
         EXPECT_EQ((*found)["name"].str(), name);
         EXPECT_EQ((*found)["root"].str(), root);
         EXPECT_EQ((*found)["branch"].str(), "main");
         EXPECT_EQ((*found)["dirty"].num(), 0);
+        EXPECT_EQ((*found)["error"].str(), "");
         EXPECT_EQ((*found)["last_commit"]["ct"].num(), 1700000000 + (&row - rows) + 1);
-        EXPECT_EQ((*found)["last_commit"]["subject"].str(), row.subject.substr(0, 299));
-    }
+        EXPECT_EQ((*found)["last_commit"]["subject"].str(), subject);
 
-    // The same texts through the detail action.
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        std::string q = "action=repo&path=";
-        for (unsigned char c : root + "/" + row.name) {
-            char e[4];
-            snprintf(e, sizeof e, "%%%02X", c);
-            q += e;
-        }
-        req.query = q;
+        // The same texts through the detail action, opened with path_param.
+        req.query = "action=repo&path=" + (*found)["path_param"].str();
         CgiResult d = run_cgi_ok(req);
         Json dj = well_formed(d);
-        EXPECT_EQ(dj["repo"]["name"].str(), row.name.substr(row.name.find_last_of("/\\") + 1));
-        EXPECT_EQ(dj["repo"]["last_commit"]["subject"].str(), row.subject.substr(0, 299));
+        EXPECT_EQ(dj["repo"]["path"].str(), root + "/" + name);
+        EXPECT_EQ(dj["repo"]["name"].str(), name);
+        EXPECT_EQ(dj["repo"]["last_commit"]["subject"].str(), subject);
+        ASSERT_EQ(dj["commits"].size(), 1u);
+        EXPECT_EQ(dj["commits"][0]["subject"].str(),
+                  row.shown_subject.empty() ? row.subject : row.shown_subject);
     }
 }
 
-// A repository path longer than the record's field: cut to 1023 bytes, still
-// listed (git then cannot find the cut path: zero status).
+// File names in the detail as they are: git quotes bytes above 0x7F unless
+// told not to. A name that is not UTF-8 reads U+FFFD.
+TEST_F(BadInput, FileNamesAsTheyAre) {
+    TempDir t;
+    const std::string root = t.sub("names"), dir = root + "/r";
+    sh("git init -q " + shq(dir));
+    write_file(dir + "/caf\xc3\xa9.txt", "x");
+    write_file(dir + "/\xe6\x97\xa5\xe6\x9c\xac.md", "x");
+    write_file(dir + "/lat\xe9.txt", "x");
+    CgiRequest req = request("action=repo&path=" + url_encode(dir), "GET");
+    req.env = {{"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ROOTS", root}};
+    Json j = well_formed(run_cgi_ok(req));
+    std::set<std::string> paths;
+    for (size_t i = 0; i < j["changed"].size(); ++i) paths.insert(j["changed"][i]["path"].str());
+    EXPECT_EQ(paths, (std::set<std::string>{"caf\xc3\xa9.txt", "\xe6\x97\xa5\xe6\x9c\xac.md",
+                                            "lat" FFFD ".txt"}));
+    EXPECT_EQ(j["changed_count"].num(), 3);
+    EXPECT_EQ(j["repo"]["untracked"].num(), 3);
+}
+
+// A repository path longer than the record's field (1023 bytes) is never
+// cut: the listing leaves it out and says so with its root's "truncated";
+// the detail and the fetch refuse it, also where the path cut to 1023 bytes
+// names another repository.
 TEST_F(BadInput, PathLongerThanItsField) {
     TempDir t;
     const std::string root = t.sub("long");
     std::string dir = root;
     for (int i = 0; i < 4; ++i) dir += "/" + std::string(250, static_cast<char>('a' + i));
     ASSERT_GT(dir.size(), 1023u);
-    sh("git init -q " + shq(dir));
+    const std::string cut = dir.substr(0, 1023);
+    sh("git init -q " + shq(dir) + " && git init -q " + shq(cut));
+    commit_at(cut, "the cut path's own", 1700000000);
     CgiRequest req = request("action=repos", "GET");
-    req.env = {{"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ROOTS", root}};
-    CgiResult r = run_cgi_ok(req);
-    Json j = well_formed(r);
+    req.env = {{"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ROOTS", root}, {"QUARLO_ALLOW_FETCH", "1"}};
+    Json j = well_formed(run_cgi_ok(req));
     ASSERT_EQ(j["count"].num(), 1);
-    EXPECT_EQ(j["repos"][0]["path"].str(), dir.substr(0, 1023));
-    EXPECT_EQ(j["repos"][0]["name"].str(), std::string(250, 'd'));
-    EXPECT_EQ(j["repos"][0]["branch"].str(), "");
+    EXPECT_EQ(j["repos"][0]["path"].str(), cut);
+    EXPECT_TRUE(j["roots"][0]["truncated"].boolean());
+
+    req.query = "action=repo&path=" + url_encode(dir);
+    EXPECT_EQ(run_cgi_ok(req).out, kRefused);
+    req.query = "action=fetch&path=" + url_encode(dir);
+    req.method = "POST";
+    EXPECT_EQ(run_cgi_ok(req).out, kRefused);
 }
 
 } // namespace

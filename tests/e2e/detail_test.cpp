@@ -59,6 +59,7 @@ class DetailTest : public ::testing::Test {
         std::string err;
         Json doc = parse_json(r.body, &err);
         EXPECT_EQ(err, "") << r.body;
+        EXPECT_EQ(utf8_error(r.body), "");
         EXPECT_TRUE(doc["ok"].boolean()) << r.body;
         return doc;
     }
@@ -82,10 +83,11 @@ TEST_F(DetailTest, CleanTreeGivesTheWholeDocumentInKeyOrder) {
     EXPECT_EQ(doc["action"].str(), "repo");
 
     const Json &r = doc["repo"];
-    EXPECT_EQ(r.keys(), (std::vector<std::string>{"path", "name", "root", "branch", "upstream",
-                                                  "remote", "ahead", "behind", "dirty", "untracked",
-                                                  "staged", "conflicted", "stash", "detached",
-                                                  "no_upstream", "unborn", "last_commit"}));
+    EXPECT_EQ(r.keys(),
+              (std::vector<std::string>{"path", "name", "root", "branch", "upstream", "remote",
+                                        "ahead", "behind", "dirty", "untracked", "staged",
+                                        "conflicted", "stash", "detached", "no_upstream", "unborn",
+                                        "last_commit", "path_param", "error"}));
     EXPECT_EQ(r["path"].str(), repo);
     EXPECT_EQ(r["name"].str(), "clean");
     EXPECT_EQ(r["root"].str(), root);
@@ -93,6 +95,8 @@ TEST_F(DetailTest, CleanTreeGivesTheWholeDocumentInKeyOrder) {
     EXPECT_EQ(r["remote"].str(), "");
     EXPECT_EQ(r["dirty"].num(), 0);
     EXPECT_EQ(r["last_commit"]["hash"].str(), head);
+    EXPECT_EQ(r["path_param"].str(), url_encode(repo));
+    EXPECT_EQ(r["error"].str(), "");
 
     EXPECT_TRUE(doc["changed"].is_array());
     EXPECT_EQ(doc["changed"].size(), 0u);
@@ -176,6 +180,26 @@ TEST_F(DetailTest, ChangedListStopsAt500AndCountsAll) {
         EXPECT_EQ(doc["changed_count"].num(), c.files);
         EXPECT_EQ(doc["changed_truncated"].boolean(), c.truncated);
     }
+}
+
+// A status line longer than any line buffer is one entry, listed whole, and
+// the detail's count agrees with the record's.
+TEST_F(DetailTest, LongStatusLineIsOneEntry) {
+    std::string repo = make_repo(root + "/long-line");
+    std::string rel;
+    for (int i = 0; i < 6; i++) rel += std::string(200, static_cast<char>('a' + i)) + "/";
+    rel += "1 .M N... phantom.txt"; // the rest of a cut line would look like an entry
+    write_file(repo + "/" + rel, "1\n");
+    git_argv(repo, {"add", "--", rel});
+    commit_at(repo, "base", 1700000000);
+    write_file(repo + "/" + rel, "2\n");
+
+    Json doc = detail(repo);
+    EXPECT_EQ(doc["repo"]["dirty"].num(), 1);
+    EXPECT_EQ(doc["changed_count"].num(), 1);
+    ASSERT_EQ(doc["changed"].size(), 1u);
+    EXPECT_EQ(doc["changed"][0]["code"].str(), ".M");
+    EXPECT_EQ(doc["changed"][0]["path"].str(), rel);
 }
 
 TEST_F(DetailTest, RepositoryWithoutCommitsHasNoCommits) {
@@ -275,6 +299,24 @@ TEST_F(DetailTest, PathIsResolvedAndRootIsTheAdmittingRoot) {
     }
 }
 
+// A name that holds two dots is a name: listed and opened like any other.
+TEST_F(DetailTest, NameWithTwoDotsOpens) {
+    std::string repo = make_repo(root + "/name..dots");
+    commit_at(repo, "dotted", 1700000000);
+    Json doc = detail(repo);
+    EXPECT_EQ(doc["repo"]["path"].str(), repo);
+    EXPECT_EQ(doc["repo"]["name"].str(), "name..dots");
+    EXPECT_EQ(doc["repo"]["error"].str(), "");
+    ASSERT_EQ(doc["commits"].size(), 1u);
+    EXPECT_EQ(doc["commits"][0]["subject"].str(), "dotted");
+
+    CgiRequest req = request("action=repos");
+    CgiResult r = run_cgi(req);
+    Json listing = parse_json(r.body);
+    ASSERT_EQ(listing["count"].num(), 1) << r.body;
+    EXPECT_EQ(listing["repos"][0]["path"].str(), repo);
+}
+
 // Every refused form gets the fixed 403 answer from both actions that take a
 // path, and no git command runs: a recording `git` first on PATH proves it.
 TEST_F(DetailTest, AllowlistRefusesWithoutRunningGit) {
@@ -287,7 +329,7 @@ TEST_F(DetailTest, AllowlistRefusesWithoutRunningGit) {
     sh("chmod +x " + shq(bin + "/git"));
 
     make_repo(root + "/repo");
-    make_repo(root + "/my..repo");
+    make_repo(tmp.sub("code\\evil"));
     make_repo(tmp.sub("outside/repo"));
     make_repo(tmp.sub("codebases/p"));
     make_repo(tmp.sub("CODE/repo"));
@@ -313,7 +355,8 @@ TEST_F(DetailTest, AllowlistRefusesWithoutRunningGit) {
         {"missing path", false, "", ""},
         {"empty path", true, "", ""},
         {"parent component", true, "@/code/plain/../repo", ""},
-        {"two dots inside a name", true, "@/code/my..repo", ""},
+        {"a '..' component at the end", true, "@/code/repo/..", ""},
+        {"a sibling whose name goes on with a backslash", true, "@/code%5Cevil", ""},
         {"encoded parent component", true, "@/code/plain/%2e%2e/repo", ""},
         {"outside every root", true, "@/outside/repo", ""},
         {"no .git", true, "@/code/plain", ""},

@@ -180,7 +180,7 @@ class FetchTest : public ::testing::Test {
         Json doc = parse_json(r.body, &err);
         EXPECT_EQ(err, "") << r.body;
         EXPECT_EQ(doc.keys(), (std::vector<std::string>{"ok", "action", "exit", "path", "output",
-                                                        "ahead", "behind", "branch"}))
+                                                        "ahead", "behind", "branch", "error"}))
             << r.body;
         EXPECT_EQ(doc["action"].str(), "fetch");
         return doc;
@@ -205,6 +205,7 @@ TEST_F(FetchTest, NewCommitOnTheRemoteLeavesTheCloneBehind) {
     EXPECT_EQ(doc["ahead"].num(), 0);
     EXPECT_EQ(doc["behind"].num(), 1);
     EXPECT_EQ(doc["branch"].str(), "main");
+    EXPECT_EQ(doc["error"].str(), "");
     EXPECT_EQ(git_out(repo, "rev-parse origin/main"), pushed);
 }
 
@@ -218,6 +219,9 @@ TEST_F(FetchTest, OriginThatIsNotARepositoryFailsWithGitsMessage) {
     EXPECT_NE(doc["output"].str().find("does not appear to be a git repository"), std::string::npos)
         << doc["output"].str();
     EXPECT_EQ(doc["branch"].str(), "main");
+    // git's first "fatal:" line says what failed.
+    EXPECT_EQ(doc["error"].str(),
+              "fatal: '" + tmp.sub("not-a-repo") + "' does not appear to be a git repository");
 }
 
 TEST_F(FetchTest, RepositoryWithoutRemoteSucceedsSilently) {
@@ -433,6 +437,7 @@ TEST_P(FetchHangTest, SilentRemoteIsStoppedAtTheLimitWithItsHelpers) {
     EXPECT_EQ(doc["branch"].str(), "main");
     // Ending early would mean another limit than the fetch's own.
     EXPECT_GE(seconds, 29.5) << "answered after " << seconds << " s";
+    EXPECT_EQ(doc["error"].str(), "git did not answer within 30 s");
     EXPECT_GE(server.connections(), 1);
 
     bool saw_fetch = false;

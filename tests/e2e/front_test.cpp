@@ -26,8 +26,9 @@ const std::string kFetchRefused =
     json_head(403) + "{\"ok\":false,\"error\":\"path not in an allowlisted root\"}\n";
 
 // Expected answers that are not fixed texts.
-const std::string PAGE = "<page>";       // the HTML page
-const std::string LISTING = "<listing>"; // the listing document
+const std::string PAGE = "<page>";                   // the HTML page
+const std::string PASSWORD_PAGE = "<password page>"; // the 401 page that asks for the password
+const std::string LISTING = "<listing>";             // the listing document
 
 struct Row {
     std::string what;
@@ -67,7 +68,12 @@ std::vector<Row> rows() {
 
         // The password. Passing shows as the unknown-action reply (kPass).
         {"no credential",                                 {},               pw(),                                           "GET",   "action=zz",                            false, k401},
-        {"no credential, page request",                   {},               pw(),                                           "GET",   "",                                     false, k401},
+        // A page request without the password gets the page that asks for it;
+        // every JSON request keeps the fixed reply.
+        {"no credential, page request",                   {},               pw(),                                           "GET",   "",                                     false, PASSWORD_PAGE},
+        {"wrong pwd, page request",                       {},               pw(),                                           "GET",   "node=a&pwd=nope",                      false, PASSWORD_PAGE},
+        {"no credential, format=json",                    {},               pw(),                                           "GET",   "format=json",                          false, k401},
+        {"no credential, POST without an action",         {},               pw(),                                           "POST",  "node=a",                               false, k401},
         {"no credential, POST fetch",                     {},               pw(),                                           "POST",  "action=fetch",                         false, k401},
         {"empty BOT_PASSWORD checks nothing",             {},               {{"BOT_PASSWORD", ""}},                         "GET",   "action=zz",                            false, kPass},
         {"X-Bot-Password",                                {},               pw({{"HTTP_X_BOT_PASSWORD", kPw}}),             "GET",   "action=zz",                            false, kPass},
@@ -132,7 +138,11 @@ TEST(Front, EdgeCases) {
         req.query = row.query;
         req.no_query = row.no_query;
         CgiResult r = run_cgi_ok(req);
-        if (row.expect == PAGE) {
+        if (row.expect == PASSWORD_PAGE) {
+            EXPECT_EQ(r.head.rfind("Status: 401 Unauthorized\r\nContent-Type: text/html", 0), 0u)
+                << r.out.substr(0, 200);
+            EXPECT_NE(r.body.find("<input type=\"password\""), std::string::npos);
+        } else if (row.expect == PAGE) {
             EXPECT_EQ(r.head.rfind("Content-Type: text/html", 0), 0u) << r.out.substr(0, 200);
             EXPECT_NE(r.body, "");
         } else if (row.expect == LISTING) {

@@ -119,8 +119,8 @@ TEST(Hostile, GitChildrenSeeNoPasswordNorHeaders) {
     sh("git clone -q --bare " + shq(repo) + " " + shq(t.sub("bare.git")));
     git(repo, "remote add origin " + shq(t.sub("bare.git")));
     const std::string real_git = trimmed(sh("command -v git"));
-    write_script(t.sub("bin/git"), "{ /usr/bin/env; echo '----'; } >> '" + dump + "'\nexec '" +
-                                       real_git + "' \"$@\"\n");
+    write_script(t.sub("bin/git"), "{ echo \"$*\"; /usr/bin/env; echo '----'; } >> '" + dump +
+                                       "'\nexec '" + real_git + "' \"$@\"\n");
 
     CgiRequest req = listing_of(root);
     req.path_prefix = t.sub("bin");
@@ -166,18 +166,25 @@ TEST(Hostile, GitChildrenSeeNoPasswordNorHeaders) {
             EXPECT_EQ(text.find("\nHTTP_"), std::string::npos);
             EXPECT_EQ(text.find("node-secret"), std::string::npos);
             for (const char *line :
-                 {"\nGIT_OPTIONAL_LOCKS=0\n", "\nGIT_CONFIG_COUNT=3\n",
+                 {"\nGIT_OPTIONAL_LOCKS=0\n", "\nGIT_CONFIG_COUNT=4\n",
                   "\nGIT_CONFIG_KEY_0=color.ui\n", "\nGIT_CONFIG_VALUE_0=never\n",
                   "\nGIT_CONFIG_KEY_1=core.fsmonitor\n", "\nGIT_CONFIG_VALUE_1=false\n",
                   "\nGIT_CONFIG_KEY_2=log.showSignature\n", "\nGIT_CONFIG_VALUE_2=false\n",
+                  "\nGIT_CONFIG_KEY_3=core.quotePath\n", "\nGIT_CONFIG_VALUE_3=false\n",
                   "\nKEEP_ME=yes\n", "\nHTTPS_PROXY=http://proxy.invalid:1\n"})
                 EXPECT_NE(text.find(line), std::string::npos) << line << " missing in:\n" << env;
             EXPECT_EQ(text.find("\nGIT_OPTIONAL_LOCKS=1\n"), std::string::npos);
+            // Bound to the repository: git looks no higher than its folder.
+            // The version question looks at no repository.
+            if (env.compare(0, 10, "--version\n") == 0) continue;
+            EXPECT_NE(text.find("\nGIT_CEILING_DIRECTORIES=" + root + "\n"), std::string::npos)
+                << env;
         }
     }
 }
 
-// Every repository is still listed, with zero status, when git cannot run.
+// Every repository is still listed, with zero status and its error, when
+// git cannot run.
 TEST(Hostile, GitMissingFromPath) {
     TempDir t;
     const std::string root = t.sub("root");
@@ -205,47 +212,77 @@ TEST(Hostile, GitMissingFromPath) {
         EXPECT_EQ((*repo)["last_commit"]["hash"].str(), "");
         EXPECT_EQ((*repo)["last_commit"]["ct"].num(), 0);
         EXPECT_EQ((*repo)["last_commit"]["at"].str(), "1970-01-01T00:00:00Z");
+        EXPECT_EQ((*repo)["error"].str(), "git could not be started");
     }
+    EXPECT_EQ(doc["summary"]["errors"].num(), 2);
     // Sorted by path when nothing else differs.
     EXPECT_EQ(doc["repos"][0]["name"].str(), "a");
 }
 
 // A git whose output looks like data but whose exit status says it failed:
-// nothing of it is taken. The same output with status 0 is parsed.
+// nothing of it is taken, not even what the commands before it gave, its
+// first line is the error, and no further command runs. The same output
+// with status 0 is parsed.
 TEST(Hostile, OutputOfFailedGitIgnored) {
     TempDir t;
-    const std::string root = t.sub("root");
+    const std::string root = t.sub("root"), calls = t.sub("calls");
     sh("git init -q " + shq(root + "/r"));
-    for (int code : {128, 0}) {
-        SCOPED_TRACE(code);
-        // A git new enough to print the stash count in the status: the
-        // header of a failed status counts no more than its entries do.
-        write_script(t.sub("bin/git"),
-                     "[ \"$1\" = --version ] && { echo 'git version 2.39.5'; exit 0; }\n"
-                     "case \"$3\" in\n"
-                     "status) printf '# branch.oid (initial)\\n# branch.head main\\n# stash 2\\n"
-                     "? untracked\\n1 M. N... 100644 100644 100644 a a f\\n';;\n"
-                     "log) printf 'abc\\t1700000000\\tsubject\\n';;\n"
-                     "stash) printf 'stash@{0}\\nstash@{1}\\n';;\n"
-                     "esac\n"
-                     "exit " +
-                         std::to_string(code) + "\n");
+    // The git it plays says its version (from VERSION, not recorded) and
+    // prints a stash count in its status whether asked or not: only a git
+    // that prints it there (2.35 and later) is asked for it, and then the
+    // stash list does not run.
+    write_script(t.sub("bin/git"), "[ \"$1\" = --version ] && { echo \"git version $VERSION\"; "
+                                   "exit 0; }\n"
+                                   "echo \"$3\" >> '" +
+                                       calls +
+                                       "'\n"
+                                       "case \"$3\" in\n"
+                                       "status) printf '# branch.oid abc\\n# branch.head main\\n"
+                                       "# stash 2\\n"
+                                       "? untracked\\n1 M. N... 100644 100644 100644 a a f\\n';;\n"
+                                       "log) printf 'abc\\t1700000000\\tsubject\\n';;\n"
+                                       "stash) printf 'stash@{0}\\nstash@{1}\\n';;\n"
+                                       "esac\n"
+                                       "[ \"$3\" = \"$FAIL\" ] && exit 128\n"
+                                       "exit 0\n");
+    struct Case {
+        const char *version;
+        const char *fail; // the command that exits 128
+        const char *error;
+        const char *ran;
+    } cases[] = {
+        {"2.34.1", "none", "", "status\nlog\nstash\n"},
+        {"2.34.1", "status", "# branch.oid abc", "status\n"},
+        {"2.34.1", "log", "abc\t1700000000\tsubject", "status\nlog\n"},
+        {"2.34.1", "stash", "stash@{0}", "status\nlog\nstash\n"},
+        {"2.39.5", "none", "", "status\nlog\n"},
+        {"2.39.5", "status", "# branch.oid abc", "status\n"},
+        {"2.39.5", "log", "abc\t1700000000\tsubject", "status\nlog\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.version) + " " + c.fail);
+        remove(calls.c_str());
         CgiRequest req = listing_of(root);
         req.path_prefix = t.sub("bin");
+        req.env.insert(req.env.end(), {{"FAIL", c.fail}, {"VERSION", c.version}});
         CgiResult r = run_cgi_ok(req);
         Json doc = parse_json(r.body);
         ASSERT_EQ(doc["count"].num(), 1) << r.out;
         const Json &repo = doc["repos"][0];
-        bool ok = code == 0;
+        bool ok = !*c.error;
         EXPECT_EQ(repo["branch"].str(), ok ? "main" : "");
         EXPECT_EQ(repo["dirty"].num(), ok ? 2 : 0);
         EXPECT_EQ(repo["staged"].num(), ok ? 1 : 0);
         EXPECT_EQ(repo["untracked"].num(), ok ? 1 : 0);
-        EXPECT_EQ(repo["unborn"].boolean(), ok);
+        EXPECT_EQ(repo["no_upstream"].boolean(), ok);
         EXPECT_EQ(repo["stash"].num(), ok ? 2 : 0);
         EXPECT_EQ(repo["last_commit"]["hash"].str(), ok ? "abc" : "");
         EXPECT_EQ(repo["last_commit"]["subject"].str(), ok ? "subject" : "");
         EXPECT_EQ(doc["summary"]["stashes"].num(), ok ? 2 : 0);
+        EXPECT_EQ(doc["summary"]["dirty"].num(), ok ? 1 : 0);
+        EXPECT_EQ(repo["error"].str(), c.error);
+        EXPECT_EQ(doc["summary"]["errors"].num(), ok ? 0 : 1);
+        EXPECT_EQ(read_file(calls), c.ran);
     }
 }
 

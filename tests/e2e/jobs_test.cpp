@@ -52,10 +52,13 @@ TEST(ListingJobs, HangingGitDelaysOnlyItsOwnRepository) {
     for (size_t i = 0; i < j["repos"].size(); i++) {
         const Json &repo = j["repos"][i];
         SCOPED_TRACE(repo["name"].str());
-        // Every query completed: the last commit is known everywhere, and the
-        // status is known everywhere but in the repository whose git hung.
-        EXPECT_EQ(repo["last_commit"]["subject"].str(), "subject " + repo["name"].str());
-        EXPECT_EQ(repo["branch"].str(), repo["name"].str() == "hang" ? "" : "main");
+        // Every query completed. The repository whose git hung says so, and
+        // its query ran no further command after the stopped one.
+        bool hung = repo["name"].str() == "hang";
+        EXPECT_EQ(repo["last_commit"]["subject"].str(),
+                  hung ? "" : "subject " + repo["name"].str());
+        EXPECT_EQ(repo["branch"].str(), hung ? "" : "main");
+        EXPECT_EQ(repo["error"].str(), hung ? "git did not answer within 20 s" : "");
     }
     // The stopped git is gone, together with what it ran.
     std::string pid = read_file(base.sub("pid"));

@@ -8,6 +8,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 namespace {
 
 void make_dirs(const std::string &parent, const std::string &prefix, int n, bool with_git) {
@@ -58,14 +60,16 @@ TEST(Limits, RepositoryTableOf1200) {
         long long count;
         bool capped;
         std::vector<long long> per_root;
+        std::vector<bool> truncated; // a root whose repositories were left out says so
     } rows[] = {
-        {"1199", many, 1199, false, {1199}},
-        {"exactly 1200", many + ":" + one, 1200, true, {1199, 1}},
-        {"1201: one left out, counted nowhere",
+        {"1199", many, 1199, false, {1199}, {false}},
+        {"exactly 1200", many + ":" + one, 1200, true, {1199, 1}, {false, false}},
+        {"1201: two left out, counted nowhere, said by their roots",
          many + ":" + two + ":" + one,
          1200,
          true,
-         {1199, 1, 0}},
+         {1199, 1, 0},
+         {false, true, true}},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
@@ -74,11 +78,13 @@ TEST(Limits, RepositoryTableOf1200) {
         EXPECT_EQ(j["repos"].size(), static_cast<size_t>(row.count));
         EXPECT_EQ(j["table_capped"].boolean(), row.capped);
         std::vector<long long> per_root;
+        std::vector<bool> truncated;
         for (const RootCount &rc : root_counts(j)) {
             per_root.push_back(rc.count);
-            EXPECT_FALSE(rc.truncated);
+            truncated.push_back(rc.truncated);
         }
         EXPECT_EQ(per_root, row.per_root);
+        EXPECT_EQ(truncated, row.truncated);
     }
 }
 
@@ -116,6 +122,48 @@ TEST(Limits, TwentyThousandFoldersPerRoot) {
     EXPECT_FALSE(rc[1].truncated);
     EXPECT_EQ(rc[1].count, 1);
     EXPECT_EQ(j["count"].num(), rc[0].count + 1);
+}
+
+// A root is held whole or dropped, never shortened: cut, an item could name
+// the folder above the one meant and widen the allowlist.
+TEST(Limits, RootsAreNeverCut) {
+    TempDir t;
+    const std::string bin = t.sub("bin");
+    mkdir(bin.c_str(), 0755);
+    // An item longer than a root's 767 bytes whose cut would end at "P/".
+    std::string parent = t.path();
+    while (parent.size() < 766)
+        parent += "/" + std::string(std::min<size_t>(200, 765 - parent.size()), 'p');
+    ASSERT_EQ(parent.size(), 766u);
+    ASSERT_TRUE(testfs::make_dirs(parent));
+    make_dirs(parent, "other", 1, true);
+    const std::string long_item = parent + "/" + std::string(100, 'x');
+    // A value longer than 2047 bytes whose cut would end at "home".
+    const std::string home = t.sub("home");
+    make_dirs(home, "other", 1, true);
+    make_dirs(home + "/allowed", "r", 1, true);
+    // Two fillers between them put "home" right before byte 2047.
+    const size_t fill = 2047 - home.size() - long_item.size() - 3;
+    auto filler = [&](size_t n, char c) { return t.sub(std::string(n - t.path().size() - 1, c)); };
+    const std::string value = long_item + ":" + filler(fill / 2, 'f') + ":" +
+                              filler(fill - fill / 2, 'g') + ":" + home + "/allowed";
+    ASSERT_EQ(value.substr(0, 2047).substr(2047 - home.size()), home);
+
+    Json j = listing(value, bin);
+    std::vector<std::string> roots;
+    for (size_t i = 0; i < j["roots"].size(); ++i) roots.push_back(j["roots"][i]["root"].str());
+    ASSERT_EQ(roots.size(), 3u);
+    EXPECT_EQ(roots[2], home + "/allowed");
+    ASSERT_EQ(j["count"].num(), 1);
+    EXPECT_EQ(j["repos"][0]["path"].str(), home + "/allowed/r0");
+
+    for (const std::string &outside : {parent + "/other0", home + "/other0"}) {
+        CgiRequest req;
+        req.query = "action=repo&path=" + url_encode(outside);
+        req.env = {{"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ROOTS", value}};
+        req.path_override = bin;
+        EXPECT_EQ(run_cgi_ok(req).out, path_refused_reply()) << outside;
+    }
 }
 
 // Folders below the depth limit are counted too: 20000 nested ones stop the

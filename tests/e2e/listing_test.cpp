@@ -64,7 +64,6 @@ const Expect kRepos[] = {
     {"gitfile",          "main",     "",            0, 0, 0, 0, 0, 0, 0, false, true,  false, T + 350, "behind a .git file"},
     {"outer",            "main",     "",            0, 0, 0, 0, 0, 0, 0, false, true,  false, T + 300, "outer"},
     {"sub/twice",        "main",     "",            0, 0, 0, 0, 0, 0, 0, false, true,  false, T + 250, "twice"},
-    {"sub/twice",        "main",     "",            0, 0, 0, 0, 0, 0, 0, false, true,  false, T + 250, "twice"},
     {"branchdetached",   "detached", "",            0, 0, 0, 0, 0, 0, 0, false, false, false, T + 200, "named detached"},
     {"noupstream",       "main",     "",            0, 0, 0, 0, 0, 0, 0, false, true,  false, T + 200, "no upstream"},
     {"Node_Modules/NM",  "main",     "",            0, 0, 0, 0, 0, 0, 0, false, true,  true,  0,       ""},
@@ -219,6 +218,7 @@ class Listing : public ::testing::Test {
         std::string err;
         Json j = parse_json(r.body, &err);
         EXPECT_EQ(err, "") << r.body;
+        EXPECT_EQ(utf8_error(r.body), "");
         if (body) *body = r.body;
         return j;
     }
@@ -237,18 +237,19 @@ TEST_F(Listing, DocumentShapeSummaryAndRoots) {
                                                   "summary", "checked_at", "roots", "repos"}));
     EXPECT_TRUE(j["ok"].is_bool() && j["ok"].boolean());
     EXPECT_EQ(j["action"].str(), "repos");
-    EXPECT_EQ(j["count"].num(), 17);
+    EXPECT_EQ(j["count"].num(), 16);
     EXPECT_TRUE(j["table_capped"].is_bool());
     EXPECT_FALSE(j["table_capped"].boolean());
 
     const Json &s = j["summary"];
-    EXPECT_EQ(s.keys(),
-              (std::vector<std::string>{"dirty", "ahead", "behind", "stashes", "detached"}));
+    EXPECT_EQ(s.keys(), (std::vector<std::string>{"dirty", "ahead", "behind", "stashes", "detached",
+                                                  "errors"}));
     EXPECT_EQ(s["dirty"].num(), 2);
     EXPECT_EQ(s["ahead"].num(), 1);
     EXPECT_EQ(s["behind"].num(), 1);
     EXPECT_EQ(s["stashes"].num(), 3) << "a total of stash entries, not of repositories";
     EXPECT_EQ(s["detached"].num(), 1) << "the branch named \"detached\" is not detached";
+    EXPECT_EQ(s["errors"].num(), 0);
 
     // The time of composing, in UTC.
     const std::string at = j["checked_at"].str();
@@ -258,27 +259,33 @@ TEST_F(Listing, DocumentShapeSummaryAndRoots) {
     EXPECT_GE(at, utc(before));
     EXPECT_LE(at, utc(after));
 
-    // One entry per root in the order given; a file counts as existing.
+    // One entry per root in the order given; a file counts as existing. A
+    // repository below two nested roots is listed once, under the first.
+    // Below the first root, d1/d2/d3/d4 (at the depth limit) holds a folder
+    // that is not searched.
     struct RootRow {
         std::string root;
         bool exists;
         long long count;
-    } rows[] = {{root_, true, 16},
-                {sub_, true, 1},
-                {root_ + "/missing", false, 0},
-                {root_ + "/afile.txt", true, 0}};
+        bool depth_limited;
+    } rows[] = {{root_, true, 16, true},
+                {sub_, true, 0, false},
+                {root_ + "/missing", false, 0, false},
+                {root_ + "/afile.txt", true, 0, false}};
     const Json &roots = j["roots"];
     ASSERT_EQ(roots.size(), 4u);
     for (size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(rows[i].root);
-        EXPECT_EQ(roots[i].keys(),
-                  (std::vector<std::string>{"root", "exists", "count", "truncated"}));
+        EXPECT_EQ(roots[i].keys(), (std::vector<std::string>{"root", "exists", "count", "truncated",
+                                                             "depth_limited"}));
         EXPECT_EQ(roots[i]["root"].str(), rows[i].root);
         EXPECT_TRUE(roots[i]["exists"].is_bool());
         EXPECT_EQ(roots[i]["exists"].boolean(), rows[i].exists);
         EXPECT_EQ(roots[i]["count"].num(), rows[i].count);
         EXPECT_TRUE(roots[i]["truncated"].is_bool());
         EXPECT_FALSE(roots[i]["truncated"].boolean());
+        EXPECT_TRUE(roots[i]["depth_limited"].is_bool());
+        EXPECT_EQ(roots[i]["depth_limited"].boolean(), rows[i].depth_limited);
     }
 }
 
@@ -290,11 +297,10 @@ TEST_F(Listing, EveryRepositoryInOrderWithItsStatus) {
     ASSERT_EQ(repos.size(), n) << body;
 
     const std::vector<std::string> repo_keys{
-        "path",  "name",     "root",        "branch",    "upstream",   "remote",
-        "ahead", "behind",   "dirty",       "untracked", "staged",     "conflicted",
-        "stash", "detached", "no_upstream", "unborn",    "last_commit"};
+        "path",        "name",   "root",        "branch",     "upstream",   "remote", "ahead",
+        "behind",      "dirty",  "untracked",   "staged",     "conflicted", "stash",  "detached",
+        "no_upstream", "unborn", "last_commit", "path_param", "error"};
     const std::vector<std::string> commit_keys{"hash", "short", "ct", "at", "subject"};
-    std::set<std::string> roots_of_twice;
 
     for (size_t i = 0; i < n; ++i) {
         const Expect &e = kRepos[i];
@@ -303,10 +309,9 @@ TEST_F(Listing, EveryRepositoryInOrderWithItsStatus) {
         EXPECT_EQ(r.keys(), repo_keys);
         EXPECT_EQ(r["path"].str(), root_ + "/" + e.rel);
         EXPECT_EQ(r["name"].str(), e.rel.substr(e.rel.rfind('/') + 1));
-        if (e.rel == "sub/twice")
-            roots_of_twice.insert(r["root"].str());
-        else
-            EXPECT_EQ(r["root"].str(), root_);
+        EXPECT_EQ(r["root"].str(), root_) << "listed once, under the first root that reaches it";
+        EXPECT_EQ(r["path_param"].str(), url_encode(root_ + "/" + e.rel));
+        EXPECT_EQ(r["error"].str(), "");
         EXPECT_EQ(r["branch"].str(), e.branch);
         EXPECT_EQ(r["upstream"].str(), e.upstream);
         EXPECT_EQ(r["remote"].str(), "") << "the listing never carries the remote URL";
@@ -333,8 +338,6 @@ TEST_F(Listing, EveryRepositoryInOrderWithItsStatus) {
         EXPECT_EQ(c["at"].str(), utc(e.ct));
         EXPECT_EQ(c["subject"].str(), e.subject);
     }
-    EXPECT_EQ(roots_of_twice, (std::set<std::string>{root_, sub_}))
-        << "a repository below two nested roots is listed once per root";
 
     // Not found: too deep, in skipped folders, nested in a working copy.
     for (const char *absent : {"/deep5", "/nm\"", "/pc\"", "/hid\"", "/inner\""})
@@ -475,14 +478,22 @@ TEST_F(Listing, RelativeRootFromTheWorkingFolder) {
     EXPECT_EQ(j["repos"][0]["last_commit"]["subject"].str(), "twice");
 }
 
-// A link to a folder is entered like a folder (a cycle ends at the depth
-// limit); a dangling link and a link to a file are not. A root that is a
-// dangling link exists.
+// A link to a folder is entered like a folder, but a link back to a folder
+// that encloses it is not (the same repositories again, deeper each time),
+// and a folder reached twice is listed once; a dangling link and a link to a
+// file are not entered. A root that is a dangling link exists.
 TEST_F(Listing, SymbolicLinks) {
     TempDir t;
     const std::string root = t.sub("root");
     sh("git init -q " + shq(root + "/r"));
     sh("ln -s " + shq(root) + " " + shq(root + "/loop"));
+    // Links to the repository itself, from beside it and from deeper down:
+    // the path without a link names it.
+    sh("mkdir -p " + shq(root + "/a/b") + " && ln -s " + shq(root + "/r") + " " +
+       shq(root + "/alias") + " && ln -s ../../r " + shq(root + "/a/b/again"));
+    // A link that leads out of the root is followed.
+    sh("git init -q " + shq(t.sub("outside/o")));
+    sh("ln -s " + shq(t.sub("outside")) + " " + shq(root + "/out"));
     sh("ln -s " + shq(t.sub("nowhere")) + " " + shq(root + "/dangling"));
     write_file(t.sub("file"), "x");
     sh("ln -s " + shq(t.sub("file")) + " " + shq(root + "/to-file"));
@@ -494,9 +505,11 @@ TEST_F(Listing, SymbolicLinks) {
     Json j = listing(req);
     std::set<std::string> paths;
     for (size_t i = 0; i < j["repos"].size(); ++i) paths.insert(j["repos"][i]["path"].str());
-    EXPECT_EQ(paths, (std::set<std::string>{root + "/r", root + "/loop/r", root + "/loop/loop/r",
-                                            root + "/loop/loop/loop/r"}));
+    EXPECT_EQ(paths, (std::set<std::string>{root + "/r", root + "/out/o"}));
+    EXPECT_EQ(j["count"].num(), 2);
     ASSERT_EQ(j["roots"].size(), 2u);
+    EXPECT_EQ(j["roots"][0]["count"].num(), 2);
+    EXPECT_FALSE(j["roots"][0]["truncated"].boolean());
     EXPECT_TRUE(j["roots"][1]["exists"].boolean());
     EXPECT_EQ(j["roots"][1]["count"].num(), 0);
 }

@@ -696,6 +696,36 @@ class JsonParser {
 
 } // namespace
 
+std::string utf8_error(const std::string &text) {
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    const size_t n = text.size();
+    for (size_t i = 0; i < n;) {
+        unsigned char c = p[i];
+        size_t len = c < 0x80                 ? 1
+                     : c >= 0xC2 && c <= 0xDF ? 2
+                     : c >= 0xE0 && c <= 0xEF ? 3
+                     : c >= 0xF0 && c <= 0xF4 ? 4
+                                              : 0;
+        bool ok = len > 0 && i + len <= n;
+        for (size_t k = 1; ok && k < len; ++k) ok = (p[i + k] & 0xC0) == 0x80;
+        if (ok && len > 2) {
+            unsigned cp = len == 3
+                              ? ((c & 0x0Fu) << 12) | ((p[i + 1] & 0x3Fu) << 6) | (p[i + 2] & 0x3Fu)
+                              : ((c & 0x07u) << 18) | ((p[i + 1] & 0x3Fu) << 12) |
+                                    ((p[i + 2] & 0x3Fu) << 6) | (p[i + 3] & 0x3Fu);
+            ok = len == 3 ? cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)
+                          : cp >= 0x10000 && cp <= 0x10FFFF;
+        }
+        if (!ok) {
+            char at[64];
+            snprintf(at, sizeof at, "byte 0x%02X at offset %zu is not UTF-8", c, i);
+            return at;
+        }
+        i += len;
+    }
+    return "";
+}
+
 Json parse_json(const std::string &text, std::string *error) {
     JsonParser p(text);
     Json out;

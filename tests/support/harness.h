@@ -145,6 +145,10 @@ struct Json {
     const Json &operator[](int i) const { return (*this)[static_cast<std::size_t>(i)]; }
 };
 
+// "" when `text` is valid UTF-8 (as strict JSON readers require of a whole
+// document); otherwise where and why it is not. parse_json does not check it.
+std::string utf8_error(const std::string &text);
+
 // Parses one JSON document (surrounding white space allowed). On an error the
 // result is null and *error (when given) says where and why.
 Json parse_json(const std::string &text, std::string *error = nullptr);

@@ -19,8 +19,9 @@ using unit::TempDir;
 class PathAllowed : public ::testing::Test {
   protected:
     void SetUp() override {
-        for (const char *repo : {"code/proj", "code/my..repo", "code/sp ace", "Code/proj",
-                                 "codebases/p", "rootrepo", "outside/proj", "slash/r"})
+        for (const char *repo :
+             {"code/proj", "code/my..repo", "code/sp ace", "Code/proj", "codebases/p", "rootrepo",
+              "outside/proj", "slash/r", "code\\evil", "code/a\\..\\b"})
             unit::make_dirs(tmp / repo + "/.git");
         unit::make_dirs(tmp / "code/plain");
         unit::make_dirs(tmp / "code/proj/sub");
@@ -63,10 +64,15 @@ struct AllowCase {
 const AllowCase ALLOW_CASES[] = {
     {ROOTS, "", "", nullptr},
     {ROOTS, "", "$T/code/proj", "$T/code/proj"},
-    // ".." anywhere in the text refuses, even inside a name.
+    // A ".." component refuses; two dots inside a name are a name.
     {ROOTS, "", "$T/code/proj/../proj", nullptr},
-    {ROOTS, "", "$T/code/my..repo", nullptr},
+    {ROOTS, "", "$T/code/proj/..", nullptr},
     {ROOTS, "code", "..", nullptr},
+    {ROOTS, "", "$T/code/my..repo", "$T/code/my..repo"},
+    // On Linux a backslash is part of a name: "code\evil" is a sibling of
+    // the root "code", not below it; "a\..\b" is one name below it.
+    {ROOTS, "", "$T/code\\evil", nullptr},
+    {"$T/code", "", "$T/code/a\\..\\b", "$T/code/a\\..\\b"},
     // Outside every root, or no ".git".
     {ROOTS, "", "$T/outside/proj", nullptr},
     {ROOTS, "", "$T/code/plain", nullptr},
@@ -139,12 +145,12 @@ std::string repo_of_length(const std::string &base, size_t length) {
 }
 
 TEST_F(PathAllowed, LongPaths) {
-    // The ".git" probe must fit 1199 bytes: a folder of 1194 bytes passes,
-    // one of 1195 is refused; a full path beyond the 1400-byte buffer too.
+    // A path is held whole by the record it goes to (1023 bytes) or refused:
+    // cut to that size it would name another folder.
     struct {
         size_t length;
         int ok;
-    } cases[] = {{1194, 1}, {1195, 0}, {1399, 0}, {1500, 0}};
+    } cases[] = {{1023, 1}, {1024, 0}, {1194, 0}, {1399, 0}, {1500, 0}};
     for (auto c : cases) {
         SCOPED_TRACE(c.length);
         std::string repo = repo_of_length(tmp / "code", c.length);

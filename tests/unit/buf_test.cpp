@@ -56,7 +56,7 @@ const JsonCase JSON_CASES[] = {
     {"\x0b", "\"\\u000b\""},
     {"\x7f", "\"\x7f\""},
     {"caf\xc3\xa9", "\"caf\xc3\xa9\""},
-    {"\x80\xfe\xff", "\"\x80\xfe\xff\""},
+    {"\x80\xfe\xff", "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\""},
     {"C:\\src\\app", "\"C:\\\\src\\\\app\""},
     {"</script>", "\"</script>\""},
     {"\"\"", "\"\\\"\\\"\""},
@@ -71,7 +71,8 @@ TEST(JsonStr, EscapeTable) {
 
 TEST(JsonStr, EveryByteValue) {
     // Bytes 0x01-0x1F escaped (three short forms, the rest \u00xx lower
-    // case), '"' and '\\' escaped, everything else copied.
+    // case), '"' and '\\' escaped, a lone byte 0x80-0xFF (no UTF-8 on its
+    // own) replaced by U+FFFD, everything else copied.
     for (int v = 1; v < 256; v++) {
         char in[2] = {(char)v, 0};
         std::string want;
@@ -87,9 +88,66 @@ TEST(JsonStr, EveryByteValue) {
             want = esc;
         } else if (v == '"' || v == '\\')
             want = std::string("\\") + (char)v;
+        else if (v >= 0x80)
+            want = "\xef\xbf\xbd";
         else
             want = in;
         ASSERT_EQ(json_of(in), "\"" + want + "\"") << "byte " << v;
+    }
+}
+
+// The literal is always valid UTF-8: well-formed sequences pass whole, and
+// each longest ill-formed start becomes one U+FFFD.
+TEST(JsonStr, InvalidUtf8BecomesReplacementCharacters) {
+#define R "\xef\xbf\xbd"
+    const JsonCase cases[] = {
+        {"\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "\"\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\""},
+        {"\xef\xbf\xbf \xf4\x8f\xbf\xbf", "\"\xef\xbf\xbf \xf4\x8f\xbf\xbf\""}, // U+FFFF, U+10FFFF
+        {"\xff", "\"" R "\""},
+        {"caf\xe9", "\"caf" R "\""},             // Latin-1
+        {"\xc0\x80", "\"" R R "\""},             // overlong NUL
+        {"\xe0\x80\x80", "\"" R R R "\""},       // overlong
+        {"\xed\xa0\x80", "\"" R R R "\""},       // surrogate
+        {"\xf4\x90\x80\x80", "\"" R R R R "\""}, // above U+10FFFF
+        {"\xe2\x82", "\"" R "\""},               // cut short at the end
+        {"\xe2\x82x", "\"" R "x\""},             // cut short before a byte
+        {"\xf0\x9f\x98\"", "\"" R "\\\"\""},     // cut short before a quote
+        {"a\x80\x80"
+         "b",
+         "\"a" R R "b\""}, // stray continuation bytes
+        {"\xc3\xa9\xc3", "\"\xc3\xa9" R "\""},
+    };
+#undef R
+    for (const JsonCase &c : cases) {
+        SCOPED_TRACE(c.in);
+        EXPECT_EQ(json_of(c.in), c.out);
+    }
+    // A count of bytes: a zero byte among them is escaped, a cut sequence
+    // at the end replaced.
+    Buf b;
+    buf_init(&b);
+    json_strn(&b, "a\0b\xc3\xa9", 4);
+    EXPECT_EQ(text_of(b), "\"a\\u0000b"
+                          "\xef\xbf\xbd"
+                          "\"");
+    buf_free(&b);
+}
+
+TEST(JsonUrlParam, EveryByteButTheUnreservedIsEncoded) {
+    const JsonCase cases[] = {
+        {nullptr, "\"\""},
+        {"/home/me/app-1_x.y~z", "\"/home/me/app-1_x.y~z\""},
+        {"/a b/\xff\xc3\xa9", "\"/a%20b/%FF%C3%A9\""},
+        {"C:\\src\\a&b=c%d+e?f#g\"h", "\"C%3A%5Csrc%5Ca%26b%3Dc%25d%2Be%3Ff%23g%22h\""},
+        {"\x01\x7f", "\"%01%7F\""},
+    };
+    for (const JsonCase &c : cases) {
+        SCOPED_TRACE(c.in ? c.in : "(null)");
+        Buf b;
+        buf_init(&b);
+        json_url_param(&b, c.in);
+        EXPECT_EQ(text_of(b), c.out);
+        buf_free(&b);
     }
 }
 

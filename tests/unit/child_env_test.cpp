@@ -13,6 +13,7 @@
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -21,12 +22,18 @@ using unit::TempDir;
 
 // Started with this variable set, the test program writes the child
 // environment (entries separated by zero bytes) to standard output and ends
-// before any test runs.
+// before any test runs. With DUMP_BOUND_VAR naming a folder as well, it
+// writes the environment of a git child bound to that folder.
 #define DUMP_VAR "QUARLO_UNIT_DUMP_CHILD_ENV"
+#define DUMP_BOUND_VAR "QUARLO_UNIT_DUMP_BOUND_TO"
 
 [[maybe_unused]] const bool g_dumped = [] {
     if (!getenv(DUMP_VAR)) return false;
-    for (const char *const *e = child_environment(); e && *e; e++)
+    const char *dir = getenv(DUMP_BOUND_VAR);
+    Buf entry;
+    const char *const *env = child_environment();
+    const char **bound = dir ? bound_environment(dir, &entry) : nullptr;
+    for (const char *const *e = bound ? bound : env; e && *e; e++)
         fwrite(*e, 1, strlen(*e) + 1, stdout);
     fflush(stdout);
     _exit(0);
@@ -78,25 +85,28 @@ struct EnvCase {
 };
 
 const EnvCase ENV_CASES[] = {
-    {"request headers, password and one config entry",
+    {"request headers, password, a ceiling and one config entry",
      {"PATH=/usr/bin:/bin", "HOME=/root", "BOT_PASSWORD=s3cret", "HTTP_X_BOT_PASSWORD=s3cret",
       "HTTP_AUTHORIZATION=Basic eDp5", "HTTP_=x", "GIT_CONFIG_COUNT=1",
       "GIT_CONFIG_KEY_0=user.name", "GIT_CONFIG_VALUE_0=Tester", "GIT_OPTIONAL_LOCKS=1",
-      "XHTTP_KEEP=1", "BOT_PASSWORD_HINT=kept", "MY_VAR=a=b"},
+      "GIT_CEILING_DIRECTORIES=/home", "XHTTP_KEEP=1", "BOT_PASSWORD_HINT=kept", "MY_VAR=a=b"},
      {"PATH=/usr/bin:/bin", "HOME=/root", "GIT_CONFIG_KEY_0=user.name", "GIT_CONFIG_VALUE_0=Tester",
       "XHTTP_KEEP=1", "BOT_PASSWORD_HINT=kept", "MY_VAR=a=b", "GIT_OPTIONAL_LOCKS=0",
       "GIT_CONFIG_KEY_1=core.fsmonitor", "GIT_CONFIG_VALUE_1=false",
-      "GIT_CONFIG_KEY_2=log.showSignature", "GIT_CONFIG_VALUE_2=false", "GIT_CONFIG_COUNT=3"}},
+      "GIT_CONFIG_KEY_2=log.showSignature", "GIT_CONFIG_VALUE_2=false",
+      "GIT_CONFIG_KEY_3=core.quotePath", "GIT_CONFIG_VALUE_3=false", "GIT_CONFIG_COUNT=4"}},
     {"proxies and no config entries",
      {"PATH=/bin", "http_proxy=http://proxy:3128", "HTTPS_PROXY=http://proxy:3128",
       "HTTP_PROXY=http://proxy:3128"},
      {"PATH=/bin", "http_proxy=http://proxy:3128", "HTTPS_PROXY=http://proxy:3128",
       "GIT_OPTIONAL_LOCKS=0", "GIT_CONFIG_KEY_0=core.fsmonitor", "GIT_CONFIG_VALUE_0=false",
-      "GIT_CONFIG_KEY_1=log.showSignature", "GIT_CONFIG_VALUE_1=false", "GIT_CONFIG_COUNT=2"}},
+      "GIT_CONFIG_KEY_1=log.showSignature", "GIT_CONFIG_VALUE_1=false",
+      "GIT_CONFIG_KEY_2=core.quotePath", "GIT_CONFIG_VALUE_2=false", "GIT_CONFIG_COUNT=3"}},
     {"empty environment",
      {},
      {"GIT_OPTIONAL_LOCKS=0", "GIT_CONFIG_KEY_0=core.fsmonitor", "GIT_CONFIG_VALUE_0=false",
-      "GIT_CONFIG_KEY_1=log.showSignature", "GIT_CONFIG_VALUE_1=false", "GIT_CONFIG_COUNT=2"}},
+      "GIT_CONFIG_KEY_1=log.showSignature", "GIT_CONFIG_VALUE_1=false",
+      "GIT_CONFIG_KEY_2=core.quotePath", "GIT_CONFIG_VALUE_2=false", "GIT_CONFIG_COUNT=3"}},
 };
 
 TEST(ChildEnvironment, BuiltFromTheEnvironment) {
@@ -106,6 +116,44 @@ TEST(ChildEnvironment, BuiltFromTheEnvironment) {
         want.push_back(DUMP_VAR "=1");
         std::sort(want.begin(), want.end());
         EXPECT_EQ(child_env_for(c.env), want);
+    }
+}
+
+// A git child is bound to its folder: GIT_CEILING_DIRECTORIES ends in the
+// parent of the folder's real path, after the program's own entries.
+TEST(ChildEnvironment, BoundToTheFolderGitRunsIn) {
+    TempDir tmp;
+    const std::string T = tmp.path();
+    unit::make_dirs(T + "/real/repo");
+    unit::make_dirs(T + "/odd:name/repo");
+    ASSERT_EQ(symlink((T + "/real/repo").c_str(), (T + "/link").c_str()), 0);
+    struct Case {
+        const char *name;
+        std::string dir;
+        const char *user; // the program's own GIT_CEILING_DIRECTORIES, or null
+        std::string want; // the value git gets; empty: no entry
+    } cases[] = {
+        {"a folder", T + "/real/repo", nullptr, T + "/real"},
+        {"a trailing separator", T + "/real/repo/", nullptr, T + "/real"},
+        {"not normalised", T + "//real/./repo", nullptr, T + "/real"},
+        {"through a link: the real folder's parent", T + "/link", nullptr, T + "/real"},
+        {"a folder that is gone: its full path's parent", T + "/gone/x", nullptr, T + "/gone"},
+        {"the program's own entries first", T + "/real/repo", "/a:/b", "/a:/b:" + T + "/real"},
+        {"':' would split the entry: the folder above it", T + "/odd:name/repo", nullptr, T},
+        {"just below the top", "/tmp", nullptr, "/"},
+        {"the top has no parent", "/", nullptr, ""},
+        {"the top, with the program's own", "/", "/a", "/a"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> env = {"PATH=/bin", DUMP_BOUND_VAR "=" + c.dir};
+        if (c.user) env.push_back(std::string("GIT_CEILING_DIRECTORIES=") + c.user);
+        std::vector<std::string> got = child_env_for(env);
+        std::string ceiling = "(none)";
+        for (const std::string &e : got)
+            if (e.rfind("GIT_CEILING_DIRECTORIES=", 0) == 0) ceiling = e.substr(24);
+        EXPECT_EQ(ceiling, c.want.empty() ? "(none)" : c.want);
+        EXPECT_EQ(std::count(got.begin(), got.end(), "GIT_CONFIG_COUNT=3"), 1);
     }
 }
 

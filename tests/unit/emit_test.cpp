@@ -31,7 +31,8 @@ TEST(EmitRepo, ZeroRecord) {
               "\"remote\":\"\",\"ahead\":0,\"behind\":0,\"dirty\":0,\"untracked\":0,\"staged\":0,"
               "\"conflicted\":0,\"stash\":0,\"detached\":false,\"no_upstream\":false,"
               "\"unborn\":false,\"last_commit\":{\"hash\":\"\",\"short\":\"\",\"ct\":0,"
-              "\"at\":\"1970-01-01T00:00:00Z\",\"subject\":\"\"}}");
+              "\"at\":\"1970-01-01T00:00:00Z\",\"subject\":\"\"},\"path_param\":\"\","
+              "\"error\":\"\"}");
 }
 
 TEST(EmitRepo, FullRecord) {
@@ -55,6 +56,7 @@ TEST(EmitRepo, FullRecord) {
     r.last_ct = 1709285400;
     strcpy(r.last_hash, "8351c9d378b413bb34a7a832416569fc12187893");
     strcpy(r.last_subject, "Fix \"it\"\ttab \xc3\xa9");
+    strcpy(r.error, "fatal: \"x\"\tnot \xff UTF-8");
     EXPECT_EQ(
         emit(r),
         "{\"path\":\"C:\\\\src\\\\a\\\"p\\u0001p\",\"name\":\"a\\\"p\\u0001p\","
@@ -63,7 +65,8 @@ TEST(EmitRepo, FullRecord) {
         "\"staged\":5,\"conflicted\":6,\"stash\":7,\"detached\":true,\"no_upstream\":false,"
         "\"unborn\":true,\"last_commit\":{\"hash\":\"8351c9d378b413bb34a7a832416569fc12187893\","
         "\"short\":\"8351c9d378b\",\"ct\":1709285400,\"at\":\"2024-03-01T09:30:00Z\","
-        "\"subject\":\"Fix \\\"it\\\"\\ttab \xc3\xa9\"}}");
+        "\"subject\":\"Fix \\\"it\\\"\\ttab \xc3\xa9\"},\"path_param\":\"C%3A%5Csrc%5Ca%22p%01p\","
+        "\"error\":\"fatal: \\\"x\\\"\\tnot \xef\xbf\xbd UTF-8\"}");
 }
 
 TEST(EmitRepo, ShortHash) {
@@ -97,6 +100,7 @@ TEST(EmitRepo, FullWidthFieldsAndExistingText) {
     memset(r.remote, 'm', sizeof r.remote - 1);
     memset(r.last_hash, 'h', sizeof r.last_hash - 1);
     memset(r.last_subject, '\x02', sizeof r.last_subject - 1);
+    memset(r.error, 'e', sizeof r.error - 1);
     Buf b;
     buf_init(&b);
     buf_puts(&b, "[");
@@ -107,7 +111,11 @@ TEST(EmitRepo, FullWidthFieldsAndExistingText) {
     EXPECT_NE(out.find(std::string(1023 * 2, '\\') + "\",\"name\""), std::string::npos);
     EXPECT_NE(out.find("\"upstream\":\"" + std::string(511, 'u') + "\""), std::string::npos);
     EXPECT_NE(out.find("\"short\":\"hhhhhhhhhhh\""), std::string::npos);
-    EXPECT_EQ(out.substr(out.size() - 9), "\\u0002\"}}");
+    std::string param;
+    for (int i = 0; i < 1023; i++) param += "%5C";
+    EXPECT_NE(out.find("\\u0002\"},\"path_param\":\"" + param + "\",\"error\":\""),
+              std::string::npos);
+    EXPECT_EQ(out.substr(out.size() - 1202), "\"" + std::string(1199, 'e') + "\"}");
 }
 
 // ---- repo_cmp ---------------------------------------------------------------

@@ -1,5 +1,5 @@
 // The status query with the real git on a folder that is no repository:
-// git's error text must not be read as data.
+// git's error text must not be read as data, and it is the record's error.
 #if !defined(_WIN32)
 #include "repo/repo.h"
 
@@ -11,7 +11,7 @@
 
 namespace {
 
-TEST(QueryRepo, FailingGitLeavesTheRecordZero) {
+TEST(QueryRepo, FailingGitLeavesTheStatusZeroAndSaysWhy) {
     unit::TempDir tmp;
     // git runs there and fails with a message that would count as a stash line.
     const char *stash[] = {"stash", "list", "--format=%gd", nullptr};
@@ -30,6 +30,7 @@ TEST(QueryRepo, FailingGitLeavesTheRecordZero) {
         Repo zero;
         memset(&zero, 0, sizeof zero);
         strcpy(zero.path, r.path);
+        strcpy(zero.error, "fatal: not a git repository (or any of the parent directories): .git");
         // Field by field for a readable failure, then every byte.
         EXPECT_STREQ(r.branch, "");
         EXPECT_STREQ(r.remote, "");
@@ -37,6 +38,7 @@ TEST(QueryRepo, FailingGitLeavesTheRecordZero) {
         EXPECT_EQ(r.dirty, 0);
         EXPECT_EQ(r.no_upstream, 0);
         EXPECT_STREQ(r.last_hash, "");
+        EXPECT_STREQ(r.error, zero.error);
         EXPECT_EQ(memcmp(&r, &zero, sizeof r), 0);
     }
 }

@@ -151,30 +151,42 @@ TEST(Roots, ResolvedIsTheLexicalFullPath) {
     }
 }
 
-TEST(Roots, LongItemsAreCut) {
+TEST(Roots, LongItemsAreDroppedNeverCut) {
     EnvGuard env;
     env.set("QUARLO_ONLY_ROOTS", "1");
 
-    // An item of 800 bytes keeps its first 767; its full path does not fit
-    // either, so `resolved` keeps the given text, cut the same way.
-    std::string item = "/" + std::string(799, 'a');
-    env.set("QUARLO_ROOTS", (item + ":/b").c_str());
+    // An item of 768 bytes or more does not fit a root: it is dropped. Cut
+    // to 767 bytes, "<766 bytes>/x..." would become "<766 bytes>/", the folder
+    // above the one meant.
+    const std::string parent = "/" + std::string(765, 'p');
+    for (const std::string &item : {parent + "/" + std::string(100, 'x'),
+                                    "/" + std::string(799, 'a'), "/" + std::string(767, 'a')}) {
+        SCOPED_TRACE(item.size());
+        env.set("QUARLO_ROOTS", (item + ":/b").c_str());
+        collect_roots();
+        ASSERT_EQ(g_root_count, 1);
+        EXPECT_EQ(std::string(g_roots[0].root), "/b");
+        root_add(item.c_str());
+        EXPECT_EQ(g_root_count, 1);
+    }
+    // 767 bytes fit, blanks around an item do not count.
+    const std::string fits = "/" + std::string(766, 'a');
+    env.set("QUARLO_ROOTS", (" \t" + fits + " \t:/b").c_str());
     collect_roots();
     ASSERT_EQ(g_root_count, 2);
-    EXPECT_EQ(std::string(g_roots[0].root), item.substr(0, 767));
-    EXPECT_EQ(std::string(g_roots[0].resolved), item.substr(0, 767));
-    EXPECT_EQ(std::string(g_roots[1].root), "/b");
+    EXPECT_EQ(std::string(g_roots[0].root), fits);
 
-    // The value is read into 2047 bytes: the third of three 700-byte items
-    // keeps what is left of them (2047 - 2 * 701 = 645 bytes).
+    // A value of any length is read whole: the third of three 700-byte
+    // items, past the first 2047 bytes, is kept whole, and so is the fourth.
     std::string a = "/" + std::string(699, 'a'), b = "/" + std::string(699, 'b'),
                 c = "/" + std::string(699, 'c');
     env.set("QUARLO_ROOTS", (a + ";" + b + ";" + c + ";/d").c_str());
     collect_roots();
-    ASSERT_EQ(g_root_count, 3);
+    ASSERT_EQ(g_root_count, 4);
     EXPECT_EQ(std::string(g_roots[0].root), a);
     EXPECT_EQ(std::string(g_roots[1].root), b);
-    EXPECT_EQ(std::string(g_roots[2].root), c.substr(0, 645));
+    EXPECT_EQ(std::string(g_roots[2].root), c);
+    EXPECT_EQ(std::string(g_roots[3].root), "/d");
 }
 
 TEST(Roots, ShortItemWithLongFullPathKeepsItsText) {

@@ -1,6 +1,6 @@
 // The runner, with small shell scripts standing in for the program: output
-// capture, exit status, programs that cannot start, the time limit and the
-// children a program leaves behind.
+// capture, exit status, programs that cannot start, the deadline, the output
+// cap and the children a program leaves behind.
 #if !defined(_WIN32)
 #include "repo/repo.h"
 
@@ -22,6 +22,7 @@ struct Outcome {
     int status;
     std::string out; // the buffer's text, "keep" and what the runner added
     RunEnd end;
+    double seconds; // how long the run took
 };
 
 // Runs argv with a buffer that already holds "keep".
@@ -33,8 +34,11 @@ Outcome run(std::vector<std::string> argv, int limit_s = RUN_LIMIT_S) {
     buf_init(&out);
     buf_puts(&out, "keep");
     RunEnd end = RUN_EXITED;
+    auto start = std::chrono::steady_clock::now();
     int status = run_argv(ptrs.data(), &out, limit_s, &end);
-    Outcome r{status, std::string(out.data, (size_t)out.len), end};
+    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    Outcome r{status, std::string(out.data, (size_t)out.len), end, took.count()};
+    EXPECT_LE(out.cap, RUN_OUTPUT_MAX) << "the output grew past the cap";
     buf_free(&out);
     return r;
 }
@@ -49,15 +53,6 @@ Outcome run_script(const TempDir &tmp, const std::string &body, int limit_s = RU
 pid_t read_pid(const std::string &path) {
     std::string text = unit::read_file(path);
     return text.empty() ? -1 : (pid_t)std::stol(text);
-}
-
-// Waits up to a few seconds for `pid` to be gone; killing is asynchronous.
-bool gone_soon(pid_t pid) {
-    for (int i = 0; i < 250; i++) {
-        if (unit::process_gone(pid)) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
 }
 
 struct ScriptCase {
@@ -179,8 +174,8 @@ TEST(Runner, TimeLimitEndsTheWholeGroup) {
     pid_t child = read_pid(tmp / "child.pid"), grandchild = read_pid(tmp / "grandchild.pid");
     ASSERT_GT(child, 0);
     ASSERT_GT(grandchild, 0);
-    EXPECT_TRUE(gone_soon(child));
-    EXPECT_TRUE(gone_soon(grandchild));
+    EXPECT_TRUE(unit::gone_soon(child));
+    EXPECT_TRUE(unit::gone_soon(grandchild));
     if (!unit::process_gone(grandchild)) kill(grandchild, SIGKILL);
 }
 
@@ -192,20 +187,84 @@ TEST(Runner, TimeLimitKeepsTheOutputSoFar) {
                      "partial\n");
 }
 
-TEST(Runner, GrandchildHoldingThePipeDoesNotHoldTheRunner) {
-    // The child ends at once; a background grandchild keeps the pipe open and
-    // would print later. The runner returns the child's status with the
-    // child's own output.
+TEST(Runner, DeadlineHoldsWhileTheChildWrites) {
+    // A line every 5 ms: the child is never silent for a whole wait.
     TempDir tmp;
-    std::string body =
-        "echo $$ > '" + (tmp / "child.pid") + "'\n(sleep 10; echo late) &\necho early\nexit 7\n";
-    Outcome r = run_script(tmp, body);
-    EXPECT_EQ(r.status, 7);
-    EXPECT_EQ(r.end, RUN_EXITED);
-    EXPECT_EQ(r.out, "keep"
-                     "early\n");
-    pid_t group = read_pid(tmp / "child.pid");
-    if (group > 0) kill(-group, SIGKILL); // the grandchild is no longer needed
+    Outcome r = run_script(tmp, "while :; do echo still here; sleep 0.005; done", 2);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.end, RUN_TIMED_OUT);
+    EXPECT_EQ(r.out.substr(0, 15), "keep"
+                                   "still here\n");
+    EXPECT_GE(r.seconds, 1.9);
+    EXPECT_LT(r.seconds, 10.0);
+}
+
+TEST(Runner, OutputPastTheCapStopsTheChild) {
+    // The buffer holds "keep": its text and terminator may reach the cap, no
+    // further. A child that ends with what fits is a plain run; a byte more,
+    // or a child that never stops writing, is stopped.
+    TempDir tmp;
+    const unsigned long long fits = RUN_OUTPUT_MAX - 5;
+    struct Case {
+        const char *name;
+        std::string body;
+        RunEnd end;
+        int status;
+    } cases[] = {
+        {"just fits", "head -c " + std::to_string(fits) + " /dev/zero", RUN_EXITED, 0},
+        {"a byte too many", "head -c " + std::to_string(fits + 1) + " /dev/zero; sleep 300",
+         RUN_TOO_LARGE, 1},
+        {"never stops", "echo $$ > '" + (tmp / "writer.pid") + "'\nexec yes", RUN_TOO_LARGE, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Outcome r = run_script(tmp, c.body, 60);
+        EXPECT_EQ(r.end, c.end);
+        EXPECT_EQ(r.status, c.status);
+        if (c.end == RUN_EXITED)
+            EXPECT_EQ(r.out.size(), 4 + fits);
+        else
+            EXPECT_GT(r.out.size() + 4096, 4 + fits);
+        EXPECT_LT(r.seconds, 30.0);
+    }
+    pid_t writer = read_pid(tmp / "writer.pid");
+    ASSERT_GT(writer, 0);
+    EXPECT_TRUE(unit::gone_soon(writer));
+}
+
+// A helper that the child started holds the pipe and sleeps. The runner
+// returns at the child's own end or at the limit, whichever comes first,
+// with the child's output, and the helper ends with the run.
+TEST(Runner, HelperHoldingThePipeEndsWithTheRun) {
+    TempDir tmp;
+    struct Case {
+        const char *name;
+        const char *rest; // what the child does after starting the helper
+        int limit_s;
+        int status;
+        RunEnd end;
+    } cases[] = {
+        {"the child ends at once", "echo early\nexit 7\n", RUN_LIMIT_S, 7, RUN_EXITED},
+        {"the child runs past the limit", "echo early\nexec sleep 300\n", 2, 1, RUN_TIMED_OUT},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string pid_file = tmp / "helper.pid";
+        std::string body =
+            "(sleep 60; echo late) &\necho $! > '" + pid_file + "'\n" + std::string(c.rest);
+        Outcome r = run_script(tmp, body, c.limit_s);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.end, c.end);
+        EXPECT_EQ(r.out, "keep"
+                         "early\n");
+        EXPECT_GE(r.seconds, c.end == RUN_TIMED_OUT ? c.limit_s - 0.1 : 0.0);
+        EXPECT_LT(r.seconds, c.end == RUN_TIMED_OUT ? c.limit_s + 8.0 : 10.0)
+            << "the runner waited for the helper";
+        pid_t helper = read_pid(pid_file);
+        ASSERT_GT(helper, 0);
+        EXPECT_TRUE(unit::gone_soon(helper)) << "the helper outlived the run";
+        if (!unit::process_gone(helper)) kill(helper, SIGKILL);
+    }
 }
 
 TEST(Runner, RunGitPassesElevenArguments) {

@@ -8,6 +8,8 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -156,6 +158,44 @@ TEST(ParseStatus, LongLines) {
     EXPECT_EQ(r.ahead, 1);
     EXPECT_EQ(r.behind, 4);
     EXPECT_EQ(r.no_upstream, 0);
+}
+
+// The one reader of porcelain lines that the listing counts and the detail
+// lists: each line whole, however long, with its change code and path.
+TEST(StatusNextLine, CodesAndPaths) {
+    const std::string long_path = "deep/" + std::string(3000, 'p') + "/1 .M N... phantom";
+    struct Case {
+        const char *name;
+        std::string text;
+        std::vector<std::pair<std::string, std::string>> want; // code, path
+    } cases[] = {
+        {"ordinary entries, a path with spaces",
+         STAGED ADDED,
+         {{"M.", "a.txt"}, {"A.", "new file.txt"}}},
+        {"renames: the source path", RENAMED RENAMED_WT, {{"R.", "y.txt"}, {".R", "z.txt"}}},
+        {"unmerged", UNMERGED, {{"UU", "f"}}},
+        {"untracked and ignored",
+         "? build/\n! cache\n?\n",
+         {{"??", "build/"}, {"!!", "cache"}, {"??", ""}}},
+        {"headers, blank lines and a CR",
+         "# branch.head main\n\n  \r\n? a\r\n",
+         {{"", ""}, {"??", "a"}}},
+        {"other lines",
+         "fatal: not a repository\n1\n1 M\n",
+         {{"--", "fatal: not a repository"}, {"--", ""}, {"M", ""}}},
+        {"a line longer than any buffer is one entry",
+         "1 .M N... 100644 100644 100644 aa bb " + long_path + "\n? x",
+         {{".M", long_path}, {"??", "x"}}},
+        {"no line feed at the end", "? last", {{"??", "last"}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::pair<std::string, std::string>> got;
+        StatusLine l;
+        for (const char *p = c.text.c_str(); status_next_line(&p, &l);)
+            got.push_back({l.code, std::string(l.path, l.path_len)});
+        EXPECT_EQ(got, c.want);
+    }
 }
 
 TEST(ParseStatus, CountersAddToTheRecord) {
@@ -353,6 +393,47 @@ TEST(ParseRemote, Table) {
         parse_remote(&r, c.text.c_str());
         EXPECT_EQ(std::string(r.remote), c.remote);
     }
+}
+
+// ---- what a failed run says ------------------------------------------------
+
+TEST(RunFailureText, Table) {
+    const char *const OWNERSHIP = "fatal: detected dubious ownership in repository at '/srv/x'\n"
+                                  "To add an exception for this directory, call:\n"
+                                  "\n"
+                                  "\tgit config --global --add safe.directory /srv/x\n";
+    struct Case {
+        const char *name;
+        RunEnd end;
+        int status;
+        const char *output;
+        std::string want;
+    } cases[] = {
+        {"not started", RUN_NOT_STARTED, -1, nullptr, "git could not be started"},
+        {"stopped at its limit", RUN_TIMED_OUT, 1, "partial\n", "git did not answer within 20 s"},
+        {"too much output", RUN_TOO_LARGE, 1, "aaaa", "git wrote more than 64 MB and was stopped"},
+        {"the ownership refusal, its hint left out", RUN_EXITED, 128, OWNERSHIP,
+         "fatal: detected dubious ownership in repository at '/srv/x'"},
+        {"the fatal line after an error line", RUN_EXITED, 128,
+         "error: bad signature 0x00000000\nfatal: index file corrupt\n",
+         "fatal: index file corrupt"},
+        {"an error line after warnings", RUN_EXITED, 1, "warning: w\n  error: e  \r\n", "error: e"},
+        {"else the first line", RUN_EXITED, 2, "\n\n  something odd  \nmore\n", "something odd"},
+        {"no output", RUN_EXITED, 3, "", "git exited with status 3"},
+        {"no output, a Windows crash", RUN_EXITED, -1073741819, nullptr,
+         "git exited with status -1073741819"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        char out[ERROR_TEXT_SIZE];
+        run_failure_text(c.end, c.status, c.output, RUN_LIMIT_S, out, sizeof out);
+        EXPECT_EQ(std::string(out), c.want);
+    }
+    // A long line is cut to the field.
+    std::string long_line = "fatal: " + std::string(2000, 'x') + "\n";
+    char out[ERROR_TEXT_SIZE];
+    run_failure_text(RUN_EXITED, 128, long_line.c_str(), RUN_LIMIT_S, out, sizeof out);
+    EXPECT_EQ(std::string(out), long_line.substr(0, ERROR_TEXT_SIZE - 1));
 }
 
 } // namespace

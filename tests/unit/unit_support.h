@@ -8,8 +8,10 @@
 
 #if !defined(_WIN32)
 #include <cerrno>
+#include <chrono>
 #include <signal.h>
 #include <sys/types.h>
+#include <thread>
 
 namespace unit {
 
@@ -33,6 +35,16 @@ inline bool process_gone(pid_t pid) {
     std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
     size_t close = stat.rfind(')');
     return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z';
+}
+
+// Waits up to five seconds for `pid` to be gone (killing is asynchronous);
+// true when it is.
+inline bool gone_soon(pid_t pid) {
+    for (int i = 0; i < 250; i++) {
+        if (process_gone(pid)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
 }
 
 } // namespace unit

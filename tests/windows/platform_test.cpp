@@ -153,13 +153,17 @@ TEST(DirListing, PatternThatDoesNotFitIsNotListed) {
 
 // ---- discovery --------------------------------------------------------------
 
-static char g_found[64][FOUND_PATH_SIZE];
+static FoundRepo g_found[64];
 
-static std::set<std::string> walk(const std::string &root, int *stop_out = nullptr) {
-    Walk w = {g_found, 64, 0, 0, 0};
+static std::set<std::string> walk(const std::string &root, int *stop_out = nullptr,
+                                  int *deeper_out = nullptr) {
+    Walk w = {g_found, 64, 0, 0, 0, 0, 0, 0};
     walk_dir(root.c_str(), 0, &w);
     if (stop_out) *stop_out = w.stop;
-    return std::set<std::string>(g_found, g_found + w.count);
+    if (deeper_out) *deeper_out = w.deeper;
+    std::set<std::string> paths;
+    for (int i = 0; i < w.count; i++) paths.insert(g_found[i].path);
+    return paths;
 }
 
 TEST(Discovery, DepthAndSkipRulesOnARealTree) {
@@ -183,11 +187,45 @@ TEST(Discovery, DepthAndSkipRulesOnARealTree) {
     // A file named like a folder is not entered.
     win::write_file(R + "\\plain.txt", "x");
 
-    int stop = 1;
+    int stop = 1, deeper = 0;
     const std::set<std::string> want = {R + "\\a", R + "\\b\\c\\d\\e", R + "\\hidden-attr\\z",
                                         R + "\\wt"};
-    EXPECT_EQ(walk(R, &stop), want);
+    EXPECT_EQ(walk(R, &stop, &deeper), want);
     EXPECT_EQ(stop, 0);
+    EXPECT_EQ(deeper, 1) << "b\\c\\d\\f at the depth limit holds a folder";
+    // Without b\c\d\f\g nothing lies below the depth limit.
+    win::remove_tree(R + "\\b\\c\\d\\f\\g");
+    EXPECT_EQ(walk(R, &stop, &deeper), want);
+    EXPECT_EQ(deeper, 0);
+}
+
+// The identity of a folder is the same whatever spelling reaches it.
+TEST(FileId, SameFolderSameIdentity) {
+    TempDir t;
+    ASSERT_TRUE(win::make_dirs(t / "a\\b"));
+    ASSERT_TRUE(win::make_dirs(t / "c"));
+    std::string fwd = t.path() + "/a/b/";
+    PlatFileId x, y, z;
+    ASSERT_EQ(plat_file_id((t / "a\\b").c_str(), &x), 1);
+    ASSERT_EQ(plat_file_id(fwd.c_str(), &y), 1);
+    ASSERT_EQ(plat_file_id((t / "c").c_str(), &z), 1);
+    EXPECT_TRUE(x.volume == y.volume && x.index == y.index);
+    EXPECT_FALSE(x.volume == z.volume && x.index == z.index);
+    EXPECT_EQ(plat_file_id((t / "missing").c_str(), &z), 0);
+}
+
+// The real path of a folder: its full path with the usual drive form.
+TEST(RealPath, FullFormOfAnExistingFolder) {
+    TempDir t;
+    ASSERT_TRUE(win::make_dirs(t / "a\\b"));
+    char out[1400];
+    std::string fwd = t.path() + "/a/./b";
+    unsigned long n = plat_real_path(fwd.c_str(), out, sizeof out);
+    ASSERT_GT(n, 0u);
+    ASSERT_LT(n, sizeof out);
+    EXPECT_EQ(std::string(out), t / "a\\b");
+    EXPECT_EQ(plat_real_path((t / "missing").c_str(), out, sizeof out), 0u);
+    EXPECT_GT(plat_real_path((t / "a\\b").c_str(), out, 4), 4u) << "the size it needs";
 }
 
 TEST(Discovery, SkippedNamesAreCaseSensitive) {
@@ -292,6 +330,7 @@ TEST(PathAllowed, WindowsPathsAgainstRealFolders) {
     ASSERT_TRUE(win::make_dirs(T + "\\codebases\\plain"));
     ASSERT_TRUE(win::make_dirs(T + "\\codebases\\wt"));
     win::write_file(T + "\\codebases\\wt\\.git", "gitdir: C:\\elsewhere\n");
+    ASSERT_TRUE(win::make_dirs(T + "\\codebases\\my..proj\\.git"));
     ASSERT_TRUE(win::make_dirs(T + "\\code\\x\\.git"));
     ASSERT_TRUE(win::make_dirs(T + "\\self\\.git"));
     ASSERT_TRUE(win::make_dirs(T + "\\outside\\.git"));
@@ -316,8 +355,10 @@ TEST(PathAllowed, WindowsPathsAgainstRealFolders) {
         {T + "\\code\\x", "\\code\\x"},
         {T + "\\self", "\\self"}, // the root itself
         {T + "\\codebases\\proj\\..\\proj", nullptr},
-        {T + "\\codebases\\my..proj", nullptr},
-        {T + "\\CODEBASES\\proj", nullptr}, // same folder, other letter case
+        {fwd + "/codebases/proj/../proj", nullptr},
+        {T + "\\codebases\\proj/..", nullptr},
+        {T + "\\codebases\\my..proj", "\\codebases\\my..proj"}, // two dots inside a name
+        {T + "\\CODEBASES\\proj", nullptr},                     // same folder, other letter case
         {lower_drive + "\\codebases\\proj", nullptr},
         {T + "\\codebases\\plain", nullptr},
         {T + "\\outside", nullptr},

@@ -14,14 +14,22 @@ using win::TempDir;
 // Set before the first child starts: the child environment is built once.
 static std::string g_log;
 
-static std::string run(std::vector<const char *> argv, int limit_s, int *rc) {
+static std::string run(std::vector<const char *> argv, int limit_s, int *rc,
+                       RunEnd *end = nullptr) {
     argv.push_back(nullptr);
     Buf out;
     buf_init(&out);
-    *rc = run_argv(argv.data(), &out, limit_s);
+    *rc = run_argv(argv.data(), &out, limit_s, end);
     std::string text(out.data ? out.data : "", out.data ? out.len : 0);
+    EXPECT_LE(out.cap, RUN_OUTPUT_MAX) << "the output grew past the cap";
     buf_free(&out);
     return text;
+}
+
+// The helper's id from the "pid=N" line that --spawn writes.
+static DWORD helper_pid(const std::string &out) {
+    size_t at = out.find("pid=");
+    return at == std::string::npos ? 0 : (DWORD)strtoul(out.c_str() + at + 4, nullptr, 10);
 }
 
 static std::string log_text() {
@@ -177,6 +185,33 @@ TEST(Runner, TimeLimitTerminatesTheChildWithResultOne) {
     EXPECT_EQ(rc, 1);
 }
 
+TEST(Runner, DeadlineHoldsWhileTheChildWrites) {
+    // A line every 5 ms: the child is never silent for a whole wait.
+    int rc = -2;
+    RunEnd end = RUN_EXITED;
+    ULONGLONG start = GetTickCount64();
+    std::string out = run({"git", "--trickle", "120000"}, 2, &rc, &end);
+    double took = win::seconds_since(start);
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(end, RUN_TIMED_OUT);
+    EXPECT_EQ(out.substr(0, 11), "still here\n");
+    EXPECT_GE(took, 1.9);
+    EXPECT_LT(took, 12.0);
+}
+
+TEST(Runner, OutputPastTheCapStopsTheChild) {
+    // 70 MB at once, then a long sleep that the cap cuts short.
+    int rc = -2;
+    RunEnd end = RUN_EXITED;
+    ULONGLONG start = GetTickCount64();
+    std::string out = run({"git", "--bytes", "70000000", "--sleep", "120000"}, 60, &rc, &end);
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(end, RUN_TOO_LARGE);
+    EXPECT_LT(out.size(), (size_t)RUN_OUTPUT_MAX);
+    EXPECT_GT(out.size(), (size_t)RUN_OUTPUT_MAX - 8192);
+    EXPECT_LT(win::seconds_since(start), 30.0);
+}
+
 TEST(Child, KillEndsTheChildWithTheGivenCode) {
     PlatChild c;
     ASSERT_EQ(start(&c, {"git", "--sleep", "120000"}), 0);
@@ -191,21 +226,41 @@ TEST(Child, KillEndsTheChildWithTheGivenCode) {
     plat_child_close(&c);
 }
 
-TEST(Runner, ChildThatEndedIsNotHeldByItsOwnChildren) {
-    // The child starts a helper that keeps the pipe open for 15 s and ends at
-    // once. The runner stops reading when the child has ended and nothing is
-    // waiting, so it returns while the helper still holds the pipe.
-    int rc = -2;
-    std::string out = run({"git", "--spawn", "15000", "--out", "done"}, 60, &rc);
-    EXPECT_EQ(rc, 0);
-    ASSERT_EQ(out.substr(0, 4), "pid=") << out;
-    EXPECT_EQ(out.substr(out.size() - 4), "done");
-    DWORD pid = (DWORD)strtoul(out.c_str() + 4, nullptr, 10);
-    HANDLE helper = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
-    ASSERT_NE(helper, nullptr);
-    EXPECT_EQ(WaitForSingleObject(helper, 0), (DWORD)WAIT_TIMEOUT) << "the runner waited for it";
-    TerminateProcess(helper, 0);
-    CloseHandle(helper);
+// A helper that git started holds the pipe and sleeps. The runner returns
+// at the child's own end or at the limit, whichever comes first, and the
+// helper ends with the run.
+TEST(Runner, HelperHoldingThePipeEndsWithTheRun) {
+    struct Case {
+        const char *name;
+        std::vector<const char *> argv;
+        int limit_s;
+        int rc;
+        RunEnd end;
+    } cases[] = {
+        {"the child ends at once", {"git", "--spawn", "60000", "--out", "done"}, 60, 0, RUN_EXITED},
+        {"the child runs past the limit",
+         {"git", "--spawn", "60000", "--out", "done", "--sleep", "60000"},
+         2,
+         1,
+         RUN_TIMED_OUT},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        int rc = -2;
+        RunEnd end = RUN_NOT_STARTED;
+        ULONGLONG start = GetTickCount64();
+        std::string out = run(c.argv, c.limit_s, &rc, &end);
+        double took = win::seconds_since(start);
+        EXPECT_EQ(rc, c.rc);
+        EXPECT_EQ(end, c.end);
+        EXPECT_EQ(out.substr(out.size() - 4), "done");
+        EXPECT_GE(took, c.limit_s < 60 ? c.limit_s - 0.1 : 0.0);
+        EXPECT_LT(took, c.limit_s < 60 ? c.limit_s + 10.0 : 30.0)
+            << "the runner waited for the helper";
+        DWORD pid = helper_pid(out);
+        ASSERT_NE(pid, 0u) << out;
+        EXPECT_TRUE(win::process_gone_soon(pid)) << "the helper outlived the run";
+    }
 }
 
 // ---- exit status and start failures ----------------------------------------
@@ -244,19 +299,20 @@ TEST(Runner, ProgramThatCannotStartGivesMinusOne) {
 
 TEST(Runner, ChildEnvironmentIsTheProgramsWithGitSettings) {
     int rc = -2;
-    std::string out =
-        run({"git", "--env", "QUARLO_RUNNER_MARK", "--env", "BOT_PASSWORD", "--env",
-             "HTTP_X_BOT_PASSWORD", "--env", "GIT_OPTIONAL_LOCKS", "--env", "GIT_CONFIG_COUNT",
-             "--env", "GIT_CONFIG_KEY_0", "--env", "GIT_CONFIG_VALUE_1"},
-            20, &rc);
+    std::string out = run({"git", "--env", "QUARLO_RUNNER_MARK", "--env", "BOT_PASSWORD", "--env",
+                           "HTTP_X_BOT_PASSWORD", "--env", "GIT_OPTIONAL_LOCKS", "--env",
+                           "GIT_CONFIG_COUNT", "--env", "GIT_CONFIG_KEY_0", "--env",
+                           "GIT_CONFIG_VALUE_1", "--env", "GIT_CONFIG_KEY_2"},
+                          20, &rc);
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(out, "QUARLO_RUNNER_MARK=kept\n"
                    "BOT_PASSWORD unset\n"
                    "HTTP_X_BOT_PASSWORD unset\n"
                    "GIT_OPTIONAL_LOCKS=0\n"
-                   "GIT_CONFIG_COUNT=2\n"
+                   "GIT_CONFIG_COUNT=3\n"
                    "GIT_CONFIG_KEY_0=core.fsmonitor\n"
-                   "GIT_CONFIG_VALUE_1=false\n");
+                   "GIT_CONFIG_VALUE_1=false\n"
+                   "GIT_CONFIG_KEY_2=core.quotePath\n");
 }
 
 // ---- several children at once -----------------------------------------------
@@ -298,6 +354,7 @@ TEST(Child, ChildrenStartedFromThreadsDoNotInheritEachOthersPipes) {
 
 int main(int argc, char **argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    plat_children_init();
     TempDir dir;
     g_log = dir / "git-args.log";
     _putenv(("QUARLO_FAKE_GIT_LOG=" + g_log).c_str());

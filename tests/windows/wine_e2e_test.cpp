@@ -8,6 +8,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <map>
 #include <regex>
 #include <set>
@@ -104,11 +105,13 @@ std::string json(const std::string &s) {
     return out + "\"";
 }
 
+// Every byte but ASCII letters, digits, '-', '_', '.', '~' and '/' as %XX: as
+// a client encodes a path, and as "path_param" carries one.
 std::string url_encode(const std::string &s) {
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : s) {
-        if (isalnum(c) || c == '-' || c == '_' || c == '.' || c == '/') {
+        if (isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~' || c == '/') {
             out += (char)c;
         } else {
             out += '%';
@@ -117,6 +120,11 @@ std::string url_encode(const std::string &s) {
         }
     }
     return out;
+}
+
+// The members that end every repository object.
+std::string object_end(const std::string &path, const std::string &error = "") {
+    return ",\"path_param\":\"" + url_encode(path) + "\",\"error\":" + json(error) + "}";
 }
 
 const char ALPHA_HASH[] = "0123456789abcdef0123456789abcdef01234567";
@@ -185,7 +193,8 @@ class WineCgi : public ::testing::Test {
                "\"unborn\":false,\"last_commit\":{\"hash\":\"" +
                ALPHA_HASH +
                "\",\"short\":\"0123456789a\",\"ct\":1700000000,"
-               "\"at\":\"2023-11-14T22:13:20Z\",\"subject\":\"Fix the parser\"}}";
+               "\"at\":\"2023-11-14T22:13:20Z\",\"subject\":\"Fix the parser\"}" +
+               object_end(win_path(root) + "\\alpha");
     }
 
     std::vector<std::string> git_calls() const {
@@ -238,7 +247,8 @@ TEST_F(WineCgi, ListingFromTheCannedGit) {
         "\"no_upstream\":false,\"unborn\":false,\"last_commit\":{\"hash\":\"" +
         BETA_HASH +
         "\",\"short\":\"89abcdef012\",\"ct\":1600000000,"
-        "\"at\":\"2020-09-13T12:26:40Z\",\"subject\":\"First\"}}";
+        "\"at\":\"2020-09-13T12:26:40Z\",\"subject\":\"First\"}" +
+        object_end(R + "\\beta");
     // The second root keeps its forward slashes; discovery joins with '\'.
     const std::string one =
         "{\"path\":" + json("Z:" + second + "\\one") +
@@ -248,21 +258,25 @@ TEST_F(WineCgi, ListingFromTheCannedGit) {
         "\"no_upstream\":false,\"unborn\":false,\"last_commit\":{\"hash\":\"" +
         BETA_HASH +
         "\",\"short\":\"89abcdef012\",\"ct\":1500000000,"
-        "\"at\":\"2017-07-14T02:40:00Z\",\"subject\":\"One\"}}";
+        "\"at\":\"2017-07-14T02:40:00Z\",\"subject\":\"One\"}" +
+        object_end("Z:" + second + "\\one");
     const std::string gamma =
         "{\"path\":" + json(R + "\\deep\\a\\b\\gamma") + ",\"name\":\"gamma\",\"root\":" + json(R) +
         ",\"branch\":\"\",\"upstream\":\"\",\"remote\":\"\",\"ahead\":0,\"behind\":0,"
         "\"dirty\":0,\"untracked\":0,\"staged\":0,\"conflicted\":0,\"stash\":0,\"detached\":false,"
         "\"no_upstream\":false,\"unborn\":false,\"last_commit\":{\"hash\":\"\",\"short\":\"\","
-        "\"ct\":0,\"at\":\"1970-01-01T00:00:00Z\",\"subject\":\"\"}}";
+        "\"ct\":0,\"at\":\"1970-01-01T00:00:00Z\",\"subject\":\"\"}" +
+        object_end(R + "\\deep\\a\\b\\gamma");
     const std::string want =
         "{\"ok\":true,\"action\":\"repos\",\"count\":4,\"table_capped\":false,"
-        "\"summary\":{\"dirty\":1,\"ahead\":1,\"behind\":1,\"stashes\":2,\"detached\":1},"
-        "\"checked_at\":\"*\",\"roots\":[{\"root\":" +
+        "\"summary\":{\"dirty\":1,\"ahead\":1,\"behind\":1,\"stashes\":2,\"detached\":1,"
+        "\"errors\":0},\"checked_at\":\"*\",\"roots\":[{\"root\":" +
         json(R) +
-        ",\"exists\":true,\"count\":3,\"truncated\":false},{\"root\":" + json("Z:" + second) +
-        ",\"exists\":true,\"count\":1,\"truncated\":false},{\"root\":" +
-        json(win_path(T + "/missing")) + ",\"exists\":false,\"count\":0,\"truncated\":false}]," +
+        ",\"exists\":true,\"count\":3,\"truncated\":false,\"depth_limited\":true},{\"root\":" +
+        json("Z:" + second) +
+        ",\"exists\":true,\"count\":1,\"truncated\":false,\"depth_limited\":false},{\"root\":" +
+        json(win_path(T + "/missing")) +
+        ",\"exists\":false,\"count\":0,\"truncated\":false,\"depth_limited\":false}]," +
         "\"repos\":[" + alpha_object("") + "," + beta + "," + one + "," + gamma + "]}\n";
     EXPECT_EQ(masked_time(body), want);
 
@@ -357,7 +371,8 @@ TEST_F(WineCgi, FetchRunsTheCannedGit) {
     EXPECT_EQ(reply, std::string(JSON_HEAD) +
                          "{\"ok\":true,\"action\":\"fetch\",\"exit\":0,\"path\":" + json(alpha) +
                          ",\"output\":\"From https://example.com/alpha\\n - [deleted]  (none) "
-                         "-> origin/old\\n\",\"ahead\":2,\"behind\":1,\"branch\":\"main\"}\n");
+                         "-> origin/old\\n\",\"ahead\":2,\"behind\":1,\"branch\":\"main\","
+                         "\"error\":\"\"}\n");
     std::vector<std::string> calls = git_calls();
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls[0], "<-C> <" + alpha + "> <fetch> <--prune>");
@@ -371,7 +386,8 @@ TEST_F(WineCgi, FetchRunsTheCannedGit) {
               std::string(JSON_HEAD) +
                   "{\"ok\":false,\"action\":\"fetch\",\"exit\":128,\"path\":" + json(beta) +
                   ",\"output\":\"fatal: 'origin' does not appear to be a git repository\\n\","
-                  "\"ahead\":0,\"behind\":0,\"branch\":\"detached\"}\n");
+                  "\"ahead\":0,\"behind\":0,\"branch\":\"detached\",\"error\":\"fatal: 'origin' "
+                  "does not appear to be a git repository\"}\n");
 
     // Switched off: no git runs.
     size_t before = git_calls().size();
@@ -390,7 +406,10 @@ TEST_F(WineCgi, WithoutGitRepositoriesAreListedWithoutStatus) {
     std::string reply = run_exe(env, &status);
     EXPECT_EQ(status, 0);
     EXPECT_NE(reply.find("\"count\":4,\"table_capped\":false,\"summary\":{\"dirty\":0,\"ahead\":0,"
-                         "\"behind\":0,\"stashes\":0,\"detached\":0}"),
+                         "\"behind\":0,\"stashes\":0,\"detached\":0,\"errors\":4}"),
+              std::string::npos)
+        << reply;
+    EXPECT_NE(reply.find(object_end(win_path(root) + "\\alpha", "git could not be started")),
               std::string::npos)
         << reply;
     EXPECT_NE(reply.find("{\"path\":" + json(win_path(root) + "\\alpha") +
@@ -408,6 +427,81 @@ TEST_F(WineCgi, WithoutGitRepositoriesAreListedWithoutStatus) {
                          "\"commits\":[]}\n"),
               std::string::npos)
         << reply;
+}
+
+// A repository whose git fails is listed with git's first message line as
+// its error and zero status, and its detail lists nothing of the message.
+TEST_F(WineCgi, FailingGitIsTheRepositorysError) {
+    const std::string broken = win_path(root) + "\\broken";
+    const std::string refusal =
+        "fatal: detected dubious ownership in repository at '" + broken + "'";
+    canned("root/broken", {{"status-branch.err", refusal +
+                                                     "\nTo add an exception for this directory, "
+                                                     "call:\n\n\tgit config --global --add "
+                                                     "safe.directory " +
+                                                     broken + "\n"},
+                           {"status-branch.exit", "128"},
+                           {"status.err", refusal + "\n"},
+                           {"status.exit", "128"}});
+    int status = -1;
+    std::string reply = run_exe(request("action=repos"), &status);
+    EXPECT_EQ(status, 0);
+    const std::string object =
+        "{\"path\":" + json(broken) + ",\"name\":\"broken\",\"root\":" + json(win_path(root)) +
+        ",\"branch\":\"\",\"upstream\":\"\",\"remote\":\"\",\"ahead\":0,\"behind\":0,"
+        "\"dirty\":0,\"untracked\":0,\"staged\":0,\"conflicted\":0,\"stash\":0,\"detached\":false,"
+        "\"no_upstream\":false,\"unborn\":false,\"last_commit\":{\"hash\":\"\",\"short\":\"\","
+        "\"ct\":0,\"at\":\"1970-01-01T00:00:00Z\",\"subject\":\"\"}" +
+        object_end(broken, refusal);
+    EXPECT_NE(reply.find(object), std::string::npos) << reply;
+    EXPECT_NE(reply.find("\"detached\":1,\"errors\":1}"), std::string::npos) << reply;
+    // The first failed command ended that repository's query.
+    size_t runs = 0;
+    for (const std::string &call : git_calls()) runs += call.find(broken) != std::string::npos;
+    EXPECT_EQ(runs, 1u);
+
+    reply = run_exe(request("action=repo&path=" + url_encode(broken)), &status);
+    EXPECT_EQ(reply, std::string(JSON_HEAD) +
+                         "{\"ok\":true,\"action\":\"repo\",\"repo\":" + object +
+                         ",\"changed\":[],\"changed_count\":0,\"changed_truncated\":false,"
+                         "\"commits\":[]}\n");
+}
+
+// Every git child is bound to the folder it runs in: GIT_CEILING_DIRECTORIES
+// ends in that folder's parent, after the program's own entries, joined with
+// ';' as Windows lists are.
+TEST_F(WineCgi, GitIsBoundToTheListedFolder) {
+    Env env = request("action=repo&path=" + url_encode(win_path(root) + "\\alpha"));
+    env.push_back({"QUARLO_FAKE_GIT_LOG_ENV", "GIT_CEILING_DIRECTORIES"});
+    env.push_back({"GIT_CEILING_DIRECTORIES", "C:\\users;D:\\x"});
+    int status = -1;
+    std::string reply = run_exe(env, &status);
+    EXPECT_NE(reply.find("\"error\":\"\""), std::string::npos) << reply;
+    std::vector<std::string> calls = git_calls();
+    ASSERT_EQ(calls.size(), 6u);
+    const std::string bound = " {GIT_CEILING_DIRECTORIES=C:\\users;D:\\x;" + win_path(root) + "}";
+    for (const std::string &call : calls)
+        EXPECT_EQ(call.substr(call.size() - std::min(call.size(), bound.size())), bound) << call;
+}
+
+// A repository below two nested roots is listed once, under the first:
+// gamma (deep\a\b\gamma) is reached from both; too-deep only from the
+// second, four levels below it.
+TEST_F(WineCgi, EachRepositoryOnceUnderTheFirstRoot) {
+    Env env = request("action=repos");
+    env.push_back({"QUARLO_ROOTS", win_path(root) + ";" + win_path(root) + "\\deep"});
+    int status = -1;
+    std::string reply = run_exe(env, &status);
+    EXPECT_NE(reply.find("\"ok\":true,\"action\":\"repos\",\"count\":4,"), std::string::npos)
+        << reply;
+    EXPECT_NE(reply.find(json(win_path(root) + "\\deep") + ",\"exists\":true,\"count\":1,"),
+              std::string::npos)
+        << reply;
+    const std::string gamma = "\"name\":\"gamma\",\"root\":" + json(win_path(root)) + ",";
+    size_t at = reply.find(gamma);
+    EXPECT_NE(at, std::string::npos) << reply;
+    EXPECT_EQ(reply.find("\"name\":\"gamma\"", at + 1), std::string::npos) << reply;
+    EXPECT_NE(reply.find("\"name\":\"too-deep\""), std::string::npos) << reply;
 }
 
 TEST_F(WineCgi, PasswordIsRequiredWhenConfigured) {

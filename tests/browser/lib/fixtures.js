@@ -53,6 +53,7 @@ function commit(dir, subject, when, file = 'notes.txt') {
 //   detached: check out the last commit itself
 //   stash: stash entries to leave; dirty: files to modify, stage and add
 //   untracked: number of untracked files
+//   conflict: leave a merge stopped on one conflicting file (both added)
 function makeRepo(root, remotes, name, desc) {
   const dir = path.join(root, name);
   const when = NOW - (desc.age || 0);
@@ -78,6 +79,17 @@ function makeRepo(root, remotes, name, desc) {
   if (!desc.upstream || ahead) {
     for (let i = 0; i < ahead - 1; i++) commit(dir, `Local work ${i + 1}`, when - MIN);
     if (desc.subject) commit(dir, desc.subject, when);
+  }
+  if (desc.conflict) {
+    git(dir, ['checkout', '-q', '-b', 'other']);
+    commit(dir, 'The other side', when, 'clash.txt');
+    git(dir, ['checkout', '-q', 'main']);
+    commit(dir, desc.subject, when, 'clash.txt');
+    try {
+      git(dir, ['merge', '-q', 'other'], when);
+    } catch (e) {
+      // The merge stops on the conflict: that is the point.
+    }
   }
   if (desc.detached) git(dir, ['checkout', '-q', '--detach', 'HEAD']);
   for (let i = 0; i < (desc.stash || 0); i++) {

@@ -1,0 +1,147 @@
+// The environment of every git child: built once from the program's own and
+// shared by every thread, with one entry added per child that binds git to
+// the folder it runs in.
+#include "out/text.h"
+#include "platform/platform.h"
+#include "repo/repo.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#define CEILING_NAME "GIT_CEILING_DIRECTORIES"
+#define REAL_PATH_SIZE 4096
+
+static int env_name_is(const char *entry, const char *name) {
+    size_t n = strlen(name);
+    return strncmp(entry, name, n) == 0 && entry[n] == '=';
+}
+
+static int env_left_out(const char *e) {
+    return env_name_is(e, "BOT_PASSWORD") || strncmp(e, "HTTP_", 5) == 0 ||
+           env_name_is(e, CEILING_NAME) || env_name_is(e, "GIT_OPTIONAL_LOCKS") ||
+           env_name_is(e, "GIT_CONFIG_COUNT");
+}
+
+// Settings forced for every git child: a repository's own config could name
+// an fsmonitor command (run by git status) or a signature verifier (run by
+// git log), and discovery walks whole home folders. Paths are written as
+// they are, not with bytes above 0x7F as octal escapes.
+static const char *const FORCED_CONFIG[][2] = {
+    {"core.fsmonitor", "false"},
+    {"log.showSignature", "false"},
+    {"core.quotePath", "false"},
+};
+
+// The shared part of every child's environment.
+struct ChildEnv {
+    const char **list;        // null-terminated; null when memory was short
+    size_t count;             // entries in `list`
+    const char *user_ceiling; // the program's own GIT_CEILING_DIRECTORIES value, or null
+};
+
+static ChildEnv build_child_environment() {
+    ChildEnv ce = {nullptr, 0, nullptr};
+    char **env = plat_environ();
+    size_t count = 0;
+    long long config_count = 0;
+    for (char **e = env; e && *e; e++) {
+        count++;
+        if (env_name_is(*e, "GIT_CONFIG_COUNT")) {
+            char *end = nullptr;
+            config_count = strtoll(*e + 17, &end, 10);
+            if (!end || *end || config_count < 0 || config_count > 1000) config_count = 0;
+        }
+        if (env_name_is(*e, CEILING_NAME) && (*e)[sizeof CEILING_NAME])
+            ce.user_ceiling = *e + sizeof CEILING_NAME;
+    }
+    Buf text;
+    buf_init(&text);
+    for (char **e = env; e && *e; e++)
+        if (!env_left_out(*e)) buf_add(&text, *e, strlen(*e) + 1);
+    buf_add(&text, "GIT_OPTIONAL_LOCKS=0", 21);
+    int forced = (int)(sizeof FORCED_CONFIG / sizeof FORCED_CONFIG[0]);
+    for (int i = 0; i < forced; i++) {
+        long long n = config_count + i;
+        buf_printf(&text, "GIT_CONFIG_KEY_%lld=%s", n, FORCED_CONFIG[i][0]);
+        buf_add(&text, "", 1);
+        buf_printf(&text, "GIT_CONFIG_VALUE_%lld=%s", n, FORCED_CONFIG[i][1]);
+        buf_add(&text, "", 1);
+    }
+    buf_printf(&text, "GIT_CONFIG_COUNT=%lld", config_count + forced);
+    buf_add(&text, "", 1);
+
+    // The text and the pointer array live for the rest of the process.
+    const char **list = (const char **)calloc(count + 2 * forced + 3, sizeof *list);
+    if (!list || !text.data) return ce;
+    size_t i = 0;
+    for (const char *p = text.data; p < text.data + text.len; p += strlen(p) + 1) list[i++] = p;
+    list[i] = nullptr;
+    ce.list = list;
+    ce.count = i;
+    return ce;
+}
+
+static const ChildEnv &shared_environment() {
+    static const ChildEnv ce = build_child_environment();
+    return ce;
+}
+
+const char *const *child_environment() {
+    return shared_environment().list;
+}
+
+// The length of the folder above the last component of `path` (`len`
+// bytes), a trailing separator ignored; 0 when there is none ("/", "C:\\",
+// a bare name).
+static size_t parent_length(const char *path, size_t len) {
+    while (len > 1 && plat_is_sep(path[len - 1])) len--;
+    size_t cut = len;
+    while (cut > 0 && !plat_is_sep(path[cut - 1])) cut--;
+    if (cut == 0 || cut == len) return 0;
+    // The separator stays where it is all there is of the root ("/", "C:\\").
+    int root = cut == 1 || (cut == 3 && path[1] == ':');
+    return root ? cut : cut - 1;
+}
+
+// The folder above `dir` as git sees it: dir's real path (links resolved,
+// as git resolves its working folder), less its last component. Written to
+// `out`; returns its length, 0 when `dir` has no parent.
+static size_t parent_folder(const char *dir, char *out, size_t size) {
+    unsigned long n = plat_real_path(dir, out, (unsigned long)size);
+    if (n == 0 || n >= size) n = plat_full_path(dir, out, (unsigned long)size);
+    if (n == 0 || n >= size) return 0;
+    size_t len = parent_length(out, n);
+    // An entry holding the list's own separator would be split in two and
+    // bind nothing: the nearest folder above that holds none is taken.
+    const char *sep;
+    while (len > 0 && (sep = (const char *)memchr(out, PATH_LIST_SEP, len)))
+        len = parent_length(out, (size_t)(sep - out) + 1);
+    out[len] = 0;
+    return len;
+}
+
+void git_ceiling_value(const char *dir, Buf *value) {
+    const char *user = shared_environment().user_ceiling;
+    char parent[REAL_PATH_SIZE];
+    size_t n = parent_folder(dir, parent, sizeof parent);
+    const char sep = PATH_LIST_SEP;
+    if (user) buf_puts(value, user);
+    if (user && n) buf_add(value, &sep, 1);
+    if (n) buf_add(value, parent, n);
+}
+
+const char **bound_environment(const char *dir, Buf *entry) {
+    const ChildEnv &ce = shared_environment();
+    buf_init(entry);
+    if (!ce.list || !entry->data) return nullptr;
+    const char **env = (const char **)malloc((ce.count + 2) * sizeof *env);
+    if (!env) return nullptr;
+    memcpy(env, ce.list, ce.count * sizeof *env);
+    size_t n = ce.count;
+    buf_puts(entry, CEILING_NAME "=");
+    size_t name_len = entry->len;
+    git_ceiling_value(dir, entry);
+    if (entry->len > name_len) env[n++] = entry->data;
+    env[n] = nullptr;
+    return env;
+}

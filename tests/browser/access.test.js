@@ -1,0 +1,240 @@
+'use strict';
+// The dashboard used without a mouse and with assistive technology: axe-core
+// in both themes, the keyboard from the search box to a row, into the drawer
+// and back, the drawer as a modal dialog, and what the live region says.
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const { STANDARD } = require('./lib/fixtures');
+const { openDashboard } = require('./lib/browser');
+const { startSuite, stopSuite } = require('./lib/suite');
+const { startHost } = require('./lib/host');
+
+const AXE = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
+
+let fx, host, browser;
+
+before(async () => {
+  ({ fx, host, browser } = await startSuite([
+    ...STANDARD,
+    ['conflict', { subject: 'Merge work', age: 600, conflict: true }],
+  ]));
+});
+
+after(() => stopSuite({ fx, host, browser }));
+
+async function dashboard(query = '') {
+  const context = await browser.newContext({ viewport: { width: 1440, height: 900 } });
+  const page = await openDashboard(context, host.url + query);
+  return { context, page };
+}
+
+// axe-core's serious and critical violations on the page as it stands, as
+// "rule: target" lines.
+async function axeProblems(page) {
+  await page.evaluate(AXE);
+  const violations = await page.evaluate(async () => (await window.axe.run(document)).violations);
+  return violations
+    .filter((v) => v.impact === 'serious' || v.impact === 'critical')
+    .flatMap((v) => v.nodes.map((n) => `${v.id}: ${n.target.join(' ')} ${n.failureSummary.split('\n')[1] || ''}`));
+}
+
+// The element with the focus, described by its id, or its row's repository.
+function focused(page) {
+  return page.evaluate(() => {
+    const el = document.activeElement;
+    if (!el || el === document.body) return 'body';
+    if (el.classList.contains('row')) return `row:${el.querySelector('.name').textContent}`;
+    return el.id ? `#${el.id}` : el.tagName.toLowerCase();
+  });
+}
+
+test('axe-core finds no serious or critical violation in either theme', async () => {
+  for (const theme of ['dark', 'light']) {
+    const { context, page } = await dashboard(`?theme=${theme}`);
+    try {
+      assert.deepEqual(await axeProblems(page), [], `${theme}: the table`);
+      // Every tag colour and the selected and hovered rows are on the page.
+      await page.hover('#rows tr.row:nth-child(3)');
+      // The hovered row stands out from the panel.
+      const [hovered, panel] = await page.evaluate(() => [
+        getComputedStyle(document.querySelector('#rows tr.row:nth-child(3) td')).backgroundColor,
+        getComputedStyle(document.getElementById('panel')).backgroundColor,
+      ]);
+      assert.notEqual(hovered, panel, `${theme}: row hover`);
+      assert.notEqual(hovered, 'rgba(0, 0, 0, 0)', `${theme}: row hover`);
+      await page.click('#rows tr.row:nth-child(4)');
+      await page.waitForSelector('#dBody .dsec');
+      await page.waitForFunction(() => document.getElementById('drawer').getAnimations().length === 0);
+      assert.deepEqual(await axeProblems(page), [], `${theme}: the drawer`);
+      await page.keyboard.press('Escape');
+      await page.selectOption('#sc', 'behind');
+      await page.fill('#q', 'nothing like this');
+      assert.deepEqual(await axeProblems(page), [], `${theme}: no match`);
+    } finally {
+      await context.close();
+    }
+  }
+});
+
+test('axe-core: the error tag, the notices and the failure banner in either theme', async () => {
+  for (const theme of ['dark', 'light']) {
+    const context = await browser.newContext({ viewport: { width: 1440, height: 900 } });
+    try {
+      // The real listing with one record git could not read, a full table
+      // and a stopped walk; then a rescan that fails.
+      let fail = false;
+      await context.route(
+        (url) => url.searchParams.get('action') === 'repos',
+        async (route) => {
+          if (fail) return route.abort();
+          const res = await route.fetch();
+          const d = await res.json();
+          d.repos[1] = { ...d.repos[1], error: 'git did not answer within 20 s', dirty: 0, ahead: 0, behind: 0 };
+          Object.assign(d, { table_capped: true, summary: { ...d.summary, errors: 1 } });
+          d.roots[0].truncated = true;
+          return route.fulfill({ response: res, json: d });
+        },
+      );
+      const page = await openDashboard(context, `${host.url}?theme=${theme}`);
+      fail = true;
+      await page.click('#rfBtn');
+      await page.waitForSelector('#banner:not(.hide)');
+      await page.waitForFunction(() => !document.getElementById('rfBtn').disabled);
+      assert.equal(await page.$$eval('#notices .notice', (els) => els.length), 3);
+      assert.equal(await page.$$eval('#rows .t-err', (els) => els.length), 1);
+      assert.deepEqual(await axeProblems(page), [], theme);
+    } finally {
+      await context.close();
+    }
+  }
+});
+
+test('the password page passes axe-core too', async () => {
+  const guarded = await startHost({ env: { ...fx.env, BOT_PASSWORD: 'secret' } });
+  const context = await browser.newContext();
+  try {
+    for (const theme of ['dark', 'light']) {
+      const page = await context.newPage();
+      await page.goto(`${guarded.url}?theme=${theme}`);
+      assert.deepEqual(await axeProblems(page), [], theme);
+      await page.close();
+    }
+  } finally {
+    await context.close();
+    await guarded.stop();
+  }
+});
+
+test('keyboard only: search, a row, the drawer and back', async () => {
+  const { context, page } = await dashboard();
+  try {
+    // "/" goes to the search box.
+    await page.keyboard.press('/');
+    assert.equal(await focused(page), '#q');
+    await page.keyboard.type('a');
+    assert.equal(await page.inputValue('#q'), 'a');
+    await page.fill('#q', '');
+
+    // Tab walks on to the filters, the sort, the sortable headers, then the rows in order.
+    const stops = [];
+    for (let i = 0; i < 6; i++) {
+      await page.keyboard.press('Tab');
+      stops.push(await focused(page));
+    }
+    assert.deepEqual(stops, ['#sc', '#so', 'button', 'button', 'button', 'row:bulk']);
+    await page.keyboard.press('Tab');
+    assert.equal(await focused(page), 'row:beta');
+    // Arrow keys move between rows too.
+    await page.keyboard.press('ArrowDown');
+    assert.equal(await focused(page), 'row:conflict');
+    await page.keyboard.press('ArrowUp');
+    assert.equal(await focused(page), 'row:beta');
+
+    // Enter opens the drawer, marks the row at once and gives the drawer the focus.
+    await page.keyboard.press('Enter');
+    assert.equal(await page.$eval('#rows tr.row.sel .name', (e) => e.textContent), 'beta');
+    assert.equal(await focused(page), '#dClose');
+    await page.waitForSelector('#dBody .dsec');
+    // Tab stays inside the dialog, both ways.
+    const inside = [];
+    for (let i = 0; i < 3; i++) {
+      await page.keyboard.press('Tab');
+      inside.push(await focused(page));
+    }
+    assert.deepEqual(inside, ['#dCopy', '#dClose', '#dCopy']);
+    await page.keyboard.press('Shift+Tab');
+    await page.keyboard.press('Shift+Tab');
+    assert.equal(await focused(page), '#dCopy');
+    // The page behind is out of reach while the dialog is open.
+    assert.equal(await page.$eval('.wrap', (w) => w.inert), true);
+
+    // Escape closes it and gives the focus back to the row.
+    await page.keyboard.press('Escape');
+    assert.equal(await focused(page), 'row:beta');
+    assert.equal(await page.$$eval('#rows tr.row.sel', (els) => els.length), 0);
+    // Space opens it as well; the close button gives the focus back too.
+    await page.keyboard.press('ArrowDown');
+    await page.keyboard.press(' ');
+    await page.waitForSelector('#dBody .dsec');
+    assert.equal(await page.textContent('#dName'), 'conflict');
+    await page.keyboard.press('Enter');
+    assert.equal(await focused(page), 'row:conflict');
+    assert.deepEqual(page.problems, []);
+  } finally {
+    await context.close();
+  }
+});
+
+test('the drawer is a modal dialog named by its title; chips say whether they are pressed', async () => {
+  const { context, page } = await dashboard();
+  try {
+    await page.click('[data-filter="dirty"]');
+    assert.deepEqual(await page.$$eval('.chip', (cs) => cs.map((c) => c.getAttribute('aria-pressed'))),
+      ['false', 'true', 'false', 'false', 'false']);
+    await page.click('[data-filter="dirty"]');
+    await page.click('#rows tr.row');
+    await page.waitForSelector('#dBody .dsec');
+    const dialog = await page.$eval('#drawer', (d) => ({
+      role: d.getAttribute('role'),
+      modal: d.getAttribute('aria-modal'),
+      name: document.getElementById(d.getAttribute('aria-labelledby')).textContent,
+    }));
+    assert.deepEqual(dialog, { role: 'dialog', modal: 'true', name: 'bulk' });
+    assert.equal(await page.locator('main').count(), 1);
+  } finally {
+    await context.close();
+  }
+});
+
+test('the live region says what a load and a filter did', async () => {
+  const { context, page } = await dashboard();
+  try {
+    const live = () => page.textContent('#live');
+    await page.waitForFunction(() => document.getElementById('live').textContent !== '');
+    assert.equal(await live(), 'Loaded 7 repositories.');
+    assert.deepEqual(
+      await page.$eval('#live', (e) => [e.getAttribute('role'), e.getAttribute('aria-live')]),
+      ['status', 'polite'],
+    );
+    await page.fill('#q', 'main');
+    await page.waitForFunction(() => /shown$/.test(document.getElementById('live').textContent));
+    assert.equal(await live(), '6 of 7 repositories shown');
+  } finally {
+    await context.close();
+  }
+});
+
+test('a conflicted repository shows its conflict tag', async () => {
+  const context = await browser.newContext();
+  try {
+    const page = await openDashboard(context, host.url);
+    const tags = await page.$eval('#rows tr.row[data-p$="/conflict"]', (tr) =>
+      [...tr.querySelectorAll('.tag')].map((t) => `${t.className}|${t.textContent}`),
+    );
+    assert.deepEqual(tags, ['tag t-dirty|1 changed', 'tag t-con|1 conflicted', 'tag t-noup|no upstream']);
+    assert.equal(await page.getAttribute('#rows tr.row[data-p$="/conflict"] .t-dirty', 'title'), '1 conflicted');
+  } finally {
+    await context.close();
+  }
+});
