@@ -11,9 +11,10 @@
 // to it: each argument after the program name as <arg>, separated by spaces;
 // with -C DIR and QUARLO_FAKE_GIT_LOG_DIR set, then " {dir=FULL}" with the
 // folder the run works in (DIR resolved against the current folder, as
-// git -C goes there); and when QUARLO_FAKE_GIT_LOG_ENV names a variable, then
-// " {NAME=value}" for each entry of the environment with that name in any
-// letter case, as spelt there (or " {NAME unset}").
+// git -C goes there); and when QUARLO_FAKE_GIT_LOG_ENV names variables
+// (separated by ','), then for each " {NAME=value}" for every entry of the
+// environment with that name in any letter case, as spelt there (or
+// " {NAME unset}").
 // When QUARLO_FAKE_GIT_PIDS names a file, every run appends its process id,
 // and the id of every helper it starts, one per line.
 //
@@ -150,7 +151,15 @@ static void record(int argc, wchar_t **argv) {
     }
     if (argc >= 3 && wcscmp(argv[1], L"-C") == 0 && env(L"QUARLO_FAKE_GIT_LOG_DIR"))
         line += " {dir=" + utf8(full_path(argv[2])) + "}";
-    if (const wchar_t *name = env(L"QUARLO_FAKE_GIT_LOG_ENV")) line += env_entries(name);
+    if (const wchar_t *names = env(L"QUARLO_FAKE_GIT_LOG_ENV")) {
+        std::wstring list = names;
+        for (size_t at = 0; at <= list.size();) {
+            size_t end = list.find(L',', at);
+            if (end == std::wstring::npos) end = list.size();
+            line += env_entries(list.substr(at, end - at).c_str());
+            at = end + 1;
+        }
+    }
     append_line(L"QUARLO_FAKE_GIT_LOG", line + "\n");
     append_line(L"QUARLO_FAKE_GIT_PIDS", std::to_string(GetCurrentProcessId()) + "\n");
 }
