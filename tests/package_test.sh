@@ -36,7 +36,11 @@ zip)
   fi
   # The version resource holds the version as UTF-16 text.
   strings -el "$top/bin/quarlo.exe" | grep -qx "$version" || fail "quarlo.exe has no version resource"
-  # The manifest (UTF-8 text): UTF-8 as the code page, long paths, Windows 10 and 11.
+  # The manifest is resource 1 of type 24 (RT_MANIFEST), where the loader
+  # looks for it; its UTF-8 text asks for UTF-8 as the code page, long paths,
+  # Windows 10 and 11.
+  x86_64-w64-mingw32-windres -J coff -i "$top/bin/quarlo.exe" -O rc | grep -q '^1 24 ' ||
+    fail "quarlo.exe has no manifest resource"
   manifest=$(strings -n 8 "$top/bin/quarlo.exe" | tr -d '\n')
   for want in '<activeCodePage[^>]*>UTF-8</activeCodePage>' '<longPathAware[^>]*>true</longPathAware>' \
               '<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>'; do
