@@ -101,8 +101,10 @@ struct PlatDir {
     char name[1024];   // name of the current entry
     int is_dir;        // the current entry is a folder (links to folders count)
     int is_link;       // the current entry is a link (Windows: any reparse point)
-    int name_unusable; // the current entry's name has no form this layer can
-                       // hand on (Windows: not valid UTF-16); `name` is empty
+    int name_unusable; // the current entry cannot be reached by a path made
+                       // with its name (Windows: a name that is not valid
+                       // UTF-16, where `name` is empty, or one the system's
+                       // path rules would read as another name)
     char dir[1400];    // POSIX: the folder being listed, for stat of links
 };
 

@@ -198,12 +198,24 @@ int plat_file_id(const char *path, PlatFileId *id) {
     return 1;
 }
 
+// 1 when a path holding `name` as a component names something else: the
+// system drops a final '.' from every component of a path and final spaces
+// from its last, so "proj." reads as "proj" (another folder, or none) and
+// "proj " as the repository's path does too. Such names exist where other
+// systems made them; they are said, never followed to another folder.
+static int name_changed_in_paths(const wchar_t *name) {
+    size_t n = wcslen(name);
+    if (n == 0 || wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0) return 0;
+    return name[n - 1] == L'.' || name[n - 1] == L' ';
+}
+
 static void take_entry(PlatDir *d, const WIN32_FIND_DATAW *fd) {
     // A name that is not UTF-16 has no UTF-8 form to hand on: it is said, not
     // given out under another name.
     unsigned long n = to_utf8(fd->cFileName, (int)wcslen(fd->cFileName), d->name, sizeof d->name);
-    d->name_unusable = n == 0 || n >= sizeof d->name;
-    if (d->name_unusable) d->name[0] = 0;
+    int has_utf8 = n > 0 && n < sizeof d->name;
+    if (!has_utf8) d->name[0] = 0;
+    d->name_unusable = !has_utf8 || name_changed_in_paths(fd->cFileName);
     // Only the folder bit counts: hidden and system folders, junctions and
     // folder links are folders like any other.
     d->is_dir = (fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;

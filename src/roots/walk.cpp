@@ -121,11 +121,11 @@ static void walk_level(const char *dir, int depth, int links, WalkLevel *up, Wal
         return;
     }
     while (plat_dir_next(&d)) {
+        if (skipped_folder(d.name) || !d.is_dir) continue;
         if (d.name_unusable) {
-            w->dropped += d.is_dir;
+            w->dropped++; // what it holds cannot be reached by its path
             continue;
         }
-        if (skipped_folder(d.name) || !d.is_dir) continue;
         if (++w->dirs > WALK_DIRS_MAX) {
             w->stop = 1;
             break;

@@ -743,4 +743,33 @@ TEST_F(WineCgi, LongPathsAreListedOrSaid) {
     expect_each_detail_opens(doc, env);
 }
 
+// Windows drops a final '.' from every component of a path and final spaces
+// from its last, so a folder named so (made on another system) cannot be
+// reached by its path: "proj." reads as "proj", another folder or none. Such
+// a folder is left out and said through its root's "truncated", never
+// walked or queried as another one; "twin" beside "twin." is listed once.
+TEST_F(WineCgi, NamesThatPathsReadAsOthersAreSaid) {
+    canned("dots/proj./a", {});
+    canned("dots/twin.", {});
+    canned("dots/twin/c", {});
+    canned("spaces/sp /b", {});
+    canned("spaces/.hidden./d", {}); // not searched anyway: nothing to say
+    canned("plain/.hidden./d", {});
+    canned("plain/e", {});
+    Env env = request("action=repos");
+    env.push_back({"QUARLO_ROOTS", win_path(T + "/dots") + ";" + win_path(T + "/spaces") + ";" +
+                                       win_path(T + "/plain")});
+    int status = -1;
+    Json doc = document(run_exe(env, &status));
+    ASSERT_EQ(doc["roots"].size(), 3u);
+    const bool truncated[] = {true, true, false};
+    for (size_t i = 0; i < 3; i++) {
+        SCOPED_TRACE(doc["roots"][i]["root"].str());
+        EXPECT_EQ(doc["roots"][i]["truncated"].boolean(), truncated[i]);
+    }
+    EXPECT_EQ(listed_paths(doc), (std::map<std::string, int>{{win_path(T + "/dots/twin/c"), 1},
+                                                             {win_path(T + "/plain/e"), 1}}));
+    expect_each_detail_opens(doc, env);
+}
+
 } // namespace
