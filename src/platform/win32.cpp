@@ -200,9 +200,9 @@ int plat_file_id(const char *path, PlatFileId *id) {
 
 // 1 when a path holding `name` as a component names something else: the
 // system drops a final '.' from every component of a path and final spaces
-// from its last, so "proj." reads as "proj" (another folder, or none) and
-// "proj " as the repository's path does too. Such names exist where other
-// systems made them; they are said, never followed to another folder.
+// from its last, so "x\proj.\a" reads as "x\proj\a" (another folder, or
+// none), and git sent to a repository "proj " works in "proj". Such names
+// exist where other systems made them; they are said, never followed.
 static int name_changed_in_paths(const wchar_t *name) {
     size_t n = wcslen(name);
     if (n == 0 || wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0) return 0;

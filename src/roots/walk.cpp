@@ -123,7 +123,7 @@ static void walk_level(const char *dir, int depth, int links, WalkLevel *up, Wal
     while (plat_dir_next(&d)) {
         if (skipped_folder(d.name) || !d.is_dir) continue;
         if (d.name_unusable) {
-            w->dropped++; // what it holds cannot be reached by its path
+            w->dropped++; // neither it nor what it holds can be reached by its path
             continue;
         }
         if (++w->dirs > WALK_DIRS_MAX) {
