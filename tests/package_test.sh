@@ -4,7 +4,7 @@
 #     quarlo (and quarlo-host where it is built) in bin/, answering --version
 #   package_test.sh zip WINDOWS_BUILD_DIR VERSION WINE_RUN
 #     the Windows ZIP made by cpack: quarlo.exe (stripped, with its version
-#     resource), the README and the third-party notices
+#     resource and its manifest), the README and the third-party notices
 set -eu
 mode=$1 build=$2 version=$3
 work=$(mktemp -d)
@@ -36,6 +36,16 @@ zip)
   fi
   # The version resource holds the version as UTF-16 text.
   strings -el "$top/bin/quarlo.exe" | grep -qx "$version" || fail "quarlo.exe has no version resource"
+  # The manifest is resource 1 of type 24 (RT_MANIFEST), where the loader
+  # looks for it; its UTF-8 text asks for UTF-8 as the code page, long paths,
+  # Windows 10 and 11.
+  x86_64-w64-mingw32-windres -J coff -i "$top/bin/quarlo.exe" -O rc | grep -q '^1 24 ' ||
+    fail "quarlo.exe has no manifest resource"
+  manifest=$(strings -n 8 "$top/bin/quarlo.exe" | tr -d '\n')
+  for want in '<activeCodePage[^>]*>UTF-8</activeCodePage>' '<longPathAware[^>]*>true</longPathAware>' \
+              '<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>'; do
+    printf '%s\n' "$manifest" | grep -q "$want" || fail "quarlo.exe's manifest lacks $want"
+  done
   got=$("$wine_run" "$top/bin/quarlo.exe" --version | tr -d '\r')
   [ "$got" = "quarlo $version" ] || fail "quarlo.exe --version printed '$got'"
   ;;

@@ -4,6 +4,7 @@
 #include "cgi/query_string.h"
 #include "cgi/reply.h"
 #include "page/page.h"
+#include "repo/repo.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,8 +16,8 @@ int is_post_request() {
 }
 
 int password_ok() {
-    const char *want = getenv("BOT_PASSWORD");
-    if (!want || !*want) return 1;
+    const char *want = env_value("BOT_PASSWORD");
+    if (!want) return 1;
 
     const char *header = getenv("HTTP_X_BOT_PASSWORD");
     if (header && strcmp(header, want) == 0) return 1;

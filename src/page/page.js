@@ -819,6 +819,7 @@ function openDetail(path, param) {
   var drawer = $('drawer');
   drawer.classList.add('open');
   drawer.setAttribute('aria-hidden', 'false');
+  drawer.inert = false;
   $('scrim').classList.remove('hide');
   var wrap = document.querySelector('.wrap');
   if (wrap) wrap.inert = true;
@@ -878,6 +879,9 @@ function closeDetail() {
   var drawer = $('drawer');
   drawer.classList.remove('open');
   drawer.setAttribute('aria-hidden', 'true');
+  // Out of the keyboard's and assistive technology's reach at once, not
+  // only when the slide-out ends and it turns invisible.
+  drawer.inert = true;
   $('scrim').classList.add('hide');
   var wrap = document.querySelector('.wrap');
   if (wrap) wrap.inert = false;

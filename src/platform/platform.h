@@ -3,8 +3,10 @@
 // outside src/platform/ includes an operating-system header.
 //
 // The layer offers exactly what the program needs of the file system and of
-// child processes, in the shape of the 8-bit Win32 calls the program was
-// designed around, so that both implementations answer the same questions.
+// child processes, in the shape of the Win32 calls the program was designed
+// around, so that both implementations answer the same questions. Texts are
+// UTF-8 on Windows (converted to and from the system's UTF-16 here) and bytes
+// as the system gives them on Linux.
 #pragma once
 
 #include <cstddef>
@@ -36,6 +38,23 @@ inline int plat_is_sep(char c) {
 #endif
 }
 
+// 1 when the `n` bytes at `a` and at `b` are the same name of an environment
+// variable: byte for byte on Linux; on Windows ignoring the letter case of
+// ASCII letters, as the system and the C runtime's getenv compare names. It
+// stops at the first byte that differs: a shorter text ends the comparison
+// with its terminator.
+inline int plat_env_names_equal(const char *a, const char *b, size_t n) {
+    for (size_t i = 0; i < n; i++) {
+        char x = a[i], y = b[i];
+#if defined(_WIN32)
+        if (x >= 'a' && x <= 'z') x = (char)(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z') y = (char)(y - 'a' + 'A');
+#endif
+        if (x != y) return 0;
+    }
+    return 1;
+}
+
 // ---- standard output --------------------------------------------------------
 
 // Puts standard output into binary mode, so that the bytes written are the
@@ -58,6 +77,12 @@ unsigned long plat_full_path(const char *path, char *out, unsigned long size);
 // results as plat_full_path; 0 as well when `path` does not exist.
 unsigned long plat_real_path(const char *path, char *out, unsigned long size);
 
+// 1 when the full paths `a` and `b` (as plat_full_path gives them) are the
+// same path for the file system, final separators aside: byte for byte on
+// Linux; on Windows ignoring letter case, as the file system does, and a
+// "\\?\" prefix ("\\?\C:\x" is "C:\x", "\\?\UNC\srv\x" is "\\srv\x").
+int plat_same_path(const char *a, const char *b);
+
 // The identity of a file-system object: equal for every path that reaches
 // the same object (through links, junctions or another spelling).
 struct PlatFileId {
@@ -76,13 +101,24 @@ struct PlatDir {
     char name[1024];   // name of the current entry
     int is_dir;        // the current entry is a folder (links to folders count)
     int is_link;       // the current entry is a link (Windows: any reparse point)
+    int name_unusable; // the current entry cannot be reached by a path made
+                       // with its name (Windows: a name that is not valid
+                       // UTF-16, where `name` is empty, or one the system's
+                       // path rules would read as another name)
     char dir[1400];    // POSIX: the folder being listed, for stat of links
 };
 
-// Starts listing `dir`. Returns 1 on success, 0 when it cannot be listed.
+// plat_dir_open's answer for a folder whose path the system refuses for its
+// length or its name (or that is longer than PlatDir::dir holds).
+#define PLAT_DIR_UNUSABLE (-1)
+
+// Starts listing `dir`. Returns 1 on success; 0 when it cannot be listed (it
+// is gone, not a folder, or not readable); PLAT_DIR_UNUSABLE when its path
+// cannot be used. Every path shorter than PlatDir::dir can be listed.
 int plat_dir_open(PlatDir *d, const char *dir);
-// Moves to the next entry (the first on the first call): fills `name` and
-// `is_dir` and returns 1; returns 0 when there are no more entries.
+// Moves to the next entry (the first on the first call): fills `name`,
+// `is_dir`, `is_link` and `name_unusable` and returns 1; returns 0 when there
+// are no more entries.
 int plat_dir_next(PlatDir *d);
 void plat_dir_close(PlatDir *d);
 

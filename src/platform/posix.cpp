@@ -82,6 +82,13 @@ unsigned long plat_full_path(const char *path, char *out, unsigned long size) {
     return (unsigned long)n;
 }
 
+int plat_same_path(const char *a, const char *b) {
+    size_t na = strlen(a), nb = strlen(b);
+    while (na > 0 && a[na - 1] == '/') na--;
+    while (nb > 0 && b[nb - 1] == '/') nb--;
+    return na == nb && memcmp(a, b, na) == 0;
+}
+
 unsigned long plat_real_path(const char *path, char *out, unsigned long size) {
     if (!path || !*path || !out || size == 0) return 0;
     char *real = realpath(path, nullptr);
@@ -110,11 +117,12 @@ int plat_dir_open(PlatDir *d, const char *dir) {
     d->name[0] = 0;
     d->is_dir = 0;
     d->is_link = 0;
+    d->name_unusable = 0; // a name is bytes here: every one can be handed on
     size_t len = strlen(dir);
-    if (len >= sizeof d->dir) return 0;
+    if (len >= sizeof d->dir) return PLAT_DIR_UNUSABLE;
     memcpy(d->dir, dir, len + 1);
     DIR *h = opendir(dir);
-    if (!h) return 0;
+    if (!h) return errno == ENAMETOOLONG ? PLAT_DIR_UNUSABLE : 0;
     d->handle = h;
     return 1;
 }

@@ -1,4 +1,10 @@
-// Win32 implementation of the platform layer (64-bit Windows, 8-bit calls).
+// Win32 implementation of the platform layer (64-bit Windows).
+//
+// The program's texts are UTF-8. The manifest makes UTF-8 the process's code
+// page, so that the C runtime's environment and arguments arrive as UTF-8;
+// the file-system and process calls here are made in their UTF-16 (W) forms,
+// converted from and to UTF-8 at this boundary: they depend on no code page
+// and take paths past MAX_PATH, which the 8-bit calls refuse.
 #include "platform/platform.h"
 
 #include <cctype>
@@ -18,51 +24,165 @@ void plat_stdout_binary() {
     _setmode(_fileno(stdout), _O_BINARY);
 }
 
+// ---- UTF-8 and UTF-16 -------------------------------------------------------
+
+// UTF-16 units of a path handed to a W call: the longest path the program
+// makes (a 1399-byte walk path with "\*" or "\.git") fits with room to spare,
+// as one unit never stands for less than one UTF-8 byte.
+#define WIDE_PATH_SIZE 4096
+
+// `text` as UTF-16 in `out` (`size` units, terminated). Returns its length;
+// -1 when `text` is not UTF-8 or does not fit.
+static int to_wide(const char *text, wchar_t *out, int size) {
+    int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, out, size);
+    return n > 0 ? n - 1 : -1;
+}
+
+// The `len` units at `text` as UTF-8 in `out` (`size` bytes, terminated), in
+// the layer's shape: the length written; the size needed (terminator
+// included, >= size) when it does not fit; 0 when `text` is not UTF-16 (a
+// lone surrogate, which a Windows name may hold) or is empty.
+static unsigned long to_utf8(const wchar_t *text, int len, char *out, unsigned long size) {
+    if (len <= 0 || size == 0) return 0;
+    int need =
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, len, nullptr, 0, nullptr, nullptr);
+    if (need <= 0) return 0;
+    if ((unsigned long)need + 1 > size) return (unsigned long)need + 1;
+    WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, len, out, need, nullptr, nullptr);
+    out[need] = 0;
+    return (unsigned long)need;
+}
+
+// The full path of `given`: in `buf` (WIDE_PATH_SIZE units), or where it is
+// longer in a block allocated for it (*block, which the caller frees; null
+// otherwise). Returns it, null on failure, with its length in *len. The first
+// call has room for any usual path: Wine answers a call with too small a
+// buffer wrongly for a drive-relative path ("C:x"), and may crash in it.
+static wchar_t *wide_full_path(const wchar_t *given, wchar_t *buf, wchar_t **block, DWORD *len) {
+    *block = nullptr;
+    *len = GetFullPathNameW(given, WIDE_PATH_SIZE, buf, nullptr);
+    if (*len == 0) return nullptr;
+    if (*len < WIDE_PATH_SIZE) return buf;
+    DWORD need = *len;
+    *block = (wchar_t *)malloc(need * sizeof **block);
+    if (*block) *len = GetFullPathNameW(given, need, *block, nullptr);
+    if (!*block || *len == 0 || *len >= need) {
+        free(*block);
+        *block = nullptr;
+        return nullptr;
+    }
+    return *block;
+}
+
+static int starts_with(const wchar_t *text, const wchar_t *prefix) {
+    return wcsncmp(text, prefix, wcslen(prefix)) == 0;
+}
+
+// A path this long or longer is handed over in the \\?\ form, in which the W
+// calls take up to 32767 units; a plain path stops at MAX_PATH (260, and 248
+// for a folder).
+#define LONG_PATH_FROM 248
+
+// `path` as a W call of the file system takes it, in `out` (WIDE_PATH_SIZE
+// units). A long path becomes its full path in the \\?\ form (\\?\UNC\ for a
+// server's share), which the system takes as it stands; a path already in
+// that form (or a \\.\ device path) is kept. Returns 1; 0 when `path` is not
+// UTF-8 or does not fit: a name or a length the system cannot be asked about.
+static int wide_file_path(const char *path, wchar_t *out) {
+    int n = to_wide(path, out, WIDE_PATH_SIZE);
+    if (n < 0) return 0;
+    if (n < LONG_PATH_FROM || starts_with(out, L"\\\\?\\") || starts_with(out, L"\\\\.\\"))
+        return 1;
+    wchar_t buf[WIDE_PATH_SIZE], *block;
+    DWORD len = 0;
+    const wchar_t *full = wide_full_path(out, buf, &block, &len);
+    if (!full) return 0;
+    const wchar_t *prefix = L"\\\\?\\", *rest = full;
+    if (starts_with(full, L"\\\\")) {
+        prefix = L"\\\\?\\UNC\\";
+        rest = full + 2;
+    }
+    size_t plen = wcslen(prefix), rlen = wcslen(rest);
+    int ok = plen + rlen + 1 <= WIDE_PATH_SIZE;
+    if (ok) {
+        memcpy(out, prefix, plen * sizeof *out);
+        memcpy(out + plen, rest, (rlen + 1) * sizeof *out);
+    }
+    free(block);
+    return ok;
+}
+
 // ---- file system ------------------------------------------------------------
 
 int plat_exists(const char *path) {
-    return path && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    wchar_t w[WIDE_PATH_SIZE];
+    return path && wide_file_path(path, w) && GetFileAttributesW(w) != INVALID_FILE_ATTRIBUTES;
 }
 
-// GetFullPathNameA already answers in the layer's shape: the length written,
-// 0 on failure, or the size needed (terminator included) when `out` is too
-// small. It folds "." and "..", turns '/' into '\', resolves a relative text
-// against the current folder ("C:x" against drive C's) and keeps letter case.
+// GetFullPathNameW folds "." and "..", turns '/' into '\', resolves a
+// relative text against the current folder ("C:x" against drive C's) and
+// keeps letter case; a \\?\ path stays as it is.
 unsigned long plat_full_path(const char *path, char *out, unsigned long size) {
     if (!path || !*path || !out || size == 0) return 0;
-    return GetFullPathNameA(path, size, out, nullptr);
+    wchar_t given[WIDE_PATH_SIZE], buf[WIDE_PATH_SIZE], *block;
+    if (to_wide(path, given, WIDE_PATH_SIZE) < 0) return 0;
+    DWORD len = 0;
+    const wchar_t *full = wide_full_path(given, buf, &block, &len);
+    if (!full) return 0;
+    unsigned long n = to_utf8(full, (int)len, out, size);
+    free(block);
+    return n;
+}
+
+// The path `p` without its \\?\ prefix: a pointer into `p`, in which
+// "\\?\UNC\server" is made "\\server".
+static wchar_t *without_long_prefix(wchar_t *p) {
+    if (starts_with(p, L"\\\\?\\UNC\\")) {
+        p[6] = L'\\';
+        return p + 6;
+    }
+    return starts_with(p, L"\\\\?\\") ? p + 4 : p;
+}
+
+// Paths compare as the file system compares names: ordinal, ignoring case.
+int plat_same_path(const char *a, const char *b) {
+    wchar_t wa[WIDE_PATH_SIZE], wb[WIDE_PATH_SIZE];
+    if (to_wide(a, wa, WIDE_PATH_SIZE) < 0 || to_wide(b, wb, WIDE_PATH_SIZE) < 0)
+        return strcmp(a, b) == 0;
+    const wchar_t *pa = without_long_prefix(wa), *pb = without_long_prefix(wb);
+    int na = (int)wcslen(pa), nb = (int)wcslen(pb);
+    while (na > 0 && (pa[na - 1] == L'\\' || pa[na - 1] == L'/')) na--;
+    while (nb > 0 && (pb[nb - 1] == L'\\' || pb[nb - 1] == L'/')) nb--;
+    return CompareStringOrdinal(pa, na, pb, nb, TRUE) == CSTR_EQUAL;
 }
 
 // Opens the object `path` names for reading its attributes only, following
 // links and junctions; folders need FILE_FLAG_BACKUP_SEMANTICS.
 static HANDLE open_for_attributes(const char *path) {
-    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    wchar_t w[WIDE_PATH_SIZE];
+    if (!wide_file_path(path, w)) return INVALID_HANDLE_VALUE;
+    return CreateFileW(w, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
-// GetFinalPathNameByHandleA answers "\\?\C:\x" or "\\?\UNC\server\share\x";
+// GetFinalPathNameByHandleW answers "\\?\C:\x" or "\\?\UNC\server\share\x";
 // the usual forms are "C:\x" and "\\server\share\x".
 unsigned long plat_real_path(const char *path, char *out, unsigned long size) {
     if (!path || !*path || !out || size == 0) return 0;
     HANDLE h = open_for_attributes(path);
     if (h == INVALID_HANDLE_VALUE) return 0;
-    char final_path[4096];
-    DWORD n = GetFinalPathNameByHandleA(h, final_path, sizeof final_path,
-                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+    DWORD need = GetFinalPathNameByHandleW(h, nullptr, 0, flags);
+    wchar_t *final_path = need ? (wchar_t *)malloc(need * sizeof *final_path) : nullptr;
+    DWORD len = final_path ? GetFinalPathNameByHandleW(h, final_path, need, flags) : 0;
     CloseHandle(h);
-    if (n == 0 || n >= sizeof final_path) return 0;
-    const char *p = final_path;
-    char unc[4096];
-    if (strncmp(p, "\\\\?\\UNC\\", 8) == 0) {
-        snprintf(unc, sizeof unc, "\\\\%s", p + 8);
-        p = unc;
-    } else if (strncmp(p, "\\\\?\\", 4) == 0) {
-        p += 4;
+    unsigned long n = 0;
+    if (len > 0 && len < need) {
+        const wchar_t *p = without_long_prefix(final_path);
+        n = to_utf8(p, (int)wcslen(p), out, size);
     }
-    size_t len = strlen(p);
-    if (len + 1 > size) return (unsigned long)(len + 1);
-    memcpy(out, p, len + 1);
-    return (unsigned long)len;
+    free(final_path);
+    return n;
 }
 
 int plat_file_id(const char *path, PlatFileId *id) {
@@ -78,15 +198,42 @@ int plat_file_id(const char *path, PlatFileId *id) {
     return 1;
 }
 
-static void take_entry(PlatDir *d, const WIN32_FIND_DATAA *fd) {
-    snprintf(d->name, sizeof d->name, "%s", fd->cFileName);
+// 1 when a path holding `name` as a component names something else: the
+// system drops a final '.' from every component of a path and final spaces
+// from its last, so "x\proj.\a" reads as "x\proj\a" (another folder, or
+// none), and git sent to a repository "proj " works in "proj". Such names
+// exist where other systems made them; they are said, never followed.
+static int name_changed_in_paths(const wchar_t *name) {
+    size_t n = wcslen(name);
+    if (n == 0 || wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0) return 0;
+    return name[n - 1] == L'.' || name[n - 1] == L' ';
+}
+
+static void take_entry(PlatDir *d, const WIN32_FIND_DATAW *fd) {
+    // A name that is not UTF-16 has no UTF-8 form to hand on: it is said, not
+    // given out under another name.
+    unsigned long n = to_utf8(fd->cFileName, (int)wcslen(fd->cFileName), d->name, sizeof d->name);
+    int has_utf8 = n > 0 && n < sizeof d->name;
+    if (!has_utf8) d->name[0] = 0;
+    d->name_unusable = !has_utf8 || name_changed_in_paths(fd->cFileName);
     // Only the folder bit counts: hidden and system folders, junctions and
     // folder links are folders like any other.
     d->is_dir = (fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     d->is_link = (fd->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-// FindFirstFileA hands over the first entry with the open; it is kept in
+// 1 when the system refuses the path `dir` for its length or its name (a
+// file or a missing folder is asked about and answered).
+static int path_refused(const char *dir) {
+    wchar_t w[WIDE_PATH_SIZE];
+    if (!wide_file_path(dir, w)) return 1;
+    if (GetFileAttributesW(w) != INVALID_FILE_ATTRIBUTES) return 0;
+    DWORD error = GetLastError();
+    return error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_INVALID_NAME ||
+           error == ERROR_BAD_PATHNAME;
+}
+
+// FindFirstFileW hands over the first entry with the open; it is kept in
 // `name`/`is_dir` and given out by the first plat_dir_next.
 int plat_dir_open(PlatDir *d, const char *dir) {
     d->handle = nullptr;
@@ -94,15 +241,21 @@ int plat_dir_open(PlatDir *d, const char *dir) {
     d->name[0] = 0;
     d->is_dir = 0;
     d->is_link = 0;
+    d->name_unusable = 0;
 
     // A pattern cut short would list another folder (or none), so a folder
-    // whose pattern does not fit is not listed.
-    char pattern[1400];
-    int w = snprintf(pattern, sizeof pattern, "%s\\*", dir);
-    if (w < 0 || (size_t)w >= sizeof pattern) return 0;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA(pattern, &fd);
-    if (h == INVALID_HANDLE_VALUE) return 0;
+    // whose pattern does not fit is not listed. A separator is added only
+    // where `dir` does not end in one: "C:\" and "\\?\C:\x\" take "*".
+    char pattern[sizeof d->dir + 2];
+    size_t len = strlen(dir);
+    const char *sep = len > 0 && plat_is_sep(dir[len - 1]) ? "" : "\\";
+    int n = snprintf(pattern, sizeof pattern, "%s%s*", dir, sep);
+    if (n < 0 || (size_t)n >= sizeof pattern) return PLAT_DIR_UNUSABLE;
+    wchar_t w[WIDE_PATH_SIZE];
+    if (!wide_file_path(pattern, w)) return PLAT_DIR_UNUSABLE;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(w, &fd);
+    if (h == INVALID_HANDLE_VALUE) return path_refused(dir) ? PLAT_DIR_UNUSABLE : 0;
     d->handle = h;
     take_entry(d, &fd);
     d->first_pending = 1;
@@ -115,8 +268,8 @@ int plat_dir_next(PlatDir *d) {
         d->first_pending = 0;
         return 1;
     }
-    WIN32_FIND_DATAA fd;
-    if (!FindNextFileA((HANDLE)d->handle, &fd)) return 0;
+    WIN32_FIND_DATAW fd;
+    if (!FindNextFileW((HANDLE)d->handle, &fd)) return 0;
     take_entry(d, &fd);
     return 1;
 }
@@ -176,13 +329,15 @@ static int env_entry_cmp(const void *pa, const void *pb) {
     }
 }
 
-// The ANSI environment block of CreateProcessA: each "NAME=value" followed by
-// a zero byte, sorted by name, and one more zero byte at the end.
-static char *environment_block(const char *const *envp) {
+// The environment block of CreateProcessW: each "NAME=value" in UTF-16
+// followed by a zero unit, sorted by name, and one more zero unit at the end.
+// Bytes of an entry that are not UTF-8 read as U+FFFD.
+static wchar_t *environment_block(const char *const *envp) {
     size_t count = 0, total = 2;
-    for (const char *const *e = envp; *e; e++, count++) total += strlen(*e) + 1;
+    for (const char *const *e = envp; *e; e++, count++)
+        total += (size_t)MultiByteToWideChar(CP_UTF8, 0, *e, -1, nullptr, 0);
     const char **sorted = (const char **)malloc((count + 1) * sizeof *sorted);
-    char *block = (char *)malloc(total);
+    wchar_t *block = (wchar_t *)malloc(total * sizeof *block);
     if (!sorted || !block) {
         free(sorted);
         free(block);
@@ -192,13 +347,11 @@ static char *environment_block(const char *const *envp) {
     qsort(sorted, count, sizeof *sorted, env_entry_cmp);
     size_t n = 0;
     for (size_t i = 0; i < count; i++) {
-        size_t len = strlen(sorted[i]);
-        if (len == 0) continue;
-        memcpy(block + n, sorted[i], len + 1);
-        n += len + 1;
+        if (!sorted[i][0]) continue;
+        n += (size_t)MultiByteToWideChar(CP_UTF8, 0, sorted[i], -1, block + n, (int)(total - n));
     }
     block[n++] = 0;
-    if (n == 1) block[n] = 0; // an empty block is still two zero bytes
+    if (n == 1) block[n] = 0; // an empty block is still two zero units
     free(sorted);
     return block;
 }
@@ -228,8 +381,8 @@ static HANDLE kill_on_close_job() {
 
 // What one child start holds until the child runs (or has failed to start).
 struct ChildStart {
-    char *line;  // CreateProcessA may write into the command line it is given
-    char *block; // the environment block
+    wchar_t *line;  // CreateProcessW may write into the command line it is given
+    wchar_t *block; // the environment block
     HANDLE rd, wr, nul, job;
     LPPROC_THREAD_ATTRIBUTE_LIST attrs;
     PROCESS_INFORMATION pi;
@@ -250,9 +403,8 @@ static void child_start_release(ChildStart *s) {
 // child inherits to those two handles. 1 when all were made.
 static int child_start_prepare(ChildStart *s, const char *cmdline, const char *const *envp) {
     size_t len = strlen(cmdline);
-    s->line = (char *)malloc(len + 1);
-    if (!s->line) return 0;
-    memcpy(s->line, cmdline, len + 1);
+    s->line = (wchar_t *)malloc((len + 1) * sizeof *s->line);
+    if (!s->line || to_wide(cmdline, s->line, (int)len + 1) < 0) return 0;
     if (envp && !(s->block = environment_block(envp))) return 0;
 
     if (!CreatePipe(&s->rd, &s->wr, nullptr, 0)) return 0;
@@ -297,7 +449,7 @@ int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char
     int rc = -1;
     if (child_start_prepare(&s, cmdline, envp)) {
         HANDLE inherited[] = {s.wr, s.nul};
-        STARTUPINFOEXA si;
+        STARTUPINFOEXW si;
         memset(&si, 0, sizeof si);
         si.StartupInfo.cb = sizeof si;
         si.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
@@ -305,10 +457,11 @@ int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char
         si.StartupInfo.hStdOutput = s.wr;
         si.StartupInfo.hStdError = s.wr;
         si.lpAttributeList = s.attrs;
-        DWORD flags = CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT;
+        DWORD flags = CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT |
+                      CREATE_UNICODE_ENVIRONMENT;
         if (UpdateProcThreadAttribute(s.attrs, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
                                       sizeof inherited, nullptr, nullptr) &&
-            CreateProcessA(nullptr, s.line, nullptr, nullptr, TRUE, flags, s.block, nullptr,
+            CreateProcessW(nullptr, s.line, nullptr, nullptr, TRUE, flags, s.block, nullptr,
                            &si.StartupInfo, &s.pi)) {
             if (AssignProcessToJobObject(s.job, s.pi.hProcess) &&
                 ResumeThread(s.pi.hThread) != (DWORD)-1) {

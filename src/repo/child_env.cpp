@@ -11,15 +11,45 @@
 #define CEILING_NAME "GIT_CEILING_DIRECTORIES"
 #define REAL_PATH_SIZE 4096
 
-static int env_name_is(const char *entry, const char *name) {
-    size_t n = strlen(name);
-    return strncmp(entry, name, n) == 0 && entry[n] == '=';
+// 1 when the name of `entry` ("NAME=value") begins with `prefix`, names
+// compared as the platform compares them (on Windows regardless of letter
+// case). The comparison stops at the first byte that differs, so never reads
+// past the end of a shorter entry.
+static int env_name_starts(const char *entry, const char *prefix) {
+    return plat_env_names_equal(entry, prefix, strlen(prefix));
 }
 
-static int env_left_out(const char *e) {
-    return env_name_is(e, "BOT_PASSWORD") || strncmp(e, "HTTP_", 5) == 0 ||
-           env_name_is(e, CEILING_NAME) || env_name_is(e, "GIT_OPTIONAL_LOCKS") ||
-           env_name_is(e, "GIT_CONFIG_COUNT");
+// 1 when `entry` ("NAME=value") is named `name`.
+static int env_name_is(const char *entry, const char *name) {
+    return env_name_starts(entry, name) && entry[strlen(name)] == '=';
+}
+
+// The n of a GIT_CONFIG_KEY_n or GIT_CONFIG_VALUE_n entry; -1 for any other.
+static long long config_entry_number(const char *e) {
+    const char *p;
+    if (env_name_starts(e, "GIT_CONFIG_KEY_"))
+        p = e + 15;
+    else if (env_name_starts(e, "GIT_CONFIG_VALUE_"))
+        p = e + 17;
+    else
+        return -1;
+    long long n = 0;
+    const char *digits = p;
+    for (; *p >= '0' && *p <= '9'; p++)
+        if (n < 1000000) n = n * 10 + (*p - '0');
+    return p > digits && *p == '=' ? n : -1;
+}
+
+// The program's own GIT_CONFIG_COUNT where it is a count (a whole number up
+// to 1000); 0 where it is not set or not a count.
+static long long config_count_of(char **env) {
+    for (char **e = env; e && *e; e++) {
+        if (!env_name_is(*e, "GIT_CONFIG_COUNT")) continue;
+        char *end = nullptr;
+        long long n = strtoll(*e + 17, &end, 10);
+        return end && !*end && n >= 0 && n <= 1000 ? n : 0;
+    }
+    return 0;
 }
 
 // Settings forced for every git child: a repository's own config could name
@@ -39,25 +69,33 @@ struct ChildEnv {
     const char *user_ceiling; // the program's own GIT_CEILING_DIRECTORIES value, or null
 };
 
+// Left out of every git child: the node password and the request's headers
+// (git needs neither), the variables the program sets itself, and the
+// program's config entries that its GIT_CONFIG_COUNT does not cover:
+// numbered from the count on, they would collide with the forced ones (all of
+// them where the count is not set or not a count; git reads none of those).
+static int env_left_out(const char *e, long long config_count) {
+    if (env_name_is(e, "BOT_PASSWORD") || env_name_starts(e, "HTTP_") ||
+        env_name_is(e, CEILING_NAME) || env_name_is(e, "GIT_OPTIONAL_LOCKS") ||
+        env_name_is(e, "GIT_CONFIG_COUNT"))
+        return 1;
+    return config_entry_number(e) >= config_count;
+}
+
 static ChildEnv build_child_environment() {
     ChildEnv ce = {nullptr, 0, nullptr};
     char **env = plat_environ();
     size_t count = 0;
-    long long config_count = 0;
     for (char **e = env; e && *e; e++) {
         count++;
-        if (env_name_is(*e, "GIT_CONFIG_COUNT")) {
-            char *end = nullptr;
-            config_count = strtoll(*e + 17, &end, 10);
-            if (!end || *end || config_count < 0 || config_count > 1000) config_count = 0;
-        }
         if (env_name_is(*e, CEILING_NAME) && (*e)[sizeof CEILING_NAME])
             ce.user_ceiling = *e + sizeof CEILING_NAME;
     }
+    long long config_count = config_count_of(env);
     Buf text;
     buf_init(&text);
     for (char **e = env; e && *e; e++)
-        if (!env_left_out(*e)) buf_add(&text, *e, strlen(*e) + 1);
+        if (!env_left_out(*e, config_count)) buf_add(&text, *e, strlen(*e) + 1);
     buf_add(&text, "GIT_OPTIONAL_LOCKS=0", 21);
     int forced = (int)(sizeof FORCED_CONFIG / sizeof FORCED_CONFIG[0]);
     for (int i = 0; i < forced; i++) {
@@ -79,6 +117,13 @@ static ChildEnv build_child_environment() {
     ce.list = list;
     ce.count = i;
     return ce;
+}
+
+const char *env_value(const char *name) {
+    size_t n = strlen(name);
+    for (char **e = plat_environ(); e && *e; e++)
+        if (env_name_is(*e, name) && (*e)[n + 1]) return *e + n + 1;
+    return nullptr;
 }
 
 static const ChildEnv &shared_environment() {

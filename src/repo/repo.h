@@ -100,11 +100,21 @@ int run_argv_env(const char *const *argv, const char *const *envp, Buf *out, int
 int run_git(const char *dir, const char *const *args, Buf *out, int limit_s, RunEnd *end = nullptr);
 
 // The environment every git child gets: the program's own, without
-// BOT_PASSWORD, the request's HTTP_ variables and GIT_CEILING_DIRECTORIES,
-// with GIT_OPTIONAL_LOCKS=0, core.fsmonitor / log.showSignature forced off
-// and core.quotePath off (file names as they are). Built once, shared by
-// every thread.
+// BOT_PASSWORD, the request's HTTP_ variables, GIT_CEILING_DIRECTORIES,
+// GIT_OPTIONAL_LOCKS, GIT_CONFIG_COUNT and the GIT_CONFIG_KEY_n /
+// GIT_CONFIG_VALUE_n entries its count does not cover, with
+// GIT_OPTIONAL_LOCKS=0, core.fsmonitor / log.showSignature forced off and
+// core.quotePath off (file names as they are). Names are compared as the
+// platform compares them: on Windows `bot_password` is BOT_PASSWORD. Built
+// once, shared by every thread.
 const char *const *child_environment();
+
+// The value of the program's environment variable `name`, found as the child
+// environment finds the names it leaves out (on Windows regardless of letter
+// case): the first such entry with a value; null when there is none. The
+// password check reads BOT_PASSWORD through it, so the password it honours
+// is one that git never gets.
+const char *env_value(const char *name);
 
 // The environment of a git child run in `dir`: child_environment() and
 // GIT_CEILING_DIRECTORIES ending in the parent of dir's real path (after any

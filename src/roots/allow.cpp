@@ -2,7 +2,6 @@
 #include "platform/platform.h"
 #include "roots/roots.h"
 
-#include <cstdio>
 #include <cstring>
 
 // 1 when a component of `path` is exactly "..". A name that merely holds two
@@ -31,8 +30,7 @@ int path_allowed(const char *path, char *out) {
 
     if (root_index_for(full) < 0) return 0;
     char probe[1200];
-    int w = snprintf(probe, sizeof probe, "%s/.git", full);
-    if (w < 0 || (size_t)w >= sizeof probe) return 0; // the probe would name another path
+    if (!path_join(probe, sizeof probe, full, ".git")) return 0; // it would name another path
     if (!plat_exists(probe)) return 0;
     str_copy(out, 1400, full);
     return 1;

@@ -20,19 +20,44 @@ static int env_set(const char *v) {
     return v && *v;
 }
 
-void root_add(const char *path) {
-    if (!path || !*path) return;
+static int is_blank(char c) {
+    return (unsigned char)c >= 1 && (unsigned char)c <= 32;
+}
+
+// 1 when `path` starts with a drive letter and its colon ("C:"); never on
+// POSIX, which has no drives.
+static int drive_prefix(const char *path) {
+#if defined(_WIN32)
+    char c = path[0];
+    return ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && path[1] == ':';
+#else
+    (void)path;
+    return 0;
+#endif
+}
+
+// 1 for a drive letter and its colon alone ("C:"). Windows reads that as the
+// drive's current folder; as a root it means the drive, "C:\".
+static int bare_drive(const char *path) {
+    return drive_prefix(path) && !path[2];
+}
+
+void root_add(const char *given) {
+    if (!given || !*given) return;
     if (g_root_count >= ROOT_MAX) return;
+    char drive[4] = {given[0], ':', PATH_SEP, 0};
+    const char *path = bare_drive(given) ? drive : given;
     // A root that does not fit its field is dropped: cut short, it could name
     // a folder above the one meant and widen the allowlist.
     if (strlen(path) > sizeof g_roots[0].root - 1) return;
-    for (int i = 0; i < g_root_count; i++)
-        if (strcmp(g_roots[i].root, path) == 0) return;
     Root *r = &g_roots[g_root_count];
-    str_copy(r->root, sizeof r->root, path);
     unsigned long n = plat_full_path(path, r->resolved, sizeof r->resolved);
     // A full path that does not fit counts as a failed resolution.
     if (n == 0 || n >= sizeof r->resolved) str_copy(r->resolved, sizeof r->resolved, path);
+    // One folder is one root, however it is spelt ("R:\proj", "r:\proj\").
+    for (int i = 0; i < g_root_count; i++)
+        if (plat_same_path(g_roots[i].resolved, r->resolved)) return;
+    str_copy(r->root, sizeof r->root, path);
     r->exists = 0;
     r->count = 0;
     r->truncated = 0;
@@ -40,19 +65,20 @@ void root_add(const char *path) {
     g_root_count++;
 }
 
-// On POSIX a ':' always separates (there are no drive letters); on Windows a
-// ':' followed by '\' or '/' is a drive letter's and stays.
-static int colon_is_separator(char next) {
+// On POSIX a ':' always separates (there are no drive letters). On Windows a
+// ':' is a drive letter's where a '\' or '/' follows it, and where it ends a
+// bare drive ("C:", an item of one letter and the colon).
+static int colon_is_separator(const char *item, const char *colon) {
 #if defined(_WIN32)
-    return next != '\\' && next != '/';
+    char next = colon[1];
+    if (next == '\\' || next == '/') return 0;
+    int ends_drive = colon == item + 1 && drive_prefix(item);
+    return !(ends_drive && (!next || next == ';' || next == ':' || is_blank(next)));
 #else
-    (void)next;
+    (void)item;
+    (void)colon;
     return 1;
 #endif
-}
-
-static int is_blank(char c) {
-    return (unsigned char)c >= 1 && (unsigned char)c <= 32;
 }
 
 void roots_from_env() {
@@ -61,10 +87,11 @@ void roots_from_env() {
     // Each item is taken whole from the value, however long the value is, and
     // trimmed; an item longer than a root's field is dropped by root_add.
     for (const char *p = v;;) {
-        const char *end = p;
-        while (*end && *end != ';' && !(*end == ':' && colon_is_separator(end[1]))) end++;
-        const char *first = p, *last = end;
-        while (first < last && is_blank(*first)) first++;
+        const char *first = p;
+        while (is_blank(*first)) first++;
+        const char *end = first;
+        while (*end && *end != ';' && !(*end == ':' && colon_is_separator(first, end))) end++;
+        const char *last = end;
         while (last > first && is_blank(last[-1])) last--;
         char item[sizeof g_roots[0].root + 1];
         size_t n = (size_t)(last - first);

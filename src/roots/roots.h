@@ -50,6 +50,12 @@ int path_allowed(const char *path, char *out);
 // whole path without one).
 const char *base_name(const char *path);
 
+// Writes `dir` and `name` joined by the platform's separator to `out`
+// (`size` bytes); no separator is added where `dir` ends in one ("C:\",
+// "/srv/code/"): a "\\?\" path would read a doubled one as an empty name.
+// Returns 0 when the whole text does not fit.
+int path_join(char *out, size_t size, const char *dir, const char *name);
+
 // One working copy that discovery found.
 #define FOUND_PATH_SIZE (ALLOWED_PATH_MAX + 1)
 struct FoundRepo {
@@ -70,7 +76,8 @@ struct Walk {
     int dirs;    // folders counted so far
     int stop;    // 1 once the folder limit ended the walk
     int dropped; // working copies left out (array full, path longer than
-                 // ALLOWED_PATH_MAX) and folders whose path is too long to enter
+                 // ALLOWED_PATH_MAX) and folders not searched because their
+                 // path is too long or the system cannot take it or its name
     int deeper;  // 1 when folders at the depth limit hold folders not searched
 };
 

@@ -16,6 +16,13 @@ const char *base_name(const char *path) {
     return last ? last + 1 : path;
 }
 
+int path_join(char *out, size_t size, const char *dir, const char *name) {
+    size_t len = strlen(dir);
+    const char *sep = len > 0 && plat_is_sep(dir[len - 1]) ? "" : PATH_SEP_STR;
+    int n = snprintf(out, size, "%s%s%s", dir, sep, name);
+    return n >= 0 && (size_t)n < size;
+}
+
 static int skipped_folder(const char *name) {
     return name[0] == '.' || strcmp(name, "node_modules") == 0 || strcmp(name, "__pycache__") == 0;
 }
@@ -82,7 +89,7 @@ static void found_repo(const char *dir, int links, Walk *w) {
 static int has_walkable_folder(const char *dir) {
     PlatDir d;
     int found = 0;
-    if (!plat_dir_open(&d, dir)) return 0;
+    if (plat_dir_open(&d, dir) != 1) return 0;
     while (!found && plat_dir_next(&d)) found = !skipped_folder(d.name) && d.is_dir;
     plat_dir_close(&d);
     return found;
@@ -94,8 +101,7 @@ static void walk_level(const char *dir, int depth, int links, WalkLevel *up, Wal
     // A probe or child path that does not fit its buffer would name another
     // file, so such a folder is not taken for a working copy nor entered.
     char probe[WALK_PATH_SIZE + 8];
-    int n = snprintf(probe, sizeof probe, "%s/.git", dir);
-    if (n > 0 && (size_t)n < sizeof probe && plat_exists(probe)) {
+    if (path_join(probe, sizeof probe, dir, ".git") && plat_exists(probe)) {
         found_repo(dir, links, w);
         return; // a working copy is never searched further
     }
@@ -106,16 +112,26 @@ static void walk_level(const char *dir, int depth, int links, WalkLevel *up, Wal
 
     WalkLevel here = {dir, up, {0, 0}, 0};
     PlatDir d;
-    if (!plat_dir_open(&d, dir)) return;
+    // A folder gone or closed to this user is passed over, as the system
+    // keeps it from everyone; one whose path or name the system cannot take
+    // may hold repositories, so leaving it out is said.
+    int opened = plat_dir_open(&d, dir);
+    if (opened != 1) {
+        if (opened == PLAT_DIR_UNUSABLE) w->dropped++;
+        return;
+    }
     while (plat_dir_next(&d)) {
         if (skipped_folder(d.name) || !d.is_dir) continue;
+        if (d.name_unusable) {
+            w->dropped++; // neither it nor what it holds can be reached by its path
+            continue;
+        }
         if (++w->dirs > WALK_DIRS_MAX) {
             w->stop = 1;
             break;
         }
         char child[WALK_PATH_SIZE];
-        n = snprintf(child, sizeof child, "%s" PATH_SEP_STR "%s", dir, d.name);
-        if (n < 0 || (size_t)n >= sizeof child) {
+        if (!path_join(child, sizeof child, dir, d.name)) {
             w->dropped++; // what it holds could not be named whole
             continue;
         }

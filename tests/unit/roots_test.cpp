@@ -56,8 +56,10 @@ const RootsCase ROOTS_CASES[] = {
     {"1", "::;;: ;\t", nullptr, nullptr, nullptr, {}},
     {"1", "\t/a\r\n;/b c ", nullptr, nullptr, nullptr, {"/a", "/b c"}},
     {"1", "\"/q\"", nullptr, nullptr, nullptr, {"\"/q\""}},
-    // Duplicates are found byte for byte; the first keeps its place.
-    {"1", "/a;/a;/a/;/A;/a", nullptr, nullptr, nullptr, {"/a", "/a/", "/A"}},
+    // Duplicates are found by their full paths, a final separator aside,
+    // letter case not (Linux tells "/A" from "/a"); the first keeps its place.
+    {"1", "/a;/a;/a/;/A;/a", nullptr, nullptr, nullptr, {"/a", "/A"}},
+    {"1", "/b/;/a//b/./;/a/b;/a/c/../b", nullptr, nullptr, nullptr, {"/b/", "/a//b/./"}},
     {nullptr, "/x;/h", nullptr, nullptr, "/h", {"/h", "/x"}},
     {"1", "/a:/a:/a:/a:/a:/a:/a:/a:/a:/b", nullptr, nullptr, nullptr, {"/a", "/b"}},
     // At most 8 roots, the home root counting.

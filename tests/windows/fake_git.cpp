@@ -3,10 +3,18 @@
 // search path as "git". It records how it was called and answers with canned
 // output chosen by the test.
 //
+// It takes its arguments, environment and paths through the UTF-16 (W) calls,
+// as git does, and writes every text as UTF-8: a name outside any code page
+// is recorded as it arrived, and a long path is read through its \\?\ form.
+//
 // Record: when QUARLO_FAKE_GIT_LOG names a file, every run appends one line
 // to it: each argument after the program name as <arg>, separated by spaces;
-// and when QUARLO_FAKE_GIT_LOG_ENV names a variable, then " {NAME=value}"
-// (or " {NAME unset}") with the value the run got.
+// with -C DIR and QUARLO_FAKE_GIT_LOG_DIR set, then " {dir=FULL}" with the
+// folder the run works in (DIR resolved against the current folder, as
+// git -C goes there); and when QUARLO_FAKE_GIT_LOG_ENV names variables
+// (separated by ','), then for each " {NAME=value}" for every entry of the
+// environment with that name in any letter case, as spelt there (or
+// " {NAME unset}").
 // When QUARLO_FAKE_GIT_PIDS names a file, every run appends its process id,
 // and the id of every helper it starts, one per line.
 //
@@ -43,10 +51,50 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include <windows.h>
+
+static std::string utf8(const std::wstring &w) {
+    if (w.empty()) return "";
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), (int)w.size(), nullptr, 0, nullptr, nullptr);
+    std::string s((size_t)n, 0);
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), (int)w.size(), &s[0], n, nullptr, nullptr);
+    return s;
+}
+
+static std::wstring wide(const std::string &s) {
+    if (s.empty()) return L"";
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), (int)s.size(), nullptr, 0);
+    std::wstring w((size_t)n, 0);
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), (int)s.size(), &w[0], n);
+    return w;
+}
+
+static const wchar_t *env(const wchar_t *name) {
+    const wchar_t *v = _wgetenv(name);
+    return v && *v ? v : nullptr;
+}
+
+// The full path of `path`, resolved against the current folder.
+static std::wstring full_path(const std::wstring &path) {
+    DWORD need = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (need == 0) return path;
+    std::wstring full(need, 0);
+    DWORD n = GetFullPathNameW(path.c_str(), need, &full[0], nullptr);
+    full.resize(n < need ? n : 0);
+    return full;
+}
+
+// `path` in the form the W calls take at any length.
+static std::wstring long_form(const std::wstring &path) {
+    std::wstring full = full_path(path);
+    if (full.compare(0, 4, L"\\\\?\\") == 0) return full;
+    if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
 
 static void write_all(DWORD which, const char *data, size_t n) {
     HANDLE h = GetStdHandle(which);
@@ -62,8 +110,8 @@ static void write_text(DWORD which, const std::string &s) {
     write_all(which, s.data(), s.size());
 }
 
-static bool read_file(const std::string &path, std::string *text) {
-    FILE *f = fopen(path.c_str(), "rb");
+static bool read_file(const std::wstring &path, std::string *text) {
+    FILE *f = _wfopen(long_form(path).c_str(), L"rb");
     if (!f) return false;
     char chunk[4096];
     size_t n;
@@ -76,10 +124,10 @@ static bool read_file(const std::string &path, std::string *text) {
 // Appends one line to the file named by the variable `name`, if it is set.
 // An append-only handle writes each line whole at the end, even when several
 // fake gits run at once.
-static void append_line(const char *name, const std::string &line) {
-    const char *path = getenv(name);
-    if (!path || !*path) return;
-    HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+static void append_line(const wchar_t *name, const std::string &line) {
+    const wchar_t *path = env(name);
+    if (!path) return;
+    HANDLE h = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return;
     DWORD put = 0;
@@ -87,30 +135,46 @@ static void append_line(const char *name, const std::string &line) {
     CloseHandle(h);
 }
 
-static void record(int argc, char **argv) {
+// " {NAME=value}" for every entry of the environment block named `name` in
+// any letter case, as the block spells it; " {NAME unset}" when there is none.
+static std::string env_entries(const wchar_t *name) {
+    std::string found;
+    size_t n = wcslen(name);
+    wchar_t *block = GetEnvironmentStringsW();
+    for (const wchar_t *e = block; e && *e; e += wcslen(e) + 1)
+        if (_wcsnicmp(e, name, n) == 0 && e[n] == L'=') found += " {" + utf8(e) + "}";
+    FreeEnvironmentStringsW(block);
+    return found.empty() ? " {" + utf8(name) + " unset}" : found;
+}
+
+static void record(int argc, wchar_t **argv) {
     std::string line;
     for (int i = 1; i < argc; i++) {
         if (i > 1) line += ' ';
-        line += '<';
-        line += argv[i];
-        line += '>';
+        line += '<' + utf8(argv[i]) + '>';
     }
-    const char *name = getenv("QUARLO_FAKE_GIT_LOG_ENV");
-    if (name && *name) {
-        const char *value = getenv(name);
-        line += std::string(" {") + name + (value ? std::string("=") + value : " unset") + "}";
+    if (argc >= 3 && wcscmp(argv[1], L"-C") == 0 && env(L"QUARLO_FAKE_GIT_LOG_DIR"))
+        line += " {dir=" + utf8(full_path(argv[2])) + "}";
+    if (const wchar_t *names = env(L"QUARLO_FAKE_GIT_LOG_ENV")) {
+        std::wstring list = names;
+        for (size_t at = 0; at <= list.size();) {
+            size_t end = list.find(L',', at);
+            if (end == std::wstring::npos) end = list.size();
+            line += env_entries(list.substr(at, end - at).c_str());
+            at = end + 1;
+        }
     }
-    append_line("QUARLO_FAKE_GIT_LOG", line + "\n");
-    append_line("QUARLO_FAKE_GIT_PIDS", std::to_string(GetCurrentProcessId()) + "\n");
+    append_line(L"QUARLO_FAKE_GIT_LOG", line + "\n");
+    append_line(L"QUARLO_FAKE_GIT_PIDS", std::to_string(GetCurrentProcessId()) + "\n");
 }
 
 // Starts the helper that sleeps `ms` holding the pipe; returns its process
 // id, 0 when it did not start.
-static DWORD spawn_sleeper(const char *ms) {
-    char self[MAX_PATH];
-    if (!GetModuleFileNameA(nullptr, self, sizeof self)) return 0;
-    std::string line = std::string("\"") + self + "\" --sleep " + ms;
-    STARTUPINFOA si;
+static DWORD spawn_sleeper(const std::string &ms) {
+    wchar_t self[MAX_PATH];
+    if (!GetModuleFileNameW(nullptr, self, MAX_PATH)) return 0;
+    std::wstring line = std::wstring(L"\"") + self + L"\" --sleep " + wide(ms);
+    STARTUPINFOW si;
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
@@ -125,55 +189,54 @@ static DWORD spawn_sleeper(const char *ms) {
     DuplicateHandle(self_process, si.hStdError, self_process, &si.hStdError, 0, TRUE,
                     DUPLICATE_SAME_ACCESS);
     PROCESS_INFORMATION pi;
-    std::vector<char> buf(line.begin(), line.end());
+    std::vector<wchar_t> buf(line.begin(), line.end());
     buf.push_back(0);
-    if (!CreateProcessA(nullptr, buf.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+    if (!CreateProcessW(nullptr, buf.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                         nullptr, &si, &pi))
         return 0;
-    append_line("QUARLO_FAKE_GIT_PIDS", std::to_string(pi.dwProcessId) + "\n");
+    append_line(L"QUARLO_FAKE_GIT_PIDS", std::to_string(pi.dwProcessId) + "\n");
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
     return pi.dwProcessId;
 }
 
-static std::string answer_name(int argc, char **argv, int first) {
-    std::string name = argv[first];
-    if (name == "status") {
+static std::wstring answer_name(int argc, wchar_t **argv, int first) {
+    std::wstring name = argv[first];
+    if (name == L"status") {
         for (int i = first + 1; i < argc; i++)
-            if (strcmp(argv[i], "--branch") == 0) name += "-branch";
-    } else if (name == "log" && first + 1 < argc) {
+            if (wcscmp(argv[i], L"--branch") == 0) name += L"-branch";
+    } else if (name == L"log" && first + 1 < argc) {
         name += argv[first + 1];
     }
     return name;
 }
 
-static int canned_answer(int argc, char **argv) {
-    std::string dir = argv[2];
-    std::string git_dir = dir + "\\.git";
-    if (GetFileAttributesA(git_dir.c_str()) == INVALID_FILE_ATTRIBUTES) {
+static int canned_answer(int argc, wchar_t **argv) {
+    std::wstring git_dir = full_path(argv[2]) + L"\\.git";
+    if (GetFileAttributesW(long_form(git_dir).c_str()) == INVALID_FILE_ATTRIBUTES) {
         write_text(STD_ERROR_HANDLE, "fatal: not a git repository (or any of the parent "
                                      "directories): .git\n");
         return 128;
     }
     if (argc < 4) return 1;
-    std::string base = git_dir + "\\fake\\" + answer_name(argc, argv, 3);
+    std::wstring base = git_dir + L"\\fake\\" + answer_name(argc, argv, 3);
     std::string text;
-    if (read_file(base + ".spawn", &text)) spawn_sleeper(text.c_str());
-    if (read_file(base + ".sleep", &text)) Sleep((DWORD)strtoul(text.c_str(), nullptr, 10));
-    if (read_file(base + ".out", &text)) write_text(STD_OUTPUT_HANDLE, text);
-    if (read_file(base + ".err", &text)) write_text(STD_ERROR_HANDLE, text);
-    if (read_file(base + ".exit", &text)) return (int)strtol(text.c_str(), nullptr, 10);
+    if (read_file(base + L".spawn", &text)) spawn_sleeper(text);
+    if (read_file(base + L".sleep", &text)) Sleep((DWORD)strtoul(text.c_str(), nullptr, 10));
+    if (read_file(base + L".out", &text)) write_text(STD_OUTPUT_HANDLE, text);
+    if (read_file(base + L".err", &text)) write_text(STD_ERROR_HANDLE, text);
+    if (read_file(base + L".exit", &text)) return (int)strtol(text.c_str(), nullptr, 10);
     return 0;
 }
 
-static int run_steps(int argc, char **argv) {
+static int run_steps(int argc, wchar_t **argv) {
     for (int i = 1; i < argc; i++) {
-        std::string step = argv[i];
-        const char *value = i + 1 < argc ? argv[i + 1] : "";
+        std::string step = utf8(argv[i]);
+        std::string value = i + 1 < argc ? utf8(argv[i + 1]) : "";
         if (step == "--echo") {
             std::string text;
-            for (int j = i + 1; j < argc; j++) text += std::string("<") + argv[j] + ">\n";
-            text += std::string("cmdline=") + GetCommandLineA() + "\n";
+            for (int j = i + 1; j < argc; j++) text += "<" + utf8(argv[j]) + ">\n";
+            text += "cmdline=" + utf8(GetCommandLineW()) + "\n";
             write_text(STD_OUTPUT_HANDLE, text);
             return 0;
         }
@@ -183,23 +246,22 @@ static int run_steps(int argc, char **argv) {
         } else if (step == "--err") {
             write_text(STD_ERROR_HANDLE, value);
         } else if (step == "--bytes") {
-            std::string text(strtoul(value, nullptr, 10), 0);
+            std::string text(strtoul(value.c_str(), nullptr, 10), 0);
             for (size_t k = 0; k < text.size(); k++) text[k] = (char)('a' + k % 26);
             write_text(STD_OUTPUT_HANDLE, text);
         } else if (step == "--sleep") {
-            Sleep((DWORD)strtoul(value, nullptr, 10));
+            Sleep((DWORD)strtoul(value.c_str(), nullptr, 10));
         } else if (step == "--trickle") {
-            DWORD until = GetTickCount() + (DWORD)strtoul(value, nullptr, 10);
+            DWORD until = GetTickCount() + (DWORD)strtoul(value.c_str(), nullptr, 10);
             while ((LONG)(until - GetTickCount()) > 0) {
                 write_text(STD_OUTPUT_HANDLE, "still here\n");
                 Sleep(5);
             }
         } else if (step == "--exit") {
-            return (int)strtoll(value, nullptr, 10);
+            return (int)strtoll(value.c_str(), nullptr, 10);
         } else if (step == "--env") {
-            const char *v = getenv(value);
-            write_text(STD_OUTPUT_HANDLE,
-                       std::string(value) + (v ? std::string("=") + v : " unset") + "\n");
+            const wchar_t *v = _wgetenv(argv[i]);
+            write_text(STD_OUTPUT_HANDLE, value + (v ? "=" + utf8(v) : " unset") + "\n");
         } else if (step == "--spawn") {
             DWORD pid = spawn_sleeper(value);
             if (pid) write_text(STD_OUTPUT_HANDLE, "pid=" + std::to_string(pid) + "\n");
@@ -211,13 +273,13 @@ static int run_steps(int argc, char **argv) {
     return 0;
 }
 
-int main(int argc, char **argv) {
+int wmain(int argc, wchar_t **argv) {
     record(argc, argv);
-    if (argc >= 3 && strcmp(argv[1], "-C") == 0) return canned_answer(argc, argv);
-    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
-        const char *v = getenv("QUARLO_FAKE_GIT_VERSION");
+    if (argc >= 3 && wcscmp(argv[1], L"-C") == 0) return canned_answer(argc, argv);
+    if (argc == 2 && wcscmp(argv[1], L"--version") == 0) {
+        const wchar_t *v = env(L"QUARLO_FAKE_GIT_VERSION");
         write_text(STD_OUTPUT_HANDLE,
-                   std::string("git version ") + (v && *v ? v : "2.45.1.windows.1") + "\n");
+                   "git version " + (v ? utf8(v) : std::string("2.45.1.windows.1")) + "\n");
         return 0;
     }
     return run_steps(argc, argv);

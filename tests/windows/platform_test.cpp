@@ -141,14 +141,91 @@ TEST(DirListing, MissingFolderOrFileCannotBeListed) {
     EXPECT_EQ(opened, 0);
 }
 
-TEST(DirListing, PatternThatDoesNotFitIsNotListed) {
-    // "%s\*" of a 1,398-byte folder needs 1,401 bytes: cut to 1,399 it would
-    // name the folder itself (or another), so nothing is listed.
-    std::string dir = "C:\\" + std::string(1395, 'a');
-    PlatDir d;
-    EXPECT_EQ(plat_dir_open(&d, dir.c_str()), 0);
-    EXPECT_EQ(plat_dir_next(&d), 0);
-    plat_dir_close(&d);
+TEST(DirListing, PathTheSystemCannotTakeIsSaidApart) {
+    // A folder that is not there, or is a file, simply cannot be listed; one
+    // whose path the system refuses for its name, or that is longer than the
+    // layer holds (cut short, its pattern would name another folder), is
+    // told apart, so that the walk can say what it left out.
+    TempDir t;
+    win::write_file(t / "file.txt", "x");
+    struct Case {
+        std::string dir;
+        int want;
+    } cases[] = {
+        {t / "missing", 0},
+        {t / "file.txt", 0},
+        {t / "a<b", PLAT_DIR_UNUSABLE},
+        {"C:\\" + std::string(1397, 'a'), PLAT_DIR_UNUSABLE}, // 1,400 bytes
+    };
+    for (const Case &c : cases) {
+        PlatDir d;
+        EXPECT_EQ(plat_dir_open(&d, c.dir.c_str()), c.want) << c.dir.size();
+        EXPECT_EQ(plat_dir_next(&d), 0);
+        plat_dir_close(&d);
+    }
+}
+
+// Names in any language, with the program's texts in UTF-8: the test
+// program carries quarlo.exe's manifest, so its own 8-bit calls are UTF-8 too.
+static const char *const NAMES_OUTSIDE_THE_CODE_PAGE[] = {
+    "plain",
+    "caf\xC3\xA9",
+    "\xCE\x9C\xCE\xB1\xCF\x81\xCE\xAF\xCE\xB1",
+    "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E",
+    "\xF0\x9F\x98\x80",
+    "x\xEF\xBC\x8Fy", // a full-width slash: a name, never a separator
+};
+static const char ROOT_NAME[] = "\xCE\xA1\xCE\xAF\xCE\xB6\xCE\xB1-\xE6\xA0\xB9";
+
+TEST(Names, OutsideTheCodePageAsUtf8) {
+    TempDir t;
+    const std::string R = t / ROOT_NAME;
+    std::vector<std::pair<std::string, int>> want = {{".", 1}, {"..", 1}};
+    for (const char *name : NAMES_OUTSIDE_THE_CODE_PAGE) {
+        ASSERT_TRUE(win::make_dirs(R + "\\" + name)) << name;
+        want.push_back({name, 1});
+    }
+    std::sort(want.begin(), want.end());
+    int opened = 0;
+    EXPECT_EQ(list(R, &opened), want);
+    for (const char *name : NAMES_OUTSIDE_THE_CODE_PAGE) {
+        SCOPED_TRACE(name);
+        const std::string p = R + "\\" + name;
+        EXPECT_EQ(plat_exists(p.c_str()), 1);
+        EXPECT_EQ(full_path(p), p);
+        char real[1400];
+        unsigned long n = plat_real_path(p.c_str(), real, sizeof real);
+        EXPECT_EQ(std::string(real, n < sizeof real ? n : 0), p);
+        EXPECT_STREQ(base_name(p.c_str()), name);
+        PlatFileId id;
+        EXPECT_EQ(plat_file_id(p.c_str(), &id), 1);
+    }
+    // "x\xEF\xBC\x8Fy" is not "x/y", which does not exist.
+    EXPECT_EQ(plat_exists((R + "\\x/y").c_str()), 0);
+}
+
+TEST(Names, SamePathAsTheFileSystemComparesNames) {
+    struct Case {
+        std::string a, b;
+        int want;
+    } cases[] = {
+        {"C:\\proj", "C:\\proj", 1},
+        {"C:\\proj", "c:\\PROJ", 1},
+        {"C:\\proj", "C:\\proj\\", 1},
+        {"C:\\", "c:", 1},
+        {"C:\\proj", "\\\\?\\C:\\proj", 1},
+        {"\\\\server\\share\\x", "\\\\?\\UNC\\SERVER\\share\\x\\", 1},
+        {std::string("C:\\") + NAMES_OUTSIDE_THE_CODE_PAGE[2],
+         "c:\\\xCE\x9C\xCE\x91\xCE\xA1\xCE\x8A\xCE\x91", 1}, // Greek in capitals
+        {"C:\\proj", "C:\\proj2", 0},
+        {"C:\\proj", "D:\\proj", 0},
+        {"C:\\a\\b", "C:\\a", 0},
+        {std::string("C:\\") + NAMES_OUTSIDE_THE_CODE_PAGE[5], "C:\\x/y", 0},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(plat_same_path(c.a.c_str(), c.b.c_str()), c.want) << c.a << " " << c.b;
+        EXPECT_EQ(plat_same_path(c.b.c_str(), c.a.c_str()), c.want) << c.b << " " << c.a;
+    }
 }
 
 // ---- discovery --------------------------------------------------------------
@@ -238,15 +315,22 @@ TEST(Discovery, SkippedNamesAreCaseSensitive) {
               (std::set<std::string>{t / "root\\Node_Modules\\y", t / "root\\__PYCACHE__\\z"}));
 }
 
-TEST(Discovery, ChildPathsAlwaysJoinWithABackslash) {
+TEST(Discovery, ChildPathsJoinWithABackslash) {
     TempDir t;
     ASSERT_TRUE(win::make_dirs(t / "root\\proj\\.git"));
     std::string fwd = t.path() + "/root";
     for (char &c : fwd)
         if (c == '\\') c = '/';
-    // The root text stays as given; each folder name is joined with '\'.
+    // The root text stays as given; each folder name is joined with '\',
+    // where the folder does not end in a separator already.
     EXPECT_EQ(walk(fwd), std::set<std::string>{fwd + "\\proj"});
-    EXPECT_EQ(walk(t / "root\\"), std::set<std::string>{t / "root\\\\proj"});
+    EXPECT_EQ(walk(t / "root\\"), std::set<std::string>{t / "root\\proj"});
+    EXPECT_EQ(walk(fwd + "/"), std::set<std::string>{fwd + "/proj"});
+    // A \\?\ path is taken as it stands: a doubled separator or a '/' in it
+    // would be part of a name.
+    const std::string lng = "\\\\?\\" + t.path() + "\\root";
+    EXPECT_EQ(walk(lng), std::set<std::string>{lng + "\\proj"});
+    EXPECT_EQ(walk(lng + "\\"), std::set<std::string>{lng + "\\proj"});
 }
 
 TEST(Discovery, RootThatIsARepositoryYieldsItselfOnly) {
@@ -277,11 +361,15 @@ TEST(Roots, DriveLetterColonRule) {
     } cases[] = {
         {" C:\\src ; ;D:/work;", {"C:\\src", "D:/work"}},
         {"C:\\a:C:\\b", {"C:\\a", "C:\\b"}},
-        {"C:\\a:C:", {"C:\\a", "C"}},         // a colon at the very end separates
+        {"C:\\a:C:", {"C:\\a", "C:\\"}},      // a bare drive is the drive's root
         {"/srv/a:/srv/b", {"/srv/a:/srv/b"}}, // a colon before '/' stays
         {"C:\\x:D:/y;E:\\z", {"C:\\x", "D:/y", "E:\\z"}},
-        {"C:\\a;C:\\a;c:\\a;C:/a;C:\\a\\", {"C:\\a", "c:\\a", "C:/a", "C:\\a\\"}},
+        // One folder however it is spelt: case, separators, a final one.
+        {"C:\\a;C:\\a;c:\\a;C:/a;C:\\a\\;\\\\?\\C:\\A", {"C:\\a"}},
         {"a:b", {"a", "b"}},
+        {"D:;e: ;C:\\x:f:", {"D:\\", "e:\\", "C:\\x", "f:\\"}},
+        {"C::D:\\y", {"C:\\", "D:\\y"}},
+        {"1:;ab:", {"1", "ab"}}, // a drive is one letter
     };
     for (const Case &c : cases) {
         env.set("QUARLO_ROOTS", c.value);
@@ -300,13 +388,16 @@ TEST(Roots, ResolvedIsTheWindowsFullPath) {
     EXPECT_STREQ(g_roots[0].root, "C:/codebases/");
     EXPECT_STREQ(g_roots[0].resolved, "C:\\codebases\\");
     EXPECT_EQ(std::string(g_roots[1].resolved), t / "rel");
-    // "C:" at the end of the list lost its colon: a relative "C".
-    EXPECT_STREQ(g_roots[2].root, "C");
-    EXPECT_EQ(std::string(g_roots[2].resolved), t / "C");
+    // A bare drive is the drive's root, not its current folder.
+    EXPECT_STREQ(g_roots[2].root, "C:\\");
+    EXPECT_STREQ(g_roots[2].resolved, "C:\\");
 }
 
+// HOMEDRIVE names a drive ("C:"), which is the drive's root for the walk and
+// for the allowlist alike, whatever the drive's current folder is.
 TEST(Roots, HomeDriveIsTheHomeRootWithoutUserProfile) {
     TempDir t;
+    ASSERT_TRUE(win::make_dirs(t / "proj\\.git"));
     CwdGuard cwd(t.path());
     EnvGuard env;
     env.set("QUARLO_ONLY_ROOTS", nullptr);
@@ -316,9 +407,32 @@ TEST(Roots, HomeDriveIsTheHomeRootWithoutUserProfile) {
     env.set("HOME", "C:\\never-used");
     collect_roots();
     ASSERT_GE(g_root_count, 1);
-    EXPECT_STREQ(g_roots[0].root, "C:");
-    EXPECT_EQ(without_final_backslash(g_roots[0].resolved), t.path());
+    EXPECT_STREQ(g_roots[0].root, "C:\\");
+    EXPECT_STREQ(g_roots[0].resolved, "C:\\");
     for (int i = 0; i < g_root_count; i++) EXPECT_STRNE(g_roots[i].root, "C:\\never-used");
+    char out[1400];
+    EXPECT_EQ(path_allowed((t / "proj").c_str(), out), 1);
+    EXPECT_EQ(std::string(out), t / "proj");
+    EXPECT_EQ(root_index_for(out), 0);
+}
+
+// A folder is one root however Windows lets it be spelt: letter case, a
+// final separator, the \\?\ form; the first spelling is kept.
+TEST(Roots, OneFolderSpeltManyWaysIsOneRoot) {
+    TempDir t;
+    ASSERT_TRUE(win::make_dirs(t / "Proj"));
+    const std::string P = t / "Proj";
+    std::string lower = P;
+    for (char &c : lower) c = (char)tolower((unsigned char)c);
+    EnvGuard env;
+    env.set("QUARLO_ONLY_ROOTS", "1");
+    const std::string spellings[] = {P, lower, P + "\\", t.path() + "/Proj/", "\\\\?\\" + P};
+    for (const std::string &first : spellings) {
+        std::string value = first;
+        for (const std::string &other : spellings) value += ";" + other;
+        env.set("QUARLO_ROOTS", value.c_str());
+        EXPECT_EQ(roots(), std::vector<std::string>{first}) << value;
+    }
 }
 
 // ---- allowlist --------------------------------------------------------------
@@ -376,6 +490,23 @@ TEST(PathAllowed, WindowsPathsAgainstRealFolders) {
             EXPECT_STREQ(out, "untouched") << c.in;
         }
     }
+}
+
+// A root in the \\?\ form: the walk and the allowlist take its paths as
+// they stand, and the repositories found below it are admitted.
+TEST(PathAllowed, LongFormRootFindsAndAdmitsItsRepositories) {
+    TempDir t;
+    ASSERT_TRUE(win::make_dirs(t / "root\\proj\\.git"));
+    const std::string R = "\\\\?\\" + t.path() + "\\root";
+    EXPECT_EQ(walk(R), std::set<std::string>{R + "\\proj"});
+    EnvGuard env;
+    env.set("QUARLO_ONLY_ROOTS", "1");
+    env.set("QUARLO_ROOTS", R.c_str());
+    collect_roots();
+    char out[1400];
+    EXPECT_EQ(path_allowed((R + "\\proj").c_str(), out), 1);
+    EXPECT_EQ(std::string(out), R + "\\proj");
+    EXPECT_EQ(path_allowed((R + "\\missing").c_str(), out), 0);
 }
 
 TEST(PathAllowed, DriveRootAdmitsFoldersBelowIt) {
@@ -451,10 +582,9 @@ TEST_F(DefaultRoots, FollowTheHomeRootWhenTheyExist) {
     EXPECT_EQ(roots().size(), 3u);
 }
 
-TEST_F(DefaultRoots, ListedDuplicatesAreFoundByteForByte) {
+TEST_F(DefaultRoots, ListedDuplicatesAreFoundByTheirFullPaths) {
     ASSERT_TRUE(win::make_dirs("C:\\codebases"));
     env_.set("QUARLO_ROOTS", "C:\\work;C:\\codebases;c:\\codebases;C:/codebases;C:\\codebases\\");
     EXPECT_EQ(roots(),
-              (std::vector<std::string>{"C:\\users\\someone", "C:\\codebases", "C:\\work",
-                                        "c:\\codebases", "C:/codebases", "C:\\codebases\\"}));
+              (std::vector<std::string>{"C:\\users\\someone", "C:\\codebases", "C:\\work"}));
 }

@@ -2,6 +2,7 @@
 // for git. The driver runs on Linux and compares the bytes that leave the
 // Windows process: head lines end in exactly one CR LF and the body is written
 // without newline translation.
+#include "harness.h"
 #include "unit_support.h"
 
 #include <fcntl.h>
@@ -105,23 +106,6 @@ std::string json(const std::string &s) {
     return out + "\"";
 }
 
-// Every byte but ASCII letters, digits, '-', '_', '.', '~' and '/' as %XX: as
-// a client encodes a path, and as "path_param" carries one.
-std::string url_encode(const std::string &s) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : s) {
-        if (isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~' || c == '/') {
-            out += (char)c;
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
 // The members that end every repository object.
 std::string object_end(const std::string &path, const std::string &error = "") {
     return ",\"path_param\":\"" + url_encode(path) + "\",\"error\":" + json(error) + "}";
@@ -196,6 +180,10 @@ class WineCgi : public ::testing::Test {
                "\"at\":\"2023-11-14T22:13:20Z\",\"subject\":\"Fix the parser\"}" +
                object_end(win_path(root) + "\\alpha");
     }
+
+    // Opens every repository of the listing `doc` through its path_param
+    // (defined below).
+    void expect_each_detail_opens(const Json &doc, Env env);
 
     std::vector<std::string> git_calls() const {
         std::vector<std::string> lines;
@@ -543,6 +531,264 @@ TEST_F(WineCgi, PageAndMetaMatchTheNativeBuild) {
     EXPECT_EQ(meta, run({QUARLO_BIN, "--meta"}, {}, &native_status));
     EXPECT_EQ(meta.back(), '\n');
     EXPECT_EQ(meta.find('\r'), std::string::npos);
+}
+
+// ---- names, root spellings, environment names and long paths ----------------
+
+// The folder a logged git call worked in (its " {dir=...}"), "" without one.
+std::string logged_dir(const std::string &call) {
+    size_t at = call.find(" {dir=");
+    if (at == std::string::npos) return "";
+    size_t end = call.find('}', at);
+    return call.substr(at + 6, end == std::string::npos ? std::string::npos : end - at - 6);
+}
+
+// The listing or detail document of a reply that answered 200.
+Json document(const std::string &reply) {
+    std::string head, body;
+    split_reply(reply, &head, &body);
+    EXPECT_EQ(head, JSON_HEAD) << reply;
+    EXPECT_EQ(utf8_error(body), "") << "strict clients refuse the document";
+    std::string error;
+    Json doc = parse_json(body, &error);
+    EXPECT_EQ(error, "") << body;
+    return doc;
+}
+
+// How many repositories of the listing `doc` have each path.
+std::map<std::string, int> listed_paths(const Json &doc) {
+    std::map<std::string, int> paths;
+    for (size_t i = 0; i < doc["repos"].size(); i++) paths[doc["repos"][i]["path"].str()]++;
+    return paths;
+}
+
+// The last component of a Windows path.
+std::string last_component(const std::string &path) {
+    return path.substr(path.rfind('\\') + 1);
+}
+
+// Opens every repository of the listing `doc` through its path_param, as
+// the page does: each answers 200 with its own record, and every git call of
+// that request worked in exactly that folder.
+void WineCgi::expect_each_detail_opens(const Json &doc, Env env) {
+    env.push_back({"QUARLO_FAKE_GIT_LOG_DIR", "1"});
+    for (size_t i = 0; i < doc["repos"].size(); i++) {
+        const std::string path = doc["repos"][i]["path"].str();
+        SCOPED_TRACE(path);
+        unit::write_file(T + "/git.log", "");
+        env.push_back({"QUERY_STRING", "action=repo&path=" + doc["repos"][i]["path_param"].str()});
+        int status = -1;
+        Json detail = document(run_exe(env, &status));
+        EXPECT_EQ(detail["repo"]["path"].str(), path);
+        EXPECT_EQ(detail["repo"]["error"].str(), "");
+        std::vector<std::string> calls = git_calls();
+        EXPECT_FALSE(calls.empty());
+        for (const std::string &call : calls) EXPECT_EQ(logged_dir(call), path) << call;
+    }
+}
+
+// Folder names outside every 8-bit code page, below a root whose own name is
+// outside them too: each repository is listed once under its own name, the
+// listing is UTF-8, and each one opens with git working in its own folder. A
+// full-width slash is a character of a name: "x\xEF\xBC\x8Fy" is not the
+// repository x\y. A value of the environment outside the code page reaches
+// git whole.
+TEST_F(WineCgi, NamesInAnyLanguageAreListedOnceAndOpen) {
+    const std::string root_name = "\xCE\xA1\xCE\xAF\xCE\xB6\xCE\xB1-\xE6\xA0\xB9"; // Greek, Chinese
+    const std::string R = win_path(T + "/" + root_name);
+    struct Folder {
+        std::string rel; // below the root, with '/'
+        std::string name;
+    } folders[] = {
+        {"plain", "plain"},
+        {"caf\xC3\xA9", "caf\xC3\xA9"},
+        {"\xCE\x9C\xCE\xB1\xCF\x81\xCE\xAF\xCE\xB1", "\xCE\x9C\xCE\xB1\xCF\x81\xCE\xAF\xCE\xB1"},
+        {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"},
+        {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"}, // an emoji: a surrogate pair in UTF-16
+        {"x\xEF\xBC\x8Fy", "x\xEF\xBC\x8Fy"},     // a full-width slash
+        {"x/y", "y"},
+    };
+    std::map<std::string, int> want;
+    for (const Folder &f : folders) {
+        canned(root_name + "/" + f.rel, {});
+        std::string win_rel = f.rel;
+        std::replace(win_rel.begin(), win_rel.end(), '/', '\\');
+        want[R + "\\" + win_rel] = 1;
+    }
+    const std::string value =
+        "\xCE\x9C\xCE\xB1\xCF\x81\xCE\xAF\xCE\xB1 caf\xC3\xA9 \xF0\x9F\x98\x80";
+    Env env = request("action=repos");
+    env.push_back({"QUARLO_ROOTS", R});
+    env.push_back({"QUARLO_NAME_CHECK", value});
+    env.push_back({"QUARLO_FAKE_GIT_LOG_ENV", "QUARLO_NAME_CHECK"});
+    env.push_back({"QUARLO_FAKE_GIT_LOG_DIR", "1"});
+    int status = -1;
+    Json doc = document(run_exe(env, &status));
+    EXPECT_EQ(doc["roots"][0]["root"].str(), R);
+    EXPECT_EQ(doc["count"].num(), 7);
+    EXPECT_EQ(listed_paths(doc), want);
+    for (size_t i = 0; i < doc["repos"].size(); i++) {
+        const Json &r = doc["repos"][i];
+        EXPECT_EQ(r["name"].str(), last_component(r["path"].str()));
+        EXPECT_EQ(r["path_param"].str(), url_encode(r["path"].str()));
+    }
+    std::vector<std::string> calls = git_calls();
+    EXPECT_EQ(calls.size(), 3 * want.size());
+    for (const std::string &call : calls) {
+        EXPECT_EQ(want.count(logged_dir(call)), 1u) << call;
+        const std::string end = " {QUARLO_NAME_CHECK=" + value + "}";
+        EXPECT_EQ(call.substr(call.size() - std::min(call.size(), end.size())), end) << call;
+    }
+    expect_each_detail_opens(doc, env);
+}
+
+// One folder spelt in the ways Windows allows is one root, and each of its
+// repositories is listed once and opens; a root in the \\?\ form works as
+// given.
+TEST_F(WineCgi, RootSpellingsAreOneRoot) {
+    const std::string R = win_path(root);
+    std::string lower_drive = R, upper_name = R;
+    lower_drive[0] = 'z';
+    upper_name.replace(upper_name.size() - 4, 4, "ROOT");
+    const std::string L = "\\\\?\\" + R;
+    struct Case {
+        const char *what;
+        std::string value;
+        std::string root;
+    } cases[] = {
+        {"letter case and a final separator",
+         R + ";" + lower_drive + ";" + R + "\\;" + upper_name + ";Z:" + root + "/", R},
+        {"the \\\\?\\ form", L, L},
+        {"the \\\\?\\ form, then the usual one", L + ";" + R + "\\", L},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Env env = request("action=repos");
+        env.push_back({"QUARLO_ROOTS", c.value});
+        int status = -1;
+        Json doc = document(run_exe(env, &status));
+        ASSERT_EQ(doc["roots"].size(), 1u);
+        EXPECT_EQ(doc["roots"][0]["root"].str(), c.root);
+        EXPECT_EQ(listed_paths(doc),
+                  (std::map<std::string, int>{{c.root + "\\alpha", 1},
+                                              {c.root + "\\beta", 1},
+                                              {c.root + "\\deep\\a\\b\\gamma", 1}}));
+        expect_each_detail_opens(doc, env);
+    }
+}
+
+// A bare drive ("D:") is the drive's root for the walk and for the
+// allowlist alike, not the drive's current folder.
+TEST_F(WineCgi, BareDriveIsTheDrivesRoot) {
+    const std::string folder = "quarlo-e2e-" + std::to_string(getpid());
+    const std::string on_d = std::string(QUARLO_WINE_DRIVE_D) + "/" + folder;
+    struct Cleanup {
+        std::string dir;
+        ~Cleanup() { unit::remove_tree(dir); }
+    } cleanup{on_d};
+    unit::make_dirs(on_d + "/proj/.git/fake");
+    for (const char *value : {"D:", " d: ;"}) {
+        SCOPED_TRACE(value);
+        Env env = request("action=repos");
+        env.push_back({"QUARLO_ROOTS", value});
+        int status = -1;
+        Json doc = document(run_exe(env, &status));
+        ASSERT_EQ(doc["roots"].size(), 1u);
+        const std::string drive = std::string(1, value[value[0] == ' ']) + ":\\";
+        EXPECT_EQ(doc["roots"][0]["root"].str(), drive);
+        const std::string proj = drive + folder + "\\proj";
+        EXPECT_EQ(listed_paths(doc)[proj], 1) << proj;
+        expect_each_detail_opens(doc, env);
+    }
+}
+
+// Names of the environment in other letter cases are the same variables on
+// Windows: "bot_password" is the node password and never reaches git, nor
+// do "git_optional_locks", a "git_config_count" that is not a count (with
+// the entries it would number) or a request header in lower case.
+TEST_F(WineCgi, EnvironmentNamesInAnyLetterCase) {
+    Env env = request("action=repo&path=" + url_encode(win_path(root) + "\\alpha"));
+    env.push_back({"bot_password", "s3cret"});
+    env.push_back({"git_optional_locks", "1"});
+    env.push_back({"git_config_count", "two"});
+    env.push_back({"git_config_key_0", "core.editor"});
+    env.push_back({"http_x_forwarded_for", "10.0.0.1"});
+    env.push_back({"QUARLO_FAKE_GIT_LOG_ENV", "BOT_PASSWORD,GIT_OPTIONAL_LOCKS,GIT_CONFIG_COUNT,"
+                                              "GIT_CONFIG_KEY_0,HTTP_X_FORWARDED_FOR"});
+    int status = -1;
+    std::string reply = run_exe(env, &status);
+    EXPECT_EQ(reply.substr(0, 26), "Status: 401 Unauthorized\r\n");
+    EXPECT_TRUE(git_calls().empty());
+
+    env.push_back({"HTTP_X_BOT_PASSWORD", "s3cret"});
+    Json doc = document(run_exe(env, &status));
+    EXPECT_EQ(doc["repo"]["error"].str(), "");
+    std::vector<std::string> calls = git_calls();
+    EXPECT_EQ(calls.size(), 6u);
+    const std::string seen = " {BOT_PASSWORD unset} {GIT_OPTIONAL_LOCKS=0} {GIT_CONFIG_COUNT=3} "
+                             "{GIT_CONFIG_KEY_0=core.fsmonitor} {HTTP_X_FORWARDED_FOR unset}";
+    for (const std::string &call : calls)
+        EXPECT_EQ(call.substr(call.size() - std::min(call.size(), seen.size())), seen) << call;
+}
+
+// A repository 300 characters deep, past MAX_PATH, is listed and opens, as
+// is one below a root that is itself longer than MAX_PATH; one whose path is
+// longer than the 1023 bytes a record holds is said through its root's
+// "truncated", never silently missing.
+TEST_F(WineCgi, LongPathsAreListedOrSaid) {
+    const std::string seg(135, 'l'), huge(250, 'h');
+    canned("long/" + seg + "/" + seg + "/repo", {});
+    canned("longer/" + huge + "/" + huge + "/" + huge + "/" + huge, {});
+    const std::string long_root = T + "/" + seg + "/" + seg;
+    canned(long_root.substr(T.size() + 1) + "/proj", {});
+    const std::string deep = win_path(T + "/long/" + seg + "/" + seg + "/repo");
+    ASSERT_GE(deep.size(), 300u);
+    ASSERT_GT(win_path(long_root).size(), 260u);
+    Env env = request("action=repos");
+    env.push_back({"QUARLO_ROOTS", win_path(T + "/long") + ";" + win_path(T + "/longer") + ";" +
+                                       win_path(long_root)});
+    int status = -1;
+    Json doc = document(run_exe(env, &status));
+    ASSERT_EQ(doc["roots"].size(), 3u);
+    EXPECT_EQ(doc["roots"][0]["count"].num(), 1);
+    EXPECT_FALSE(doc["roots"][0]["truncated"].boolean());
+    EXPECT_EQ(doc["roots"][1]["count"].num(), 0);
+    EXPECT_TRUE(doc["roots"][1]["truncated"].boolean());
+    EXPECT_TRUE(doc["roots"][2]["exists"].boolean());
+    EXPECT_EQ(doc["roots"][2]["count"].num(), 1);
+    EXPECT_FALSE(doc["roots"][2]["truncated"].boolean());
+    EXPECT_EQ(listed_paths(doc),
+              (std::map<std::string, int>{{deep, 1}, {win_path(long_root) + "\\proj", 1}}));
+    expect_each_detail_opens(doc, env);
+}
+
+// Windows drops a final '.' from every component of a path and final spaces
+// from its last, so a folder named so (made on another system) cannot be
+// reached by its path: "proj." reads as "proj", another folder or none. Such
+// a folder is left out and said through its root's "truncated", never
+// walked or queried as another one; "twin" beside "twin." is listed once.
+TEST_F(WineCgi, NamesThatPathsReadAsOthersAreSaid) {
+    canned("dots/proj./a", {});
+    canned("dots/twin.", {});
+    canned("dots/twin/c", {});
+    canned("spaces/sp /b", {});
+    canned("spaces/.hidden./d", {}); // not searched anyway: nothing to say
+    canned("plain/.hidden./d", {});
+    canned("plain/e", {});
+    Env env = request("action=repos");
+    env.push_back({"QUARLO_ROOTS", win_path(T + "/dots") + ";" + win_path(T + "/spaces") + ";" +
+                                       win_path(T + "/plain")});
+    int status = -1;
+    Json doc = document(run_exe(env, &status));
+    ASSERT_EQ(doc["roots"].size(), 3u);
+    const bool truncated[] = {true, true, false};
+    for (size_t i = 0; i < 3; i++) {
+        SCOPED_TRACE(doc["roots"][i]["root"].str());
+        EXPECT_EQ(doc["roots"][i]["truncated"].boolean(), truncated[i]);
+    }
+    EXPECT_EQ(listed_paths(doc), (std::map<std::string, int>{{win_path(T + "/dots/twin/c"), 1},
+                                                             {win_path(T + "/plain/e"), 1}}));
+    expect_each_detail_opens(doc, env);
 }
 
 } // namespace
