@@ -1,34 +1,49 @@
 #!/usr/bin/env bash
-# Benchmarks the listing against the floor (the same three git commands per
-# repository run by xargs -P over all processors) and against two public
-# multi-repository tools, on one tree of N repositories (default 300).
-# Prints medians over several runs on the warm tree, each figure's ratio to
-# the floor, and the listing's peak resident memory.
-# Usage: bench/run.sh [N] [RUNS]
+# Benchmarks the listing against the floors of what git can do and against
+# two public multi-repository tools, on trees of 100, 300 and 1,000
+# repositories (bench/make-tree.sh):
+#   - floor, 2 commands: per repository the two git commands the listing needs
+#     on git 2.35 and later (status with --show-stash, the last commit);
+#   - floor, 3 commands: the same with the stash list, as older git needs;
+#   both run by xargs -P <processors> in batches of 4 repositories, with
+#   GIT_OPTIONAL_LOCKS=0 as the listing runs git;
+#   - `mr -j <processors> status` and `gita ll`.
+# Prints, for each size, the median wall time and processor time (user +
+# system of the command and all its children) and the listing's ratios to
+# both floors; git processes started per repository (counted by tracing
+# execve); the listing's own peak resident memory and processor time
+# (without its git children); the time per repository at each size.
+# Usage: bench/run.sh [SIZES] [RUNS] [PEER_RUNS]
+#   SIZES      repository counts, default "100 300 1000"
+#   RUNS       runs of the listing and the floors, default 10
+#   PEER_RUNS  runs of mr and gita, default 3 (they take ten times longer)
+# BENCH_DIR (default /tmp/quarlo-bench) holds the trees, kept between runs.
+# QUARLO_BEFORE=PATH adds another quarlo program (an earlier build) as a row.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-n=${1:-300}
+sizes=${1:-100 300 1000}
 runs=${2:-10}
-scripts/install-deps.sh ca-certificates cmake make g++ git hyperfine gita myrepos time python3
+peer_runs=${3:-3}
+scripts/install-deps.sh ca-certificates cmake make g++ gcc git gita myrepos python3 strace
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUARLO_TESTS=OFF >/dev/null
 cmake --build build -j"$(nproc)" >/dev/null
 
 work=${BENCH_DIR:-/tmp/quarlo-bench}
-[ -f "$work/tree.$n" ] || { bench/make-tree.sh "$work" "$n" && touch "$work/tree.$n"; }
-export HOME=$work/home GIT_CONFIG_NOSYSTEM=1 XDG_CONFIG_HOME=$work/xdg
-tree=$work/tree
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+bench=$PWD/bench
 quarlo=$PWD/build/quarlo
 cpus=$(nproc)
+cc -O2 -shared -fPIC -o "$work/listing_self.so" bench/listing_self.c
 
-# The repositories, as the tools are given them.
-find "$tree" -name .git -prune -printf '%h\n' | sort >"$work/repos.txt"
-count=$(wc -l <"$work/repos.txt")
-{ while read -r r; do printf '[%s]\ncheckout = false\n\n' "$r"; done <"$work/repos.txt"; } >"$work/mrconfig"
-echo "$work/mrconfig" >"$HOME/.mrtrust"
-rm -rf "$XDG_CONFIG_HOME" && mkdir -p "$XDG_CONFIG_HOME"
-xargs -a "$work/repos.txt" gita add >/dev/null 2>&1 || true
-
-cat >"$work/floor.sh" <<'FLOOR'
+cat >"$work/floor2.sh" <<'FLOOR'
+#!/bin/sh
+for r in "$@"; do
+  git -C "$r" status --porcelain=v2 --branch --show-stash --untracked-files=normal >/dev/null 2>&1
+  git -C "$r" log -1 '--format=%H%x09%ct%x09%s' >/dev/null 2>&1
+done
+FLOOR
+cat >"$work/floor3.sh" <<'FLOOR'
 #!/bin/sh
 for r in "$@"; do
   git -C "$r" status --porcelain=v2 --branch --untracked-files=normal >/dev/null 2>&1
@@ -36,26 +51,57 @@ for r in "$@"; do
   git -C "$r" stash list '--format=%gd' >/dev/null 2>&1
 done
 FLOOR
-chmod +x "$work/floor.sh"
+chmod +x "$work/floor2.sh" "$work/floor3.sh"
 
-listing="env QUERY_STRING=action=repos QUARLO_ONLY_ROOTS=1 QUARLO_ROOTS=$tree $quarlo"
-hyperfine --style basic --warmup 2 --runs "$runs" --export-json "$work/result.json" \
-  -n "quarlo (default jobs)" "$listing >/dev/null" \
-  -n "quarlo (QUARLO_JOBS=1)" "QUARLO_JOBS=1 $listing >/dev/null" \
-  -n "floor (xargs -P $cpus)" "xargs -a $work/repos.txt -P $cpus -n 4 $work/floor.sh" \
-  -n "mr -j $cpus status" "mr -d $tree -c $work/mrconfig -j $cpus status >/dev/null 2>&1" \
-  -n "gita ll" "gita ll >/dev/null 2>&1" >"$work/hyperfine.log"
+results=()
+for n in $sizes; do
+  dir=$work/n$n
+  [ -f "$dir/ready" ] || { bench/make-tree.sh "$dir" "$n" >&2 && touch "$dir/ready"; }
+  export HOME=$dir/home GIT_CONFIG_NOSYSTEM=1 XDG_CONFIG_HOME=$dir/xdg
 
-rss=$(/usr/bin/time -v sh -c "$listing >/dev/null" 2>&1 | sed -n 's/.*Maximum resident set size (kbytes): //p')
+  # The repositories, as the tools are given them.
+  find "$dir/tree" -name .git -prune -printf '%h\n' | sort >"$dir/repos.txt"
+  count=$(wc -l <"$dir/repos.txt")
+  { while read -r r; do printf '[%s]\ncheckout = false\n\n' "$r"; done <"$dir/repos.txt"; } >"$dir/mrconfig"
+  echo "$dir/mrconfig" >"$HOME/.mrtrust"
+  rm -rf "$XDG_CONFIG_HOME" && mkdir -p "$XDG_CONFIG_HOME"
+  xargs -a "$dir/repos.txt" gita add >/dev/null 2>&1 || true
 
-python3 - "$work/result.json" "$count" "$cpus" "$rss" <<'PY'
-import json, sys
-res = json.load(open(sys.argv[1]))["results"]
-count, cpus, rss = sys.argv[2], sys.argv[3], int(sys.argv[4])
-floor = next(r["median"] for r in res if r["command"].startswith("floor"))
-print(f"{count} repositories, {cpus} processors, medians of the warm tree")
-print(f"{'command':28} {'median':>9} {'vs floor':>9}")
-for r in res:
-    print(f"{r['command']:28} {r['median']*1000:7.0f}ms {r['median']/floor:8.2f}x")
-print(f"peak resident memory of the listing: {rss/1024:.1f} MB")
+  COUNT=$count CPUS=$cpus RUNS=$runs PEER_RUNS=$peer_runs QUARLO=$quarlo DIR=$dir WORK=$work \
+    python3 - >"$dir/commands.json" <<'PY'
+import json, os
+e = os.environ
+dir, work, cpus = e["DIR"], e["WORK"], e["CPUS"]
+runs, peer_runs = int(e["RUNS"]), int(e["PEER_RUNS"])
+listing_env = {"QUERY_STRING": "action=repos", "QUARLO_ONLY_ROOTS": "1",
+               "QUARLO_ROOTS": dir + "/tree"}
+def floor(script):
+    return ["xargs", "-a", dir + "/repos.txt", "-P", cpus, "-n", "4", work + "/" + script]
+cmds = [{"name": "quarlo listing", "argv": [e["QUARLO"]], "env": listing_env, "runs": runs,
+         "kind": "listing"}]
+if e.get("QUARLO_BEFORE"):
+    cmds.append({"name": "quarlo listing, before", "argv": [e["QUARLO_BEFORE"]],
+                 "env": listing_env, "runs": runs, "kind": "before"})
+cmds += [
+    {"name": "quarlo listing, QUARLO_JOBS=1", "argv": [e["QUARLO"]],
+     "env": dict(listing_env, QUARLO_JOBS="1"), "runs": runs, "kind": "one job"},
+    {"name": "floor, 2 commands", "argv": floor("floor2.sh"),
+     "env": {"GIT_OPTIONAL_LOCKS": "0"}, "runs": runs, "kind": "floor2"},
+    {"name": "floor, 3 commands", "argv": floor("floor3.sh"),
+     "env": {"GIT_OPTIONAL_LOCKS": "0"}, "runs": runs, "kind": "floor3"},
+    {"name": f"mr -j {cpus} status", "kind": "peer", "runs": peer_runs, "may_fail": True,
+     "argv": ["mr", "-d", dir + "/tree", "-c", dir + "/mrconfig", "-j", cpus, "status"]},
+    {"name": "gita ll", "argv": ["gita", "ll"], "kind": "peer", "runs": peer_runs,
+     "may_fail": True},
+]
+print(json.dumps(cmds))
 PY
+  echo "== $count repositories: timing" >&2
+  python3 "$bench/measure.py" time "$dir/commands.json" "$dir/times.json"
+  echo "== $count repositories: processes and memory" >&2
+  python3 "$bench/measure.py" count "$dir/commands.json" "$dir/counts.json" "$count" \
+    "$work/listing_self.so" "$([ "$n" = "${sizes%% *}" ] && echo all || echo listing)"
+  results+=("$dir")
+done
+
+python3 "$bench/measure.py" report "$cpus" "${results[@]}"

@@ -1,5 +1,5 @@
 // The status query: fills a record from git's porcelain status, the last
-// commit, the stash list and (detail mode) the origin URL.
+// commit, the stash count and (detail mode) the origin URL.
 #include "out/text.h"
 #include "repo/repo.h"
 
@@ -23,7 +23,7 @@ void redact_url(const char *url, char *out) {
     str_copy(out + keep, URL_SIZE - keep, at + 1);
 }
 
-static void parse_header(Repo *r, const char *h) {
+static void parse_header(Repo *r, const char *h, int stash_header) {
     while (*h == ' ') h++;
     if (strncmp(h, "branch.head ", 12) == 0) {
         const char *v = h + 12;
@@ -46,6 +46,11 @@ static void parse_header(Repo *r, const char *h) {
         if (*p == '-' && parse_int(p + 1, &b, nullptr)) r->behind = b;
     } else if (strncmp(h, "branch.oid ", 11) == 0) {
         if (strcmp(h + 11, "(initial)") == 0) r->unborn = 1;
+    } else if (stash_header && strncmp(h, "stash ", 6) == 0) {
+        // "stash N", written only when there are stashes.
+        const char *end;
+        int n;
+        if (parse_int(h + 6, &n, &end) && *end == 0 && n > 0) r->stash += n;
     }
 }
 
@@ -128,7 +133,7 @@ static int index_changed(const StatusLine *l) {
     return x < end && *x != '.';
 }
 
-void parse_status(Repo *r, const char *text) {
+void parse_status(Repo *r, const char *text, int stash_header) {
     StatusLine l;
     for (const char *p = text; status_next_line(&p, &l);) {
         switch (l.text[0]) {
@@ -137,7 +142,7 @@ void parse_status(Repo *r, const char *text) {
             size_t n = l.len < sizeof header - 1 ? l.len : sizeof header - 1;
             memcpy(header, l.text, n);
             header[n] = 0;
-            parse_header(r, header + 1);
+            parse_header(r, header + 1, stash_header);
             break;
         }
         case '1':
@@ -175,6 +180,18 @@ void parse_last_commit(Repo *r, const char *text) {
     const char *tab2 = strchr(tab + 1, '\t');
     if (tab2) str_copy(r->last_subject, sizeof r->last_subject, tab2 + 1);
     str_trim(r->last_subject);
+}
+
+// "git version 2.35.0" and later (vendor suffixes such as ".windows.1" or
+// " (Apple Git-145)" follow the numbers).
+int git_version_shows_stash(const char *text) {
+    static const char PREFIX[] = "git version ";
+    if (strncmp(text, PREFIX, sizeof PREFIX - 1) != 0) return 0;
+    const char *p = text + sizeof PREFIX - 1;
+    int major, minor;
+    if (*p < '0' || *p > '9' || !parse_int(p, &major, &p) || *p != '.') return 0;
+    if (p[1] < '0' || p[1] > '9' || !parse_int(p + 1, &minor, nullptr)) return 0;
+    return major > 2 || (major == 2 && minor >= 35);
 }
 
 int count_stash_lines(const char *text) {
@@ -231,6 +248,25 @@ void run_failure_text(RunEnd end, int status, const char *output, int limit_s, c
     out[n] = 0;
 }
 
+// Whether the git on the search path prints the stash count in the status,
+// asked once per process with `git --version`. The status command's own
+// success cannot tell: git 2.14 to 2.34 take --show-stash and print no count
+// in the porcelain format. When git cannot be asked, the stash list is run.
+static int ask_status_shows_stash() {
+    static const char *const VERSION[] = {"git", "--version", nullptr};
+    Buf out;
+    buf_init(&out);
+    int shows =
+        run_argv(VERSION, &out, RUN_LIMIT_S) == 0 && out.data && git_version_shows_stash(out.data);
+    buf_free(&out);
+    return shows;
+}
+
+static int status_shows_stash() {
+    static const int shows = ask_status_shows_stash(); // once, whatever the thread
+    return shows;
+}
+
 // Runs one git command of the query. Returns the output when git ran and
 // exited 0, or with `also_ok` (a further status that means "nothing there");
 // otherwise gives the record its error and returns null. Output of a failed
@@ -254,20 +290,29 @@ static const char *query_run(Repo *r, const char *const *args, Buf *out, int als
 void query_repo(Repo *r, int mode) {
     static const char *const STATUS[] = {"status", "--porcelain=v2", "--branch",
                                          "--untracked-files=normal", nullptr};
+    static const char *const STATUS_STASH[] = {
+        "status",       "--porcelain=v2",           "--branch",
+        "--show-stash", "--untracked-files=normal", nullptr};
     static const char *const LOG[] = {"log", "-1", "--format=%H%x09%ct%x09%s", nullptr};
     static const char *const STASH[] = {"stash", "list", "--format=%gd", nullptr};
     static const char *const REMOTE[] = {"config", "--get", "remote.origin.url", nullptr};
     Buf out;
     const char *text;
 
-    if ((text = query_run(r, STATUS, &out))) parse_status(r, text);
+    // The listing takes the stash count from the status where git prints it
+    // there, which saves a git run per repository. The detail keeps the
+    // stash list: for its one repository the version question would cost
+    // the run it saves.
+    int stash_header = mode == MODE_LISTING && status_shows_stash();
+    if ((text = query_run(r, stash_header ? STATUS_STASH : STATUS, &out)))
+        parse_status(r, text, stash_header);
     buf_free(&out);
     // Without a commit there is no last commit to read (git log fails there).
     if (!r->error[0] && !r->unborn) {
         if ((text = query_run(r, LOG, &out)) && *text) parse_last_commit(r, text);
         buf_free(&out);
     }
-    if (!r->error[0]) {
+    if (!r->error[0] && !stash_header) {
         if ((text = query_run(r, STASH, &out))) r->stash += count_stash_lines(text);
         buf_free(&out);
     }

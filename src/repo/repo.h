@@ -134,9 +134,11 @@ void git_ceiling_value(const char *dir, Buf *value);
 #define MODE_LISTING 0
 #define MODE_DETAIL 1
 
-// Fills the record's status from git (three commands; four in detail mode;
-// git log is not run for a repository without commits). The first command
-// that fails ends the query and gives the record its error.
+// Fills the record's status from git: in the listing two commands where git
+// prints the stash count in its status (2.35 and later; asked once per
+// process with `git --version`), three otherwise; four in detail mode. git
+// log is not run for a repository without commits. The first command that
+// fails ends the query and gives the record its error.
 void query_repo(Repo *r, int mode);
 
 // One line saying why a run of git failed: "git could not be started", "git
@@ -170,7 +172,11 @@ struct StatusLine {
 int status_next_line(const char **p, StatusLine *line);
 
 // Parsers of the query's command outputs (exposed for tests).
-void parse_status(Repo *r, const char *text);
+// `stash_header`: the status was asked for the stash count (--show-stash), so
+// its "# stash N" header adds N to `stash`; otherwise that header is ignored.
+void parse_status(Repo *r, const char *text, int stash_header = 0);
+// 1 when `git --version` output names git 2.35 or later.
+int git_version_shows_stash(const char *text);
 void parse_last_commit(Repo *r, const char *text);
 int count_stash_lines(const char *text);
 void parse_remote(Repo *r, const char *text);

@@ -119,8 +119,8 @@ TEST(Hostile, GitChildrenSeeNoPasswordNorHeaders) {
     sh("git clone -q --bare " + shq(repo) + " " + shq(t.sub("bare.git")));
     git(repo, "remote add origin " + shq(t.sub("bare.git")));
     const std::string real_git = trimmed(sh("command -v git"));
-    write_script(t.sub("bin/git"), "{ /usr/bin/env; echo '----'; } >> '" + dump + "'\nexec '" +
-                                       real_git + "' \"$@\"\n");
+    write_script(t.sub("bin/git"), "{ echo \"$*\"; /usr/bin/env; echo '----'; } >> '" + dump +
+                                       "'\nexec '" + real_git + "' \"$@\"\n");
 
     CgiRequest req = listing_of(root);
     req.path_prefix = t.sub("bin");
@@ -141,7 +141,7 @@ TEST(Hostile, GitChildrenSeeNoPasswordNorHeaders) {
         std::string query;
         int runs; // git children expected
     } roads[] = {
-        {"GET", "action=repos", 3},
+        {"GET", "action=repos", 3}, // the version, then the status and the last commit
         {"GET", "action=repo&path=" + repo, 6},
         {"POST", "action=fetch&path=" + repo, 5},
     };
@@ -175,6 +175,8 @@ TEST(Hostile, GitChildrenSeeNoPasswordNorHeaders) {
                 EXPECT_NE(text.find(line), std::string::npos) << line << " missing in:\n" << env;
             EXPECT_EQ(text.find("\nGIT_OPTIONAL_LOCKS=1\n"), std::string::npos);
             // Bound to the repository: git looks no higher than its folder.
+            // The version question looks at no repository.
+            if (env.compare(0, 10, "--version\n") == 0) continue;
             EXPECT_NE(text.find("\nGIT_CEILING_DIRECTORIES=" + root + "\n"), std::string::npos)
                 << env;
         }
@@ -225,10 +227,18 @@ TEST(Hostile, OutputOfFailedGitIgnored) {
     TempDir t;
     const std::string root = t.sub("root"), calls = t.sub("calls");
     sh("git init -q " + shq(root + "/r"));
-    write_script(t.sub("bin/git"), "echo \"$3\" >> '" + calls +
+    // The git it plays says its version (from VERSION, not recorded) and
+    // prints a stash count in its status whether asked or not: only a git
+    // that prints it there (2.35 and later) is asked for it, and then the
+    // stash list does not run.
+    write_script(t.sub("bin/git"), "[ \"$1\" = --version ] && { echo \"git version $VERSION\"; "
+                                   "exit 0; }\n"
+                                   "echo \"$3\" >> '" +
+                                       calls +
                                        "'\n"
                                        "case \"$3\" in\n"
                                        "status) printf '# branch.oid abc\\n# branch.head main\\n"
+                                       "# stash 2\\n"
                                        "? untracked\\n1 M. N... 100644 100644 100644 a a f\\n';;\n"
                                        "log) printf 'abc\\t1700000000\\tsubject\\n';;\n"
                                        "stash) printf 'stash@{0}\\nstash@{1}\\n';;\n"
@@ -236,21 +246,25 @@ TEST(Hostile, OutputOfFailedGitIgnored) {
                                        "[ \"$3\" = \"$FAIL\" ] && exit 128\n"
                                        "exit 0\n");
     struct Case {
+        const char *version;
         const char *fail; // the command that exits 128
         const char *error;
         const char *ran;
     } cases[] = {
-        {"none", "", "status\nlog\nstash\n"},
-        {"status", "# branch.oid abc", "status\n"},
-        {"log", "abc\t1700000000\tsubject", "status\nlog\n"},
-        {"stash", "stash@{0}", "status\nlog\nstash\n"},
+        {"2.34.1", "none", "", "status\nlog\nstash\n"},
+        {"2.34.1", "status", "# branch.oid abc", "status\n"},
+        {"2.34.1", "log", "abc\t1700000000\tsubject", "status\nlog\n"},
+        {"2.34.1", "stash", "stash@{0}", "status\nlog\nstash\n"},
+        {"2.39.5", "none", "", "status\nlog\n"},
+        {"2.39.5", "status", "# branch.oid abc", "status\n"},
+        {"2.39.5", "log", "abc\t1700000000\tsubject", "status\nlog\n"},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.fail);
+        SCOPED_TRACE(std::string(c.version) + " " + c.fail);
         remove(calls.c_str());
         CgiRequest req = listing_of(root);
         req.path_prefix = t.sub("bin");
-        req.env.push_back({"FAIL", c.fail});
+        req.env.insert(req.env.end(), {{"FAIL", c.fail}, {"VERSION", c.version}});
         CgiResult r = run_cgi_ok(req);
         Json doc = parse_json(r.body);
         ASSERT_EQ(doc["count"].num(), 1) << r.out;

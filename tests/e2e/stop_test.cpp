@@ -43,13 +43,15 @@ TEST(Stop, SignalEndsEveryRunningGitWithWhatItStarted) {
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(strsignal(sig));
         DefaultAction dfl(sig);
-        // The stand-in git starts a helper in its group, records both, and
-        // hangs. The last of the listing's JOBS gits to start stops the
-        // program, while every query has its git running.
+        // The stand-in git says its version; in a repository it starts a
+        // helper in its group, records both, and hangs. The last of the
+        // listing's JOBS gits to start stops the program, while every query
+        // has its git running.
         const std::string pids = base.sub("pids-" + std::to_string(sig));
         const std::string bin = base.sub("bin-" + std::to_string(sig));
         write_file(bin + "/git",
                    "#!/bin/sh\n"
+                   "[ \"$1\" = --version ] && { echo 'git version 2.39.5'; exit 0; }\n"
                    "sleep 300 &\n"
                    "echo $$ $! >>" +
                        shq(pids) +

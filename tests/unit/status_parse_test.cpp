@@ -1,7 +1,7 @@
 // The status query's parsers, fed with output as git 2.39 writes it for
-// `status --porcelain=v2 --branch --untracked-files=normal`, `log -1
-// --format=%H%x09%ct%x09%s`, `stash list --format=%gd` and `config --get
-// remote.origin.url`; and the URL redaction.
+// `status --porcelain=v2 --branch [--show-stash] --untracked-files=normal`,
+// `log -1 --format=%H%x09%ct%x09%s`, `stash list --format=%gd`, `config --get
+// remote.origin.url` and `--version`; and the URL redaction.
 #include "repo/repo.h"
 
 #include <gtest/gtest.h>
@@ -207,6 +207,65 @@ TEST(ParseStatus, CountersAddToTheRecord) {
     EXPECT_EQ(r.dirty, 12);
     EXPECT_EQ(r.staged, 2);
     EXPECT_EQ(r.untracked, 1);
+}
+
+// The "# stash N" header counts only when the status was asked for it.
+TEST(ParseStatus, StashHeader) {
+    struct {
+        const char *text;
+        int asked, before, stash;
+    } cases[] = {
+        {OID "# branch.head main\n# stash 3\n", 1, 0, 3},
+        {OID "# branch.head main\n# stash 3\n", 0, 0, 0},
+        {OID "# branch.head main\n# stash 2\r\n" UNTRACKED, 1, 0, 2},
+        {"# stash 2\n", 1, 5, 7},
+        {OID "# branch.head main\n", 1, 0, 0},
+        {"# stash 0\n", 1, 0, 0},
+        {"# stash -2\n", 1, 0, 0},
+        {"# stash 3x\n", 1, 0, 0},
+        {"# stash\n", 1, 0, 0},
+        {"# stash 99999999999\n", 1, 0, 0},
+        {"# stashes 3\n", 1, 0, 0},
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE(std::string(c.text) + (c.asked ? " (asked)" : ""));
+        Repo r;
+        memset(&r, 0, sizeof r);
+        r.stash = c.before;
+        parse_status(&r, c.text, c.asked);
+        EXPECT_EQ(r.stash, c.stash);
+    }
+}
+
+TEST(GitVersionShowsStash, Table) {
+    struct {
+        const char *text;
+        int shows;
+    } cases[] = {
+        {"git version 2.35.0\n", 1},
+        {"git version 2.39.5\n", 1},
+        {"git version 2.45.1.windows.1\n", 1},
+        {"git version 2.39.3 (Apple Git-145)\n", 1},
+        {"git version 2.100.0\n", 1},
+        {"git version 3.0.0\n", 1},
+        {"git version 10.1\n", 1},
+        {"git version 2.34.1\n", 0},
+        {"git version 2.13.7\n", 0},
+        {"git version 1.99.0\n", 0},
+        {"git version 2\n", 0},
+        {"git version 2.\n", 0},
+        {"git version 2.x\n", 0},
+        {"git version +2.40\n", 0},
+        {"git version 2.+40\n", 0},
+        {"git version  2.40\n", 0},
+        {"git version\n", 0},
+        {"fatal: cannot handle --version\n", 0},
+        {"", 0},
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(git_version_shows_stash(c.text), c.shows);
+    }
 }
 
 // ---- last commit ------------------------------------------------------------

@@ -30,6 +30,10 @@
 //     none of it. Without DIR\.git it answers as git does outside a
 //     repository (exit 128).
 //
+// git --version
+//     Writes "git version V\n" with V from QUARLO_FAKE_GIT_VERSION, by default
+//     2.45.1.windows.1 (a git that prints the stash count in its status).
+//
 // git STEP... (for the runner's own tests), steps done in order:
 //     --out TEXT    writes TEXT to standard output
 //     --err TEXT    writes TEXT to standard error
@@ -272,5 +276,11 @@ static int run_steps(int argc, wchar_t **argv) {
 int wmain(int argc, wchar_t **argv) {
     record(argc, argv);
     if (argc >= 3 && wcscmp(argv[1], L"-C") == 0) return canned_answer(argc, argv);
+    if (argc == 2 && wcscmp(argv[1], L"--version") == 0) {
+        const wchar_t *v = env(L"QUARLO_FAKE_GIT_VERSION");
+        write_text(STD_OUTPUT_HANDLE,
+                   "git version " + (v ? utf8(v) : std::string("2.45.1.windows.1")) + "\n");
+        return 0;
+    }
     return run_steps(argc, argv);
 }

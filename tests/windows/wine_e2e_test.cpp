@@ -126,6 +126,7 @@ class WineCgi : public ::testing::Test {
                                       "# branch.head main\n"
                                       "# branch.upstream origin/main\n"
                                       "# branch.ab +2 -1\n"
+                                      "# stash 2\n"
                                       "1 M. N... 100644 100644 100644 aa bb src/a.c\n"
                                       "? new.txt\n"},
                 {"status.out", "1 M. N... 100644 100644 100644 aa bb src/a.c\n"
@@ -267,14 +268,16 @@ TEST_F(WineCgi, ListingFromTheCannedGit) {
         "\"repos\":[" + alpha_object("") + "," + beta + "," + one + "," + gamma + "]}\n";
     EXPECT_EQ(masked_time(body), want);
 
-    // Three git commands per repository, each with -C and the record's path.
+    // The version once, then two git commands per repository, each with -C
+    // and the record's path: the status gives the stash count.
     std::vector<std::string> calls = git_calls();
-    EXPECT_EQ(calls.size(), 12u);
+    EXPECT_EQ(calls.size(), 9u);
     const std::string C = "<-C> <" + R + "\\alpha> ";
     std::set<std::string> got(calls.begin(), calls.end());
+    EXPECT_EQ(got.count("<--version>"), 1u);
     for (const char *cmd :
-         {"<status> <--porcelain=v2> <--branch> <--untracked-files=normal>",
-          "<log> <-1> <--format=%H%x09%ct%x09%s>", "<stash> <list> <--format=%gd>"})
+         {"<status> <--porcelain=v2> <--branch> <--show-stash> <--untracked-files=normal>",
+          "<log> <-1> <--format=%H%x09%ct%x09%s>"})
         EXPECT_EQ(got.count(C + cmd), 1u) << C + cmd;
 
     // Queries on several threads give the same document.
@@ -282,6 +285,22 @@ TEST_F(WineCgi, ListingFromTheCannedGit) {
     parallel.push_back({"QUARLO_JOBS", "4"});
     std::string again = run_exe(parallel, &status);
     EXPECT_EQ(masked_time(again), masked_time(reply));
+
+    // A git that prints no stash count in its status gets the stash list
+    // (and a "# stash" line it did not ask for is not counted): the same
+    // document from three commands per repository.
+    unit::write_file(T + "/git.log", "");
+    Env old_git = request("action=repos");
+    old_git.push_back({"QUARLO_FAKE_GIT_VERSION", "2.34.1.windows.1"});
+    std::string old_reply = run_exe(old_git, &status);
+    EXPECT_EQ(masked_time(old_reply), masked_time(reply));
+    calls = git_calls();
+    EXPECT_EQ(calls.size(), 13u);
+    got = std::set<std::string>(calls.begin(), calls.end());
+    for (const char *cmd :
+         {"<status> <--porcelain=v2> <--branch> <--untracked-files=normal>",
+          "<log> <-1> <--format=%H%x09%ct%x09%s>", "<stash> <list> <--format=%gd>"})
+        EXPECT_EQ(got.count(C + cmd), 1u) << C + cmd;
 }
 
 TEST_F(WineCgi, DetailOfAnAllowedPath) {
@@ -613,13 +632,19 @@ TEST_F(WineCgi, NamesInAnyLanguageAreListedOnceAndOpen) {
         EXPECT_EQ(r["name"].str(), last_component(r["path"].str()));
         EXPECT_EQ(r["path_param"].str(), url_encode(r["path"].str()));
     }
+    // The version once, then two commands in each repository's folder.
     std::vector<std::string> calls = git_calls();
-    EXPECT_EQ(calls.size(), 3 * want.size());
+    EXPECT_EQ(calls.size(), 1 + 2 * want.size());
+    size_t version_calls = 0;
     for (const std::string &call : calls) {
-        EXPECT_EQ(want.count(logged_dir(call)), 1u) << call;
+        if (call.compare(0, 11, "<--version>") == 0)
+            version_calls++;
+        else
+            EXPECT_EQ(want.count(logged_dir(call)), 1u) << call;
         const std::string end = " {QUARLO_NAME_CHECK=" + value + "}";
         EXPECT_EQ(call.substr(call.size() - std::min(call.size(), end.size())), end) << call;
     }
+    EXPECT_EQ(version_calls, 1u);
     expect_each_detail_opens(doc, env);
 }
 
