@@ -127,8 +127,16 @@ static bool read_file(const std::wstring &path, std::string *text) {
 static void append_line(const wchar_t *name, const std::string &line) {
     const wchar_t *path = env(name);
     if (!path) return;
-    HANDLE h = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Runs in parallel append to one file: each opens it alone (no sharing)
+    // and waits its turn, as two appends at once can land on the same end
+    // and one line would overwrite the other.
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (int tries = 0; tries < 5000; tries++) {
+        h = CreateFileW(path, FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                        nullptr);
+        if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) break;
+        Sleep(1);
+    }
     if (h == INVALID_HANDLE_VALUE) return;
     DWORD put = 0;
     WriteFile(h, line.data(), (DWORD)line.size(), &put, nullptr);
