@@ -6,6 +6,7 @@
 // foreign Host names and POSTs from other sites' pages are refused.
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
+const diagnostics = require('node:diagnostics_channel');
 const fs = require('node:fs');
 const http = require('node:http');
 const net = require('node:net');
@@ -66,8 +67,18 @@ exec '${PROGRAM_BIN}'
 
 // Holds the runs of a gated program until every request sent has had ample
 // time to reach the host (and any run that should not start, to start).
-async function releaseAfter(gate, count) {
+// How many requests fetch has written to their sockets so far.
+let headsSent = 0;
+diagnostics.subscribe('undici:client:sendHeaders', () => headsSent++);
+
+// Releases the gate once `count` runs have started and the `requests` sent
+// since `from` (a headsSent value) are all on their way, a second later:
+// requests that reach the host after the run ended would rightly run anew,
+// and on a busy machine the last ones can take a while to be written.
+async function releaseAfter(gate, count, from, requests) {
   assert.ok(await gate.started(count), `${count} runs started`);
+  const allSent = () => (headsSent - from >= requests ? true : null);
+  assert.ok(await waitFor(allSent, () => false), `${requests} requests sent`);
   await sleep(1000);
   gate.release();
 }
@@ -146,8 +157,9 @@ test('identical listing requests that arrive while one runs share its run', asyn
     const urls = Array.from({ length: 20 }, (_, i) =>
       i % 4 === 3 ? `${host.origin}/plugins?plugin=quarlo?action=repos` : `${host.url}?action=repos`,
     );
+    const from = headsSent;
     const answers = urls.map((u) => ask(u));
-    await releaseAfter(gate, 1);
+    await releaseAfter(gate, 1, from, urls.length);
     const got = await Promise.all(answers);
     assert.deepEqual(gate.runs(), ['GET action=repos pwd=none auth=none']);
     for (const a of got) {
@@ -187,10 +199,11 @@ test('requests share a run only when the program sees the same request', async (
   ];
   const COPIES = 3;
   try {
+    const from = headsSent;
     const sent = kinds.map(([init, query]) =>
       Array.from({ length: COPIES }, () => ask(`${host.url}?action=repos${query}`, init)),
     );
-    await releaseAfter(gate, kinds.length - 1 + COPIES);
+    await releaseAfter(gate, kinds.length - 1 + COPIES, from, kinds.length * COPIES);
     const expected = [];
     for (let k = 0; k < kinds.length; k++) {
       const [init, , status, run] = kinds[k];
