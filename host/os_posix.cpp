@@ -95,9 +95,9 @@ ChildRun child_run(const std::string &program, const std::vector<std::string> &e
     envp.push_back(nullptr);
 
     const char *argv[] = {program.c_str(), nullptr};
-    SpawnSpec spec = {argv, envp.data(), 0, fds[1], -1, 0};
+    SpawnSetup setup = {argv, envp.data(), 0, fds[1], -1, 0};
     pid_t pid = -1;
-    int rc = spawn_child(&spec, &pid);
+    int rc = spawn_child(&setup, &pid);
     close(fds[1]);
     if (rc != 0) {
         close(fds[0]);

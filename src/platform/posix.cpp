@@ -291,7 +291,7 @@ static int open_process_waiter(pid_t pid) {
 
 // Starts the child and enters it in the registry, with the stop signals
 // blocked in this thread (see the registry). Returns 0 or an error number.
-static int spawn_registered(const SpawnSpec *spec, pid_t *pid) {
+static int spawn_registered(const SpawnSetup *setup, pid_t *pid) {
     sigset_t stop, old;
     sigemptyset(&stop);
     for (int sig : STOP_SIGNALS) sigaddset(&stop, sig);
@@ -300,7 +300,7 @@ static int spawn_registered(const SpawnSpec *spec, pid_t *pid) {
     int rc = EAGAIN;
     int slot = registry_reserve();
     if (slot >= 0) {
-        rc = spawn_child(spec, pid);
+        rc = spawn_child(setup, pid);
         g_child_groups[slot].store(rc == 0 ? (int)*pid : 0);
     }
     g_starting.fetch_sub(1);
@@ -326,11 +326,11 @@ int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char
 
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return -1;
-    SpawnSpec spec = {args, envp, 1, fds[1], fds[1], 1};
+    SpawnSetup setup = {args, envp, 1, fds[1], fds[1], 1};
     pid_t pid = -1;
     // glibc reports a program that cannot be executed as an error here
     // (never as exit status 127), so "git missing" is told apart from a run.
-    int rc = spawn_registered(&spec, &pid);
+    int rc = spawn_registered(&setup, &pid);
     close(fds[1]);
     if (rc != 0) {
         close(fds[0]);

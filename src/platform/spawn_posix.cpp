@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 
-int spawn_child(const SpawnSpec *spec, pid_t *pid) {
+int spawn_child(const SpawnSetup *setup, pid_t *pid) {
     posix_spawn_file_actions_t fa;
     posix_spawnattr_t attr;
     int rc = posix_spawn_file_actions_init(&fa);
@@ -24,7 +24,7 @@ int spawn_child(const SpawnSpec *spec, pid_t *pid) {
     for (int sig : DEFAULT_SIGNALS) sigaddset(&defaults, sig);
     short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
 #ifdef POSIX_SPAWN_SETSID
-    flags |= spec->new_session ? POSIX_SPAWN_SETSID : POSIX_SPAWN_SETPGROUP;
+    flags |= setup->new_session ? POSIX_SPAWN_SETSID : POSIX_SPAWN_SETPGROUP;
 #else
     flags |= POSIX_SPAWN_SETPGROUP;
 #endif
@@ -32,17 +32,17 @@ int spawn_child(const SpawnSpec *spec, pid_t *pid) {
     // or its own process group would write into the wrong place or escape
     // the kill at a time-out.
     if (rc == 0) rc = posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    if (rc == 0) rc = posix_spawn_file_actions_adddup2(&fa, spec->out_fd, 1);
-    if (rc == 0 && spec->err_fd >= 0) rc = posix_spawn_file_actions_adddup2(&fa, spec->err_fd, 2);
+    if (rc == 0) rc = posix_spawn_file_actions_adddup2(&fa, setup->out_fd, 1);
+    if (rc == 0 && setup->err_fd >= 0) rc = posix_spawn_file_actions_adddup2(&fa, setup->err_fd, 2);
     if (rc == 0) rc = posix_spawnattr_setsigmask(&attr, &none);
     if (rc == 0) rc = posix_spawnattr_setsigdefault(&attr, &defaults);
     if (rc == 0) rc = posix_spawnattr_setpgroup(&attr, 0);
     if (rc == 0) rc = posix_spawnattr_setflags(&attr, flags);
     if (rc == 0) {
-        char *const *argv = (char *const *)spec->argv;
-        char *const *envp = (char *const *)spec->envp;
-        rc = spec->search_path ? posix_spawnp(pid, spec->argv[0], &fa, &attr, argv, envp)
-                               : posix_spawn(pid, spec->argv[0], &fa, &attr, argv, envp);
+        char *const *argv = (char *const *)setup->argv;
+        char *const *envp = (char *const *)setup->envp;
+        rc = setup->search_path ? posix_spawnp(pid, setup->argv[0], &fa, &attr, argv, envp)
+                                : posix_spawn(pid, setup->argv[0], &fa, &attr, argv, envp);
     }
     posix_spawn_file_actions_destroy(&fa);
     posix_spawnattr_destroy(&attr);

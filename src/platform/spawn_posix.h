@@ -5,7 +5,7 @@
 #include <sys/types.h>
 
 // How spawn_child sets up the child.
-struct SpawnSpec {
+struct SpawnSetup {
     const char *const *argv; // argv[0] names the program; null-terminated
     const char *const *envp; // "NAME=value", null-terminated
     int search_path;         // find argv[0] on PATH (else it is a path)
@@ -20,4 +20,4 @@ struct SpawnSpec {
 // be ended with every helper it starts. Returns 0 with *pid set, or the error
 // number; a program that cannot be executed is such an error, never a child
 // that exits 127.
-int spawn_child(const SpawnSpec *spec, pid_t *pid);
+int spawn_child(const SpawnSetup *setup, pid_t *pid);
