@@ -438,12 +438,8 @@ static int child_start_prepare(ChildStart *s, const char *cmdline, const char *c
 // child holds another child's pipe (children start from several threads at
 // once) or the host's. It is created suspended and put in its job before it
 // runs, so that nothing it starts can escape the job.
-int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char *cmdline,
-                     const char *const *envp) {
-    (void)argv;
-    memset(c, 0, sizeof *c);
-    if (argc < 1 || !cmdline || !*cmdline) return -1;
-
+static int child_start_once(PlatChild *c, const char *cmdline, const char *const *envp,
+                            DWORD *error) {
     ChildStart s;
     memset(&s, 0, sizeof s);
     int rc = -1;
@@ -477,8 +473,24 @@ int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char
             }
         }
     }
+    *error = rc == 0 ? 0 : GetLastError();
     child_start_release(&s);
     return rc;
+}
+
+int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char *cmdline,
+                     const char *const *envp) {
+    (void)argv;
+    memset(c, 0, sizeof *c);
+    if (argc < 1 || !cmdline || !*cmdline) return -1;
+    // A start can fail for a moment (a scanner holding the program file, a
+    // system short of a resource): one more try, unless the program is not
+    // there at all.
+    DWORD error = 0;
+    if (child_start_once(c, cmdline, envp, &error) == 0) return 0;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return -1;
+    Sleep(50);
+    return child_start_once(c, cmdline, envp, &error);
 }
 
 long plat_child_peek(PlatChild *c) {
