@@ -1,5 +1,5 @@
-# Generates the page's constant texts from src/page/ at build time and adds
-# the generated file to the core library's sources (QUARLO_CORE_SOURCES).
+# Generates the page's constant texts from src/page/ at build time; the
+# generated file, QUARLO_PAGE_TEXTS, is a source of the page library.
 set(QUARLO_PAGE_DIR ${CMAKE_CURRENT_SOURCE_DIR}/src/page)
 set(QUARLO_PAGE_TEXTS ${CMAKE_CURRENT_BINARY_DIR}/generated/page_texts.cpp)
 add_custom_command(
@@ -17,4 +17,4 @@ add_custom_command(
           ${QUARLO_PAGE_DIR}/password.html
   COMMENT "Embedding the dashboard page"
   VERBATIM)
-list(APPEND QUARLO_CORE_SOURCES ${QUARLO_PAGE_TEXTS})
+

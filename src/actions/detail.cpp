@@ -3,8 +3,9 @@
 #include "actions/actions.h"
 #include "cgi/query_string.h"
 #include "cgi/reply.h"
-#include "out/text.h"
+#include "text/text.h"
 #include "repo/repo.h"
+#include "repo/runner/runner.h"
 #include "roots/roots.h"
 
 #include <cstdlib>
@@ -12,7 +13,6 @@
 
 #define CHANGED_MAX 500
 #define COMMITS_MAX 20
-#define COMMIT_LINE_SIZE 1500
 
 static_assert(sizeof(Repo::path) > ALLOWED_PATH_MAX, "an allowed path fits a record whole");
 
@@ -80,7 +80,7 @@ void action_repo(const char *query) {
     static const char *const STATUS[] = {"status", "--porcelain=v2", "--untracked-files=normal",
                                          nullptr};
     static const char *const LOG[] = {"log", "-20", "--format=%H%x09%ct%x09%an%x09%s", nullptr};
-    char requested[1024], full[1400];
+    char requested[PATH_SIZE], full[FULL_PATH_SIZE];
     collect_roots();
     // A path that does not fit whole (or holds a zero byte) is refused with
     // the empty one, never answered for the part of it that fits.
@@ -99,34 +99,37 @@ void action_repo(const char *query) {
     // A repository git could not read answers with its record and error, no
     // changes and no commits: nothing of a failed command is listed.
     Buf changes, commits, out;
-    buf_init(&changes);
-    buf_init(&commits);
+    buf_init(&changes, DOC_MAX);
+    buf_init(&commits, DOC_MAX);
     int seen = 0, truncated = 0;
     if (!r->error[0]) {
-        buf_init(&out);
+        buf_init(&out, RUN_OUTPUT_MAX);
         if (detail_run(r, STATUS, &out)) emit_changes(&changes, out.data, &seen, &truncated);
         buf_free(&out);
     }
     if (!r->error[0] && !r->unborn) {
-        buf_init(&out);
+        buf_init(&out, RUN_OUTPUT_MAX);
         if (detail_run(r, LOG, &out)) emit_commits(&commits, out.data);
         buf_free(&out);
     }
     int readable = !r->error[0];
     if (!readable) seen = truncated = 0;
 
-    json_header(0);
     Buf b;
-    buf_init(&b);
+    buf_init(&b, DOC_MAX);
     buf_puts(&b, "{\"ok\":true,\"action\":\"repo\",\"repo\":");
     emit_repo(&b, r);
     buf_puts(&b, ",\"changed\":[");
-    if (readable && changes.data) buf_add(&b, changes.data, (size_t)changes.len);
+    // A part that could not be kept fails the whole document (a 500), never
+    // a shorter list.
+    if (readable && !buf_ok(&changes)) buf_free(&b);
+    if (readable && buf_ok(&changes)) buf_add(&b, changes.data, (size_t)changes.len);
     buf_printf(&b, "],\"changed_count\":%d,\"changed_truncated\":%s", seen, json_bool(truncated));
     buf_puts(&b, ",\"commits\":[");
-    if (readable && commits.data) buf_add(&b, commits.data, (size_t)commits.len);
+    if (readable && !buf_ok(&commits)) buf_free(&b);
+    if (readable && buf_ok(&commits)) buf_add(&b, commits.data, (size_t)commits.len);
     buf_puts(&b, "]}\n");
-    buf_write_stdout(&b);
+    reply_document(&b);
     buf_free(&b);
     buf_free(&changes);
     buf_free(&commits);

@@ -3,6 +3,7 @@
 #include "actions/actions.h"
 #include "cgi/reply.h"
 #include "repo/repo.h"
+#include "repo/runner/runner.h"
 #include "roots/roots.h"
 
 #include <cstdio>
@@ -16,14 +17,14 @@ static int fetch_enabled() {
 
 int do_fetch(const char *path) {
     static const char *const FETCH[] = {"fetch", "--prune", nullptr};
-    char full[1400];
+    char full[FULL_PATH_SIZE];
     collect_roots();
     if (!path_allowed(path, full)) {
         json_reply(403, BODY_PATH_REFUSED);
         return 0;
     }
-    json_header(0);
     if (!fetch_enabled()) {
+        json_header(0);
         fputs("{\"ok\":false,\"error\":\"fetch is disabled on this node\","
               "\"hint\":\"set QUARLO_ALLOW_FETCH=1 to enable git fetch --prune\"}\n",
               stdout);
@@ -31,7 +32,7 @@ int do_fetch(const char *path) {
     }
 
     Buf out;
-    buf_init(&out);
+    buf_init(&out, RUN_OUTPUT_MAX);
     RunEnd end;
     int code = run_git(full, FETCH, &out, FETCH_LIMIT_S, &end);
     char why[ERROR_TEXT_SIZE] = "";
@@ -45,7 +46,7 @@ int do_fetch(const char *path) {
     query_repo(&r, MODE_DETAIL);
 
     Buf b;
-    buf_init(&b);
+    buf_init(&b, DOC_MAX);
     buf_printf(&b, "{\"ok\":%s,\"action\":\"fetch\",\"exit\":%d", json_bool(code == 0), code);
     buf_puts(&b, ",\"path\":");
     json_str(&b, full);
@@ -57,7 +58,7 @@ int do_fetch(const char *path) {
     buf_puts(&b, ",\"error\":");
     json_str(&b, why[0] ? why : r.error);
     buf_puts(&b, "}\n");
-    buf_write_stdout(&b);
+    reply_document(&b);
     buf_free(&b);
     buf_free(&out);
     return 0;

@@ -51,7 +51,6 @@ void action_repos() {
     query_repos(g_repos, g_repo_count, MODE_LISTING, listing_jobs());
     if (g_repo_count > 1) qsort(g_repos, (size_t)g_repo_count, sizeof g_repos[0], repo_cmp);
 
-    json_header(0);
     int dirty = 0, ahead = 0, behind = 0, stashes = 0, detached = 0, errors = 0;
     for (int i = 0; i < g_repo_count; i++) {
         const Repo *r = &g_repos[i];
@@ -62,11 +61,11 @@ void action_repos() {
         detached += r->detached != 0;
         errors += r->error[0] != 0;
     }
-    char checked_at[40];
+    char checked_at[UTC_TEXT_SIZE];
     plat_utc_text(plat_now(), checked_at, sizeof checked_at);
 
     Buf b;
-    buf_init(&b);
+    buf_init(&b, DOC_MAX);
     buf_printf(&b, "{\"ok\":true,\"action\":\"repos\",\"count\":%d", g_repo_count);
     buf_printf(&b, ",\"table_capped\":%s", json_bool(g_repo_count > REPO_MAX - 1));
     buf_printf(&b,
@@ -90,6 +89,6 @@ void action_repos() {
         emit_repo(&b, &g_repos[i]);
     }
     buf_puts(&b, "]}\n");
-    buf_write_stdout(&b);
+    reply_document(&b);
     buf_free(&b);
 }

@@ -17,12 +17,23 @@ void json_header(int status) {
         out("Status: 403 Forbidden\r\n");
     else if (status == 400)
         out("Status: 400 Bad Request\r\n");
+    else if (status == 500)
+        out("Status: 500 Internal Server Error\r\n");
     out(JSON_HEAD);
 }
 
 void json_reply(int status, const char *body) {
     json_header(status);
     out(body);
+}
+
+void reply_document(const Buf *doc) {
+    if (!buf_ok(doc)) {
+        json_reply(500, BODY_NO_MEMORY);
+        return;
+    }
+    json_header(0);
+    buf_write_stdout(doc);
 }
 
 void reply_unauthorized() {

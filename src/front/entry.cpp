@@ -1,10 +1,11 @@
 #include "front/entry.h"
 
+#include "base/sizes.h"
 #include "actions/actions.h"
 #include "cgi/query_string.h"
 #include "cgi/reply.h"
 #include "page/page.h"
-#include "repo/repo.h"
+#include "repo/runner/runner.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -33,7 +34,7 @@ int password_ok() {
     }
 
     const char *q = getenv("QUERY_STRING");
-    char pwd[256];
+    char pwd[PASSWORD_SIZE];
     if (q && get_query_val(q, "pwd", pwd, sizeof pwd) && strcmp(pwd, want) == 0) return 1;
     return 0;
 }
@@ -48,7 +49,7 @@ static int json_dispatch(const char *q, const char *action) {
             return 0;
         }
         // A path that does not fit whole is refused as the empty one.
-        char path[1024];
+        char path[PATH_SIZE];
         get_query_whole(q, "path", path, sizeof path);
         return do_fetch(path);
     } else if (!*action || strcmp(action, "repos") == 0 || strcmp(action, "all") == 0) {
@@ -78,7 +79,7 @@ int front_main(int argc, char **argv) {
     // JSON; every other request gets the page.
     const char *env_q = getenv("QUERY_STRING");
     const char *q = env_q ? env_q : "";
-    char action[64], format[64];
+    char action[ACTION_NAME_SIZE], format[ACTION_NAME_SIZE];
     int has_action = get_query_val(q, "action", action, sizeof action);
     get_query_val(q, "format", format, sizeof format);
     int json = has_action || strcmp(format, "json") == 0 || is_post_request();

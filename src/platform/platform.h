@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/sizes.h"
+
 // Separator that discovery puts between a folder and a child name.
 #if defined(_WIN32)
 #define PATH_SEP '\\'
@@ -97,15 +99,15 @@ int plat_file_id(const char *path, PlatFileId *id);
 // One open folder listing. The fields are the implementation's own.
 struct PlatDir {
     void *handle;
-    int first_pending; // Win32: the first entry came with the open call
-    char name[1024];   // name of the current entry
-    int is_dir;        // the current entry is a folder (links to folders count)
-    int is_link;       // the current entry is a link (Windows: any reparse point)
-    int name_unusable; // the current entry cannot be reached by a path made
-                       // with its name (Windows: a name that is not valid
-                       // UTF-16, where `name` is empty, or one the system's
-                       // path rules would read as another name)
-    char dir[1400];    // POSIX: the folder being listed, for stat of links
+    int first_pending;        // Win32: the first entry came with the open call
+    char name[DIR_NAME_SIZE]; // name of the current entry
+    int is_dir;               // the current entry is a folder (links to folders count)
+    int is_link;              // the current entry is a link (Windows: any reparse point)
+    int name_unusable;        // the current entry cannot be reached by a path made
+                              // with its name (Windows: a name that is not valid
+                              // UTF-16, where `name` is empty, or one the system's
+                              // path rules would read as another name)
+    char dir[FULL_PATH_SIZE]; // POSIX: the folder being listed, for stat of links
 };
 
 // plat_dir_open's answer for a folder whose path the system refuses for its
@@ -130,7 +132,7 @@ char **plat_environ();
 // Current time in seconds since 1970-01-01 UTC.
 long long plat_now();
 
-// Formats `t` as "%Y-%m-%dT%H:%M:%SZ" in UTC into `out` (at least 40 bytes).
+// Formats `t` as "%Y-%m-%dT%H:%M:%SZ" in UTC into `out` (UTC_TEXT_SIZE bytes).
 // A time the conversion rejects gives "1970-01-01T00:00:00Z".
 void plat_utc_text(long long t, char *out, size_t size);
 

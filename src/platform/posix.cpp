@@ -39,7 +39,7 @@ int plat_exists(const char *path) {
 // link is resolved and nothing on disk is consulted.
 unsigned long plat_full_path(const char *path, char *out, unsigned long size) {
     if (!path || !*path || !out || size == 0) return 0;
-    char joined[8192];
+    char joined[RESOLVE_PATH_SIZE];
     size_t plen = strlen(path);
     size_t jlen = 0;
     if (path[0] != '/') {
@@ -54,7 +54,7 @@ unsigned long plat_full_path(const char *path, char *out, unsigned long size) {
     jlen += plen;
 
     // Normalise into `norm`; it can only shrink.
-    char norm[8192];
+    char norm[RESOLVE_PATH_SIZE];
     size_t n = 0;
     const char *p = joined;
     while (*p) {
@@ -139,7 +139,7 @@ int plat_dir_next(PlatDir *d) {
         d->is_dir = 1;
     } else if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
         // A link to a folder counts as a folder, as a junction does on Windows.
-        char child[2600];
+        char child[CHILD_PATH_SIZE];
         int w = snprintf(child, sizeof child, "%s/%s", d->dir, e->d_name);
         struct stat st;
         if (w > 0 && (size_t)w < sizeof child) {
@@ -205,7 +205,6 @@ int plat_cpu_count() {
 // A thread blocks the stop signals while it starts a child, so the handler
 // never runs on a thread that is inside that window (it would wait on
 // itself).
-#define CHILD_SLOTS 256
 static std::atomic<int> g_child_groups[CHILD_SLOTS];
 static std::atomic<int> g_starting;
 static std::atomic<int> g_stopping;
@@ -319,7 +318,7 @@ int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char
     c->waiter = -1;
     if (argc < 1) return -1;
 
-    const char *args[64];
+    const char *args[SPAWN_ARGS_MAX];
     if (argc > 63) argc = 63;
     for (int i = 0; i < argc; i++) args[i] = argv[i];
     args[argc] = nullptr;

@@ -29,7 +29,6 @@ void plat_stdout_binary() {
 // UTF-16 units of a path handed to a W call: the longest path the program
 // makes (a 1399-byte walk path with "\*" or "\.git") fits with room to spare,
 // as one unit never stands for less than one UTF-8 byte.
-#define WIDE_PATH_SIZE 4096
 
 // `text` as UTF-16 in `out` (`size` units, terminated). Returns its length;
 // -1 when `text` is not UTF-8 or does not fit.

@@ -1,14 +1,14 @@
 // The repository object of every JSON answer, and the table's sort order.
-#include "out/text.h"
+#include "text/text.h"
 #include "platform/platform.h"
 #include "repo/repo.h"
 
 #include <cstring>
 
 void emit_repo(Buf *b, const Repo *r) {
-    char at[40];
+    char at[UTC_TEXT_SIZE];
     plat_utc_text(r->last_ct, at, sizeof at);
-    char short_hash[12];
+    char short_hash[SHORT_HASH_SIZE];
     str_copy(short_hash, sizeof short_hash, r->last_hash);
 
     buf_add(b, "{\"path\":", 8);

@@ -1,13 +1,12 @@
 // The status query: fills a record from git's porcelain status, the last
 // commit, the stash count and (detail mode) the origin URL.
-#include "out/text.h"
+#include "text/text.h"
 #include "repo/repo.h"
+#include "repo/runner/runner.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#define URL_SIZE 512
 
 void redact_url(const char *url, char *out) {
     const char *scheme = strstr(url, "://");
@@ -215,39 +214,6 @@ void parse_remote(Repo *r, const char *text) {
         r->remote[0] = 0;
 }
 
-void run_failure_text(RunEnd end, int status, const char *output, int limit_s, char *out,
-                      size_t size) {
-    switch (end) {
-    case RUN_NOT_STARTED:
-        str_copy(out, size, "git could not be started");
-        return;
-    case RUN_TIMED_OUT:
-        snprintf(out, size, "git did not answer within %d s", limit_s);
-        return;
-    case RUN_TOO_LARGE:
-        str_copy(out, size, "git wrote more than 64 MB and was stopped");
-        return;
-    default:
-        break;
-    }
-    // git's own words: the line that says why it gave up, rather than a
-    // warning or a hint around it.
-    StatusLine l, first = {}, fatal = {}, error = {};
-    for (const char *p = output ? output : ""; status_next_line(&p, &l);) {
-        if (!first.text) first = l;
-        if (!fatal.text && l.len >= 6 && memcmp(l.text, "fatal:", 6) == 0) fatal = l;
-        if (!error.text && l.len >= 6 && memcmp(l.text, "error:", 6) == 0) error = l;
-    }
-    const StatusLine *said = fatal.text ? &fatal : error.text ? &error : &first;
-    if (!said->text || size == 0) {
-        snprintf(out, size, "git exited with status %d", status);
-        return;
-    }
-    size_t n = said->len < size - 1 ? said->len : size - 1;
-    memcpy(out, said->text, n);
-    out[n] = 0;
-}
-
 // Whether the git on the search path prints the stash count in the status,
 // asked once per process with `git --version`. The status command's own
 // success cannot tell: git 2.14 to 2.34 take --show-stash and print no count
@@ -255,7 +221,7 @@ void run_failure_text(RunEnd end, int status, const char *output, int limit_s, c
 static int ask_status_shows_stash() {
     static const char *const VERSION[] = {"git", "--version", nullptr};
     Buf out;
-    buf_init(&out);
+    buf_init(&out, RUN_OUTPUT_MAX);
     int shows =
         run_argv(VERSION, &out, RUN_LIMIT_S) == 0 && out.data && git_version_shows_stash(out.data);
     buf_free(&out);
@@ -273,7 +239,7 @@ static int status_shows_stash() {
 // run (an error message, or what a command stopped at its limit printed) is
 // never parsed as data.
 static const char *query_run(Repo *r, const char *const *args, Buf *out, int also_ok = 0) {
-    buf_init(out);
+    buf_init(out, RUN_OUTPUT_MAX);
     RunEnd end;
     int rc = run_git(r->path, args, out, RUN_LIMIT_S, &end);
     if (end == RUN_EXITED && (rc == 0 || (also_ok && rc == also_ok)))

@@ -1,4 +1,4 @@
-#include "out/text.h"
+#include "text/text.h"
 #include "repo/repo.h"
 
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "out/text.h"
+#include "text/text.h"
 #include "platform/platform.h"
 #include "roots/roots.h"
 
@@ -20,7 +20,7 @@ int path_allowed(const char *path, char *out) {
     if (!path || !*path) return 0;
     if (has_parent_component(path)) return 0;
 
-    char full[1400];
+    char full[FULL_PATH_SIZE];
     unsigned long n = plat_full_path(path, full, sizeof full);
     if (n >= sizeof full) return 0; // a full path that does not fit is refused
     if (n == 0) str_copy(full, sizeof full, path);
@@ -29,9 +29,9 @@ int path_allowed(const char *path, char *out) {
     if (strlen(full) > ALLOWED_PATH_MAX) return 0;
 
     if (root_index_for(full) < 0) return 0;
-    char probe[1200];
+    char probe[FULL_PATH_SIZE];
     if (!path_join(probe, sizeof probe, full, ".git")) return 0; // it would name another path
     if (!plat_exists(probe)) return 0;
-    str_copy(out, 1400, full);
+    str_copy(out, FULL_PATH_SIZE, full);
     return 1;
 }

@@ -1,6 +1,6 @@
 #include "roots/roots.h"
 
-#include "out/text.h"
+#include "text/text.h"
 #include "platform/platform.h"
 
 #include <cstdlib>
@@ -45,7 +45,7 @@ static int bare_drive(const char *path) {
 void root_add(const char *given) {
     if (!given || !*given) return;
     if (g_root_count >= ROOT_MAX) return;
-    char drive[4] = {given[0], ':', PATH_SEP, 0};
+    char drive[] = {given[0], ':', PATH_SEP, 0};
     const char *path = bare_drive(given) ? drive : given;
     // A root that does not fit its field is dropped: cut short, it could name
     // a folder above the one meant and widen the allowlist.

@@ -1,21 +1,20 @@
 // The allowlisted root folders, the gate for client paths, and discovery.
 #pragma once
 
+#include "base/sizes.h"
 #include "platform/platform.h"
 
 #include <cstddef>
 
-#define ROOT_MAX 8
-
 // One allowlisted folder.
 struct Root {
-    char root[768];     // as given (environment item or default); a longer one is dropped
-    char resolved[768]; // its full path; the given text where resolution failed
-    int exists;         // set by the listing
-    int count;          // repositories the listing recorded below it
-    int truncated;      // the listing's walk stopped at the folder limit or left
-                        // repositories out (full table, path too long)
-    int depth_limited;  // folders at the walk's depth limit hold folders not searched
+    char root[ROOT_TEXT_SIZE]; // as given (environment item or default); a longer one is dropped
+    char resolved[ROOT_TEXT_SIZE]; // its full path; the given text where resolution failed
+    int exists;                    // set by the listing
+    int count;                     // repositories the listing recorded below it
+    int truncated;                 // the listing's walk stopped at the folder limit or left
+                                   // repositories out (full table, path too long)
+    int depth_limited;             // folders at the walk's depth limit hold folders not searched
 };
 
 extern Root g_roots[ROOT_MAX];
@@ -35,13 +34,9 @@ const char *root_match_text(const Root *r);
 // by the end of the text, '/' or '\'; -1 when none.
 int root_index_for(const char *full);
 
-// The longest repository path the program holds (a record's path field);
-// a longer one is refused or, found by discovery, left out and said.
-#define ALLOWED_PATH_MAX 1023
-
 // The one gate for a repository path from a client, checked against the root
 // table as the caller built it (collect_roots). Returns 1 and writes the
-// normalised full path to `out` (at least 1400 bytes) when `path` lies in or
+// normalised full path to `out` (FULL_PATH_SIZE bytes) when `path` lies in or
 // is an allowlisted root, holds ".git", has no ".." component and its full
 // path is at most ALLOWED_PATH_MAX bytes; otherwise 0 and `out` is untouched.
 int path_allowed(const char *path, char *out);
@@ -57,9 +52,8 @@ const char *base_name(const char *path);
 int path_join(char *out, size_t size, const char *dir, const char *name);
 
 // One working copy that discovery found.
-#define FOUND_PATH_SIZE (ALLOWED_PATH_MAX + 1)
 struct FoundRepo {
-    char path[FOUND_PATH_SIZE];
+    char path[PATH_SIZE];
     PlatFileId id; // the folder's identity, when has_id
     int has_id;
     int links; // links (junctions) passed on the way down from the root

@@ -1,4 +1,4 @@
-#include "out/text.h"
+#include "text/text.h"
 #include "platform/platform.h"
 #include "roots/roots.h"
 
@@ -7,7 +7,6 @@
 
 #define WALK_DEPTH_MAX 4
 #define WALK_DIRS_MAX 20000
-#define WALK_PATH_SIZE 1400 // a folder's path while walking, at most 1399 bytes
 
 const char *base_name(const char *path) {
     const char *last = nullptr;
@@ -100,7 +99,7 @@ static void walk_level(const char *dir, int depth, int links, WalkLevel *up, Wal
 
     // A probe or child path that does not fit its buffer would name another
     // file, so such a folder is not taken for a working copy nor entered.
-    char probe[WALK_PATH_SIZE + 8];
+    char probe[FULL_PATH_SIZE + 8];
     if (path_join(probe, sizeof probe, dir, ".git") && plat_exists(probe)) {
         found_repo(dir, links, w);
         return; // a working copy is never searched further
@@ -130,7 +129,7 @@ static void walk_level(const char *dir, int depth, int links, WalkLevel *up, Wal
             w->stop = 1;
             break;
         }
-        char child[WALK_PATH_SIZE];
+        char child[FULL_PATH_SIZE];
         if (!path_join(child, sizeof child, dir, d.name)) {
             w->dropped++; // what it holds could not be named whole
             continue;

@@ -1,6 +1,6 @@
 // The growable text buffer, the JSON string encoder, the trim and the line reader.
-#include "out/buf.h"
-#include "out/text.h"
+#include "text/buf.h"
+#include "text/text.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +28,7 @@ void expect_sound(const Buf &b) {
 
 std::string json_of(const char *s) {
     Buf b;
-    buf_init(&b);
+    buf_init(&b, DOC_MAX);
     json_str(&b, s);
     std::string out = text_of(b);
     buf_free(&b);
@@ -125,7 +125,7 @@ TEST(JsonStr, InvalidUtf8BecomesReplacementCharacters) {
     // A count of bytes: a zero byte among them is escaped, a cut sequence
     // at the end replaced.
     Buf b;
-    buf_init(&b);
+    buf_init(&b, DOC_MAX);
     json_strn(&b, "a\0b\xc3\xa9", 4);
     EXPECT_EQ(text_of(b), "\"a\\u0000b"
                           "\xef\xbf\xbd"
@@ -144,7 +144,7 @@ TEST(JsonUrlParam, EveryByteButTheUnreservedIsEncoded) {
     for (const JsonCase &c : cases) {
         SCOPED_TRACE(c.in ? c.in : "(null)");
         Buf b;
-        buf_init(&b);
+        buf_init(&b, DOC_MAX);
         json_url_param(&b, c.in);
         EXPECT_EQ(text_of(b), c.out);
         buf_free(&b);
@@ -153,7 +153,7 @@ TEST(JsonUrlParam, EveryByteButTheUnreservedIsEncoded) {
 
 TEST(JsonStr, AppendsAfterExistingText) {
     Buf b;
-    buf_init(&b);
+    buf_init(&b, DOC_MAX);
     buf_puts(&b, "{\"k\":");
     json_str(&b, "v\n");
     buf_puts(&b, "}");
@@ -188,7 +188,7 @@ TEST(Buf, GrowthTable) {
         for (size_t n : c.appends) trace += " " + std::to_string(n);
         SCOPED_TRACE(trace);
         Buf b;
-        buf_init(&b);
+        buf_init(&b, DOC_MAX);
         std::string mirror;
         char fill = 'a';
         for (size_t n : c.appends) {
@@ -206,7 +206,7 @@ TEST(Buf, GrowthTable) {
 
 TEST(Buf, ManyAppendsKeepTheInvariants) {
     Buf b;
-    buf_init(&b);
+    buf_init(&b, DOC_MAX);
     std::string mirror;
     unsigned seed = 12345;
     for (int i = 0; i < 400; i++) {
@@ -230,9 +230,9 @@ TEST(Buf, ManyAppendsKeepTheInvariants) {
 
 TEST(Buf, InertBufferIgnoresAppends) {
     // A buffer whose block could not be obtained, and one already released.
-    Buf never = {nullptr, 0, 0};
+    Buf never = {nullptr, 0, 0, 0, 1};
     Buf released;
-    buf_init(&released);
+    buf_init(&released, DOC_MAX);
     buf_puts(&released, "gone");
     buf_free(&released);
     for (Buf *b : {&never, &released}) {
@@ -246,9 +246,64 @@ TEST(Buf, InertBufferIgnoresAppends) {
     }
 }
 
+// A Buf never grows past the ceiling it was created with: the append that
+// would pass it fails the whole Buf (released, every later append refused),
+// so a text cut short can never be taken for a whole one.
+TEST(Buf, CeilingFailsTheBufferLoudly) {
+    struct Case {
+        unsigned long long max;
+        std::vector<size_t> appends; // the last one is the first to fail, or none fails
+        bool fails;
+        unsigned long long cap; // capacity afterwards when it holds
+    };
+    const Case CASES[] = {
+        {4096, {4095}, false, 4096},   // text and terminator fill it exactly
+        {4096, {4096}, true, 0},       // one byte over
+        {4096, {4000, 96}, true, 0},   // over in a later append
+        {10000, {9999}, false, 10000}, // a ceiling between two doublings
+        {10000, {8192, 1807}, false, 10000},
+        {10000, {8192, 1808}, true, 0},
+        {100, {50}, false, 100}, // smaller than the first block
+        {100, {100}, true, 0},
+    };
+    for (const Case &c : CASES) {
+        SCOPED_TRACE(c.max);
+        Buf b;
+        ASSERT_EQ(buf_init(&b, c.max), 1);
+        int last = 1;
+        for (size_t n : c.appends) last = buf_add(&b, std::string(n, 'x').data(), n);
+        EXPECT_EQ(last, c.fails ? 0 : 1);
+        EXPECT_EQ(buf_ok(&b), c.fails ? 0 : 1);
+        if (c.fails) {
+            EXPECT_EQ(b.data, nullptr);
+            EXPECT_EQ(b.failed, 1);
+            EXPECT_EQ(buf_puts(&b, "more"), 0);
+            EXPECT_EQ(b.data, nullptr);
+        } else {
+            EXPECT_EQ(b.cap, c.cap);
+            EXPECT_LE(b.len + 1, b.cap);
+            EXPECT_EQ(b.data[b.len], 0);
+        }
+        buf_free(&b);
+    }
+}
+
+TEST(Buf, PrintfAndJsonPastTheCeilingFail) {
+    Buf b;
+    buf_init(&b, 5000);
+    EXPECT_EQ(buf_printf(&b, "%s", std::string(4000, 'p').c_str()), 1);
+    EXPECT_EQ(buf_printf(&b, "%s", std::string(3000, 'q').c_str()), 0);
+    EXPECT_FALSE(buf_ok(&b));
+    buf_free(&b);
+    buf_init(&b, 5000);
+    json_str(&b, std::string(4990, '\n').c_str()); // each byte becomes two
+    EXPECT_FALSE(buf_ok(&b));
+    buf_free(&b);
+}
+
 TEST(Buf, PutsOfNullAppendsNothing) {
     Buf b;
-    buf_init(&b);
+    buf_init(&b, DOC_MAX);
     buf_puts(&b, "x");
     buf_puts(&b, nullptr);
     buf_puts(&b, "");
@@ -263,7 +318,7 @@ TEST(Buf, PrintfLengths) {
         SCOPED_TRACE(n);
         std::string arg(n, 'q');
         Buf b;
-        buf_init(&b);
+        buf_init(&b, DOC_MAX);
         buf_puts(&b, "head:");
         buf_printf(&b, "%s", arg.c_str());
         EXPECT_EQ(text_of(b), "head:" + arg);
@@ -274,7 +329,7 @@ TEST(Buf, PrintfLengths) {
 
 TEST(Buf, PrintfFormats) {
     Buf b;
-    buf_init(&b);
+    buf_init(&b, DOC_MAX);
     std::string big(3000, 'z');
     buf_printf(&b, "%d|%lld|%s|%s", -7, 9007199254740993LL, "x", big.c_str());
     EXPECT_EQ(text_of(b), "-7|9007199254740993|x|" + big);
@@ -282,7 +337,7 @@ TEST(Buf, PrintfFormats) {
 
     // Output of exactly 2047 and 2048 bytes built from several conversions.
     for (int total : {2047, 2048}) {
-        buf_init(&b);
+        buf_init(&b, DOC_MAX);
         std::string pad((size_t)total - 6, 'p');
         buf_printf(&b, "%d%s%d", 123, pad.c_str(), 456);
         EXPECT_EQ(text_of(b), "123" + pad + "456");

@@ -4,6 +4,7 @@
 // a hostile repository configuration with the real git.
 #if !defined(_WIN32)
 #include "repo/repo.h"
+#include "repo/runner/runner.h"
 
 #include "unit_support.h"
 
@@ -188,7 +189,7 @@ TEST(ChildEnvironment, BoundToTheFolderGitRunsIn) {
 std::string git(const std::string &dir, std::vector<const char *> args) {
     args.push_back(nullptr);
     Buf out;
-    buf_init(&out);
+    buf_init(&out, DOC_MAX);
     int rc = run_git(dir.c_str(), args.data(), &out, RUN_LIMIT_S);
     std::string text(out.data, (size_t)out.len);
     buf_free(&out);

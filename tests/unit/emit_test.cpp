@@ -12,7 +12,7 @@ namespace {
 
 std::string emit(const Repo &r) {
     Buf b;
-    buf_init(&b);
+    buf_init(&b, DOC_MAX);
     emit_repo(&b, &r);
     std::string out(b.data, (size_t)b.len);
     buf_free(&b);
@@ -102,7 +102,7 @@ TEST(EmitRepo, FullWidthFieldsAndExistingText) {
     memset(r.last_subject, '\x02', sizeof r.last_subject - 1);
     memset(r.error, 'e', sizeof r.error - 1);
     Buf b;
-    buf_init(&b);
+    buf_init(&b, DOC_MAX);
     buf_puts(&b, "[");
     emit_repo(&b, &r);
     std::string out(b.data, (size_t)b.len);

@@ -2,6 +2,7 @@
 // git's error text must not be read as data, and it is the record's error.
 #if !defined(_WIN32)
 #include "repo/repo.h"
+#include "repo/runner/runner.h"
 
 #include "unit_support.h"
 
@@ -16,7 +17,7 @@ TEST(QueryRepo, FailingGitLeavesTheStatusZeroAndSaysWhy) {
     // git runs there and fails with a message that would count as a stash line.
     const char *stash[] = {"stash", "list", "--format=%gd", nullptr};
     Buf out;
-    buf_init(&out);
+    buf_init(&out, RUN_OUTPUT_MAX);
     EXPECT_GT(run_git(tmp.path().c_str(), stash, &out, RUN_LIMIT_S), 0);
     EXPECT_NE(strstr(out.data, "fatal"), nullptr) << out.data;
     buf_free(&out);

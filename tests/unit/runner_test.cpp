@@ -3,6 +3,7 @@
 // cap and the children a program leaves behind.
 #if !defined(_WIN32)
 #include "repo/repo.h"
+#include "repo/runner/runner.h"
 
 #include "unit_support.h"
 
@@ -31,7 +32,7 @@ Outcome run(std::vector<std::string> argv, int limit_s = RUN_LIMIT_S) {
     for (const std::string &a : argv) ptrs.push_back(a.c_str());
     ptrs.push_back(nullptr);
     Buf out;
-    buf_init(&out);
+    buf_init(&out, RUN_OUTPUT_MAX);
     buf_puts(&out, "keep");
     RunEnd end = RUN_EXITED;
     auto start = std::chrono::steady_clock::now();
@@ -127,7 +128,7 @@ TEST(Runner, ProgramThatCannotStart) {
 
     const char *args[] = {"status", nullptr};
     Buf out;
-    buf_init(&out);
+    buf_init(&out, RUN_OUTPUT_MAX);
     buf_puts(&out, "keep");
     EXPECT_EQ(run_git(tmp.path().c_str(), args, &out, RUN_LIMIT_S), -1);
     EXPECT_STREQ(out.data, "keep");
@@ -280,7 +281,7 @@ TEST(Runner, RunGitPassesElevenArguments) {
     const char *twelve[] = {"a1", "a 2", "",    "a\"4", "a5\\", "a6",   "a7",
                             "a8", "a9",  "a10", "a11",  "a12",  nullptr};
     Buf out;
-    buf_init(&out);
+    buf_init(&out, RUN_OUTPUT_MAX);
     int rc = run_git("/srv/my repo", twelve, &out, RUN_LIMIT_S);
     EXPECT_EQ(rc, 0);
     EXPECT_STREQ(out.data, "[-C]\n[/srv/my repo]\n[a1]\n[a 2]\n[]\n[a\"4]\n[a5\\]\n[a6]\n[a7]\n"
@@ -288,7 +289,7 @@ TEST(Runner, RunGitPassesElevenArguments) {
     buf_free(&out);
 
     const char *two[] = {"status", "--porcelain=v2", nullptr};
-    buf_init(&out);
+    buf_init(&out, RUN_OUTPUT_MAX);
     EXPECT_EQ(run_git("/x", two, &out, RUN_LIMIT_S), 0);
     EXPECT_STREQ(out.data, "[-C]\n[/x]\n[status]\n[--porcelain=v2]\n");
     buf_free(&out);

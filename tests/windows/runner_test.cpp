@@ -2,6 +2,7 @@
 // git.exe (fake_git.cpp) found on the search path as "git".
 #include "platform/platform.h"
 #include "repo/repo.h"
+#include "repo/runner/runner.h"
 #include "win_support.h"
 
 #include <atomic>
@@ -18,7 +19,7 @@ static std::string run(std::vector<const char *> argv, int limit_s, int *rc,
                        RunEnd *end = nullptr) {
     argv.push_back(nullptr);
     Buf out;
-    buf_init(&out);
+    buf_init(&out, RUN_OUTPUT_MAX);
     *rc = run_argv(argv.data(), &out, limit_s, end);
     std::string text(out.data ? out.data : "", out.data ? out.len : 0);
     EXPECT_LE(out.cap, RUN_OUTPUT_MAX) << "the output grew past the cap";
@@ -88,7 +89,7 @@ TEST(Runner, RunGitPutsTheFolderFirstAndKeepsElevenArguments) {
                           "a8", "a9", "a10", "a11", "a12", nullptr};
     size_t before = log_text().size();
     Buf out;
-    buf_init(&out);
+    buf_init(&out, RUN_OUTPUT_MAX);
     int rc = run_git(dir, args, &out, 20);
     // The test git answers as git does outside a repository.
     EXPECT_EQ(rc, 128);
@@ -282,7 +283,7 @@ TEST(Runner, ExitStatusIsPassedOnAsASigned32BitValue) {
 
 TEST(Runner, ProgramThatCannotStartGivesMinusOne) {
     Buf out;
-    buf_init(&out);
+    buf_init(&out, RUN_OUTPUT_MAX);
     buf_add(&out, "kept", 4);
     const char *argv[] = {"quarlo-no-such-program", "status", nullptr};
     EXPECT_EQ(run_argv(argv, &out, 20), -1);

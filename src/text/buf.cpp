@@ -1,65 +1,84 @@
-#include "out/buf.h"
+#include "text/buf.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-void buf_init(Buf *b) {
-    b->len = 0;
-    b->cap = BUF_INITIAL;
-    b->data = (char *)malloc(BUF_INITIAL);
-    if (b->data)
-        b->data[0] = 0;
-    else
-        b->cap = 0;
-}
-
 void buf_free(Buf *b) {
     free(b->data);
     b->data = nullptr;
     b->len = 0;
     b->cap = 0;
+    b->failed = 1;
 }
 
-void buf_add(Buf *b, const char *src, size_t n) {
-    if (!b->data) return;
+int buf_init(Buf *b, unsigned long long max) {
+    b->len = 0;
+    b->max = max;
+    b->failed = 0;
+    b->cap = BUF_INITIAL < max ? BUF_INITIAL : max;
+    b->data = b->cap ? (char *)malloc(b->cap) : nullptr;
+    if (!b->data) {
+        buf_free(b);
+        return 0;
+    }
+    b->data[0] = 0;
+    return 1;
+}
+
+int buf_ok(const Buf *b) {
+    return b->data && !b->failed;
+}
+
+int buf_add(Buf *b, const char *src, size_t n) {
+    if (!buf_ok(b)) return 0;
+    if (n >= b->max - b->len) { // len + n + 1 > max, without overflow
+        buf_free(b);
+        return 0;
+    }
     unsigned long long need = b->len + n + 1;
     if (need > b->cap) {
         unsigned long long cap = b->cap;
-        while (cap < need) cap *= 2;
+        while (cap < need && cap <= b->max / 2) cap *= 2;
+        if (cap < need) cap = b->max;
         char *grown = (char *)realloc(b->data, cap);
-        if (!grown) return; // these bytes are lost; the text so far stays
+        if (!grown) {
+            buf_free(b);
+            return 0;
+        }
         b->data = grown;
         b->cap = cap;
     }
     memcpy(b->data + b->len, src, n);
     b->len += n;
     b->data[b->len] = 0;
+    return 1;
 }
 
-void buf_puts(Buf *b, const char *s) {
-    if (s) buf_add(b, s, strlen(s));
+int buf_puts(Buf *b, const char *s) {
+    return s ? buf_add(b, s, strlen(s)) : buf_ok(b);
 }
 
-void buf_printf(Buf *b, const char *fmt, ...) {
-    char local[2048];
+int buf_printf(Buf *b, const char *fmt, ...) {
+    char local[FORMAT_LOCAL_SIZE];
     va_list ap;
     va_start(ap, fmt);
     int n = vsnprintf(local, sizeof local, fmt, ap);
     va_end(ap);
-    if (n < 0) return;
-    if (n <= 2047) {
-        buf_add(b, local, (size_t)n);
-        return;
-    }
+    if (n < 0) return buf_ok(b);
+    if (n < (int)sizeof local) return buf_add(b, local, (size_t)n);
     char *big = (char *)malloc((size_t)n + 1);
-    if (!big) return;
+    if (!big) {
+        buf_free(b);
+        return 0;
+    }
     va_start(ap, fmt);
     vsnprintf(big, (size_t)n + 1, fmt, ap);
     va_end(ap);
-    buf_add(b, big, (size_t)n);
+    int ok = buf_add(b, big, (size_t)n);
     free(big);
+    return ok;
 }
 
 // Length of the well-formed UTF-8 sequence at `p` (at most `n` bytes), or,
@@ -122,7 +141,7 @@ void json_strn(Buf *b, const char *s, size_t n) {
             run = p;
             continue;
         }
-        char esc[8];
+        char esc[sizeof "\\u0000"];
         switch (c) {
         case '"':
             buf_add(b, "\\\"", 2);
@@ -162,15 +181,15 @@ void json_url_param(Buf *b, const char *s) {
             c == '-' || c == '_' || c == '.' || c == '~' || c == '/') {
             buf_add(b, (const char *)p, 1);
         } else {
-            char esc[3] = {'%', HEX[c >> 4], HEX[c & 15]};
-            buf_add(b, esc, 3);
+            const char esc[] = {'%', HEX[c >> 4], HEX[c & 15]};
+            buf_add(b, esc, sizeof esc);
         }
     }
     buf_add(b, "\"", 1);
 }
 
 void buf_write_stdout(const Buf *b) {
-    if (b->data && b->len) fwrite(b->data, 1, (size_t)b->len, stdout);
+    if (buf_ok(b) && b->len) fwrite(b->data, 1, (size_t)b->len, stdout);
 }
 
 const char *json_bool(int v) {

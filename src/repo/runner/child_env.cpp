@@ -1,15 +1,14 @@
 // The environment of every git child: built once from the program's own and
 // shared by every thread, with one entry added per child that binds git to
 // the folder it runs in.
-#include "out/text.h"
+#include "text/text.h"
 #include "platform/platform.h"
-#include "repo/repo.h"
+#include "repo/runner/runner.h"
 
 #include <cstdlib>
 #include <cstring>
 
 #define CEILING_NAME "GIT_CEILING_DIRECTORIES"
-#define REAL_PATH_SIZE 4096
 
 // 1 when the name of `entry` ("NAME=value") begins with `prefix`, names
 // compared as the platform compares them (on Windows regardless of letter
@@ -93,7 +92,7 @@ static ChildEnv build_child_environment() {
     }
     long long config_count = config_count_of(env);
     Buf text;
-    buf_init(&text);
+    buf_init(&text, DOC_MAX);
     for (char **e = env; e && *e; e++)
         if (!env_left_out(*e, config_count)) buf_add(&text, *e, strlen(*e) + 1);
     buf_add(&text, "GIT_OPTIONAL_LOCKS=0", 21);
@@ -177,7 +176,7 @@ void git_ceiling_value(const char *dir, Buf *value) {
 
 const char **bound_environment(const char *dir, Buf *entry) {
     const ChildEnv &ce = shared_environment();
-    buf_init(entry);
+    buf_init(entry, DOC_MAX);
     if (!ce.list || !entry->data) return nullptr;
     const char **env = (const char **)malloc((ce.count + 2) * sizeof *env);
     if (!env) return nullptr;

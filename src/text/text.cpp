@@ -1,4 +1,4 @@
-#include "out/text.h"
+#include "text/text.h"
 
 #include <climits>
 #include <cstring>

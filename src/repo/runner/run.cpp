@@ -1,15 +1,15 @@
-// The one place where a child process is started.
+// The one place where a child process is started: a run with its deadline
+// and output cap, and git bound to the folder it runs in.
 #include "platform/platform.h"
-#include "repo/repo.h"
+#include "repo/runner/runner.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#define QUOTED_BODY_MAX 1196 // a byte is copied only while the form is at most this long
-#define IDLE_WAIT_MS 20      // longest wait between two looks at the pipe
-#define KILL_WAIT_MS 2000    // how long a stopped child is given to end
+#define IDLE_WAIT_MS 20   // longest wait between two looks at the pipe
+#define KILL_WAIT_MS 2000 // how long a stopped child is given to end
 
 using Clock = std::chrono::steady_clock;
 
@@ -24,52 +24,6 @@ static int ms_until(Clock::time_point deadline) {
 static int wait_ms(Clock::time_point deadline, int ms) {
     int left = ms_until(deadline);
     return left < ms ? left : ms;
-}
-
-int quote_arg(const char *arg, char *out) {
-    int n = 0;
-    out[n++] = '"';
-    const char *p = arg;
-    for (; *p; p++) {
-        if (n > QUOTED_BODY_MAX) break;
-        if (*p == '"') {
-            out[n++] = '\\';
-            out[n++] = '"';
-        } else if (*p == '\\') {
-            // A run of backslashes is literal unless a quote (escaped, or the
-            // closing one) follows it; then each is doubled.
-            const char *q = p;
-            while (*q == '\\') q++;
-            if (*q == '"' || *q == 0) out[n++] = '\\';
-            out[n++] = '\\';
-        } else {
-            out[n++] = *p;
-        }
-    }
-    if (*p) {
-        // Cut inside a run of backslashes that were copied once: an odd run
-        // would escape the closing quote, so its last backslash goes.
-        int run = 0;
-        while (run < n - 1 && out[n - 1 - run] == '\\') run++;
-        if (run % 2) n--;
-    }
-    if (n <= QUOTED_BODY_MAX + 1) out[n++] = '"';
-    out[n] = 0;
-    return n;
-}
-
-int build_cmdline(const char *const *argv, char *out) {
-    int len = 0, count = 0;
-    out[0] = 0;
-    for (; argv[count]; count++) {
-        char q[QUOTED_ARG_SIZE];
-        int qn = quote_arg(argv[count], q);
-        if (len + qn + 3 > CMDLINE_SIZE - 1) break;
-        if (count > 0) out[len++] = ' ';
-        memcpy(out + len, q, (size_t)qn + 1);
-        len += qn;
-    }
-    return count;
 }
 
 int run_argv(const char *const *argv, Buf *out, int limit_s, RunEnd *end) {
@@ -93,7 +47,7 @@ int run_argv_env(const char *const *argv, const char *const *env, Buf *out, int 
     *end = RUN_EXITED;
     Clock::time_point deadline = Clock::now() + std::chrono::seconds(limit_s);
 
-    char chunk[4096];
+    char chunk[READ_CHUNK_SIZE];
     for (;;) {
         if (ms_until(deadline) == 0) {
             *end = RUN_TIMED_OUT;
@@ -105,11 +59,15 @@ int run_argv_env(const char *const *argv, const char *const *env, Buf *out, int 
             long got = plat_child_read(&c, chunk,
                                        waiting < (long)sizeof chunk ? waiting : (long)sizeof chunk);
             if (got <= 0) break;
-            if (out->len + (unsigned long long)got + 1 > RUN_OUTPUT_MAX) {
+            unsigned long long ceiling = out->max < RUN_OUTPUT_MAX ? out->max : RUN_OUTPUT_MAX;
+            if (out->len + (unsigned long long)got + 1 > ceiling) {
                 *end = RUN_TOO_LARGE;
                 break;
             }
-            buf_add(out, chunk, (size_t)got);
+            if (!buf_add(out, chunk, (size_t)got)) {
+                *end = RUN_NO_MEMORY;
+                break;
+            }
             continue;
         }
         int w = plat_child_wait(&c, wait_ms(deadline, IDLE_WAIT_MS), 1);
