@@ -29,9 +29,10 @@ TEST(FileRead, ReadsAtOffsetsUpToTheEnd) {
         SCOPED_TRACE(c.offset);
         std::string buf((size_t)c.n, '\0');
         ASSERT_EQ(plat_file_read_at(&f, c.offset, &buf[0], c.n), c.got);
-        if (c.got > 0)
+        if (c.got > 0) {
             EXPECT_EQ(buf.substr(0, (size_t)c.got),
                       content.substr((size_t)c.offset, (size_t)c.got));
+        }
     }
     plat_file_close(&f);
 }
