@@ -340,6 +340,9 @@ void http_serve_connection(HttpConn &conn, const HttpLimits &limits, const HttpH
 
         std::string line;
         HttpConn::Read r = conn.read_line(&line, limits.request_line_max);
+        // Empty lines before a request are left over from the one before it.
+        for (int skipped = 0; r == HttpConn::OK && line.empty() && skipped < 4; skipped++)
+            r = conn.read_line(&line, limits.request_line_max);
         Got got = Got::OK;
         if (r == HttpConn::TOO_LONG) {
             res = http_plain(414, "414 URI Too Long");

@@ -253,6 +253,10 @@ TEST(HttpServer, RequestsAsSent) {
          {"200"}},
         // A POST without Content-Length has an empty body, served at once:
         // the connection has nothing more to give.
+        {"empty lines left over before a request",
+         "POST /a HTTP/1.1\r\nContent-Length: 1\r\n\r\nx\r\n" + get_request("/b"),
+         {"POST /a||x", "GET /b||"},
+         {"200", "200"}},
         {"a POST without a body",
          "POST /p?action=repos HTTP/1.1\r\nHost: h\r\n\r\n",
          {"POST /p|action=repos|"},
