@@ -322,6 +322,27 @@ class SocketConn : public HttpConn {
     Clock::time_point read_deadline_;
 };
 
+// Closes a connection so that the client gets the whole answer: closed with
+// bytes unread (the body of a refused request, the rest of a late one), a
+// socket would be reset, and the reset can discard the answer before the
+// client has read it. So the host ends its side first and reads what still
+// comes, until the client closes or for at most LINGER_MS.
+void close_gracefully(int sock) {
+    const int LINGER_MS = 2000;
+    shutdown(sock, SHUT_WR);
+    auto deadline = Clock::now() + std::chrono::milliseconds(LINGER_MS);
+    char buf[16384];
+    for (size_t drained = 0; drained < (4u << 20);) {
+        int left = ms_left(deadline);
+        if (left == 0 || !wait_fd(sock, POLLIN, left)) break;
+        ssize_t n = recv(sock, buf, sizeof buf, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        drained += (size_t)n;
+    }
+    close(sock);
+}
+
 // The accepted connections waiting for a worker.
 struct ConnQueue {
     std::mutex lock;
@@ -396,8 +417,7 @@ void host_serve(int listener, int workers, const ConnLimits &limits,
                     SocketConn conn(sock, limits);
                     (*work)(conn);
                 }
-                shutdown(sock, SHUT_RDWR);
-                close(sock);
+                close_gracefully(sock);
             }
         }).detach();
     }

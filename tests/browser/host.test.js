@@ -304,6 +304,23 @@ test('a POST without a body is answered at once, as with an empty body', async (
   }
 });
 
+test('a request refused with its body unread still gets its whole answer', async () => {
+  const port = new URL(host.origin).port;
+  const head = (headers, length) =>
+    `POST /plugin_quarlo?action=repos HTTP/1.1\r\nHost: 127.0.0.1:${port}\r\n${headers}Content-Length: ${length}\r\n\r\n`;
+  const cases = [
+    // Larger than the host takes: refused after the head.
+    [head('', 2 << 20) + 'x'.repeat(2 << 20), 413],
+    // From another site's page: refused before the body is read.
+    [head('Origin: http://evil.example\r\n', 256 << 10) + 'x'.repeat(256 << 10), 403],
+  ];
+  for (const [text, status] of cases) {
+    const res = await rawExchange(port, text);
+    assert.equal(res.status, status);
+    assert.match(res.body, new RegExp(`^${status} `));
+  }
+});
+
 test('stopped by SIGTERM or SIGINT, the host leaves no program and no git running', async () => {
   const dir = tempBase('quarlo-host-signal-');
   const pids = path.join(dir, 'pids');
