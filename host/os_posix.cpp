@@ -3,16 +3,24 @@
 #include "platform/spawn_posix.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include <fcntl.h>
 #include <limits.h>
 #include <netdb.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -44,13 +52,47 @@ ssize_t read_until(int fd, char *buf, size_t size, Clock::time_point deadline) {
     }
 }
 
-// Waits for the child until the deadline; true with the status collected.
-bool wait_until(pid_t pid, Clock::time_point deadline, int *status) {
+// The programs started and not yet collected, by process id (each leads a
+// process group of that id). A child is signalled only while it is here, so
+// never after it was collected, when its id could be another's. Once the
+// host stops (g_stopping), host_stop_children collects them all.
+std::mutex g_children_lock;
+std::set<pid_t> g_children;
+bool g_stopping = false;
+
+// Sends `sig` to the process group of the child `pid` unless it was collected.
+void signal_group(pid_t pid, int sig) {
+    std::lock_guard<std::mutex> lock(g_children_lock);
+    if (g_children.count(pid)) kill(-pid, sig);
+}
+
+// True once the child `pid` has ended (collected or not).
+bool has_ended(pid_t pid) {
+    siginfo_t info;
+    info.si_pid = 0;
+    int rc = waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT);
+    if (rc != 0) return errno != EINTR; // ECHILD: collected already
+    return info.si_pid == pid;
+}
+
+// Collects the ended child `pid` into *status. False when the host is
+// stopping: host_stop_children collects it then.
+bool collect(pid_t pid, int *status) {
+    std::lock_guard<std::mutex> lock(g_children_lock);
+    if (g_stopping) return false;
+    while (waitpid(pid, status, 0) < 0 && errno == EINTR) {
+    }
+    g_children.erase(pid);
+    return true;
+}
+
+enum class Waited { COLLECTED, RUNNING, STOPPING };
+
+// Waits for the child until the deadline and collects it.
+Waited wait_until(pid_t pid, Clock::time_point deadline, int *status) {
     for (;;) {
-        pid_t r = waitpid(pid, status, WNOHANG);
-        if (r == pid) return true;
-        if (r < 0 && errno != EINTR) return false;
-        if (ms_left(deadline) == 0) return false;
+        if (has_ended(pid)) return collect(pid, status) ? Waited::COLLECTED : Waited::STOPPING;
+        if (ms_left(deadline) == 0) return Waited::RUNNING;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
@@ -61,22 +103,16 @@ bool wait_until(pid_t pid, Clock::time_point deadline, int *status) {
 // (SIGKILL) and collects the child. The child is collected only after that
 // kill: until then its process group cannot be another's.
 void stop_group(pid_t pid, int fd, int grace_ms, int *status) {
-    kill(-pid, SIGTERM);
+    signal_group(pid, SIGTERM);
     auto deadline = Clock::now() + std::chrono::milliseconds(grace_ms);
     char buf[4096];
     while (read_until(fd, buf, sizeof buf, deadline) > 0) {
     }
-    for (;;) {
-        siginfo_t info;
-        info.si_pid = 0;
-        int rc = waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT);
-        if (rc != 0 && errno != EINTR) break;
-        if (info.si_pid == pid || ms_left(deadline) == 0) break;
+    while (!has_ended(pid) && ms_left(deadline) > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    kill(-pid, SIGKILL);
-    while (waitpid(pid, status, 0) < 0 && errno == EINTR) {
-    }
+    signal_group(pid, SIGKILL);
+    while (!has_ended(pid)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    collect(pid, status);
 }
 
 } // namespace
@@ -97,8 +133,19 @@ ChildRun child_run(const std::string &program, const std::vector<std::string> &e
     const char *argv[] = {program.c_str(), nullptr};
     SpawnSetup setup = {argv, envp.data(), 0, fds[1], -1, 0};
     pid_t pid = -1;
-    int rc = spawn_child(&setup, &pid);
+    int rc = 0;
+    bool stopping = false;
+    {
+        std::lock_guard<std::mutex> lock(g_children_lock);
+        stopping = g_stopping;
+        if (!stopping && (rc = spawn_child(&setup, &pid)) == 0) g_children.insert(pid);
+    }
     close(fds[1]);
+    if (stopping) {
+        close(fds[0]);
+        run.outcome = ChildRun::STOPPED;
+        return run;
+    }
     if (rc != 0) {
         close(fds[0]);
         run.error = strerror(rc);
@@ -123,8 +170,15 @@ ChildRun child_run(const std::string &program, const std::vector<std::string> &e
     }
 
     int status = 0;
-    if (run.outcome == ChildRun::EXITED && !wait_until(pid, deadline, &status))
-        run.outcome = ChildRun::TIMED_OUT;
+    if (run.outcome == ChildRun::EXITED) {
+        Waited w = wait_until(pid, deadline, &status);
+        if (w == Waited::RUNNING) run.outcome = ChildRun::TIMED_OUT;
+        if (w == Waited::STOPPING) {
+            close(fds[0]);
+            run.outcome = ChildRun::STOPPED;
+            return run;
+        }
+    }
     if (run.outcome != ChildRun::EXITED) {
         stop_group(pid, fds[0], grace_ms, &status);
         close(fds[0]);
@@ -161,11 +215,19 @@ void host_ignore_sigpipe() {
     signal(SIGPIPE, SIG_IGN);
 }
 
-// ---- connections ------------------------------------------------------------
+// ---- serving ----------------------------------------------------------------
 
 namespace {
 
-const size_t REQUEST_LINE_MAX = 8192;
+std::atomic<bool> g_serving_stopped{false};
+int g_stop_pipe[2] = {-1, -1}; // host_stop_serving writes a byte to wake the accept loop
+std::once_flag g_stop_pipe_once;
+
+void make_stop_pipe() {
+    std::call_once(g_stop_pipe_once, [] {
+        if (pipe2(g_stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0) g_stop_pipe[0] = g_stop_pipe[1] = -1;
+    });
+}
 
 bool wait_fd(int fd, short events, int timeout_ms) {
     for (;;) {
@@ -176,153 +238,280 @@ bool wait_fd(int fd, short events, int timeout_ms) {
     }
 }
 
-void address_of(int sock, bool peer, std::string &ip, int &port) {
-    struct sockaddr_storage addr;
-    socklen_t len = sizeof addr;
-    int rc = peer ? getpeername(sock, (struct sockaddr *)&addr, &len)
-                  : getsockname(sock, (struct sockaddr *)&addr, &len);
-    ip.clear();
-    port = -1;
-    if (rc != 0) return;
-    char host[NI_MAXHOST], serv[NI_MAXSERV];
-    if (getnameinfo((struct sockaddr *)&addr, len, host, sizeof host, serv, sizeof serv,
-                    NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
-        ip = host;
-        port = atoi(serv);
-    }
-}
-
-// A connection's byte stream for the library. At the start of each request it
-// reads the request line itself (one byte at a time, so nothing of what
-// follows is taken), keeps the target and hands the library the line with
-// every further '?' of the target written "%3F".
-//
-// Every read and write waits at most the connection's timeouts for the
-// socket, and never past the request's deadline (reading its head and body)
-// or the answer's (writing it): a client that sends or takes a byte now and
-// then cannot hold a worker longer than those.
-class ConnStream : public httplib::Stream {
+// A connection's socket as the HTTP server reads and writes it. Every read
+// and write waits at most the connection's timeouts for the socket, and never
+// past the request's deadline (reading its head and body) or the answer's
+// (writing it): a client that sends or takes a byte now and then cannot hold
+// a worker longer than those.
+class SocketConn : public HttpConn {
   public:
-    ConnStream(int sock, const ConnLimits &limits) : sock_(sock), limits_(limits) {}
+    SocketConn(int sock, const ConnLimits &limits) : sock_(sock), limits_(limits) {}
 
-    // Reads and rewrites the next request line; false when none arrived.
-    bool start_request() {
-        line_.clear();
-        line_pos_ = 0;
-        state_ = ConnRequestState();
+    bool next_request() override {
+        if (g_serving_stopped) return false;
+        buf_.erase(0, pos_);
+        pos_ = 0;
+        if (buf_.empty() && !wait_fd(sock_, POLLIN, limits_.keep_alive_timeout_s * 1000))
+            return false;
         read_deadline_ = Clock::now() + std::chrono::seconds(limits_.request_timeout_s);
-        answering_ = false;
-        std::string raw;
-        while (raw.size() < REQUEST_LINE_MAX) {
-            char c;
-            if (!is_readable_socket()) return false;
-            ssize_t n = recv(sock_, &c, 1, 0);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
-            raw += c;
-            if (c == '\n') break;
-        }
-        size_t sp1 = raw.find(' ');
-        size_t sp2 = sp1 == std::string::npos ? sp1 : raw.find(' ', sp1 + 1);
-        if (sp2 == std::string::npos) {
-            line_ = raw; // not a request line the library accepts; it answers
-            return true;
-        }
-        std::string &target = state_.raw_target;
-        target = raw.substr(sp1 + 1, sp2 - sp1 - 1);
-        std::string rewritten;
-        bool seen = false;
-        for (char c : target) {
-            if (c == '?' && seen) {
-                rewritten += "%3F";
-                continue;
+        return !g_serving_stopped;
+    }
+
+    Read read_line(std::string *line, size_t max) override {
+        for (size_t from = pos_;;) {
+            size_t nl = buf_.find('\n', from);
+            if (nl != std::string::npos) {
+                if (nl - pos_ > max) return TOO_LONG;
+                size_t end = nl > pos_ && buf_[nl - 1] == '\r' ? nl - 1 : nl;
+                line->assign(buf_, pos_, end - pos_);
+                pos_ = nl + 1;
+                return OK;
             }
-            if (c == '?') seen = true;
-            rewritten += c;
+            if (buf_.size() - pos_ > max) return TOO_LONG;
+            from = buf_.size();
+            Read r = fill();
+            if (r != OK) return r;
         }
-        line_ = raw.substr(0, sp1 + 1) + rewritten + raw.substr(sp2);
+    }
+
+    Read read_bytes(std::string *out, size_t n) override {
+        while (buf_.size() - pos_ < n) {
+            Read r = fill();
+            if (r != OK) return r;
+        }
+        out->append(buf_, pos_, n);
+        pos_ += n;
+        return OK;
+    }
+
+    bool write(const std::string &data) override {
+        auto deadline = Clock::now() + std::chrono::seconds(limits_.answer_timeout_s);
+        for (size_t done = 0; done < data.size();) {
+            int left = ms_left(deadline);
+            if (left == 0 ||
+                !wait_fd(sock_, POLLOUT, std::min(left, limits_.write_timeout_s * 1000)))
+                return false;
+            ssize_t n = send(sock_, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (n <= 0) return false;
+            done += (size_t)n;
+        }
         return true;
     }
 
-    ConnRequestState &state() { return state_; }
-
-    bool is_readable() const override { return line_pos_ < line_.size() || is_readable_socket(); }
-    bool is_writable() const override {
-        if (!answering_) {
-            answering_ = true;
-            write_deadline_ = Clock::now() + std::chrono::seconds(limits_.answer_timeout_s);
-        }
-        return wait_socket(POLLOUT, limits_.write_timeout_s, write_deadline_);
-    }
-    ssize_t read(char *ptr, size_t size) override {
-        if (line_pos_ < line_.size()) {
-            size_t n = std::min(size, line_.size() - line_pos_);
-            memcpy(ptr, line_.data() + line_pos_, n);
-            line_pos_ += n;
-            return (ssize_t)n;
-        }
-        if (!is_readable_socket()) return -1;
-        for (;;) {
-            ssize_t n = recv(sock_, ptr, size, 0);
-            if (n < 0 && errno == EINTR) continue;
-            return n;
-        }
-    }
-    ssize_t write(const char *ptr, size_t size) override {
-        if (!is_writable()) return -1;
-        for (;;) {
-            ssize_t n = send(sock_, ptr, size, MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR) continue;
-            return n;
-        }
-    }
-    void get_remote_ip_and_port(std::string &ip, int &port) const override {
-        address_of(sock_, true, ip, port);
-    }
-    void get_local_ip_and_port(std::string &ip, int &port) const override {
-        address_of(sock_, false, ip, port);
-    }
-    socket_t socket() const override { return sock_; }
-
   private:
-    bool is_readable_socket() const {
-        if (wait_socket(POLLIN, limits_.read_timeout_s, read_deadline_)) return true;
-        if (ms_left(read_deadline_) == 0) state_.read_expired = true;
-        return false;
-    }
-
-    // Waits up to `timeout_s` for the socket, and never past `deadline`.
-    bool wait_socket(short events, int timeout_s, Clock::time_point deadline) const {
-        int left = ms_left(deadline);
-        return left > 0 && wait_fd(sock_, events, std::min(left, timeout_s * 1000));
+    // Reads what the socket has into the buffer.
+    Read fill() {
+        int left = ms_left(read_deadline_);
+        if (left == 0 || !wait_fd(sock_, POLLIN, std::min(left, limits_.read_timeout_s * 1000)))
+            return LATE;
+        char tmp[16384];
+        for (;;) {
+            ssize_t n = recv(sock_, tmp, sizeof tmp, 0);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return CLOSED;
+            buf_.append(tmp, (size_t)n);
+            return OK;
+        }
     }
 
     int sock_;
     ConnLimits limits_;
-    std::string line_;
-    size_t line_pos_ = 0;
-    mutable ConnRequestState state_;
+    std::string buf_; // read and not yet taken from pos_ on
+    size_t pos_ = 0;
     Clock::time_point read_deadline_;
-    mutable Clock::time_point write_deadline_;
-    mutable bool answering_ = false;
+};
+
+// Closes a connection so that the client gets the whole answer: closed with
+// bytes unread (the body of a refused request, the rest of a late one), a
+// socket would be reset, and the reset can discard the answer before the
+// client has read it. So the host ends its side first and reads what still
+// comes, until the client closes or for at most LINGER_MS.
+void close_gracefully(int sock) {
+    const int LINGER_MS = 2000;
+    shutdown(sock, SHUT_WR);
+    auto deadline = Clock::now() + std::chrono::milliseconds(LINGER_MS);
+    char buf[16384];
+    for (size_t drained = 0; drained < (4u << 20);) {
+        int left = ms_left(deadline);
+        if (left == 0 || !wait_fd(sock, POLLIN, left)) break;
+        ssize_t n = recv(sock, buf, sizeof buf, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        drained += (size_t)n;
+    }
+    close(sock);
+}
+
+// The accepted connections waiting for a worker.
+struct ConnQueue {
+    std::mutex lock;
+    std::condition_variable added;
+    std::deque<int> socks;
 };
 
 } // namespace
 
-bool serve_connection(int sock, const ConnLimits &limits, const std::atomic<int> &listening,
-                      const ConnRequest &serve) {
-    ConnStream strm(sock, limits);
-    bool ok = true;
-    for (int count = limits.keep_alive_max; count > 0 && listening != -1; count--) {
-        if (!wait_fd(sock, POLLIN, limits.keep_alive_timeout_s * 1000)) break;
-        if (!strm.start_request()) break;
-        bool closed = false;
-        ConnRequestState &state = strm.state();
-        state.last = count == 1;
-        ok = serve(strm, state, closed);
-        if (!ok || closed || state.close || state.read_expired) break;
+int host_listen(const std::string &bind, int port, int *bound, std::string *error) {
+    struct addrinfo hints;
+    memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    struct addrinfo *list = nullptr;
+    int rc = getaddrinfo(bind.c_str(), std::to_string(port).c_str(), &hints, &list);
+    if (rc != 0) {
+        *error = gai_strerror(rc);
+        return -1;
     }
-    shutdown(sock, SHUT_RDWR);
-    close(sock);
-    return ok;
+    int sock = -1;
+    *error = "no address";
+    for (struct addrinfo *a = list; a && sock < 0; a = a->ai_next) {
+        sock = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+        if (sock < 0) {
+            *error = strerror(errno);
+            continue;
+        }
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        if (::bind(sock, a->ai_addr, a->ai_addrlen) != 0 || listen(sock, SOMAXCONN) != 0) {
+            *error = strerror(errno);
+            close(sock);
+            sock = -1;
+        }
+    }
+    freeaddrinfo(list);
+    if (sock < 0) return -1;
+    struct sockaddr_storage addr;
+    socklen_t len = sizeof addr;
+    char serv[NI_MAXSERV];
+    if (getsockname(sock, (struct sockaddr *)&addr, &len) != 0 ||
+        getnameinfo((struct sockaddr *)&addr, len, nullptr, 0, serv, sizeof serv, NI_NUMERICSERV) !=
+            0) {
+        *error = strerror(errno);
+        close(sock);
+        return -1;
+    }
+    *bound = atoi(serv);
+    return sock;
+}
+
+void host_serve(int listener, int workers, const ConnLimits &limits,
+                const std::function<void(HttpConn &)> &serve) {
+    make_stop_pipe();
+    // Shared with the workers, which are never joined: the host ends by
+    // host_end_by_signal while they may still be in a connection.
+    auto queue = std::make_shared<ConnQueue>();
+    auto work = std::make_shared<std::function<void(HttpConn &)>>(serve);
+    for (int i = 0; i < workers; i++) {
+        std::thread([queue, work, limits] {
+            for (;;) {
+                int sock;
+                {
+                    std::unique_lock<std::mutex> lock(queue->lock);
+                    queue->added.wait(lock, [&] { return !queue->socks.empty(); });
+                    sock = queue->socks.front();
+                    queue->socks.pop_front();
+                }
+                {
+                    SocketConn conn(sock, limits);
+                    (*work)(conn);
+                }
+                close_gracefully(sock);
+            }
+        }).detach();
+    }
+    while (!g_serving_stopped) {
+        struct pollfd p[2] = {{listener, POLLIN, 0}, {g_stop_pipe[0], POLLIN, 0}};
+        int n = poll(p, g_stop_pipe[0] < 0 ? 1 : 2, g_stop_pipe[0] < 0 ? 200 : -1);
+        if (n <= 0 || g_serving_stopped || !(p[0].revents & POLLIN)) continue;
+        int sock = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (sock < 0) {
+            // Out of descriptors: the workers free some as connections end.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        {
+            std::lock_guard<std::mutex> lock(queue->lock);
+            queue->socks.push_back(sock);
+        }
+        queue->added.notify_one();
+    }
+    close(listener);
+}
+
+void host_stop_serving() {
+    make_stop_pipe();
+    g_serving_stopped = true;
+    if (g_stop_pipe[1] >= 0) {
+        char c = 0;
+        while (::write(g_stop_pipe[1], &c, 1) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+// ---- stopping -----------------------------------------------------------------
+
+namespace {
+sigset_t g_stop_signals;
+bool g_any_stop_signal = false;
+} // namespace
+
+void host_block_stop_signals() {
+    sigemptyset(&g_stop_signals);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        // One ignored when the host started (nohup, a background job) stays ignored.
+        struct sigaction old;
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        sigaddset(&g_stop_signals, sig);
+        g_any_stop_signal = true;
+    }
+    pthread_sigmask(SIG_BLOCK, &g_stop_signals, nullptr);
+}
+
+int host_wait_for_stop_signal() {
+    if (!g_any_stop_signal)
+        for (;;) pause();
+    for (;;) {
+        int sig = 0;
+        if (sigwait(&g_stop_signals, &sig) == 0) return sig;
+    }
+}
+
+void host_stop_children(int grace_ms) {
+    std::vector<pid_t> pids;
+    {
+        std::lock_guard<std::mutex> lock(g_children_lock);
+        g_stopping = true;
+        for (pid_t pid : g_children) {
+            kill(-pid, SIGTERM);
+            pids.push_back(pid);
+        }
+    }
+    // The children stay uncollected until the end, so that their process
+    // groups stay theirs for the kill below.
+    auto deadline = Clock::now() + std::chrono::milliseconds(grace_ms);
+    while (ms_left(deadline) > 0 && !std::all_of(pids.begin(), pids.end(), has_ended))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::lock_guard<std::mutex> lock(g_children_lock);
+    for (pid_t pid : g_children) kill(-pid, SIGKILL);
+    for (pid_t pid : g_children) {
+        int status;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    g_children.clear();
+}
+
+void host_end_by_signal(int sig) {
+    fflush(stdout);
+    fflush(stderr);
+    signal(sig, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, sig);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    raise(sig);
+    _exit(128 + sig);
 }

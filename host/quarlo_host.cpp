@@ -15,12 +15,15 @@
 // wait up to QUEUE_WAIT_S and the rest get 503; GET requests identical in all
 // the program sees share one run. It answers only under its own names (Host),
 // and takes a POST only from its own pages (Origin).
+//
+// On SIGTERM, SIGINT (Ctrl-C) or SIGHUP it takes no more requests, asks every
+// program it runs to stop, kills what is left of them after STOP_GRACE_MS,
+// and only then ends, as the signal asks: no program outlives it.
 #include "cgi.h"
+#include "http.h"
 #include "origin.h"
 #include "os.h"
 #include "runs.h"
-
-#include <httplib.h>
 
 #include <chrono>
 #include <cstdio>
@@ -28,6 +31,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -41,7 +45,13 @@ const int REQUEST_TIMEOUT_S = 10; // a request's head and body
 const int ANSWER_TIMEOUT_S = 60;  // the writing of an answer
 const int QUEUE_WAIT_S = 10;      // the longest wait for a program run
 const char RETRY_AFTER_S[] = "2";
-const int STOP_GRACE_MS = 2000; // from SIGTERM to SIGKILL at the time limit
+const int KEEP_ALIVE_MAX = 5;  // requests per connection
+const int KEEP_ALIVE_S = 5;    // idle time before a connection's next request
+const int READ_TIMEOUT_S = 5;  // longest silence while a request arrives
+const int WRITE_TIMEOUT_S = 5; // longest wait to write while answering
+const size_t BODY_MAX = 1u << 20;
+const int STOP_GRACE_MS =
+    2000; // from SIGTERM to SIGKILL, at the time limit and when the host stops
 
 struct Options {
     std::string bind = "127.0.0.1";
@@ -58,8 +68,6 @@ std::vector<std::string> g_base_env;
 std::mutex g_log_lock;
 std::unique_ptr<RunGate> g_gate;
 SharedRuns g_shared;
-thread_local std::chrono::steady_clock::time_point t_request_start;
-thread_local ConnRequestState *t_conn = nullptr; // the request this thread serves
 
 void usage(FILE *to) {
     fprintf(to,
@@ -118,10 +126,11 @@ Answer plain(int status, const std::string &text) {
     return a;
 }
 
-void give(const Answer &a, httplib::Response &res) {
+void give(const Answer &a, HttpResponse &res) {
     res.status = a.status;
-    for (const auto &h : a.headers) res.set_header(h.first.c_str(), h.second);
-    res.set_content(a.body, a.content_type);
+    res.content_type = a.content_type;
+    res.headers = a.headers;
+    res.body = a.body;
 }
 
 // Runs the program once for `req` and makes its answer.
@@ -139,6 +148,8 @@ Answer program_answer(const CgiRequest &req) {
                               std::to_string(g_opt.timeout_s) + " s and was stopped");
     case ChildRun::TOO_LARGE:
         return plain(502, "502 Bad Gateway: the program wrote more than 64 MiB");
+    case ChildRun::STOPPED:
+        return plain(503, "503 Service Unavailable: the host is stopping");
     case ChildRun::EXITED:
         break;
     }
@@ -155,9 +166,10 @@ Answer program_answer(const CgiRequest &req) {
     Answer a;
     a.status = cgi.status;
     for (auto &h : cgi.headers) {
-        if (same_name(h.first, "Content-Type"))
-            a.content_type = h.second;
-        else
+        if (same_name(h.first, "Content-Type")) a.content_type = h.second;
+        // The host frames the answer and decides about the connection itself.
+        else if (!same_name(h.first, "Content-Length") && !same_name(h.first, "Connection") &&
+                 !same_name(h.first, "Transfer-Encoding") && !same_name(h.first, "Keep-Alive"))
             a.headers.push_back(std::move(h));
     }
     if (a.content_type.empty()) a.content_type = "application/octet-stream";
@@ -191,111 +203,71 @@ Answer gated_answer(const CgiRequest &req) {
 
 // Answers `req` with the program run for `query` as its QUERY_STRING, or
 // with the answer of an identical request's run that is going.
-void run_program(const httplib::Request &req, httplib::Response &res, const std::string &query) {
+void run_program(const HttpRequest &req, HttpResponse &res, const std::string &query) {
     CgiRequest cgi;
     cgi.method = req.method;
     cgi.query = query;
-    if (req.has_header("X-Bot-Password")) cgi.password = req.get_header_value("X-Bot-Password");
-    if (req.has_header("Authorization")) cgi.authorization = req.get_header_value("Authorization");
+    if (req.header_count("X-Bot-Password")) cgi.password = req.header("X-Bot-Password");
+    if (req.header_count("Authorization")) cgi.authorization = req.header("Authorization");
 
     give(*g_shared.answer(cgi_share_key(cgi), [&cgi] { return gated_answer(cgi); }), res);
 }
 
-// The raw query of the request target ("" without one).
-std::string raw_query(const httplib::Request &req) {
-    size_t q = req.target.find('?');
-    return q == std::string::npos ? "" : req.target.substr(q + 1);
-}
-
-void handle_direct(const httplib::Request &req, httplib::Response &res) {
-    run_program(req, res, raw_query(req));
-}
-
-void handle_proxied(const httplib::Request &req, httplib::Response &res) {
-    std::string query;
-    if (!proxied_query(raw_query(req), PLUGIN, &query)) {
-        give(plain(404, std::string("404 Not Found: this host serves only the plugin \"") + PLUGIN +
-                            "\""),
-             res);
-        return;
+// Answers a request by its path: the program's two routes and the redirect
+// of "/"; 404 for any other path, 405 for a method none of them takes.
+void route(const HttpRequest &req, HttpResponse &res) {
+    bool get = req.method == "GET" || req.method == "HEAD";
+    bool post = req.method == "POST";
+    if (req.path == ROUTE && (get || post)) {
+        run_program(req, res, req.query);
+    } else if (req.path == "/plugins" && (get || post)) {
+        std::string query;
+        if (proxied_query(req.query, PLUGIN, &query))
+            run_program(req, res, query);
+        else
+            give(plain(404, std::string("404 Not Found: this host serves only the plugin \"") +
+                                PLUGIN + "\""),
+                 res);
+    } else if (req.path == "/" && get) {
+        res.status = 302;
+        res.headers.emplace_back("Location",
+                                 std::string(ROUTE) + (req.query.empty() ? "" : "?" + req.query));
+    } else if (req.path == ROUTE || req.path == "/plugins" || req.path == "/") {
+        give(plain(405, "405 Method Not Allowed"), res);
+        res.headers.emplace_back("Allow", req.path == "/" ? "GET, HEAD" : "GET, HEAD, POST");
+    } else {
+        give(plain(404, "404 Not Found"), res);
     }
-    run_program(req, res, query);
 }
 
-void log_request(const httplib::Request &req, const httplib::Response &res) {
+void log_request(const HttpRequest &req, const HttpResponse &res) {
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                  std::chrono::steady_clock::now() - t_request_start)
+                  std::chrono::steady_clock::now() - req.received)
                   .count();
-    std::string target = redact_target(req.target.empty() ? req.path : req.target);
+    std::string method = req.method.empty() ? "-" : req.method;
+    std::string target = req.target.empty() ? "-" : redact_target(req.target);
     std::lock_guard<std::mutex> lock(g_log_lock);
-    fprintf(stderr, "%s %s %d %lldms\n", req.method.c_str(), target.c_str(), res.status,
-            (long long)ms);
+    fprintf(stderr, "%s %s %d %lldms\n", method.c_str(), target.c_str(), res.status, (long long)ms);
     fflush(stderr);
-}
-
-// Ends the connection after this answer, and says so in the answer unless
-// the library does (for a client that asked for it, or on the connection's
-// last request).
-void close_after(const httplib::Request &req, httplib::Response &res) {
-    if (!t_conn) return;
-    t_conn->close = true;
-    if (!t_conn->last && req.get_header_value("Connection") != "close")
-        res.set_header("Connection", "close");
 }
 
 // Refuses a request under a foreign Host name (421) and a POST from another
 // site's page (403), before its body is read; the connection then ends.
-httplib::Server::HandlerResponse check_origin(const httplib::Request &req, httplib::Response &res) {
-    if (req.get_header_value_count("Host") != 1 ||
-        !is_served_host(req.get_header_value("Host"), g_opt.bind, g_port)) {
+bool check_origin(const HttpRequest &req, HttpResponse &res) {
+    if (req.header_count("Host") != 1 || !is_served_host(req.header("Host"), g_opt.bind, g_port)) {
         std::string names;
         for (const std::string &n : served_names(g_opt.bind))
             names += (names.empty() ? "" : ", ") + n;
         give(plain(421, "421 Misdirected Request: this host answers only as " + names), res);
-    } else if (req.method != "GET" && req.method != "HEAD" && req.has_header("Origin") &&
-               !is_served_origin(req.get_header_value("Origin"), g_opt.bind, g_port)) {
+        return true;
+    }
+    if (req.method != "GET" && req.method != "HEAD" && req.header_count("Origin") &&
+        !is_served_origin(req.header("Origin"), g_opt.bind, g_port)) {
         give(plain(403, "403 Forbidden: a request from another site's page"), res);
-    } else {
-        return httplib::Server::HandlerResponse::Unhandled;
+        return true;
     }
-    close_after(req, res);
-    return httplib::Server::HandlerResponse::Handled;
+    return false;
 }
-
-// A request whose head or body did not arrive in time gets 408, not the
-// library's 400 for a broken request.
-httplib::Server::HandlerResponse answer_late_request(const httplib::Request &req,
-                                                     httplib::Response &res) {
-    if (!t_conn || !t_conn->read_expired) return httplib::Server::HandlerResponse::Unhandled;
-    give(plain(408, "408 Request Timeout: the request did not arrive within " +
-                        std::to_string(REQUEST_TIMEOUT_S) + " s"),
-         res);
-    close_after(req, res);
-    return httplib::Server::HandlerResponse::Handled;
-}
-
-// The library's server, with this host's reading of connections (see
-// serve_connection), so that a target with a second '?' reaches the handlers
-// and slow clients are dropped.
-class HostServer : public httplib::Server {
-    bool process_and_close_socket(socket_t sock) override {
-        ConnLimits limits = {(int)keep_alive_max_count_, (int)keep_alive_timeout_sec_,
-                             (int)read_timeout_sec_,     (int)write_timeout_sec_,
-                             REQUEST_TIMEOUT_S,          ANSWER_TIMEOUT_S};
-        return serve_connection(
-            sock, limits, svr_sock_,
-            [this](httplib::Stream &strm, ConnRequestState &state, bool &closed) {
-                t_request_start = std::chrono::steady_clock::now();
-                t_conn = &state;
-                bool ok =
-                    process_request(strm, state.last, closed, [&state](httplib::Request &req) {
-                        req.target = state.raw_target;
-                    });
-                t_conn = nullptr;
-                return ok;
-            });
-    }
-};
 
 } // namespace
 
@@ -318,38 +290,47 @@ int main(int argc, char **argv) {
 
     g_gate.reset(new RunGate(g_opt.max_runs, g_opt.queue, std::chrono::seconds(QUEUE_WAIT_S)));
 
-    HostServer svr;
-    svr.new_task_queue = [] { return new httplib::ThreadPool(WORKERS); };
-    svr.set_payload_max_length(1u << 20);
-    svr.set_logger(log_request);
-    svr.set_pre_routing_handler(check_origin);
-    svr.set_error_handler(httplib::Server::HandlerWithResponse(answer_late_request));
-    svr.Get(ROUTE, handle_direct);
-    svr.Post(ROUTE, handle_direct);
-    svr.Get("/plugins", handle_proxied);
-    svr.Post("/plugins", handle_proxied);
-    svr.Get("/", [](const httplib::Request &req, httplib::Response &res) {
-        std::string q = raw_query(req);
-        res.set_redirect(std::string(ROUTE) + (q.empty() ? "" : "?" + q), 302);
-    });
+    // Before any thread starts, so that every thread leaves them to the
+    // watcher below.
+    host_block_stop_signals();
 
-    int port = g_opt.port;
-    if (port == 0) {
-        port = svr.bind_to_any_port(g_opt.bind);
-        if (port < 0) port = 0;
-    } else if (!svr.bind_to_port(g_opt.bind, port)) {
-        port = 0;
-    }
-    if (port == 0) {
-        fprintf(stderr, "quarlo-host: cannot listen on %s port %d\n", g_opt.bind.c_str(),
-                g_opt.port);
+    std::string error;
+    int listener = host_listen(g_opt.bind, g_opt.port, &g_port, &error);
+    if (listener < 0) {
+        fprintf(stderr, "quarlo-host: cannot listen on %s port %d: %s\n", g_opt.bind.c_str(),
+                g_opt.port, error.c_str());
         return 1;
     }
-    g_port = port;
     std::string host =
         g_opt.bind.find(':') != std::string::npos ? "[" + g_opt.bind + "]" : g_opt.bind;
     printf("quarlo-host: serving %s\nOpen http://%s:%d%s\n", g_opt.program.c_str(), host.c_str(),
-           port, ROUTE);
+           g_port, ROUTE);
     fflush(stdout);
-    return svr.listen_after_bind() ? 0 : 1;
+
+    std::thread watcher([] {
+        int sig = host_wait_for_stop_signal();
+        host_stop_serving();
+        host_stop_children(STOP_GRACE_MS);
+        {
+            std::lock_guard<std::mutex> lock(g_log_lock);
+            fprintf(stderr, "quarlo-host: stopped by signal %d\n", sig);
+        }
+        host_end_by_signal(sig);
+    });
+
+    HttpLimits limits;
+    limits.keep_alive_max = KEEP_ALIVE_MAX;
+    limits.body_max = BODY_MAX;
+    limits.request_timeout_s = REQUEST_TIMEOUT_S;
+    HttpHandlers handlers;
+    handlers.check = check_origin;
+    handlers.serve = route;
+    handlers.log = log_request;
+    ConnLimits conn = {KEEP_ALIVE_S, READ_TIMEOUT_S, WRITE_TIMEOUT_S, REQUEST_TIMEOUT_S,
+                       ANSWER_TIMEOUT_S};
+    host_serve(listener, WORKERS, conn,
+               [&limits, &handlers](HttpConn &c) { http_serve_connection(c, limits, handlers); });
+    // Only a stop signal ends the serving; the watcher ends the host.
+    watcher.join();
+    return 0;
 }

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh ca-certificates cmake make g++ clang git googletest libgtest-dev \
   g++-mingw-w64-x86-64 wine64 binutils
 # The host and the browser tests: Debian's Chromium driven by playwright-core.
-scripts/install-deps.sh chromium fonts-dejavu-core libcpp-httplib-dev pkg-config
+scripts/install-deps.sh chromium fonts-dejavu-core
 command -v node >/dev/null || scripts/install-deps.sh nodejs npm
 (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error)
 jobs=$(nproc)

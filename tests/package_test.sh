@@ -1,7 +1,9 @@
 #!/bin/sh
 # Installs the build into a temporary prefix and checks what a user gets:
 #   package_test.sh install BUILD_DIR VERSION
-#     quarlo (and quarlo-host where it is built) in bin/, answering --version
+#     quarlo (and quarlo-host where it is built) in bin/, answering --version;
+#     where dpkg-deb is installed, also the Debian package made by cpack:
+#     both in /usr/bin, the README in /usr/share/doc/quarlo, git a dependency
 #   package_test.sh zip WINDOWS_BUILD_DIR VERSION WINE_RUN
 #     the Windows ZIP made by cpack: quarlo.exe (stripped, with its version
 #     resource and its manifest), the README and the third-party notices
@@ -19,6 +21,36 @@ install)
   [ "$got" = "quarlo $version" ] || fail "quarlo --version printed '$got'"
   if [ -f "$build/quarlo-host" ]; then
     [ -x "$work/prefix/bin/quarlo-host" ] || fail "bin/quarlo-host is not installed"
+  fi
+  if ! command -v dpkg-deb >/dev/null; then
+    echo "skip: dpkg-deb is not installed, the Debian package is not checked"
+  else
+    cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb" >/dev/null ||
+      fail "cpack -G DEB failed"
+    arch=$(dpkg --print-architecture)
+    deb="$work/deb/quarlo_${version}_$arch.deb"
+    [ -f "$deb" ] || fail "cpack made no $deb: $(ls "$work/deb")"
+    [ "$(dpkg-deb -f "$deb" Package)" = quarlo ] || fail "the package is not named quarlo"
+    [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "the package's version is not $version"
+    # Depends is a list of "name (version)" items, alternatives after "|".
+    dpkg-deb -f "$deb" Depends | tr ',|' '\n\n' | sed 's/^ *//; s/[ (].*//' | grep -qx git ||
+      fail "the package does not depend on git: $(dpkg-deb -f "$deb" Depends)"
+    files=$(dpkg-deb -c "$deb" | awk '{print $1, $NF}')
+    wanted="./usr/bin/quarlo ./usr/share/doc/quarlo/README.md"
+    [ -f "$build/quarlo-host" ] && wanted="$wanted ./usr/bin/quarlo-host"
+    for f in $wanted; do
+      printf '%s\n' "$files" | grep -q " $f\$" || fail "the package lacks $f"
+      case $f in
+      */bin/*) printf '%s\n' "$files" | grep -q "^-rwxr-xr-x $f\$" || fail "$f is not executable" ;;
+      esac
+    done
+    # Nothing outside /usr: no build or test files.
+    stray=$(printf '%s\n' "$files" | awk '{print $2}' | grep -v '^\./$\|^\./usr/' || true)
+    [ -z "$stray" ] || fail "the package holds files outside /usr: $stray"
+    mkdir "$work/unpacked"
+    dpkg-deb -x "$deb" "$work/unpacked"
+    got=$("$work/unpacked/usr/bin/quarlo" --version)
+    [ "$got" = "quarlo $version" ] || fail "the packaged quarlo --version printed '$got'"
   fi
   ;;
 zip)

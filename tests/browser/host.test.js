@@ -1,10 +1,12 @@
 'use strict';
 // The host: both route forms, the request headers and its own environment
 // passed to the program, the CGI head turned into the HTTP answer, clear
-// answers when the program fails, and one log line per request.
+// answers when the program fails, one log line per request, and no program
+// left running when it stops.
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
+const net = require('node:net');
 const path = require('node:path');
 const { buildFixture, tempBase } = require('./lib/fixtures');
 const { startHost, waitFor } = require('./lib/host');
@@ -255,6 +257,119 @@ test('at its time limit the host stops the program and every git it runs', async
   } finally {
     for (const pid of started) if (!processGone(pid)) process.kill(pid, 'SIGKILL');
     await h.stop();
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+});
+
+// Sends `text` on a connection of its own and resolves with the status and
+// body of the answer, once its Content-Length bytes have arrived; the
+// connection stays open meanwhile, as a client's does.
+function rawExchange(port, text) {
+  return new Promise((resolve, reject) => {
+    const sock = net.connect(port, '127.0.0.1');
+    let got = Buffer.alloc(0);
+    sock.on('error', reject);
+    sock.on('close', () => reject(new Error(`closed without a whole answer: ${got}`)));
+    sock.on('data', (d) => {
+      got = Buffer.concat([got, d]);
+      const end = got.indexOf('\r\n\r\n');
+      if (end < 0) return;
+      const head = got.subarray(0, end).toString('latin1');
+      const length = Number(/\r\ncontent-length: *(\d+)/i.exec(head)?.[1] ?? NaN);
+      if (got.length < end + 4 + length) return;
+      sock.removeAllListeners('close');
+      sock.destroy();
+      resolve({ status: Number(head.split(' ')[1]), body: got.subarray(end + 4).toString('utf8') });
+    });
+    sock.on('connect', () => sock.write(text));
+  });
+}
+
+test('a POST without a body is answered at once, as with an empty body', async () => {
+  const port = new URL(host.origin).port;
+  // As `curl -X POST URL` sends it: neither Content-Length nor Transfer-Encoding.
+  const cases = [
+    ['/plugin_quarlo?action=repos', 200, 'repos'],
+    ['/plugins?plugin=quarlo?action=fetch&path=x', 403, 'fetch'],
+  ];
+  for (const [target, status, action] of cases) {
+    const res = await rawExchange(
+      port,
+      `POST ${target} HTTP/1.1\r\nHost: 127.0.0.1:${port}\r\nX-Bot-Password: ${PASSWORD}\r\n\r\n`,
+    );
+    assert.equal(res.status, status, target);
+    const answer = JSON.parse(res.body);
+    if (status === 200) assert.equal(answer.action, action, target);
+    else assert.equal(answer.error, 'path not in an allowlisted root', target);
+  }
+});
+
+test('a request refused with its body unread still gets its whole answer', async () => {
+  const port = new URL(host.origin).port;
+  const head = (headers, length) =>
+    `POST /plugin_quarlo?action=repos HTTP/1.1\r\nHost: 127.0.0.1:${port}\r\n${headers}Content-Length: ${length}\r\n\r\n`;
+  const cases = [
+    // Larger than the host takes: refused after the head.
+    [head('', 2 << 20) + 'x'.repeat(2 << 20), 413],
+    // From another site's page: refused before the body is read.
+    [head('Origin: http://evil.example\r\n', 256 << 10) + 'x'.repeat(256 << 10), 403],
+  ];
+  for (const [text, status] of cases) {
+    const res = await rawExchange(port, text);
+    assert.equal(res.status, status);
+    assert.match(res.body, new RegExp(`^${status} `));
+  }
+});
+
+test('stopped by SIGTERM or SIGINT, the host leaves no program and no git running', async () => {
+  const dir = tempBase('quarlo-host-signal-');
+  const pids = path.join(dir, 'pids');
+  // A git that hangs with a helper in its group, and records itself, the
+  // helper and the program that started it (git runs in a session of its own).
+  fs.mkdirSync(path.join(dir, 'bin'));
+  fs.writeFileSync(
+    path.join(dir, 'bin', 'git'),
+    `#!/bin/sh\nsleep 300 &\necho $$ $! $PPID >> '${pids}'\nwait\n`,
+    { mode: 0o755 },
+  );
+  const lines = () => (fs.existsSync(pids) ? fs.readFileSync(pids, 'utf8').split('\n').filter(Boolean) : []);
+  let started = [];
+  try {
+    for (const signal of ['SIGTERM', 'SIGINT']) {
+      fs.rmSync(pids, { force: true });
+      const h = await startHost({
+        env: { ...fx.env, BOT_PASSWORD: PASSWORD, PATH: `${path.join(dir, 'bin')}:${process.env.PATH}` },
+      });
+      // Four listings, each a run of its own (different queries), each held by a git.
+      const requests = [1, 2, 3, 4].map((n) =>
+        fetch(`${h.url}?action=repos&n=${n}`, { headers: auth }).then(
+          async (res) => [res.status, await res.text()],
+          () => ['closed'],
+        ),
+      );
+      const programs = () => new Set(lines().map((l) => l.split(' ')[2]));
+      assert.ok(await waitFor(() => (programs().size >= 4 ? true : null), () => false), `${signal}: 4 programs run git`);
+      started = [...new Set(lines().join(' ').split(' ').map(Number))];
+
+      const t0 = Date.now();
+      const ended = await h.stop(signal);
+      const took = Date.now() - t0;
+      assert.deepEqual(ended, { code: null, signal }, `${signal}: the host ends as the signal asks`);
+      // The grace is 2 s; the host never waits for the programs' own time limit.
+      assert.ok(took < 10000, `${signal}: the host took ${took} ms to stop`);
+      // The host ends once its programs have; the gits that a program killed
+      // as it ended may take a moment more to die.
+      const left = await waitFor(
+        () => (started.some((pid) => !processGone(pid)) ? null : []),
+        () => started.filter((pid) => !processGone(pid)),
+        2000,
+      );
+      assert.deepEqual(left, [], `${signal}: still running`);
+      assert.match(h.log(), new RegExp(`quarlo-host: stopped by signal \\d+\\n$`));
+      for (const r of await Promise.all(requests)) assert.notEqual(r[0], 200, `${signal}: ${r}`);
+    }
+  } finally {
+    for (const pid of started) if (!processGone(pid)) process.kill(pid, 'SIGKILL');
     fs.rmSync(dir, { recursive: true, force: true });
   }
 });

@@ -29,7 +29,21 @@ after(() => {
   if (fx) fx.remove();
 });
 
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+// True once the host has read everything that clients have sent to `port`:
+// every connection to it holds no unread bytes on the host's side (Linux's
+// table of TCP sockets, /proc/net/tcp; a connection not yet accepted is in it
+// too). Called once `count` connections are open; false while fewer are.
+function readByHost(port, count = 0) {
+  const local = `0100007F:${port.toString(16).toUpperCase().padStart(4, '0')}`;
+  const sockets = fs
+    .readFileSync('/proc/net/tcp', 'utf8')
+    .split('\n')
+    .slice(1)
+    .map((line) => line.trim().split(/\s+/))
+    // Established connections whose host side is `port`.
+    .filter((f) => f[1] === local && f[3] === '01');
+  return sockets.length >= count && sockets.every((f) => Number.parseInt(f[4].split(':')[1], 16) === 0);
+}
 
 async function ask(url, init = {}) {
   const res = await fetch(url, init);
@@ -65,21 +79,19 @@ exec '${PROGRAM_BIN}'
   };
 }
 
-// Holds the runs of a gated program until every request sent has had ample
-// time to reach the host (and any run that should not start, to start).
 // How many requests fetch has written to their sockets so far.
 let headsSent = 0;
 diagnostics.subscribe('undici:client:sendHeaders', () => headsSent++);
 
-// Releases the gate once `count` runs have started and the `requests` sent
-// since `from` (a headsSent value) are all on their way, a second later:
-// requests that reach the host after the run ended would rightly run anew,
-// and on a busy machine the last ones can take a while to be written.
-async function releaseAfter(gate, count, from, requests) {
+// Releases the gate once `count` runs have started and the host has read the
+// `requests` sent since `from` (a headsSent value): requests that reached the
+// host after the run ended would rightly run anew, and a request that should
+// not share must have had its chance to share wrongly.
+async function releaseAfter(gate, host, count, from, requests) {
   assert.ok(await gate.started(count), `${count} runs started`);
-  const allSent = () => (headsSent - from >= requests ? true : null);
-  assert.ok(await waitFor(allSent, () => false), `${requests} requests sent`);
-  await sleep(1000);
+  const port = Number(new URL(host.origin).port);
+  const allRead = () => (headsSent - from >= requests && readByHost(port, 1) ? true : null);
+  assert.ok(await waitFor(allRead, () => false), `${requests} requests sent and read by the host`);
   gate.release();
 }
 
@@ -87,11 +99,13 @@ async function releaseAfter(gate, count, from, requests) {
 // until the host closes the connection.
 function trickle(port, head, rest) {
   const sock = net.connect(port, '127.0.0.1');
-  const t = { open: true, got: '', sent: 0 };
+  // open: connected and not yet closed.
+  const t = { open: false, got: '', sent: 0 };
   let timer;
   sock.setEncoding('latin1');
   sock.on('data', (d) => (t.got += d));
   sock.on('connect', () => {
+    t.open = true;
     sock.write(head);
     timer = setInterval(() => {
       if (t.sent < rest.length) sock.write(rest[t.sent++]);
@@ -130,7 +144,11 @@ test('clients that trickle their requests are dropped and hold up no one', async
   for (const [kind, head, rest, answer] of kinds)
     for (let i = 0; i < 4; i++) clients.push({ kind, answer, t: trickle(port, head, rest) });
   try {
-    await sleep(1000);
+    // Every slow client is connected and trickling, and the host has read
+    // what each has sent so far: they hold their connections.
+    const trickling = () =>
+      clients.every(({ t }) => t.open && t.sent >= 2) && readByHost(port, clients.length) ? true : null;
+    assert.ok(await waitFor(trickling, () => false), 'the slow clients are connected and trickling');
     const res = await ask(`${host.url}?action=repos`, { signal: AbortSignal.timeout(30000) });
     assert.equal(res.status, 200);
     assert.deepEqual(JSON.parse(res.body).repos.map((r) => r.name), ['app', 'lib']);
@@ -159,7 +177,7 @@ test('identical listing requests that arrive while one runs share its run', asyn
     );
     const from = headsSent;
     const answers = urls.map((u) => ask(u));
-    await releaseAfter(gate, 1, from, urls.length);
+    await releaseAfter(gate, host, 1, from, urls.length);
     const got = await Promise.all(answers);
     assert.deepEqual(gate.runs(), ['GET action=repos pwd=none auth=none']);
     for (const a of got) {
@@ -203,7 +221,7 @@ test('requests share a run only when the program sees the same request', async (
     const sent = kinds.map(([init, query]) =>
       Array.from({ length: COPIES }, () => ask(`${host.url}?action=repos${query}`, init)),
     );
-    await releaseAfter(gate, kinds.length - 1 + COPIES, from, kinds.length * COPIES);
+    await releaseAfter(gate, host, kinds.length - 1 + COPIES, from, kinds.length * COPIES);
     const expected = [];
     for (let k = 0; k < kinds.length; k++) {
       const [init, , status, run] = kinds[k];

@@ -73,11 +73,13 @@ async function startHost({ env = {}, args = [] } = {}) {
     logLine(re) {
       return waitFor(() => err.split('\n').find((l) => re.test(l)) || null, () => null);
     },
-    stop() {
+    // Sends `signal` and resolves with { code, signal } once the host has ended.
+    stop(signal = 'SIGTERM') {
       return new Promise((resolve) => {
-        if (child.exitCode !== null || child.signalCode !== null) return resolve();
-        child.once('exit', () => resolve());
-        child.kill('SIGTERM');
+        if (child.exitCode !== null || child.signalCode !== null)
+          return resolve({ code: child.exitCode, signal: child.signalCode });
+        child.once('exit', (code, sig) => resolve({ code, signal: sig }));
+        child.kill(signal);
       });
     },
   };
