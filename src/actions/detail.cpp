@@ -85,15 +85,16 @@ void action_repo(const char *query) {
     // A path that does not fit whole (or holds a zero byte) is refused with
     // the empty one, never answered for the part of it that fits.
     get_query_whole(query, "path", requested, sizeof requested);
-    if (!path_allowed(requested, full)) {
+    int root = -1;
+    if (!path_allowed(requested, full, &root)) {
         json_reply(403, BODY_PATH_REFUSED);
         return;
     }
-    // The one record of this request, below the root that admitted the path.
+    // The one record of this request, below the root that admitted the path,
+    // named as the listing names it.
     Repo rec;
     Repo *r = &rec;
-    int root = root_index_for(full);
-    repo_init(r, full, base_name(full), root >= 0 ? g_roots[root].root : "");
+    repo_init(r, full, base_name(full), root_match_text(&g_roots[root]));
     query_repo(r, MODE_DETAIL);
 
     // A repository git could not read answers with its record and error, no

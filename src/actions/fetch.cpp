@@ -19,7 +19,7 @@ int do_fetch(const char *path) {
     static const char *const FETCH[] = {"fetch", "--prune", nullptr};
     char full[FULL_PATH_SIZE];
     collect_roots();
-    if (!path_allowed(path, full)) {
+    if (!path_allowed(path, full, nullptr)) {
         json_reply(403, BODY_PATH_REFUSED);
         return 0;
     }

@@ -30,15 +30,15 @@ static FoundRepo g_found[REPO_MAX];
 // by root in discovery order. A folder reached twice is entered once.
 static void discover_repos() {
     g_repo_count = 0;
-    Walk w = {g_found, REPO_MAX, 0, 0, 0, 0, 0, 0};
+    Walk w = {g_found, REPO_MAX, 0, 0, 0, 0, 0, 0, nullptr, nullptr, 0};
     for (int i = 0; i < g_root_count; i++) {
         Root *root = &g_roots[i];
         w.first = w.count;
         w.dirs = w.stop = w.dropped = w.deeper = 0;
-        root->exists = plat_exists(root->root);
-        if (root->exists) walk_dir(root->root, 0, &w);
+        root->exists = plat_exists(root->start);
+        if (root->exists) walk_dir(root->start, &w);
         for (int k = w.first; k < w.count; k++)
-            repo_append(g_found[k].path, base_name(g_found[k].path), root->root);
+            repo_append(g_found[k].path, base_name(g_found[k].path), root_match_text(root));
         root->count = w.count - w.first;
         root->truncated = w.stop || w.dropped;
         root->depth_limited = w.deeper;
@@ -78,7 +78,7 @@ void action_repos() {
     for (int i = 0; i < g_root_count; i++) {
         const Root *root = &g_roots[i];
         buf_puts(&b, i ? ",{\"root\":" : "{\"root\":");
-        json_str(&b, root->root);
+        json_str(&b, root_match_text(root));
         buf_printf(&b, ",\"exists\":%s,\"count\":%d,\"truncated\":%s,\"depth_limited\":%s}",
                    json_bool(root->exists), root->count, json_bool(root->truncated),
                    json_bool(root->depth_limited));

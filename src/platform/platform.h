@@ -85,6 +85,14 @@ unsigned long plat_real_path(const char *path, char *out, unsigned long size);
 // "\\?\" prefix ("\\?\C:\x" is "C:\x", "\\?\UNC\srv\x" is "\\srv\x").
 int plat_same_path(const char *a, const char *b);
 
+// 1 when the full path `path` is the folder `root` (a full path too) or lies
+// below it, compared as plat_same_path compares (byte for byte on Linux; on
+// Windows ignoring letter case, with '/' and '\' both separators and either
+// in the "\\?\" form); then writes the part of `path` after the root's
+// components (empty, or beginning with a separator) to `rest` (`size`
+// bytes). 0 otherwise, or when the part does not fit.
+int plat_path_below(const char *path, const char *root, char *rest, size_t size);
+
 // The identity of a file-system object: equal for every path that reaches
 // the same object (through links, junctions or another spelling).
 struct PlatFileId {
@@ -123,6 +131,14 @@ int plat_dir_open(PlatDir *d, const char *dir);
 // are no more entries.
 int plat_dir_next(PlatDir *d);
 void plat_dir_close(PlatDir *d);
+
+// Fills `d`'s entry (`name`, `is_dir`, `is_link`, `name_unusable`) for the
+// entry `name` of the folder `dir`, as listing `dir` would give it: `name`
+// as the folder holds it (on Windows in its letter case on disk). Returns 1;
+// 0 when there is no such entry, or when the system would read `name` as
+// another name than the one it finds (on Windows a wildcard, a short 8.3
+// name, a final dot or space; letter case aside). Nothing is left open.
+int plat_dir_find(PlatDir *d, const char *dir, const char *name);
 
 // ---- reading files ----------------------------------------------------------
 

@@ -89,6 +89,16 @@ int plat_same_path(const char *a, const char *b) {
     return na == nb && memcmp(a, b, na) == 0;
 }
 
+int plat_path_below(const char *path, const char *root, char *rest, size_t size) {
+    size_t n = strlen(root);
+    while (n > 0 && root[n - 1] == '/') n--;
+    if (strncmp(path, root, n) != 0 || (path[n] && path[n] != '/')) return 0;
+    size_t len = strlen(path + n);
+    if (len >= size) return 0;
+    memcpy(rest, path + n, len + 1);
+    return 1;
+}
+
 unsigned long plat_real_path(const char *path, char *out, unsigned long size) {
     if (!path || !*path || !out || size == 0) return 0;
     char *real = realpath(path, nullptr);
@@ -197,6 +207,25 @@ long long plat_file_read_at(PlatFile *f, unsigned long long offset, void *buf,
 void plat_file_close(PlatFile *f) {
     if (f->handle >= 0) close((int)f->handle);
     f->handle = -1;
+}
+
+// The entry as plat_dir_next gives one of unknown type: lstat tells a link,
+// stat (following it) a folder.
+int plat_dir_find(PlatDir *d, const char *dir, const char *name) {
+    d->handle = nullptr;
+    d->first_pending = 0;
+    d->name_unusable = 0;
+    d->dir[0] = 0;
+    char child[CHILD_PATH_SIZE];
+    int w = snprintf(child, sizeof child, "%s/%s", dir, name);
+    struct stat st;
+    if (!*name || strchr(name, '/') || w < 0 || (size_t)w >= sizeof child ||
+        strlen(name) >= sizeof d->name || lstat(child, &st) != 0)
+        return 0;
+    snprintf(d->name, sizeof d->name, "%s", name);
+    d->is_link = S_ISLNK(st.st_mode);
+    d->is_dir = stat(child, &st) == 0 && S_ISDIR(st.st_mode);
+    return 1;
 }
 
 // ---- environment and time ---------------------------------------------------

@@ -155,6 +155,24 @@ int plat_same_path(const char *a, const char *b) {
     return CompareStringOrdinal(pa, na, pb, nb, TRUE) == CSTR_EQUAL;
 }
 
+// Compared in UTF-16 without a "\\?\" prefix, as plat_same_path compares.
+int plat_path_below(const char *path, const char *root, char *rest, size_t size) {
+    wchar_t wp[WIDE_PATH_SIZE], wr[WIDE_PATH_SIZE];
+    if (to_wide(path, wp, WIDE_PATH_SIZE) < 0 || to_wide(root, wr, WIDE_PATH_SIZE) < 0) return 0;
+    const wchar_t *p = without_long_prefix(wp), *r = without_long_prefix(wr);
+    int np = (int)wcslen(p), nr = (int)wcslen(r);
+    while (nr > 0 && (r[nr - 1] == L'\\' || r[nr - 1] == L'/')) nr--;
+    if (np < nr || CompareStringOrdinal(p, nr, r, nr, TRUE) != CSTR_EQUAL) return 0;
+    if (p[nr] && p[nr] != L'\\' && p[nr] != L'/') return 0;
+    if (!p[nr]) {
+        if (size == 0) return 0;
+        rest[0] = 0;
+        return 1;
+    }
+    unsigned long n = to_utf8(p + nr, np - nr, rest, size);
+    return n > 0 && n < size;
+}
+
 // Opens the object `path` names for reading its attributes only, following
 // links and junctions; folders need FILE_FLAG_BACKUP_SEMANTICS.
 static HANDLE open_for_attributes(const char *path) {
@@ -208,13 +226,34 @@ static int name_changed_in_paths(const wchar_t *name) {
     return name[n - 1] == L'.' || name[n - 1] == L' ';
 }
 
+// 1 when the system reads a path whose last component is `name` as a device
+// (CON, NUL, COM1, ...), also with an extension or final spaces before it
+// ("con.txt", "LPT1.git", "nul .x"): git sent there would not work in the
+// folder. Such names exist where other systems made them; they are said,
+// never followed.
+static int device_name(const wchar_t *name) {
+    static const wchar_t *const DEVICES[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    size_t n = 0;
+    while (name[n] && name[n] != L'.') n++;
+    while (n > 0 && (name[n - 1] == L' ' || name[n - 1] == L':')) n--;
+    for (const wchar_t *dev : DEVICES)
+        if (CompareStringOrdinal(name, (int)n, dev, -1, TRUE) == CSTR_EQUAL) return 1;
+    // COM and LPT with a digit or a superscript one, two or three.
+    if (n != 4) return 0;
+    wchar_t last = name[3];
+    int numbered = (last >= L'0' && last <= L'9') || last == 0xB9 || last == 0xB2 || last == 0xB3;
+    return numbered && (CompareStringOrdinal(name, 3, L"COM", 3, TRUE) == CSTR_EQUAL ||
+                        CompareStringOrdinal(name, 3, L"LPT", 3, TRUE) == CSTR_EQUAL);
+}
+
 static void take_entry(PlatDir *d, const WIN32_FIND_DATAW *fd) {
     // A name that is not UTF-16 has no UTF-8 form to hand on: it is said, not
     // given out under another name.
     unsigned long n = to_utf8(fd->cFileName, (int)wcslen(fd->cFileName), d->name, sizeof d->name);
     int has_utf8 = n > 0 && n < sizeof d->name;
     if (!has_utf8) d->name[0] = 0;
-    d->name_unusable = !has_utf8 || name_changed_in_paths(fd->cFileName);
+    d->name_unusable =
+        !has_utf8 || name_changed_in_paths(fd->cFileName) || device_name(fd->cFileName);
     // Only the folder bit counts: hidden and system folders, junctions and
     // folder links are folders like any other.
     d->is_dir = (fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -338,6 +377,35 @@ long long plat_file_read_at(PlatFile *f, unsigned long long offset, void *buf,
 void plat_file_close(PlatFile *f) {
     if ((HANDLE)f->handle != INVALID_HANDLE_VALUE) CloseHandle((HANDLE)f->handle);
     f->handle = (intptr_t)INVALID_HANDLE_VALUE;
+}
+
+// FindFirstFileW on the entry's own path (no pattern) answers with the entry
+// as the folder holds it, a junction not followed. Characters that it reads
+// as wildcards or that no name holds are refused first, and the name found
+// must be the one asked for, letter case aside.
+int plat_dir_find(PlatDir *d, const char *dir, const char *name) {
+    d->handle = nullptr;
+    d->first_pending = 0;
+    d->name[0] = 0;
+    d->is_dir = 0;
+    d->is_link = 0;
+    d->name_unusable = 0;
+    if (!*name || strpbrk(name, "*?<>\"|:/\\")) return 0;
+    char child[sizeof d->dir + DIR_NAME_SIZE];
+    size_t len = strlen(dir);
+    const char *sep = len > 0 && plat_is_sep(dir[len - 1]) ? "" : "\\";
+    int n = snprintf(child, sizeof child, "%s%s%s", dir, sep, name);
+    wchar_t w[WIDE_PATH_SIZE], asked[WIDE_PATH_SIZE];
+    if (n < 0 || (size_t)n >= sizeof child || !wide_file_path(child, w) ||
+        to_wide(name, asked, WIDE_PATH_SIZE) < 0)
+        return 0;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(w, &fd);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    FindClose(h);
+    if (CompareStringOrdinal(fd.cFileName, -1, asked, -1, TRUE) != CSTR_EQUAL) return 0;
+    take_entry(d, &fd);
+    return 1;
 }
 
 // ---- environment and time ---------------------------------------------------

@@ -16,7 +16,7 @@ static int has_parent_component(const char *path) {
     return 0;
 }
 
-int path_allowed(const char *path, char *out) {
+int path_allowed(const char *path, char *out, int *root) {
     if (!path || !*path) return 0;
     if (has_parent_component(path)) return 0;
 
@@ -24,14 +24,17 @@ int path_allowed(const char *path, char *out) {
     unsigned long n = plat_full_path(path, full, sizeof full);
     if (n >= sizeof full) return 0; // a full path that does not fit is refused
     if (n == 0) str_copy(full, sizeof full, path);
-    // Held whole everywhere it goes, or refused: a path cut to the record's
-    // size would name another folder.
-    if (strlen(full) > ALLOWED_PATH_MAX) return 0;
 
-    if (root_index_for(full) < 0) return 0;
-    char probe[FULL_PATH_SIZE];
-    if (!path_join(probe, sizeof probe, full, ".git")) return 0; // it would name another path
-    if (!plat_exists(probe)) return 0;
-    str_copy(out, FULL_PATH_SIZE, full);
-    return 1;
+    // The first root whose walk reaches it admits it, as the listing lists a
+    // folder under the first root that reaches it. The answer is spelt from
+    // that root, whatever spelling of it the client sent.
+    for (int i = 0; i < g_root_count; i++) {
+        char rest[FULL_PATH_SIZE], found[FULL_PATH_SIZE];
+        if (!plat_path_below(full, root_match_text(&g_roots[i]), rest, sizeof rest)) continue;
+        if (!walk_reaches(g_roots[i].start, rest, found)) continue;
+        str_copy(out, FULL_PATH_SIZE, found);
+        if (root) *root = i;
+        return 1;
+    }
+    return 0;
 }

@@ -58,6 +58,13 @@ void root_add(const char *given) {
     for (int i = 0; i < g_root_count; i++)
         if (plat_same_path(g_roots[i].resolved, r->resolved)) return;
     str_copy(r->root, sizeof r->root, path);
+    // The walk starts from the resolved root, so that every path below it
+    // is one the gate takes as it stands ("/srv/code/../app" would not be).
+    // A final separator is dropped, but not the one of a volume's root.
+    str_copy(r->start, sizeof r->start, r->resolved);
+    size_t len = strlen(r->start);
+    while (len > 1 && plat_is_sep(r->start[len - 1]) && r->start[len - 2] != ':')
+        r->start[--len] = 0;
     r->exists = 0;
     r->count = 0;
     r->truncated = 0;
@@ -126,17 +133,4 @@ void collect_roots() {
 
 const char *root_match_text(const Root *r) {
     return r->resolved[0] ? r->resolved : r->root;
-}
-
-int root_index_for(const char *full) {
-    for (int i = 0; i < g_root_count; i++) {
-        const char *m = root_match_text(&g_roots[i]);
-        size_t n = strlen(m);
-        if (n == 0 || strncmp(full, m, n) != 0) continue;
-        // The prefix must end at a component boundary. A matching text that
-        // itself ends in a separator ("C:\\", "/srv/code/") already does.
-        char next = full[n], last = m[n - 1];
-        if (next == 0 || plat_is_sep(next) || plat_is_sep(last)) return i;
-    }
-    return -1;
 }

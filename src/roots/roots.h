@@ -9,7 +9,14 @@
 // One allowlisted folder.
 struct Root {
     char root[ROOT_TEXT_SIZE]; // as given (environment item or default); a longer one is dropped
-    char resolved[ROOT_TEXT_SIZE]; // its full path; the given text where resolution failed
+    char resolved[ROOT_TEXT_SIZE]; // its full path ("." and ".." folded, relative made
+                                   // absolute); the given text where resolution failed.
+                                   // The listing names the root so, and every path
+                                   // below it begins with it.
+    char start[ROOT_TEXT_SIZE];    // `resolved` without final separators (a volume's
+                                   // root keeps its own: "/", "C:\"): the folder the
+                                   // walk starts from, and the path of a root that is
+                                   // itself a working copy
     int exists;                    // set by the listing
     int count;                     // repositories the listing recorded below it
     int truncated;                 // the listing's walk stopped at the folder limit or left
@@ -30,16 +37,17 @@ void root_add(const char *path);
 // The text a requested path is matched against: `resolved`, else `root`.
 const char *root_match_text(const Root *r);
 
-// Index of the first root whose matching text is a prefix of `full` followed
-// by the end of the text, '/' or '\'; -1 when none.
-int root_index_for(const char *full);
-
 // The one gate for a repository path from a client, checked against the root
-// table as the caller built it (collect_roots). Returns 1 and writes the
-// normalised full path to `out` (FULL_PATH_SIZE bytes) when `path` lies in or
-// is an allowlisted root, holds ".git", has no ".." component and its full
-// path is at most ALLOWED_PATH_MAX bytes; otherwise 0 and `out` is untouched.
-int path_allowed(const char *path, char *out);
+// table as the caller built it (collect_roots). A path is accepted exactly
+// where the listing's walk would find it: below a root (compared as the
+// system compares paths) by at most the walk's depth, through folders the
+// walk enters (no name it skips, no working copy on the way, no link it
+// refuses), at a working copy whose path fits ALLOWED_PATH_MAX. A ".."
+// component refuses it. Returns 1, writes the path as the listing spells it
+// (the root's `start`, then each name as the folder holds it) to `out`
+// (FULL_PATH_SIZE bytes) and the index of the root that admitted it to
+// *root (when `root` is not null); otherwise 0 and nothing is written.
+int path_allowed(const char *path, char *out, int *root);
 
 // The part of `path` after its last separator ('/', and on Windows '\'; the
 // whole path without one).
@@ -65,20 +73,30 @@ struct FoundRepo {
 struct Walk {
     FoundRepo *found; // the caller's array of `cap` entries
     int cap;
-    int count;   // entries stored, those of earlier roots included
-    int first;   // the first entry of the root being walked
-    int dirs;    // folders counted so far
-    int stop;    // 1 once the folder limit ended the walk
-    int dropped; // working copies left out (array full, path longer than
-                 // ALLOWED_PATH_MAX) and folders not searched because their
-                 // path is too long or the system cannot take it or its name
-    int deeper;  // 1 when folders at the depth limit hold folders not searched
+    int count;                // entries stored, those of earlier roots included
+    int first;                // the first entry of the root being walked
+    int dirs;                 // folders counted so far
+    int stop;                 // 1 once the folder limit ended the walk
+    int dropped;              // working copies left out (array full, path longer than
+                              // ALLOWED_PATH_MAX) and folders not searched because their
+                              // path is too long or the system cannot take it or its name
+    int deeper;               // 1 when folders at the depth limit hold folders not searched
+    const char *top;          // the root being walked (set by walk_dir)
+    const char *const *along; // null: the whole tree; else only the folders
+                              // these names lead to, one per level
+    int along_count;          // names in `along`
 };
 
-// Searches `dir` (at `depth` below its root) for working copies and stores
-// them in `w`. A working copy is never searched further. A folder that is
-// already stored (the same folder reached again through a link, or below an
-// earlier root) is stored once: under the earlier root, else by the path
-// through fewer links. A link back to a folder that encloses it is not
-// entered.
-void walk_dir(const char *dir, int depth, Walk *w);
+// Searches the root folder `dir` for working copies and stores them in `w`.
+// A working copy is never searched further. A folder that is already stored
+// (the same folder reached again through a link, or below an earlier root)
+// is stored once: under the earlier root, else by the path through fewer
+// links. A link to a folder on the way down from the root, to the root or
+// to one of its parents is not entered: nothing above the root is listed.
+void walk_dir(const char *dir, Walk *w);
+
+// 1 when the walk of the root folder `root` finds a working copy at the
+// names of `rest` (components separated as in a path; none for the root
+// itself), by the same rules as the listing's walk, and writes its path as
+// the walk spells it to `out` (FULL_PATH_SIZE bytes); else 0, `out` untouched.
+int walk_reaches(const char *root, const char *rest, char *out);

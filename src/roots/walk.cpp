@@ -39,14 +39,42 @@ static int same_id(const PlatFileId &a, const PlatFileId &b) {
     return a.volume == b.volume && a.index == b.index;
 }
 
-// 1 when the folder `id` is one of the folders from `level` up to the root:
-// a link back to it would walk the same folders again, deeper each time.
-static int encloses(WalkLevel *level, const PlatFileId &id) {
+// 1 when the folder `id` is one of the folders whose paths are the parents
+// of `path` by its text ("/srv" and "/" for "/srv/code"; "C:\" for "C:\x").
+// A text that names no folder ("\\?\" of "\\?\C:\x") matches nothing.
+static int parent_of(const char *path, const PlatFileId &id) {
+    char p[REAL_PATH_SIZE];
+    if (strlen(path) >= sizeof p) return 0;
+    str_copy(p, sizeof p, path);
+    for (size_t n = strlen(p);;) {
+        while (n > 0 && plat_is_sep(p[n - 1])) n--;
+        while (n > 0 && !plat_is_sep(p[n - 1])) n--;
+        if (n == 0) return 0;
+        p[n] = 0; // the parent with its final separator: "/", "C:\"
+        PlatFileId pid;
+        if (plat_file_id(p, &pid) && same_id(pid, id)) return 1;
+    }
+}
+
+// 1 when the folder `id` is the root or one of its parents, by the root's
+// path or by its real path (the root may be, or lie below, a link): a link
+// to it would list what lies above the root.
+static int root_or_above(const char *root, const PlatFileId &id) {
+    if (parent_of(root, id)) return 1;
+    char real[REAL_PATH_SIZE];
+    unsigned long n = plat_real_path(root, real, sizeof real);
+    return n > 0 && n < sizeof real && parent_of(real, id);
+}
+
+// 1 when a link that leads to the folder `id` must not be entered: it is one
+// of the folders from `level` up to the root (a link back to it would walk
+// the same folders again, deeper each time) or a parent of the root.
+static int link_refused(WalkLevel *level, const PlatFileId &id, const Walk *w) {
     for (; level; level = level->up) {
         if (level->id_state == 0) level->id_state = plat_file_id(level->dir, &level->id) ? 1 : -1;
         if (level->id_state == 1 && same_id(level->id, id)) return 1;
     }
-    return 0;
+    return root_or_above(w->top, id);
 }
 
 // Stores the working copy `dir`, once per folder.
@@ -94,6 +122,35 @@ static int has_walkable_folder(const char *dir) {
     return found;
 }
 
+static void walk_level(const char *dir, int depth, int links, WalkLevel *up, Walk *w);
+
+// The walk's rule for one entry `d` of the folder `here`: a folder whose name
+// is not skipped, that its name reaches, and that is not a link back to the
+// way down or above the root, is entered. Returns 0 once the folder limit
+// ends the walk.
+static int walk_entry(const PlatDir *d, int depth, int links, WalkLevel *here, Walk *w) {
+    if (skipped_folder(d->name) || !d->is_dir) return 1;
+    if (d->name_unusable) {
+        w->dropped++; // neither it nor what it holds can be reached by its path
+        return 1;
+    }
+    if (++w->dirs > WALK_DIRS_MAX) {
+        w->stop = 1;
+        return 0;
+    }
+    char child[FULL_PATH_SIZE];
+    if (!path_join(child, sizeof child, here->dir, d->name)) {
+        w->dropped++; // what it holds could not be named whole
+        return 1;
+    }
+    if (d->is_link) {
+        PlatFileId id;
+        if (plat_file_id(child, &id) && link_refused(here, id, w)) return 1;
+    }
+    walk_level(child, depth + 1, links + d->is_link, here, w);
+    return 1;
+}
+
 static void walk_level(const char *dir, int depth, int links, WalkLevel *up, Walk *w) {
     if (w->stop) return;
 
@@ -101,16 +158,25 @@ static void walk_level(const char *dir, int depth, int links, WalkLevel *up, Wal
     // file, so such a folder is not taken for a working copy nor entered.
     char probe[FULL_PATH_SIZE + 8];
     if (path_join(probe, sizeof probe, dir, ".git") && plat_exists(probe)) {
-        found_repo(dir, links, w);
-        return; // a working copy is never searched further
+        // A working copy is never searched further; one on the way to the
+        // folder a path names is not that folder.
+        if (!w->along || depth == w->along_count) found_repo(dir, links, w);
+        return;
     }
     if (depth == WALK_DEPTH_MAX) {
-        if (!w->deeper) w->deeper = has_walkable_folder(dir);
+        if (!w->deeper && !w->along) w->deeper = has_walkable_folder(dir);
         return;
     }
 
     WalkLevel here = {dir, up, {0, 0}, 0};
     PlatDir d;
+    if (w->along) {
+        // Only the entry the path names next, as the listing of `dir` would
+        // give it (its name as the folder holds it).
+        if (depth < w->along_count && plat_dir_find(&d, dir, w->along[depth]) == 1)
+            walk_entry(&d, depth, links, &here, w);
+        return;
+    }
     // A folder gone or closed to this user is passed over, as the system
     // keeps it from everyone; one whose path or name the system cannot take
     // may hold repositories, so leaving it out is said.
@@ -119,30 +185,40 @@ static void walk_level(const char *dir, int depth, int links, WalkLevel *up, Wal
         if (opened == PLAT_DIR_UNUSABLE) w->dropped++;
         return;
     }
-    while (plat_dir_next(&d)) {
-        if (skipped_folder(d.name) || !d.is_dir) continue;
-        if (d.name_unusable) {
-            w->dropped++; // neither it nor what it holds can be reached by its path
-            continue;
-        }
-        if (++w->dirs > WALK_DIRS_MAX) {
-            w->stop = 1;
-            break;
-        }
-        char child[FULL_PATH_SIZE];
-        if (!path_join(child, sizeof child, dir, d.name)) {
-            w->dropped++; // what it holds could not be named whole
-            continue;
-        }
-        if (d.is_link) {
-            PlatFileId id;
-            if (plat_file_id(child, &id) && encloses(&here, id)) continue;
-        }
-        walk_level(child, depth + 1, links + d.is_link, &here, w);
-    }
+    while (plat_dir_next(&d))
+        if (!walk_entry(&d, depth, links, &here, w)) break;
     plat_dir_close(&d);
 }
 
-void walk_dir(const char *dir, int depth, Walk *w) {
-    walk_level(dir, depth, 0, nullptr, w);
+void walk_dir(const char *dir, Walk *w) {
+    w->top = dir;
+    walk_level(dir, 0, 0, nullptr, w);
+}
+
+int walk_reaches(const char *root, const char *rest, char *out) {
+    // The names below the root, each a component of `rest`; more names than
+    // the walk goes deep are never reached.
+    char names[FULL_PATH_SIZE];
+    const char *along[WALK_DEPTH_MAX];
+    int count = 0;
+    if (strlen(rest) >= sizeof names) return 0;
+    str_copy(names, sizeof names, rest);
+    for (char *p = names; *p;) {
+        while (plat_is_sep(*p)) *p++ = 0;
+        if (!*p) break;
+        if (count == WALK_DEPTH_MAX) return 0;
+        along[count++] = p;
+        while (*p && !plat_is_sep(*p)) p++;
+    }
+    FoundRepo found;
+    Walk w;
+    memset(&w, 0, sizeof w);
+    w.found = &found;
+    w.cap = 1;
+    w.along = along;
+    w.along_count = count;
+    walk_dir(root, &w);
+    if (w.count != 1) return 0;
+    str_copy(out, FULL_PATH_SIZE, found.path);
+    return 1;
 }

@@ -257,8 +257,8 @@ TEST_F(DetailTest, RemoteLosesUserAndPassword) {
 }
 
 // The client may write the path in any form that resolves to the folder: the
-// answer's "path" is the resolved form and "root" the admitting root's text
-// as it was configured.
+// answer's "path" and "root" are the listing's (the admitting root resolved,
+// then the names below it; no final separator).
 TEST_F(DetailTest, PathIsResolvedAndRootIsTheAdmittingRoot) {
     struct Case {
         const char *name;
@@ -272,10 +272,10 @@ TEST_F(DetailTest, PathIsResolvedAndRootIsTheAdmittingRoot) {
         {"as written", {"@/code"}, "@/code/repo", "", "@/code/repo", "@/code"},
         {"doubled slashes", {"@/code"}, "@//code//repo", "", "@/code/repo", "@/code"},
         {"dot component", {"@/code"}, "@/./code/./repo", "", "@/code/repo", "@/code"},
-        // The resolved form keeps a trailing separator.
-        {"trailing slash", {"@/code"}, "@/code/repo/", "", "@/code/repo/", "@/code"},
+        {"trailing slash", {"@/code"}, "@/code/repo/", "", "@/code/repo", "@/code"},
         {"relative", {"@/code"}, "code/repo", "@", "@/code/repo", "@/code"},
-        {"root in another form", {"@//code/./"}, "@/code/repo", "", "@/code/repo", "@//code/./"},
+        {"root in another form", {"@//code/./"}, "@/code/repo", "", "@/code/repo", "@/code/"},
+        {"root with a parent", {"@/code/.."}, "@/code/repo", "", "@/code/repo", "@"},
         {"second root",
          {"@/code", "@/codebases"},
          "@/codebases/p",

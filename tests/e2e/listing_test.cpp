@@ -429,11 +429,11 @@ TEST_F(Listing, RootForms) {
          {A + "/outer"},
          {A + "/outer"},
          {"outer"}},
-        {"a trailing separator stays in the path and leaves the name empty",
+        {"a working copy given with a final separator is named without it",
          {{"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ROOTS", A + "/outer/"}},
          {A + "/outer/"},
-         {A + "/outer/"},
-         {""}},
+         {A + "/outer"},
+         {"outer"}},
         {"a root with a final separator joins its folders with none more",
          {{"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ROOTS", sub_ + "/"}},
          {sub_ + "/"},
@@ -473,19 +473,24 @@ TEST_F(Listing, RootForms) {
     }
 }
 
-// A relative root is searched from the program's working folder and its
-// text is kept as given.
+// A relative root is searched from the program's working folder, and named
+// by its full path, as are a root written with "." or ".." and the paths
+// below it.
 TEST_F(Listing, RelativeRootFromTheWorkingFolder) {
-    CgiRequest req;
-    req.query = "action=repos";
-    req.cwd = root_;
-    req.env = {{"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ROOTS", "sub"}};
-    Json j = listing(req);
-    ASSERT_EQ(j["count"].num(), 1);
-    EXPECT_EQ(j["roots"][0]["root"].str(), "sub");
-    EXPECT_EQ(j["repos"][0]["path"].str(), "sub/twice");
-    EXPECT_EQ(j["repos"][0]["root"].str(), "sub");
-    EXPECT_EQ(j["repos"][0]["last_commit"]["subject"].str(), "twice");
+    for (const char *given : {"sub", "./sub", "sub/", "sub/../sub", "other/..//sub/."}) {
+        SCOPED_TRACE(given);
+        CgiRequest req;
+        req.query = "action=repos";
+        req.cwd = root_;
+        req.env = {{"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ROOTS", given}};
+        Json j = listing(req);
+        ASSERT_EQ(j["count"].num(), 1);
+        const bool final_sep = std::string(given).back() == '/';
+        EXPECT_EQ(j["roots"][0]["root"].str(), sub_ + (final_sep ? "/" : ""));
+        EXPECT_EQ(j["repos"][0]["path"].str(), sub_ + "/twice");
+        EXPECT_EQ(j["repos"][0]["root"].str(), j["roots"][0]["root"].str());
+        EXPECT_EQ(j["repos"][0]["last_commit"]["subject"].str(), "twice");
+    }
 }
 
 // A link to a folder is entered like a folder, but a link back to a folder

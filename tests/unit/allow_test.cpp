@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -16,6 +17,10 @@ using unit::CwdGuard;
 using unit::EnvGuard;
 using unit::TempDir;
 
+void make_symlink(const std::string &target, const std::string &link) {
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0) << link;
+}
+
 class PathAllowed : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -23,6 +28,15 @@ class PathAllowed : public ::testing::Test {
              {"code/proj", "code/my..repo", "code/sp ace", "Code/proj", "codebases/p", "rootrepo",
               "outside/proj", "slash/r", "code\\evil", "code/a\\..\\b"})
             unit::make_dirs(tmp / repo + "/.git");
+        // Folders the walk does not enter or list, and links it refuses.
+        for (const char *repo :
+             {"code/.hid/r", "code/node_modules/r", "code/__pycache__/r", "code/proj/inner",
+              "code/a/b/c/d", "code/a/b/c/d/e", "code/a/b/c/four", "code/a/.b/r", "outside/o"})
+            unit::make_dirs(tmp / repo + "/.git");
+        make_symlink("..", tmp / "code/up");
+        make_symlink(".", tmp / "code/self");
+        make_symlink("../../code", tmp / "code/a/back");
+        make_symlink(tmp / "outside", tmp / "code/out");
         unit::make_dirs(tmp / "code/plain");
         unit::make_dirs(tmp / "code/proj/sub");
         unit::make_dirs(tmp / "code/wt");
@@ -35,7 +49,7 @@ class PathAllowed : public ::testing::Test {
         env.set("QUARLO_ROOTS", roots.c_str());
         std::vector<char> buf(1400 + 32, 'Z');
         collect_roots();
-        int ok = path_allowed(path.c_str(), buf.data());
+        int ok = path_allowed(path.c_str(), buf.data(), nullptr);
         if (ok) {
             *out = buf.data();
         } else {
@@ -96,7 +110,9 @@ const AllowCase ALLOW_CASES[] = {
     // The normalised form is handed back.
     {ROOTS, "", "$T//code/./proj", "$T/code/proj"},
     {ROOTS, "", "$T/code/proj/.", "$T/code/proj"},
-    {ROOTS, "", "$T/code/proj/", "$T/code/proj/"},
+    // A final separator names the same folder, answered as the walk spells
+    // it (it used to be kept, and the name read empty).
+    {ROOTS, "", "$T/code/proj/", "$T/code/proj"},
     // Relative paths are resolved against the current folder.
     {ROOTS, "", "code/proj", "$T/code/proj"},
     {ROOTS, "code", "./proj", "$T/code/proj"},
@@ -106,7 +122,31 @@ const AllowCase ALLOW_CASES[] = {
     {"code", "", "$T/code/proj", "$T/code/proj"},
     {"$T/./code//", "", "$T/code/proj", "$T/code/proj"},
     {"$T/slash/", "", "$T/slash/r", "$T/slash/r"},
-    {"/", "", "$T/code/proj", "$T/code/proj"},
+    // A root written with "." or ".." is walked, and answers, resolved.
+    {"$T/code/..", "", "$T/code/proj", "$T/code/proj"},
+    {"$T/code/../code/.", "", "$T/code/proj", "$T/code/proj"},
+    {"$T/code/..", "", "$T/code/../code/proj", nullptr},
+    // Only what the walk lists: no folder it skips, no deeper than four
+    // folders below the root, nothing inside another working copy.
+    {ROOTS, "", "$T/code/.hid/r", nullptr},
+    {ROOTS, "", "$T/code/node_modules/r", nullptr},
+    {ROOTS, "", "$T/code/__pycache__/r", nullptr},
+    {ROOTS, "", "$T/code/a/.b/r", nullptr},
+    {ROOTS, "", "$T/code/proj/inner", nullptr},
+    {ROOTS, "", "$T/code/a/b/c/d", "$T/code/a/b/c/d"},
+    {ROOTS, "", "$T/code/a/b/c/four", "$T/code/a/b/c/four"},
+    {ROOTS, "", "$T/code/a/b/c/d/e", nullptr},
+    {"$T/code/a", "", "$T/code/a/b/c/d/e", nullptr}, // inside the working copy d
+    // The root itself as a folder of a dot-named parent is walked like any.
+    {"$T/code/.hid", "", "$T/code/.hid/r", "$T/code/.hid/r"},
+    // Links to the root, its parent, "/" and back up the way are refused;
+    // a link elsewhere is followed and answers through the link.
+    {ROOTS, "", "$T/code/up/code/proj", nullptr},
+    {ROOTS, "", "$T/code/up/outside/proj", nullptr},
+    {ROOTS, "", "$T/code/self/proj", nullptr},
+    {ROOTS, "", "$T/code/a/back/proj", nullptr},
+    {ROOTS, "", "$T/code/out/o", "$T/code/out/o"},
+    {ROOTS, "", "$T/code/out/proj", "$T/code/out/proj"},
 };
 
 TEST_F(PathAllowed, Table) {
@@ -127,7 +167,7 @@ TEST_F(PathAllowed, Table) {
 TEST_F(PathAllowed, NullPathIsRefused) {
     env.set("QUARLO_ROOTS", "/");
     char out[1400] = "keep";
-    EXPECT_EQ(path_allowed(nullptr, out), 0);
+    EXPECT_EQ(path_allowed(nullptr, out, nullptr), 0);
     EXPECT_STREQ(out, "keep");
 }
 
@@ -136,8 +176,8 @@ std::string repo_of_length(const std::string &base, size_t length) {
     std::string path = base;
     while (path.size() < length) {
         size_t left = length - path.size();
-        size_t n = left - 1 > 200 ? 200 : left - 1;
-        if (left - 1 - n == 1) n--; // never leave room for a one-byte "/"
+        size_t n = left - 1 > 250 ? 250 : left - 1; // long names: few levels
+        if (left - 1 - n == 1) n--;                 // never leave room for a one-byte "/"
         path += "/" + std::string(n, 'n');
     }
     unit::make_dirs(path + "/.git");

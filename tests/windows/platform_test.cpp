@@ -230,12 +230,19 @@ TEST(Names, SamePathAsTheFileSystemComparesNames) {
 
 // ---- discovery --------------------------------------------------------------
 
+// A folder one level below C:\, so that what it holds lies within the walk's
+// four levels below the drive's root; removed with what it holds.
+struct DriveFolder {
+    std::string path = "C:\\quarlo-drive-" + std::to_string(GetCurrentProcessId());
+    ~DriveFolder() { win::remove_tree(path); }
+};
+
 static FoundRepo g_found[64];
 
 static std::set<std::string> walk(const std::string &root, int *stop_out = nullptr,
                                   int *deeper_out = nullptr) {
-    Walk w = {g_found, 64, 0, 0, 0, 0, 0, 0};
-    walk_dir(root.c_str(), 0, &w);
+    Walk w = {g_found, 64, 0, 0, 0, 0, 0, 0, nullptr, nullptr, 0};
+    walk_dir(root.c_str(), &w);
     if (stop_out) *stop_out = w.stop;
     if (deeper_out) *deeper_out = w.deeper;
     std::set<std::string> paths;
@@ -397,7 +404,8 @@ TEST(Roots, ResolvedIsTheWindowsFullPath) {
 // for the allowlist alike, whatever the drive's current folder is.
 TEST(Roots, HomeDriveIsTheHomeRootWithoutUserProfile) {
     TempDir t;
-    ASSERT_TRUE(win::make_dirs(t / "proj\\.git"));
+    DriveFolder d;
+    ASSERT_TRUE(win::make_dirs(d.path + "\\proj\\.git"));
     CwdGuard cwd(t.path());
     EnvGuard env;
     env.set("QUARLO_ONLY_ROOTS", nullptr);
@@ -411,9 +419,10 @@ TEST(Roots, HomeDriveIsTheHomeRootWithoutUserProfile) {
     EXPECT_STREQ(g_roots[0].resolved, "C:\\");
     for (int i = 0; i < g_root_count; i++) EXPECT_STRNE(g_roots[i].root, "C:\\never-used");
     char out[1400];
-    EXPECT_EQ(path_allowed((t / "proj").c_str(), out), 1);
-    EXPECT_EQ(std::string(out), t / "proj");
-    EXPECT_EQ(root_index_for(out), 0);
+    int root = -1;
+    EXPECT_EQ(path_allowed((d.path + "\\proj").c_str(), out, &root), 1);
+    EXPECT_EQ(std::string(out), d.path + "\\proj");
+    EXPECT_EQ(root, 0);
 }
 
 // A folder is one root however Windows lets it be spelt: letter case, a
@@ -448,6 +457,8 @@ TEST(PathAllowed, WindowsPathsAgainstRealFolders) {
     ASSERT_TRUE(win::make_dirs(T + "\\code\\x\\.git"));
     ASSERT_TRUE(win::make_dirs(T + "\\self\\.git"));
     ASSERT_TRUE(win::make_dirs(T + "\\outside\\.git"));
+    for (const char *r : {"Mixed", ".hid\\r", "a\\b\\c\\d", "a\\b\\c\\e\\f", "proj\\inner"})
+        ASSERT_TRUE(win::make_dirs(T + "\\codebases\\" + r + "\\.git")) << r;
     std::string fwd = T;
     std::replace(fwd.begin(), fwd.end(), '\\', '/');
     std::string lower_drive = T;
@@ -472,8 +483,22 @@ TEST(PathAllowed, WindowsPathsAgainstRealFolders) {
         {fwd + "/codebases/proj/../proj", nullptr},
         {T + "\\codebases\\proj/..", nullptr},
         {T + "\\codebases\\my..proj", "\\codebases\\my..proj"}, // two dots inside a name
-        {T + "\\CODEBASES\\proj", nullptr},                     // same folder, other letter case
-        {lower_drive + "\\codebases\\proj", nullptr},
+        // Compared as Windows compares paths, answered as the listing spells
+        // them: the root's spelling, then each name as it is on disk.
+        {T + "\\CODEBASES\\PROJ", "\\codebases\\proj"},
+        {lower_drive + "\\codebases\\proj", "\\codebases\\proj"},
+        {"\\\\?\\" + T + "\\codebases\\proj", "\\codebases\\proj"},
+        {T + "\\codebases\\mixed", "\\codebases\\Mixed"},
+        {T + "\\codebases\\proj\\", "\\codebases\\proj"},
+        {fwd + "/codebases/proj/", "\\codebases\\proj"},
+        // The walk's rules: no dot-folder, no deeper than four levels, no
+        // repository inside another, no 8.3 short name for a long one.
+        {T + "\\codebases\\.hid\\r", nullptr},
+        {T + "\\codebases\\a\\b\\c\\e\\f", nullptr},
+        {T + "\\codebases\\a\\b\\c\\d", "\\codebases\\a\\b\\c\\d"},
+        {T + "\\codebases\\proj\\inner", nullptr},
+        {T + "\\codebases\\proj*", nullptr},
+        {T + "\\codebases\\pro?", nullptr},
         {T + "\\codebases\\plain", nullptr},
         {T + "\\outside", nullptr},
         {"", nullptr},
@@ -481,7 +506,7 @@ TEST(PathAllowed, WindowsPathsAgainstRealFolders) {
     for (const Case &c : cases) {
         char out[1400] = "untouched";
         collect_roots();
-        int ok = path_allowed(c.in.c_str(), out);
+        int ok = path_allowed(c.in.c_str(), out, nullptr);
         if (c.want) {
             EXPECT_EQ(ok, 1) << c.in;
             EXPECT_EQ(std::string(out), T + c.want) << c.in;
@@ -504,21 +529,24 @@ TEST(PathAllowed, LongFormRootFindsAndAdmitsItsRepositories) {
     env.set("QUARLO_ROOTS", R.c_str());
     collect_roots();
     char out[1400];
-    EXPECT_EQ(path_allowed((R + "\\proj").c_str(), out), 1);
+    EXPECT_EQ(path_allowed((R + "\\proj").c_str(), out, nullptr), 1);
     EXPECT_EQ(std::string(out), R + "\\proj");
-    EXPECT_EQ(path_allowed((R + "\\missing").c_str(), out), 0);
+    EXPECT_EQ(path_allowed((R + "\\missing").c_str(), out, nullptr), 0);
+    // The usual form of the same folder is answered in the root's.
+    EXPECT_EQ(path_allowed((t.path() + "\\root\\proj").c_str(), out, nullptr), 1);
+    EXPECT_EQ(std::string(out), R + "\\proj");
 }
 
 TEST(PathAllowed, DriveRootAdmitsFoldersBelowIt) {
-    TempDir t;
-    ASSERT_TRUE(win::make_dirs(t / "proj\\.git"));
+    DriveFolder d;
+    ASSERT_TRUE(win::make_dirs(d.path + "\\proj\\.git"));
     EnvGuard env;
     env.set("QUARLO_ONLY_ROOTS", "1");
     env.set("QUARLO_ROOTS", "C:\\");
     char out[1400];
     collect_roots();
-    EXPECT_EQ(path_allowed((t / "proj").c_str(), out), 1);
-    EXPECT_EQ(std::string(out), t / "proj");
+    EXPECT_EQ(path_allowed((d.path + "\\proj").c_str(), out, nullptr), 1);
+    EXPECT_EQ(std::string(out), d.path + "\\proj");
 }
 
 // ---- time -------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -237,17 +238,19 @@ TEST_F(WineCgi, ListingFromTheCannedGit) {
         "\",\"short\":\"89abcdef012\",\"ct\":1600000000,"
         "\"at\":\"2020-09-13T12:26:40Z\",\"subject\":\"First\"}" +
         object_end(R + "\\beta");
-    // The second root keeps its forward slashes; discovery joins with '\'.
+    // The second root, written with forward slashes, is named by its full
+    // path (backslashes), and so are the paths below it: the gate takes them
+    // as they stand.
+    const std::string S = win_path(second);
     const std::string one =
-        "{\"path\":" + json("Z:" + second + "\\one") +
-        ",\"name\":\"one\",\"root\":" + json("Z:" + second) +
+        "{\"path\":" + json(S + "\\one") + ",\"name\":\"one\",\"root\":" + json(S) +
         ",\"branch\":\"\",\"upstream\":\"\",\"remote\":\"\",\"ahead\":0,\"behind\":0,"
         "\"dirty\":0,\"untracked\":0,\"staged\":0,\"conflicted\":0,\"stash\":0,\"detached\":false,"
         "\"no_upstream\":false,\"unborn\":false,\"last_commit\":{\"hash\":\"" +
         BETA_HASH +
         "\",\"short\":\"89abcdef012\",\"ct\":1500000000,"
         "\"at\":\"2017-07-14T02:40:00Z\",\"subject\":\"One\"}" +
-        object_end("Z:" + second + "\\one");
+        object_end(S + "\\one");
     const std::string gamma =
         "{\"path\":" + json(R + "\\deep\\a\\b\\gamma") + ",\"name\":\"gamma\",\"root\":" + json(R) +
         ",\"branch\":\"\",\"upstream\":\"\",\"remote\":\"\",\"ahead\":0,\"behind\":0,"
@@ -261,7 +264,7 @@ TEST_F(WineCgi, ListingFromTheCannedGit) {
         "\"errors\":0},\"checked_at\":\"*\",\"roots\":[{\"root\":" +
         json(R) +
         ",\"exists\":true,\"count\":3,\"truncated\":false,\"depth_limited\":true},{\"root\":" +
-        json("Z:" + second) +
+        json(S) +
         ",\"exists\":true,\"count\":1,\"truncated\":false,\"depth_limited\":false},{\"root\":" +
         json(win_path(T + "/missing")) +
         ",\"exists\":false,\"count\":0,\"truncated\":false,\"depth_limited\":false}]," +
@@ -332,14 +335,13 @@ TEST_F(WineCgi, DetailOfAnAllowedPath) {
 TEST_F(WineCgi, RefusedPaths) {
     const std::string refused = std::string("Status: 403 Forbidden\r\n") + JSON_HEAD +
                                 "{\"ok\":false,\"error\":\"path not in an allowlisted root\"}\n";
-    std::string lower_drive = win_path(root) + "\\alpha";
-    lower_drive[0] = 'z';
     unit::make_dirs(T + "/outside/.git");
     const std::string paths[] = {
-        win_path(T + "/outside"),             // no root
-        lower_drive,                          // prefix compared byte for byte
-        win_path(root) + "\\beta\\..\\alpha", // ".."
-        win_path(root) + "\\deep",            // no .git
+        win_path(T + "/outside"),                     // no root
+        win_path(root) + "\\beta\\..\\alpha",         // ".."
+        win_path(root) + "\\deep",                    // no .git
+        win_path(root) + "\\deep\\a\\b\\c\\too-deep", // deeper than the walk
+        win_path(root) + "\\node_modules\\skipped",   // a folder the walk skips
     };
     for (const std::string &p : paths) {
         int status = -1;
@@ -795,6 +797,111 @@ TEST_F(WineCgi, NamesThatPathsReadAsOthersAreSaid) {
     EXPECT_EQ(listed_paths(doc), (std::map<std::string, int>{{win_path(T + "/dots/twin/c"), 1},
                                                              {win_path(T + "/plain/e"), 1}}));
     expect_each_detail_opens(doc, env);
+}
+
+// A path in any spelling Windows takes for the listed folder opens it, and
+// the answer spells it as the listing does (the root's spelling, then each
+// name as it is on disk): a lower-case drive letter, another letter case,
+// the \\?\ form, forward slashes, a final separator. Git works in the
+// listed folder.
+TEST_F(WineCgi, OtherSpellingsOpenInTheListingsSpelling) {
+    const std::string R = win_path(root);
+    std::string lower_drive = R + "\\alpha", upper = R + "\\ALPHA";
+    lower_drive[0] = 'z';
+    upper.replace(upper.size() - 10, 4, "ROOT");
+    const std::string spellings[] = {
+        lower_drive,
+        upper,
+        "\\\\?\\" + R + "\\alpha",
+        "Z:" + root + "/alpha",
+        R + "\\alpha\\",
+        "z:" + root + "/ALPHA/",
+    };
+    for (const std::string &p : spellings) {
+        SCOPED_TRACE(p);
+        Env env = request("action=repo&path=" + url_encode(p));
+        env.push_back({"QUARLO_FAKE_GIT_LOG_DIR", "1"});
+        unit::write_file(T + "/git.log", "");
+        int status = -1;
+        Json doc = document(run_exe(env, &status));
+        EXPECT_EQ(doc["repo"]["path"].str(), R + "\\alpha");
+        EXPECT_EQ(doc["repo"]["name"].str(), "alpha");
+        EXPECT_EQ(doc["repo"]["root"].str(), R);
+        std::vector<std::string> calls = git_calls();
+        EXPECT_FALSE(calls.empty());
+        for (const std::string &call : calls) EXPECT_EQ(logged_dir(call), R + "\\alpha") << call;
+    }
+}
+
+// Folders whose names Windows reserves for devices (also with an extension)
+// are never listed as broken repositories: git sent there would not work in
+// the folder. They are said through the root's "truncated", and the gate
+// refuses them without running git.
+TEST_F(WineCgi, DeviceNamedFoldersAreSaid) {
+    const char *devices[] = {"CON", "NUL", "COM1", "AUX", "con.txt", "LPT1.git", "prn"};
+    for (const char *d : devices) canned(std::string("devs/") + d, {});
+    canned("devs/CONSOLE", {}); // a name that only begins like one
+    canned("devs/plain", {});
+    const std::string D = win_path(T + "/devs");
+    Env env = request("action=repos");
+    env.push_back({"QUARLO_ROOTS", D});
+    int status = -1;
+    Json doc = document(run_exe(env, &status));
+    ASSERT_EQ(doc["roots"].size(), 1u);
+    EXPECT_TRUE(doc["roots"][0]["truncated"].boolean());
+    EXPECT_EQ(listed_paths(doc),
+              (std::map<std::string, int>{{D + "\\CONSOLE", 1}, {D + "\\plain", 1}}));
+    EXPECT_EQ(doc["summary"]["errors"].num(), 0);
+    expect_each_detail_opens(doc, env);
+
+    unit::write_file(T + "/git.log", "");
+    for (const char *d : devices) {
+        SCOPED_TRACE(d);
+        Env one = request("action=repo&path=" + url_encode(D + "\\" + d));
+        one.push_back({"QUARLO_ROOTS", D});
+        EXPECT_EQ(run_exe(one, &status).substr(0, 22), "Status: 403 Forbidden\r");
+    }
+    EXPECT_TRUE(git_calls().empty());
+}
+
+// Links that Wine shows for the Unix links below a root (Wine 8 makes no
+// junctions): one to the root's parent, to the root itself and to "/" list
+// nothing above the root, and what lies through them is refused without
+// running git; a link elsewhere is followed and opens.
+TEST_F(WineCgi, LinksAboveTheRootListNothing) {
+    canned("top/root/own", {});
+    canned("top/above", {});
+    canned("top/x/.hid/c/d/e/deep", {});
+    canned("elsewhere/e", {});
+    const std::string top = T + "/top";
+    ASSERT_EQ(symlink("..", (top + "/root/up").c_str()), 0);
+    ASSERT_EQ(symlink(".", (top + "/root/self").c_str()), 0);
+    ASSERT_EQ(symlink("/", (top + "/root/slash").c_str()), 0);
+    ASSERT_EQ(symlink((T + "/elsewhere").c_str(), (top + "/root/out").c_str()), 0);
+    const std::string R = win_path(top + "/root");
+    Env env = request("action=repos");
+    env.push_back({"QUARLO_ROOTS", R});
+    int status = -1;
+    Json doc = document(run_exe(env, &status));
+    EXPECT_EQ(listed_paths(doc),
+              (std::map<std::string, int>{{R + "\\own", 1}, {R + "\\out\\e", 1}}));
+    EXPECT_FALSE(doc["roots"][0]["truncated"].boolean());
+    expect_each_detail_opens(doc, env);
+
+    unit::write_file(T + "/git.log", "");
+    for (const std::string &p :
+         {R + "\\up\\above", R + "\\up\\x\\.hid\\c\\d\\e\\deep", R + "\\self\\own"}) {
+        SCOPED_TRACE(p);
+        for (const char *method : {"GET", "POST"}) {
+            Env one = request(std::string(method[0] == 'P' ? "action=fetch" : "action=repo") +
+                                  "&path=" + url_encode(p),
+                              method);
+            one.push_back({"QUARLO_ROOTS", R});
+            one.push_back({"QUARLO_ALLOW_FETCH", "1"});
+            EXPECT_EQ(run_exe(one, &status).substr(0, 22), "Status: 403 Forbidden\r");
+        }
+    }
+    EXPECT_TRUE(git_calls().empty());
 }
 
 } // namespace

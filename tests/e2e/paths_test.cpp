@@ -1,0 +1,174 @@
+// What the listing shows is what opens: the detail and the fetch accept a
+// path exactly where the listing's walk finds a repository, and nothing above
+// a root is ever walked, through links to the root, its parents or "/".
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kJsonHead = json_head_lines(0);
+const std::string kRefused = path_refused_reply();
+
+void make_repo(const std::string &dir) {
+    sh("mkdir -p " + shq(dir));
+    git(dir, "init -q");
+}
+
+void link_to(const std::string &target, const std::string &link) {
+    sh("ln -s " + shq(target) + " " + shq(link));
+}
+
+// A root below which links lead to the root, to its parent, to "/" and back
+// up from deeper down; one link leads elsewhere, out of the root.
+class PathsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        root = tmp.sub("top/root");
+        make_repo(root + "/own");
+        make_repo(tmp.sub("top/above"));             // beside the root
+        make_repo(tmp.sub("top/x/.hid/c/d/e/deep")); // only through up/x
+        make_repo(tmp.sub("elsewhere/e"));
+        link_to("..", root + "/up");
+        link_to(".", root + "/self");
+        link_to(root, root + "/again");
+        link_to("/", root + "/slash");
+        sh("mkdir -p " + shq(root + "/a/b"));
+        link_to("../../..", root + "/a/b/parent");
+        link_to(tmp.sub("elsewhere"), root + "/out");
+        // Folders the walk does not list from.
+        make_repo(root + "/.hid/r");
+        make_repo(root + "/node_modules/r");
+        make_repo(root + "/own/inner");
+        make_repo(root + "/a/b/c/d/e");
+    }
+
+    CgiRequest request(const std::string &query) const {
+        CgiRequest req;
+        req.query = query;
+        req.env = {{"QUARLO_ROOTS", root}, {"QUARLO_ONLY_ROOTS", "1"}};
+        return req;
+    }
+
+    TempDir tmp;
+    std::string root;
+};
+
+std::set<std::string> listed_paths(const Json &doc) {
+    std::set<std::string> paths;
+    for (size_t i = 0; i < doc["repos"].size(); i++) paths.insert(doc["repos"][i]["path"].str());
+    return paths;
+}
+
+// Links to the root, to its parent, to "/" and back up from deeper down list
+// nothing above the root (they used to list every repository up to four
+// folders below their target); the link elsewhere is followed. The same
+// holds with the root given through a link.
+TEST_F(PathsTest, NothingAboveTheRootIsListed) {
+    link_to(root, tmp.sub("root-link"));
+    for (const std::string &given : {root, tmp.sub("root-link")}) {
+        SCOPED_TRACE(given);
+        CgiRequest req = request("action=repos");
+        req.env[0].second = given;
+        CgiResult r = run_cgi_ok(req);
+        Json doc = parse_json(r.body);
+        EXPECT_EQ(listed_paths(doc), (std::set<std::string>{given + "/own", given + "/out/e"}));
+        EXPECT_FALSE(doc["roots"][0]["truncated"].boolean());
+    }
+}
+
+// The detail and the fetch refuse what the listing does not show, with the
+// fixed 403 and no git run (a recording git first on PATH proves it); what
+// the listing shows, through a link elsewhere too, runs.
+TEST_F(PathsTest, DetailAndFetchRefuseWhatTheListingDoesNotShow) {
+    const std::string log = tmp.sub("git-calls.log");
+    const std::string bin = tmp.sub("bin");
+    std::string real_git = sh("command -v git");
+    real_git.pop_back();
+    write_file(bin + "/git", "#!/bin/sh\nprintf '%s\\n' \"$*\" >> " + shq(log) + "\nexec " +
+                                 shq(real_git) + " \"$@\"\n");
+    sh("chmod +x " + shq(bin + "/git"));
+
+    auto run_both = [&](const std::string &path) {
+        std::vector<CgiResult> results;
+        for (bool fetch : {false, true}) {
+            CgiRequest req = request(std::string(fetch ? "action=fetch" : "action=repo") +
+                                     "&path=" + url_encode(path));
+            if (fetch) {
+                req.method = "POST";
+                req.env.emplace_back("QUARLO_ALLOW_FETCH", "1");
+            }
+            req.path_prefix = bin;
+            results.push_back(run_cgi(req));
+        }
+        return results;
+    };
+
+    const struct {
+        const char *what;
+        std::string path;
+    } refused[] = {
+        {"through a link to the parent", root + "/up/above"},
+        {"through a link to the parent, below a dot-folder, deep", root + "/up/x/.hid/c/d/e/deep"},
+        {"through a link to the root", root + "/self/own"},
+        {"through a link to the root by its full path", root + "/again/own"},
+        {"through a link back up from deeper down", root + "/a/b/parent/above"},
+        {"below a dot-folder", root + "/.hid/r"},
+        {"below node_modules", root + "/node_modules/r"},
+        {"inside another working copy", root + "/own/inner"},
+        {"deeper than the walk goes", root + "/a/b/c/d/e"},
+    };
+    for (const auto &c : refused) {
+        SCOPED_TRACE(c.what);
+        for (const CgiResult &r : run_both(c.path)) {
+            EXPECT_EQ(r.exit_status, 0);
+            EXPECT_EQ(r.out, kRefused);
+        }
+        EXPECT_EQ(read_file(log), "");
+    }
+
+    for (const std::string &path : {root + "/own", root + "/out/e"}) {
+        SCOPED_TRACE(path);
+        for (const CgiResult &r : run_both(path)) EXPECT_EQ(r.head, kJsonHead) << r.out;
+        EXPECT_NE(read_file(log).find("fetch --prune"), std::string::npos);
+        sh(": > " + shq(log));
+    }
+}
+
+// Every repository of the listing opens by its path_param, with the roots
+// written relative, with "." or "..", or with a final separator, and the
+// detail answers with the listing's path, name and root. A request with a
+// final separator answers for the repository under its name.
+TEST_F(PathsTest, EveryListedRepositoryOpensInTheListingsSpelling) {
+    const std::string top = tmp.sub("top");
+    for (const char *given : {"root/..", "./root", "root/", "root/../root/.", "root"}) {
+        SCOPED_TRACE(given);
+        CgiRequest req = request("action=repos");
+        req.env[0].second = given;
+        req.cwd = top;
+        Json doc = parse_json(run_cgi_ok(req).body);
+        ASSERT_GE(doc["repos"].size(), 2u);
+        for (size_t i = 0; i < doc["repos"].size(); i++) {
+            const Json &listed = doc["repos"][i];
+            SCOPED_TRACE(listed["path"].str());
+            EXPECT_EQ(listed["path"].str().compare(0, top.size(), top), 0) << "a full path";
+            for (const std::string &suffix : {std::string(), std::string("/")}) {
+                CgiRequest open = req;
+                open.query = "action=repo&path=" + listed["path_param"].str() + suffix;
+                CgiResult r = run_cgi_ok(open);
+                ASSERT_EQ(r.head, kJsonHead) << r.out;
+                Json detail = parse_json(r.body);
+                EXPECT_EQ(detail["repo"]["path"].str(), listed["path"].str());
+                EXPECT_EQ(detail["repo"]["name"].str(), listed["name"].str());
+                EXPECT_EQ(detail["repo"]["root"].str(), listed["root"].str());
+                EXPECT_EQ(detail["repo"]["root"].str(), doc["roots"][0]["root"].str());
+            }
+        }
+    }
+}
+
+} // namespace
