@@ -8,5 +8,6 @@ int listing_jobs();
 void action_repos();
 // action "repo": one allowlisted repository in depth.
 void action_repo(const char *query);
-// action "fetch" (POST): git fetch --prune in one allowlisted repository.
-int do_fetch(const char *path);
+// action "fetch" (POST): git fetch --prune in one allowlisted repository
+// `path` (as the client gave it); writes the whole answer.
+void action_fetch(const char *path);

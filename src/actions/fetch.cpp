@@ -15,20 +15,20 @@ static int fetch_enabled() {
     return v && strcmp(v, "1") == 0;
 }
 
-int do_fetch(const char *path) {
+void action_fetch(const char *path) {
     static const char *const FETCH[] = {"fetch", "--prune", nullptr};
     char full[FULL_PATH_SIZE];
     collect_roots();
     if (!path_allowed(path, full, nullptr)) {
         json_reply(403, BODY_PATH_REFUSED);
-        return 0;
+        return;
     }
     if (!fetch_enabled()) {
         json_header(0);
         fputs("{\"ok\":false,\"error\":\"fetch is disabled on this node\","
               "\"hint\":\"set QUARLO_ALLOW_FETCH=1 to enable git fetch --prune\"}\n",
               stdout);
-        return 0;
+        return;
     }
 
     Buf out;
@@ -61,5 +61,4 @@ int do_fetch(const char *path) {
     reply_document(&b);
     buf_free(&b);
     buf_free(&out);
-    return 0;
 }

@@ -50,24 +50,23 @@ int password_ok() {
 }
 
 // The JSON actions, chosen by the decoded value of the `action` parameter.
-static int json_dispatch(const char *q, const char *action) {
+static void json_dispatch(const char *q, const char *action) {
     if (strcmp(action, "repo") == 0) {
         action_repo(q);
     } else if (strcmp(action, "fetch") == 0) {
         if (!is_post_request()) {
             json_reply(400, BODY_FETCH_POST_ONLY);
-            return 0;
+            return;
         }
         // A path that does not fit whole is refused as the empty one.
         char path[PATH_SIZE];
         get_query_whole(q, "path", path, sizeof path);
-        return do_fetch(path);
+        action_fetch(path);
     } else if (!*action || strcmp(action, "repos") == 0 || strcmp(action, "all") == 0) {
         action_repos();
     } else {
         json_reply(0, BODY_UNKNOWN_ACTION);
     }
-    return 0;
 }
 
 int front_main(int argc, char **argv) {
@@ -102,7 +101,9 @@ int front_main(int argc, char **argv) {
             serve_password_page();
         return 0;
     }
-    if (json) return json_dispatch(q, action);
-    serve_page();
+    if (json)
+        json_dispatch(q, action);
+    else
+        serve_page();
     return 0;
 }

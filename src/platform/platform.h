@@ -31,7 +31,7 @@
 #endif
 
 // A byte that separates path components: '/', and on Windows '\' as well.
-// On Linux and macOS a backslash is part of a name.
+// On Linux a backslash is part of a name.
 inline int plat_is_sep(char c) {
 #if defined(_WIN32)
     return c == '/' || c == '\\';

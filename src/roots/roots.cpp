@@ -16,7 +16,8 @@ static const char *const DEFAULT_CODEBASES[] = {
 #endif
     nullptr};
 
-static int env_set(const char *v) {
+// 1 when an environment variable has a value that is not empty.
+static int env_value_given(const char *v) {
     return v && *v;
 }
 
@@ -90,7 +91,7 @@ static int colon_is_separator(const char *item, const char *colon) {
 
 void roots_from_env() {
     const char *v = getenv("QUARLO_ROOTS");
-    if (!env_set(v)) return;
+    if (!env_value_given(v)) return;
     // Each item is taken whole from the value, however long the value is, and
     // trimmed; an item longer than a root's field is dropped by root_add.
     for (const char *p = v;;) {
@@ -116,16 +117,16 @@ void roots_from_env() {
 void collect_roots() {
     const char *only = getenv("QUARLO_ONLY_ROOTS");
     g_root_count = 0;
-    if (env_set(only) && strcmp(only, "0") != 0) {
+    if (env_value_given(only) && strcmp(only, "0") != 0) {
         roots_from_env();
         return;
     }
     const char *home = getenv("USERPROFILE");
-    if (!env_set(home)) home = getenv("HOMEDRIVE");
+    if (!env_value_given(home)) home = getenv("HOMEDRIVE");
 #if !defined(_WIN32)
-    if (!env_set(home)) home = getenv("HOME");
+    if (!env_value_given(home)) home = getenv("HOME");
 #endif
-    if (env_set(home)) root_add(home);
+    if (env_value_given(home)) root_add(home);
     for (int i = 0; DEFAULT_CODEBASES[i]; i++)
         if (plat_exists(DEFAULT_CODEBASES[i])) root_add(DEFAULT_CODEBASES[i]);
     roots_from_env();

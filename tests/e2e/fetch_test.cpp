@@ -11,7 +11,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -292,82 +291,6 @@ TEST_F(FetchTest, BothRoadsRunTheFetch) {
     }
 }
 
-// Runs the program as run_cgi does, but in a session of its own whose
-// controlling terminal is a fresh pseudo-terminal, as when the bot was started
-// from a console. Standard output and error go to one pipe, standard input is
-// empty, and `terminal` receives whatever was written to the terminal. Of
-// `req`, the query, method, env and path_prefix are used.
-CgiResult run_cgi_on_terminal(const CgiRequest &req, const std::string &home,
-                              std::string *terminal) {
-    CgiResult r{"", -1, "", "", ""};
-    std::vector<std::string> env = {"PATH=" + req.path_prefix + ":/usr/bin:/bin", "HOME=" + home,
-                                    "LANG=C", "REQUEST_METHOD=" + req.method,
-                                    "QUERY_STRING=" + req.query};
-    for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
-        if (const char *v = getenv(name)) env.push_back(std::string(name) + "=" + v);
-    for (const auto &e : req.env) env.push_back(e.first + "=" + e.second);
-    std::vector<char *> envp;
-    for (std::string &e : env) envp.push_back(&e[0]);
-    envp.push_back(nullptr);
-    std::string bin = quarlo_bin();
-    char *argv[] = {&bin[0], nullptr};
-
-    int master = posix_openpt(O_RDWR | O_NOCTTY);
-    int out[2];
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || pipe(out) != 0) {
-        ADD_FAILURE() << "no pseudo-terminal";
-        return r;
-    }
-    std::string slave = ptsname(master);
-    pid_t pid = fork();
-    if (pid == 0) {
-        setsid();
-        int tty = open(slave.c_str(), O_RDWR);
-        if (tty < 0 || ioctl(tty, TIOCSCTTY, 0) != 0) _exit(126);
-        int null = open("/dev/null", O_RDONLY);
-        dup2(null, 0);
-        dup2(out[1], 1);
-        dup2(out[1], 2); // a sanitizer report spoils the answer and shows
-        close(tty);
-        close(null);
-        close(master);
-        close(out[0]);
-        close(out[1]);
-        execve(argv[0], argv, envp.data());
-        _exit(127);
-    }
-    close(out[1]);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
-    char buf[4096];
-    pollfd p[2] = {{out[0], POLLIN, 0}, {master, POLLIN, 0}};
-    while (p[0].fd >= 0 && std::chrono::steady_clock::now() < deadline) {
-        if (poll(p, 2, 200) <= 0) continue;
-        for (int i = 0; i < 2; i++) {
-            if (p[i].fd < 0 || !p[i].revents) continue;
-            ssize_t n = read(p[i].fd, buf, sizeof buf);
-            if (n > 0)
-                (i == 0 ? r.out : *terminal).append(buf, static_cast<size_t>(n));
-            else if (i == 0)
-                p[0].fd = -1;
-            else
-                p[1].fd = -1; // no terminal writer left
-        }
-    }
-    if (p[0].fd >= 0) {
-        ADD_FAILURE() << "quarlo did not end on the terminal";
-        kill(-pid, SIGKILL);
-    }
-    int st = 0;
-    waitpid(pid, &st, 0);
-    close(out[0]);
-    close(master);
-    r.exit_status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    size_t sep = r.out.find("\r\n\r\n");
-    r.head = r.out.substr(0, sep);
-    if (sep != std::string::npos) r.body = r.out.substr(sep + 4);
-    return r;
-}
-
 // Git wants credentials for a remote that answers 401, and has no helper to
 // ask: the fetch fails at once instead of waiting for a password, also when
 // the program was started from a terminal, where git would otherwise prompt.
@@ -380,13 +303,13 @@ TEST_F(FetchTest, RemoteAskingForCredentialsFailsWithoutPrompting) {
         SCOPED_TRACE(on_terminal ? "controlling terminal" : "no terminal");
         CgiRequest req = post("action=fetch&path=" + url_encode(repo));
         std::string terminal;
-        CgiResult r;
         if (on_terminal) {
+            // As when the bot was started from a console.
             sh("mkdir -p " + shq(tmp.sub("home")));
-            r = run_cgi_on_terminal(req, tmp.sub("home"), &terminal);
-        } else {
-            r = run_cgi(req);
+            req.env.emplace_back("HOME", tmp.sub("home"));
+            req.terminal = &terminal;
         }
+        CgiResult r = run_cgi(req);
         EXPECT_EQ(r.exit_status, 0);
         EXPECT_EQ(r.head, kJsonHead);
         Json doc = parse_json(r.body);
@@ -443,7 +366,13 @@ TEST_P(FetchHangTest, SilentRemoteIsStoppedAtTheLimitWithItsHelpers) {
     bool saw_fetch = false;
     for (const auto &p : seen) saw_fetch = saw_fetch || p.second.find("fetch") != std::string::npos;
     EXPECT_TRUE(saw_fetch) << "the watcher never saw the git fetch";
+    // Ending a process group is asynchronous: wait for the processes to go,
+    // up to five seconds.
     auto left = live_processes_matching(needles);
+    for (int i = 0; i < 250 && !left.empty(); i++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        left = live_processes_matching(needles);
+    }
     for (const auto &p : left) ADD_FAILURE() << "still running: " << p.first << " " << p.second;
 }
 

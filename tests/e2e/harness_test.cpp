@@ -1,4 +1,5 @@
-// Checks of the test support itself: the JSON reader and the CGI runner.
+// Checks of the test support itself: the JSON reader, the CGI runner and the
+// child-process runner under both.
 #include "harness.h"
 
 #include <gtest/gtest.h>
@@ -37,4 +38,50 @@ TEST(Harness, RunCgiSplitsHeadAndBodyAndReportsExitStatus) {
     r = run_cgi(req);
     EXPECT_EQ(r.head, r.out);
     EXPECT_EQ(r.body, "");
+}
+
+// The tests' child-process runner: the child's own PATH, stdin bytes, the two
+// outputs apart, a signal's status, the deadline with what the child started,
+// and a controlling terminal when asked for one.
+TEST(Harness, ChildRunnerRunsAsAsked) {
+    TempDir tmp;
+    write_file(tmp.sub("bin/hello"), "#!/bin/sh\necho \"hello $1\"\ncat\necho err >&2\nexit 3\n",
+               0755);
+    ChildRun run;
+    run.argv = {"hello", "a b"};
+    run.env = {{"PATH", tmp.sub("bin") + ":/usr/bin:/bin"}};
+    run.input = "from stdin\n";
+    ChildResult r = run_child(run);
+    EXPECT_EQ(r.out, "hello a b\nfrom stdin\n");
+    EXPECT_EQ(r.err, "err\n");
+    EXPECT_EQ(r.exit_status, 3);
+    EXPECT_FALSE(r.timed_out);
+
+    run.argv = {"sh", "-c", "exit 0"};
+    run.env = {{"PATH", tmp.sub("bin")}};
+    EXPECT_EQ(run_child(run).exit_status, 127) << "the test's own PATH was searched";
+    run.env = {{"PATH", "/usr/bin:/bin"}};
+
+    run.argv = {"/bin/sh", "-c", "kill -TERM $$"};
+    EXPECT_EQ(run_child(run).exit_status, 128 + 15);
+
+    // A grandchild that holds the pipes open is ended with its group.
+    run.argv = {"/bin/sh", "-c", "sleep 300 & echo started; wait"};
+    run.timeout_seconds = 1;
+    r = run_child(run);
+    EXPECT_TRUE(r.timed_out);
+    EXPECT_EQ(r.out, "started\n");
+
+    run.argv = {"/bin/sh", "-c", "echo to-terminal >/dev/tty && echo to-out"};
+    run.timeout_seconds = 60;
+    run.on_terminal = true;
+    r = run_child(run);
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(r.out, "to-out\n");
+    EXPECT_NE(r.terminal.find("to-terminal"), std::string::npos) << r.terminal;
+
+    run.on_terminal = false;
+    r = run_child(run);
+    EXPECT_NE(r.exit_status, 0) << "a child without a terminal opened /dev/tty";
+    EXPECT_EQ(r.out, "");
 }

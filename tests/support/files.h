@@ -1,6 +1,8 @@
 // Files, folders and the process's environment for every test program: one
 // place for the helpers that the unit, end-to-end and Windows tests share.
-// On Windows they use the same 8-bit calls as the program under test.
+// On Windows they use the system's 8-bit calls, which take UTF-8 in a test
+// program that carries the program's manifest (the program itself uses the
+// wide calls).
 #pragma once
 
 #include <string>

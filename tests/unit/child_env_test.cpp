@@ -6,12 +6,12 @@
 #include "repo/repo.h"
 #include "repo/runner/runner.h"
 
+#include "child_process.h"
 #include "unit_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,30 +44,15 @@ using unit::TempDir;
 // reports, sorted.
 std::vector<std::string> child_env_for(std::vector<std::string> env) {
     env.push_back(DUMP_VAR "=1");
-    std::vector<char *> envp;
-    for (std::string &e : env) envp.push_back(&e[0]);
-    envp.push_back(nullptr);
-    int fds[2];
-    EXPECT_EQ(pipe(fds), 0);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-    posix_spawn_file_actions_addclose(&fa, fds[0]);
-    char self[] = "/proc/self/exe";
-    char *argv[] = {self, nullptr};
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, self, &fa, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&fa);
-    close(fds[1]);
-    EXPECT_EQ(rc, 0);
-    std::string text;
-    char chunk[4096];
-    ssize_t n;
-    while ((n = read(fds[0], chunk, sizeof chunk)) > 0) text.append(chunk, (size_t)n);
-    close(fds[0]);
-    int st = 0;
-    if (rc == 0) waitpid(pid, &st, 0);
-    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    ChildRun run;
+    run.argv = {"/proc/self/exe"};
+    for (const std::string &e : env) {
+        size_t eq = e.find('=');
+        run.env.emplace_back(e.substr(0, eq), eq == std::string::npos ? "" : e.substr(eq + 1));
+    }
+    ChildResult r = run_child(run);
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    const std::string &text = r.out;
     std::vector<std::string> out;
     for (size_t at = 0; at < text.size();) {
         size_t end = text.find('\0', at);
@@ -232,7 +217,7 @@ TEST(ChildEnvironment, HostileRepositoryConfigRunsNothing) {
     // Without the forced settings git would have run both programs.
     std::string direct = "git -C '" + repo + "' status >/dev/null 2>&1; git -C '" + repo +
                          "' log -1 >/dev/null 2>&1";
-    ASSERT_EQ(std::system(direct.c_str()), 0);
+    ASSERT_EQ(run_process({"/bin/sh", "-c", direct}).exit_status, 0);
     EXPECT_TRUE(access((tmp / "fsmonitor.ran").c_str(), F_OK) == 0);
     EXPECT_TRUE(access((tmp / "gpg.ran").c_str(), F_OK) == 0);
 }

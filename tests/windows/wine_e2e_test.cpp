@@ -5,11 +5,6 @@
 #include "harness.h"
 #include "unit_support.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <map>
 #include <regex>
@@ -17,8 +12,6 @@
 #include <sstream>
 
 #include <gtest/gtest.h>
-
-extern char **environ;
 
 namespace {
 
@@ -41,45 +34,21 @@ bool request_or_config(const std::string &entry) {
 
 // Runs `program` with the driver's environment less request and
 // configuration variables, plus `env` (a later entry replaces an earlier one
-// of the same name); returns what it wrote to standard output.
+// of the same name); returns what it wrote to standard output. What it wrote
+// to standard error is passed on to the driver's.
 std::string run(const std::vector<std::string> &program, const Env &env, int *status) {
-    std::vector<std::string> entries;
-    for (char **e = environ; *e; e++)
-        if (!request_or_config(*e)) entries.push_back(*e);
-    std::map<std::string, std::string> set;
-    for (const auto &kv : env) set[kv.first] = kv.second;
-    for (const auto &kv : set) entries.push_back(kv.first + "=" + kv.second);
-    std::vector<char *> envp, argv;
-    for (auto &e : entries) envp.push_back(&e[0]);
-    envp.push_back(nullptr);
-    std::vector<std::string> args = program;
-    for (auto &a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-
-    int fds[2];
-    EXPECT_EQ(pipe2(fds, O_CLOEXEC), 0);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&fa);
-    close(fds[1]);
-    std::string out;
-    if (rc == 0) {
-        char chunk[65536];
-        ssize_t n;
-        while ((n = read(fds[0], chunk, sizeof chunk)) > 0) out.append(chunk, (size_t)n);
-        int st = 0;
-        waitpid(pid, &st, 0);
-        *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    } else {
-        ADD_FAILURE() << "cannot start " << argv[0];
-        *status = -1;
-    }
-    close(fds[0]);
-    return out;
+    ChildRun run;
+    run.argv = program;
+    for (const auto &kv : inherited_env())
+        if (!request_or_config(kv.first + "=")) run.env.push_back(kv);
+    for (const auto &kv : env) env_set(run.env, kv.first, kv.second);
+    run.timeout_seconds = 240;
+    ChildResult r = run_child(run);
+    if (r.exit_status == -1) ADD_FAILURE() << "cannot start " << program[0];
+    if (r.timed_out) ADD_FAILURE() << program[0] << " did not end within 240 s";
+    fputs(r.err.c_str(), stderr);
+    *status = r.exit_status;
+    return r.out;
 }
 
 std::string run_exe(const Env &env, int *status, const std::vector<std::string> &args = {}) {

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#define IDLE_WAIT_MS 20   // longest wait between two looks at the pipe
+#define POLL_WAIT_MS 20   // longest wait between two looks at the pipe
 #define KILL_WAIT_MS 2000 // how long a stopped child is given to end
 
 using Clock = std::chrono::steady_clock;
@@ -70,7 +70,7 @@ int run_argv_env(const char *const *argv, const char *const *env, Buf *out, int 
             }
             continue;
         }
-        int w = plat_child_wait(&c, wait_ms(deadline, IDLE_WAIT_MS), 1);
+        int w = plat_child_wait(&c, wait_ms(deadline, POLL_WAIT_MS), 1);
         // Ended: read what it left in the pipe, but never wait on helpers of
         // its own that still hold the pipe open.
         if (w == 1 && plat_child_peek(&c) <= 0) break;
