@@ -17,7 +17,7 @@ function timeSteps(page, kind, runs) {
       const steps = {
         // Types one character or clears the box.
         search(i) {
-          const q = document.getElementById('q');
+          const q = document.getElementById('search');
           q.value = i % 2 ? 'r' : '';
           q.dispatchEvent(new Event('input', { bubbles: true }));
         },
@@ -25,7 +25,7 @@ function timeSteps(page, kind, runs) {
           document.querySelector(i % 2 ? '[data-filter="dirty"]' : '[data-filter="all"]').click();
         },
         drawer(i) {
-          if (i % 2) document.getElementById('dClose').click();
+          if (i % 2) document.getElementById('drawerClose').click();
           else document.querySelector('#rows tr.row').click();
         },
       };

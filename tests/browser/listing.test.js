@@ -147,7 +147,7 @@ test('the state select and the search narrow the rows', async () => {
       ['', ['bulk', 'beta', 'alpha', 'gamma', 'delta', 'empty']],
     ];
     for (const [value, names] of states) {
-      await page.selectOption('#sc', value);
+      await page.selectOption('#stateFilter', value);
       assert.deepEqual(await rowNames(page), names, `state ${value}`);
     }
 
@@ -165,28 +165,28 @@ test('the state select and the search narrow the rows', async () => {
       ['', ['bulk', 'beta', 'alpha', 'gamma', 'delta', 'empty']],
     ];
     for (const [text, names] of searches) {
-      await page.fill('#q', text);
+      await page.fill('#search', text);
       assert.deepEqual(await rowNames(page), names, `search ${JSON.stringify(text)}`);
       const emptyShown = await page.isVisible('#empty');
       assert.equal(emptyShown, names.length === 0, `message box for ${JSON.stringify(text)}`);
       assert.equal(await page.textContent('#shown'), `${names.length} of 6 repositories shown`);
     }
     // No match among the repositories found: the filters say so.
-    await page.fill('#q', 'no such words');
+    await page.fill('#search', 'no such words');
     assert.equal(await page.textContent('#empty'), 'No repositories match these filters.');
     // The clear-filters control brings every row back.
-    await page.click('#clr');
+    await page.click('#clearFilters');
     assert.deepEqual(await rowNames(page), ['bulk', 'beta', 'alpha', 'gamma', 'delta', 'empty']);
     assert.equal(await page.isVisible('#empty'), false);
-    assert.equal(await page.isVisible('#clr'), false);
-    assert.equal(await page.inputValue('#q'), '');
+    assert.equal(await page.isVisible('#clearFilters'), false);
+    assert.equal(await page.inputValue('#search'), '');
 
     // All three filters at once.
     await page.click('[data-filter="dirty"]');
-    await page.selectOption('#sc', 'behind');
-    await page.fill('#q', 'flaky');
+    await page.selectOption('#stateFilter', 'behind');
+    await page.fill('#search', 'flaky');
     assert.deepEqual(await rowNames(page), ['beta']);
-    await page.fill('#q', 'bulk');
+    await page.fill('#search', 'bulk');
     assert.deepEqual(await rowNames(page), []);
     assert.deepEqual(page.problems, []);
   } finally {
@@ -204,9 +204,9 @@ test('Rescan is disabled while a load runs', async () => {
       await held;
       await route.continue();
     });
-    await page.click('#rfBtn');
-    await page.waitForFunction(() => document.getElementById('rfBtn').disabled);
-    const look = await page.$eval('#rfBtn', (b) => [getComputedStyle(b).opacity, getComputedStyle(b).cursor]);
+    await page.click('#rescan');
+    await page.waitForFunction(() => document.getElementById('rescan').disabled);
+    const look = await page.$eval('#rescan', (b) => [getComputedStyle(b).opacity, getComputedStyle(b).cursor]);
     assert.deepEqual(look, ['0.5', 'default']);
     release();
     await waitLoaded(page);
@@ -235,7 +235,7 @@ test('a refused listing shows the failure and keeps the page usable', async () =
     assert.equal(await page.getAttribute('#empty', 'class'), 'empty');
     assert.equal(await page.textContent('#empty'), 'Load failed: HTTP 401');
     assert.deepEqual(await page.$$eval('.chip .v', (els) => els.map((e) => e.textContent)), ['0', '0', '0', '0', '0']);
-    assert.equal(await page.isEnabled('#rfBtn'), true);
+    assert.equal(await page.isEnabled('#rescan'), true);
     assert.deepEqual(await rowNames(page), []);
   } finally {
     await context.close();

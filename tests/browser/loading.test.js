@@ -48,7 +48,7 @@ function look(page) {
     pending: document.getElementById('chips').classList.contains('pending'),
     busy: document.getElementById('chips').getAttribute('aria-busy'),
     bar: document.getElementById('loadbar').getClientRects().length > 0,
-    rescan: !document.getElementById('rfBtn').disabled,
+    rescan: !document.getElementById('rescan').disabled,
     stamp: document.getElementById('stamp').textContent,
     empty: document.getElementById('empty').getClientRects().length > 0,
   }));
@@ -78,8 +78,8 @@ test('placeholder rows, pending chips and a bar while the listing loads; the age
 
     // A rescan keeps the rows while it runs.
     fs.writeFileSync(hold, '');
-    await page.click('#rfBtn');
-    await page.waitForFunction(() => document.getElementById('rfBtn').disabled);
+    await page.click('#rescan');
+    await page.waitForFunction(() => document.getElementById('rescan').disabled);
     assert.deepEqual(await look(page), {
       skeleton: 0, rows: 6, pending: true, busy: 'true', bar: true, rescan: false, stamp: 'rescanning\u2026', empty: false,
     });
@@ -103,7 +103,7 @@ test('a failed rescan shows a banner at the top and keeps the last good rows', a
     assert.equal(await page.isVisible('#banner'), false);
 
     await own.stop();
-    await page.click('#rfBtn');
+    await page.click('#rescan');
     await waitLoaded(page);
     const banner = await page.textContent('#banner');
     assert.match(

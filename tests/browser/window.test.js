@@ -139,7 +139,7 @@ test('1,200 rows: the keyboard walks past the edge of the window; filters and th
     await page.keyboard.press('Escape');
     assert.equal(await page.evaluate(() => document.activeElement.querySelector('.name').textContent), 'repo-0060');
 
-    await page.fill('#q', 'repo-07');
+    await page.fill('#search', 'repo-07');
     assert.equal(await page.textContent('#shown'), `100 of ${COUNT} repositories shown`);
     assert.equal(await page.$eval('#rows tr.row .name', (e) => e.textContent), 'repo-0700');
     await page.click('[data-filter="dirty"]');

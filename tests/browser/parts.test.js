@@ -1,16 +1,21 @@
 'use strict';
-// Table tests of the page script's pure functions, run in Node on the same
-// source the page embeds: ages, escaping, tags, change-code colours, the
+// Table tests of the page script's model, run in Node on the same part
+// files the page embeds: ages, escaping, tags, change-code colours, the
 // three filters, the sort, the rows and notices for what git could not read,
-// the view kept in the address, and the URLs and headers of the calls.
+// the view named by the page's address, and the URLs and headers of the
+// calls.
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
-const { loadClient } = require('./lib/client');
+const { loadParts, PURE } = require('./lib/parts');
 
 const NOW = 1_800_000_000;
 
+function parts(options) {
+  return loadParts(PURE, options);
+}
+
 test('ago: the age of a Unix time as a short text', () => {
-  const { ago } = loadClient({ now: NOW * 1000 + 999 }).fns;
+  const { ago } = parts({ now: NOW * 1000 + 999 });
   const cases = [
     [0, '-'],
     [undefined, '-'],
@@ -32,7 +37,7 @@ test('ago: the age of a Unix time as a short text', () => {
 });
 
 test('esc: text made safe for HTML', () => {
-  const { esc } = loadClient().fns;
+  const { esc } = parts();
   const cases = [
     [null, ''],
     [undefined, ''],
@@ -49,13 +54,13 @@ test('esc: text made safe for HTML', () => {
   for (const [v, want] of cases) assert.equal(esc(v), want, String(v));
 });
 
-// The tags' texts and colour classes, in order, from badges' HTML.
+// The tags' texts and colour classes, in order, from tagsHtml's HTML.
 function tags(html) {
   return [...html.matchAll(/<span class="tag (t-[a-z]+)"[^>]*>([^<]*)<\/span>/g)].map((m) => `${m[1]}:${m[2]}`);
 }
 
-test('badges: the state tags in their order', () => {
-  const { badges } = loadClient().fns;
+test('tagsHtml: the state tags in their order', () => {
+  const { tagsHtml: badges } = parts();
   const base = { dirty: 0, ahead: 0, behind: 0, stash: 0, detached: false, no_upstream: false, unborn: false };
   const cases = [
     [{}, ['t-clean:clean']],
@@ -81,7 +86,7 @@ test('badges: the state tags in their order', () => {
 });
 
 test('codeClass: the colour of a change code', () => {
-  const { codeClass } = loadClient().fns;
+  const { codeClass } = parts();
   const cases = [
     ['??', 'c-unt'],
     ['!!', 'c-unt'],
@@ -115,8 +120,7 @@ const REPOS = [
 ];
 
 test('matches: chip filter, state select and search together', () => {
-  const { fns, els, chips } = loadClient();
-  const chip = (filter) => chips.find((c) => c.getAttribute('data-filter') === filter).fire('click');
+  const { matches, filtered } = parts();
   const cases = [
     // [chip, state, search, names that pass]
     ['all', '', '', ['web', 'api', 'old', 'new', 'gone']],
@@ -147,39 +151,21 @@ test('matches: chip filter, state select and search together', () => {
     ['stash', 'behind', 'deps', ['api']],
     ['dirty', 'clean', '', []],
   ];
-  for (const [filter, state, search, names] of cases) {
-    chip(filter);
-    els.sc.value = state;
-    els.q.value = search;
-    const passing = fns.DUPS(REPOS).map((r) => r.name);
-    assert.deepEqual(passing, names, `${filter} / ${state} / ${JSON.stringify(search)}`);
-    assert.deepEqual(REPOS.filter((r) => fns.matches(r)).map((r) => r.name), names);
+  for (const [chip, state, search, names] of cases) {
+    const view = { chip, state, search, ambiguous: {} };
+    assert.deepEqual(filtered(REPOS, view).map((r) => r.name), names, `${chip} / ${state} / ${JSON.stringify(search)}`);
+    assert.deepEqual(REPOS.filter((r) => matches(r, view)).map((r) => r.name), names);
   }
-  // Only the clicked chip is selected, and says so.
-  chip('behind');
-  assert.deepEqual(chips.map((c) => c.classList.contains('sel')), [false, false, false, true, false]);
-  assert.deepEqual(chips.map((c) => c.getAttribute('aria-pressed')), ['false', 'false', 'false', 'true', 'false']);
 });
 
-// A listing answer for loadClient: `repos` plus the rest of a document.
-function listingAnswer(repos, more = {}) {
-  return () => ({ status: 200, json: async () => ({ ok: true, repos, count: repos.length, ...more }) });
-}
-
-async function loaded(options) {
-  const client = loadClient(options);
-  // Let the start-up load's promise chain run out.
-  for (let i = 0; i < 10; i++) await new Promise((r) => setImmediate(r));
-  return client;
-}
-
-test('matches: two repositories of one name are told apart by their path below the root', async () => {
+test('matches: two repositories of one name are told apart by their path below the root', () => {
+  const { filtered, ambiguousNames, rowHtml } = parts();
   const repos = [
     { name: 'app', path: '/r/clients/acme/app', root: '/r' },
     { name: 'app', path: '/r/clients/zeta/app', root: '/r' },
     { name: 'tool', path: '/r/tools/tool', root: '/r' },
   ];
-  const { fns, els } = await loaded({ answer: listingAnswer(repos) });
+  const ambiguous = ambiguousNames(repos);
   const cases = [
     ['acme', ['/r/clients/acme/app']],
     ['clients/', ['/r/clients/acme/app', '/r/clients/zeta/app']],
@@ -187,22 +173,23 @@ test('matches: two repositories of one name are told apart by their path below t
     ['tools/', []],
     ['app', ['/r/clients/acme/app', '/r/clients/zeta/app']],
   ];
-  for (const [search, paths] of cases) {
-    els.q.value = search;
-    assert.deepEqual(fns.DUPS(repos).map((r) => r.path), paths, search);
-  }
+  for (const [search, paths] of cases)
+    assert.deepEqual(filtered(repos, { chip: 'all', state: '', search, ambiguous }).map((r) => r.path), paths, search);
   // The rows show the paths where the names are the same, the name elsewhere,
   // and the whole path as the name's tooltip.
-  const names = repos.map((r) => /<div class="name" title="([^"]*)">([^<]*)</.exec(fns.rowHtml(r)).slice(1));
+  const names = repos.map((r) => /<div class="name" title="([^"]*)">([^<]*)</.exec(rowHtml(r, ambiguous, '')).slice(1));
   assert.deepEqual(names, [
     ['/r/clients/acme/app', 'clients/acme/app'],
     ['/r/clients/zeta/app', 'clients/zeta/app'],
     ['/r/tools/tool', 'tool'],
   ]);
+  // The repository open in the drawer is marked.
+  assert.match(rowHtml(repos[2], ambiguous, '/r/tools/tool'), /^<tr class="row sel" /);
 });
 
 test('rowHtml: the last-commit cell and the branch of unusual rows', () => {
-  const { rowHtml } = loadClient({ now: NOW * 1000 }).fns;
+  const { rowHtml: html } = parts({ now: NOW * 1000 });
+  const rowHtml = (r) => html(r, {}, '');
   const lastCell = (html) => /<td class="c-last">(.*)<\/td><\/tr>$/.exec(html)[1];
   const cases = [
     // [repository, last-commit cell, text that must not stand in the row]
@@ -227,7 +214,8 @@ test('rowHtml: the last-commit cell and the branch of unusual rows', () => {
   assert.equal(detached.match(/>detached</g).length, 1);
 });
 
-test('sorted: each key in its natural order and reversed; ties keep the server order', async () => {
+test('sorted: each key in its natural order and reversed; ties keep the server order', () => {
+  const { sorted } = parts();
   const repos = [
     { name: 'b', path: '/b', dirty: 2, last_commit: { ct: 300 } },
     { name: 'A', path: '/A', ahead: 1, behind: 4, last_commit: { ct: 100 } },
@@ -248,16 +236,11 @@ test('sorted: each key in its natural order and reversed; ties keep the server o
     // Errors, then conflicts, changes, behind, ... clean or unborn last.
     ['state', ['c', 'f', 'b', 'A', 'd', 'e']],
   ];
-  for (const [sort, names] of cases) {
-    // The sort as a shared link or a reload gives it.
-    const { fns, els } = await loaded({ search: sort ? `?sort=${sort}` : '', answer: listingAnswer(repos) });
-    assert.equal(els.so.value, sort.replace(/^-/, ''));
-    assert.deepEqual(fns.sorted(repos).map((r) => r.name), names, sort);
-  }
+  for (const [sort, names] of cases) assert.deepEqual(sorted(repos, sort, {}).map((r) => r.name), names, sort);
 });
 
 test('noticesHtml: the limits the listing reached and the repositories git could not read', () => {
-  const { noticesHtml } = loadClient().fns;
+  const { noticesHtml } = parts();
   const notices = (d, roots = []) => [...noticesHtml(d, roots).matchAll(/<div class="notice">(.*?)<\/div>/g)].map((m) =>
     m[1].replace(/<[^>]+>/g, ''));
   assert.deepEqual(notices({ table_capped: false, summary: { errors: 0 } }, [{ root: '/a', truncated: false }]), []);
@@ -276,7 +259,7 @@ test('noticesHtml: the limits the listing reached and the repositories git could
 });
 
 test('detailHtml: an unreadable repository shows its error and no claim of a clean tree', () => {
-  const { detailHtml } = loadClient().fns;
+  const { detailHtml } = parts();
   const html = detailHtml({
     ok: true,
     repo: { path: '/x/gone', error: 'fatal: detected dubious ownership', remote: '', last_commit: { ct: 0 } },
@@ -294,100 +277,62 @@ test('detailHtml: an unreadable repository shows its error and no claim of a cle
   assert.match(fine, /remote <span class="mo">https:\/\/h\/r\.git<\/span>/);
 });
 
-test('the view in the page address: filters, search and sort come back', () => {
+test('the view in the page address: chip, state, search and sort, each checked', () => {
+  const { parseAddress, viewOf, STATE_FILTERS, SORTS } = parts();
   const cases = [
-    // [page query, chip marked, state, search, sort select]
-    ['?chip=dirty&state=clean&q=a%20b&sort=-age', 'dirty', 'clean', 'a b', 'age'],
-    ['?chip=nope&state=bogus&sort=weird', null, '', '', ''],
-    ['', null, '', '', ''],
-    ['?state=error&sort=state', null, 'error', '', 'state'],
+    // [page query, chip, state, search, sort]
+    ['?chip=dirty&state=clean&q=a%20b&sort=-age', 'dirty', 'clean', 'a b', '-age'],
+    ['?chip=nope&state=bogus&sort=weird', '', '', '', ''],
+    ['?state=toString&sort=constructor&chip=all', '', '', '', ''],
+    ['', '', '', '', ''],
+    ['?state=error&sort=state', '', 'error', '', 'state'],
   ];
-  for (const [search, chip, state, q, sort] of cases) {
-    const { els, chips } = loadClient({ search });
-    const marked = chips.filter((c) => c.getAttribute('aria-pressed') === 'true').map((c) => c.getAttribute('data-filter'));
-    assert.deepEqual(marked, chip ? [chip] : [], search);
-    assert.equal(els.sc.value, state, search);
-    assert.equal(els.q.value, q, search);
-    assert.equal(els.so.value, sort, search);
-  }
+  for (const [search, chip, state, q, sort] of cases)
+    assert.deepEqual({ ...viewOf(parseAddress(search), STATE_FILTERS, SORTS) }, { chip, state, q, sort }, search);
 });
 
-test('api: the URL and header of each call', () => {
+// The connection of a page at `search` with the given storages.
+function connection(search, local = {}, session = {}) {
+  const { parseAddress, connectionOf } = parts();
+  const read = (store) => (k) => (k in store ? store[k] : '');
+  return connectionOf(parseAddress(search), read(session), read(local));
+}
+
+test('apiUrl: the URL of each call', () => {
+  const { apiUrl } = parts();
   const cases = [
-    // [page query, stored keys, action, extra, URL, X-Bot-Password]
-    ['', {}, 'repos', undefined, '/plugin_quarlo?action=repos', undefined],
-    ['?node=alpha', {}, 'repo', 'path=C%3A%5Csrc%5Capp', '/plugin_quarlo?action=repo&path=C%3A%5Csrc%5Capp&node=alpha',
-      undefined],
+    // [page query, stored keys, action, extra, URL]
+    ['', {}, 'repos', undefined, '/plugin_quarlo?action=repos'],
+    ['?node=alpha', {}, 'repo', 'path=C%3A%5Csrc%5Capp', '/plugin_quarlo?action=repo&path=C%3A%5Csrc%5Capp&node=alpha'],
     ['?plugin=quarlo&node=alpha', {}, 'repo', 'path=C%3A%5Csrc%5Capp',
-      '/plugins?plugin=quarlo?action=repo&path=C%3A%5Csrc%5Capp&node=alpha', undefined],
+      '/plugins?plugin=quarlo?action=repo&path=C%3A%5Csrc%5Capp&node=alpha'],
     ['?plugin=my+plug&node=a%20b&id=7&pwd=p%2Bw+d', {}, 'repos', '',
-      '/plugins?plugin=my%20plug?action=repos&node=a%20b&id=7&pwd=p%2Bw%20d', 'p+w d'],
+      '/plugins?plugin=my%20plug?action=repos&node=a%20b&id=7&pwd=p%2Bw%20d'],
     ['?node=alpha', { bot_pwd_alpha: 'from-node', bot_active_pwd: 'active' }, 'repos', '',
-      '/plugin_quarlo?action=repos&node=alpha&pwd=from-node', 'from-node'],
-    ['', { bot_pwd_alpha: 'from-node', bot_active_pwd: 'active' }, 'repos', '',
-      '/plugin_quarlo?action=repos&pwd=active', 'active'],
-    ['?pwd=given', { bot_active_pwd: 'active' }, 'repos', '', '/plugin_quarlo?action=repos&pwd=given', 'given'],
-    ['', {}, 'a b&c', '', '/plugin_quarlo?action=a%20b%26c', undefined],
+      '/plugin_quarlo?action=repos&node=alpha&pwd=from-node'],
+    ['', { bot_pwd_alpha: 'from-node', bot_active_pwd: 'active' }, 'repos', '', '/plugin_quarlo?action=repos&pwd=active'],
+    ['?pwd=given', { bot_active_pwd: 'active' }, 'repos', '', '/plugin_quarlo?action=repos&pwd=given'],
+    ['', {}, 'a b&c', '', '/plugin_quarlo?action=a%20b%26c'],
   ];
-  for (const [search, storage, action, extra, url, header] of cases) {
-    const { fns, calls } = loadClient({ search, storage });
-    calls.length = 0; // the start-up load
-    fns.api(action, extra);
-    assert.equal(calls.length, 1);
-    assert.equal(calls[0].url, url, search);
-    const sent = calls[0].options && calls[0].options.headers ? calls[0].options.headers['X-Bot-Password'] : undefined;
-    assert.equal(sent, header, search);
-  }
+  for (const [search, storage, action, extra, url] of cases)
+    assert.equal(apiUrl(connection(search, storage), action, extra), url, search);
 });
 
-test('api: a password kept for the browser session is sent as one from the URL', () => {
+test('connectionOf: a password kept for the browser session is sent as one from the URL', () => {
   const cases = [
     // [page query, local storage, session storage, password the calls carry]
     ['', {}, { quarlo_pwd: 'typed' }, 'typed'],
     ['', { bot_active_pwd: 'active' }, { quarlo_pwd: 'typed' }, 'typed'],
     ['?node=alpha', { bot_pwd_alpha: 'local' }, { quarlo_pwd_alpha: 'typed' }, 'typed'],
     // Each node has its own: another node's password is not sent.
-    ['?node=alpha', {}, { quarlo_pwd: 'no node', quarlo_pwd_beta: 'beta' }, null],
+    ['?node=alpha', {}, { quarlo_pwd: 'no node', quarlo_pwd_beta: 'beta' }, ''],
     ['?pwd=url', {}, { quarlo_pwd: 'typed' }, 'url'],
   ];
-  for (const [search, storage, session, want] of cases) {
-    const { calls } = loadClient({ search, storage, session });
-    const url = new URL(calls[0].url, 'http://h');
-    assert.equal(url.searchParams.get('pwd'), want, search);
-    const headers = calls[0].options ? calls[0].options.headers : {};
-    assert.equal(headers['X-Bot-Password'], want === null ? undefined : want, search);
-  }
+  for (const [search, local, session, want] of cases) assert.equal(connection(search, local, session).pwd, want, search);
 });
 
-test('api: a status outside 2xx fails with "HTTP" and the status', async () => {
-  const statuses = [
-    [200, null],
-    [299, null],
-    [401, 'HTTP 401'],
-    [403, 'HTTP 403'],
-    [502, 'HTTP 502'],
-  ];
-  for (const [status, message] of statuses) {
-    const { fns } = loadClient({ answer: () => ({ status, json: async () => ({ ok: true }) }) });
-    const result = await fns.api('repos').then(
-      () => null,
-      (e) => e.message,
-    );
-    assert.equal(result, message, String(status));
-  }
-});
-
-test('setCounts: the chips show the server figures, 0 when missing', () => {
-  const { fns, els } = loadClient();
-  fns.setCounts({ dirty: 2, ahead: 1, behind: 4, stashes: 5 }, 7);
-  assert.deepEqual(['vAll', 'vDirty', 'vAhead', 'vBehind', 'vStash'].map((id) => String(els[id].textContent)),
-    ['7', '2', '1', '4', '5']);
-  fns.setCounts(undefined, undefined);
-  assert.deepEqual(['vAll', 'vDirty', 'vAhead', 'vBehind', 'vStash'].map((id) => String(els[id].textContent)),
-    ['0', '0', '0', '0', '0']);
-});
-
-test('openDetail: the drawer title is the last component of the path', () => {
+test('the drawer: its title is the last component of the path; the detail call names the path', () => {
+  const { lastComponent, pathValue } = parts();
   const cases = [
     ['C:\\src\\app', 'app'],
     ['/home/me/code/web', 'web'],
@@ -397,10 +342,10 @@ test('openDetail: the drawer title is the last component of the path', () => {
     ['plain', 'plain'],
   ];
   for (const [p, title] of cases) {
-    const { fns, els, calls } = loadClient();
-    fns.openDetail(p);
-    assert.equal(els.dName.textContent, title, p);
-    assert.equal(els.dBody.innerHTML, '<div class="muted">Loading\u2026</div>');
-    assert.equal(calls[calls.length - 1].url, `/plugin_quarlo?action=repo&path=${encodeURIComponent(p)}`);
+    assert.equal(lastComponent(p), title, p);
+    assert.equal(pathValue(p, ''), encodeURIComponent(p));
   }
+  // A name that is not UTF-8 is sent as its own bytes, other paths as before.
+  assert.equal(pathValue('/srv/caf\uFFFD', '/srv/caf%E9'), '/srv/caf%E9');
+  assert.equal(pathValue('/srv/cafe', '/srv/cafe'), '%2Fsrv%2Fcafe');
 });

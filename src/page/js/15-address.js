@@ -1,0 +1,50 @@
+// The page's address: the connection (plugin, node, session id, password)
+// and the view it names, and the address of each call to the program.
+// Nothing here reaches the document.
+
+// The parameters of a query text ("?a=1&b=2"), as a URLSearchParams.
+function parseAddress(search) {
+  return new URLSearchParams(search);
+}
+
+// The connection named by the address `params`. The password is the
+// address's own, else the one kept for the tab's session (`session(key)`),
+// else the one the bot keeps for the node or the active one (`local(key)`).
+function connectionOf(params, session, local) {
+  var node = params.get('node') || '';
+  var pwdKey = 'quarlo_pwd' + (node ? '_' + node : '');
+  return {
+    plugin: params.get('plugin') || '',
+    node: node,
+    id: params.get('id') || '',
+    pwdKey: pwdKey,
+    pwd: params.get('pwd') || session(pwdKey) || (node ? local('bot_pwd_' + node) : '') || local('bot_active_pwd'),
+  };
+}
+
+// The address of a call: `action` and the `extra` parameters (already
+// encoded) for the connection `conn`, on the bot's proxied route when the
+// page came through it.
+function apiUrl(conn, action, extra) {
+  var url = conn.plugin ? '/plugins?plugin=' + encodeURIComponent(conn.plugin) : '/plugin_quarlo';
+  url += '?action=' + encodeURIComponent(action);
+  if (extra) url += '&' + extra;
+  if (conn.node) url += '&node=' + encodeURIComponent(conn.node);
+  if (conn.id) url += '&id=' + encodeURIComponent(conn.id);
+  if (conn.pwd) url += '&pwd=' + encodeURIComponent(conn.pwd);
+  return url;
+}
+
+var CHIP_NAMES = /^(dirty|ahead|behind|stash)$/;
+
+// The view the address names, each value checked: { chip, state, q, sort }
+// with '' for what it does not name or names wrongly.
+function viewOf(params, stateNames, sortKeys) {
+  var chip = params.get('chip') || '', state = params.get('state') || '', sort = params.get('sort') || '';
+  return {
+    chip: CHIP_NAMES.test(chip) ? chip : '',
+    state: Object.prototype.hasOwnProperty.call(stateNames, state) ? state : '',
+    q: params.get('q') || '',
+    sort: Object.prototype.hasOwnProperty.call(sortKeys, sort.replace(/^-/, '')) ? sort : '',
+  };
+}
