@@ -349,3 +349,78 @@ test('the drawer: its title is the last component of the path; the detail call n
   assert.equal(pathValue('/srv/caf\uFFFD', '/srv/caf%E9'), '/srv/caf%E9');
   assert.equal(pathValue('/srv/cafe', '/srv/cafe'), '%2Fsrv%2Fcafe');
 });
+
+// The address forms the bot uses: [page query, plugin, node, id, password,
+// embed, theme, URL of the listing call].
+const ADDRESSES = [
+  ['', '', '', '', '', false, '', '/plugin_quarlo?action=repos'],
+  ['?embed=1&theme=dark&node=alpha', '', 'alpha', '', '', true, 'dark', '/plugin_quarlo?action=repos&node=alpha'],
+  // The direct form with further parameters after a second '?'.
+  ['?node=alpha?embed=true', '', 'alpha', '', '', true, '', '/plugin_quarlo?action=repos&node=alpha'],
+  ['?plugin=quarlo', 'quarlo', '', '', '', false, '', '/plugins?plugin=quarlo?action=repos'],
+  // The proxied form: the plugin's parameters after a second '?', in any mix.
+  ['?plugin=quarlo?embed=1', 'quarlo', '', '', '', true, '', '/plugins?plugin=quarlo?action=repos'],
+  ['?plugin=quarlo?theme=light', 'quarlo', '', '', '', false, 'light', '/plugins?plugin=quarlo?action=repos'],
+  ['?plugin=quarlo?node=alpha', 'quarlo', 'alpha', '', '', false, '', '/plugins?plugin=quarlo?action=repos&node=alpha'],
+  ['?plugin=quarlo?embed=1&theme=dark&node=a%20b?id=7&pwd=p%2Bw+d', 'quarlo', 'a b', '7', 'p+w d', true, 'dark',
+    '/plugins?plugin=quarlo?action=repos&node=a%20b&id=7&pwd=p%2Bw%20d'],
+  ['?plugin=quarlo&embed=1?node=alpha', 'quarlo', 'alpha', '', '', true, '', '/plugins?plugin=quarlo?action=repos&node=alpha'],
+  ['?plugin=my%20plug?pwd=s3cret', 'my plug', '', '', 's3cret', false, '', '/plugins?plugin=my%20plug?action=repos&pwd=s3cret'],
+  // Empty parts, a parameter without '=', a malformed escape, the first of two.
+  ['?&&plugin=quarlo??embed=1&flag&node=100%', 'quarlo', '100%', '', '', true, '',
+    '/plugins?plugin=quarlo?action=repos&node=100%25'],
+  ['?theme=lightbox&theme=dark&embed=0&embed=1', '', '', '', '', false, 'light', '/plugin_quarlo?action=repos'],
+  ['?embed=1x', '', '', '', '', false, '', '/plugin_quarlo?action=repos'],
+];
+
+// Runs the theme bootstrap (src/page/theme_boot.js) for a page at `search`
+// with nothing stored and a dark system; gives its theme and embed mode.
+function bootFor(search) {
+  const fs = require('node:fs');
+  const path = require('node:path');
+  const vm = require('node:vm');
+  const source = fs.readFileSync(path.join(__dirname, '..', '..', 'src', 'page', 'theme_boot.js'), 'utf8');
+  const root = { attrs: {}, classes: new Set() };
+  root.setAttribute = (k, v) => (root.attrs[k] = v);
+  root.classList = { add: (c) => root.classes.add(c) };
+  const context = {
+    document: { documentElement: root },
+    location: { search },
+    localStorage: { getItem: () => null, setItem() {} },
+    matchMedia: () => ({ matches: false }),
+  };
+  context.window = context;
+  vm.runInNewContext(source, context);
+  return { theme: root.attrs['data-theme'], embed: root.classes.has('embedded') };
+}
+
+test('parseAddress: every form of the address the bot uses, and the bootstrap reads it alike', () => {
+  const { parseAddress, connectionOf, apiUrl, embedOf, themeOf } = parts();
+  const none = () => '';
+  for (const [search, plugin, node, id, pwd, embed, theme, url] of ADDRESSES) {
+    const address = parseAddress(search);
+    const conn = connectionOf(address, none, none);
+    assert.deepEqual([conn.plugin, conn.node, conn.id, conn.pwd], [plugin, node, id, pwd], search);
+    assert.equal(apiUrl(conn, 'repos'), url, search);
+    assert.equal(embedOf(address), embed, search);
+    assert.equal(themeOf(address), theme, search);
+    assert.deepEqual(bootFor(search), { theme: theme || 'dark', embed }, `bootstrap: ${search}`);
+  }
+});
+
+test('editAddress: the view and the password change only their own parameters', () => {
+  const { parseAddress, editAddress } = parts();
+  const cases = [
+    // [page query, changes, query after]
+    ['', { q: 'a b', sort: '' }, '?q=a%20b'],
+    ['?plugin=quarlo?embed=1&node=alpha', { chip: 'dirty', q: '' }, '?plugin=quarlo?embed=1&node=alpha&chip=dirty'],
+    ['?plugin=quarlo?embed=1&q=old&x=%2B', { q: 'new' }, '?plugin=quarlo?embed=1&q=new&x=%2B'],
+    // The password leaves; the '?' before it passes to the parameter after it.
+    ['?plugin=quarlo?pwd=s3cret&node=alpha', { pwd: '' }, '?plugin=quarlo?node=alpha'],
+    ['?pwd=s3cret&node=alpha', { pwd: '' }, '?node=alpha'],
+    ['?node=alpha&pwd=a&pwd=b', { pwd: '' }, '?node=alpha'],
+    ['?pwd=s3cret', { pwd: '' }, ''],
+    ['?q=1&q=2&embed=1', { q: '3' }, '?q=3&embed=1'],
+  ];
+  for (const [search, changes, want] of cases) assert.equal(editAddress(parseAddress(search), changes), want, search);
+});

@@ -6,6 +6,26 @@ var ADDRESS = parseAddress(location.search);
 // name).
 var CONNECTION = connectionOf(ADDRESS, sessionValue, storedValue);
 
+// Embed mode from the same reading of the address as the calls' (the theme
+// bootstrap switched it on already where it reads the address alike).
+document.documentElement.classList.toggle('embedded', embedOf(ADDRESS));
+
+// A password in the page's address moves to the tab's session storage, where
+// a typed one is kept, and leaves the address: no view link, history entry
+// or bookmark carries it, and a reload of the tab still has it. Where the
+// session storage refuses it, the address keeps it, so that a reload works.
+function movePasswordOutOfAddress() {
+  var pwd = ADDRESS.get('pwd');
+  if (pwd === null) return;
+  try {
+    if (pwd) sessionStorage.setItem(CONNECTION.pwdKey, pwd);
+    if (sessionStorage.getItem(CONNECTION.pwdKey) !== pwd && pwd) return;
+    var search = editAddress(ADDRESS, { pwd: '' });
+    history.replaceState(history.state, '', location.pathname + search + location.hash);
+    ADDRESS = parseAddress(search);
+  } catch (e) {}
+}
+
 function api(action, extra) {
   var url = apiUrl(CONNECTION, action, extra);
   var pwd = CONNECTION.pwd;

@@ -32,14 +32,9 @@ function filtersActive() {
 // the same view. Every other parameter stays as it is.
 function saveView() {
   try {
-    var p = new URLSearchParams(location.search);
     var view = { chip: CHIP === 'all' ? '' : CHIP, state: $('stateFilter').value, q: $('search').value, sort: SORT };
-    for (var k in view) {
-      if (view[k]) p.set(k, view[k]);
-      else p.delete(k);
-    }
-    var search = p.toString();
-    history.replaceState(history.state, '', location.pathname + (search ? '?' + search : '') + location.hash);
+    var search = editAddress(parseAddress(location.search), view);
+    history.replaceState(history.state, '', location.pathname + search + location.hash);
   } catch (e) {}
 }
 

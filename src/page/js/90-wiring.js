@@ -67,6 +67,7 @@ window.addEventListener('scroll', scheduleWindow, { passive: true });
 window.addEventListener('resize', scheduleWindow);
 setInterval(refreshStamps, 1000);
 
+movePasswordOutOfAddress();
 restoreView();
 markChips();
 markSort();
