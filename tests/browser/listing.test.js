@@ -59,7 +59,7 @@ test('pill, chips and rows show the server listing in its order', async () => {
         classes: [...tr.cells].map((td) => td.className),
         branch: tr.querySelector('.c-repo .sub .mo') ? tr.querySelector('.c-repo .sub .mo').textContent : null,
         tags: [...tr.querySelectorAll('.c-repo .tag')].map((t) => `${t.className}|${t.textContent}`),
-        root: tr.cells[1].textContent,
+        where: [tr.cells[1].textContent, tr.cells[1].title],
         sync: tr.cells[2].textContent,
         stash: tr.cells[3].textContent,
         subject: tr.querySelector('.subtext').textContent,
@@ -75,8 +75,9 @@ test('pill, chips and rows show the server listing in its order', async () => {
       assert.deepEqual(c.classes, ['c-repo', 'c-root muted mo', 'c-sync mo', 'c-sync mo', 'c-last']);
       assert.equal(c.branch, want.branch, r.name);
       assert.deepEqual(c.tags.map((t) => t.split('|')[1]), want.tags, r.name);
-      for (const t of c.tags) assert.match(t, /^tag t-(dirty|ahead|behind|det|noup|stash|clean|unborn)\|/);
-      assert.equal(c.root, fx.root);
+      for (const t of c.tags) assert.match(t, /^tag t-(dirty|ahead|behind|det|noup|stash|clean|unborn)( t-col)?\|/);
+      // The path below the root; the root once, in the column header's tooltip.
+      assert.deepEqual(c.where, [r.name, r.path]);
       assert.equal(c.sync, want.sync, r.name);
       assert.equal(c.stash, want.stash, r.name);
       assert.ok(c.focusable, r.name);
@@ -91,6 +92,11 @@ test('pill, chips and rows show the server listing in its order', async () => {
       if (want.age instanceof RegExp) assert.match(age, want.age, r.name);
       else assert.equal(age, want.age, r.name);
     }
+    assert.equal(await page.getAttribute('#pathHead', 'title'), `Below ${fx.root}`);
+    // The tags that say what the Sync and Stash columns say are not shown beside them.
+    const shownTags = await page.$eval('#rows tr.row[data-p$="/alpha"]', (tr) =>
+      [...tr.querySelectorAll('.tag')].filter((t) => t.getClientRects().length).map((t) => t.textContent));
+    assert.deepEqual(shownTags, ['clean']);
     // An eleven-character short hash is cut to eight.
     assert.equal(listing.repos[0].last_commit.short.length, 11);
     assert.deepEqual(page.problems, []);
@@ -232,9 +238,15 @@ test('a refused listing shows the failure and keeps the page usable', async () =
     assert.equal(res.status(), 200);
     await waitLoaded(page);
     assert.equal(await page.textContent('#rootPill'), 'error');
-    assert.equal(await page.getAttribute('#empty', 'class'), 'empty');
-    assert.equal(await page.textContent('#empty'), 'Load failed: HTTP 401');
-    assert.deepEqual(await page.$$eval('.chip .v', (els) => els.map((e) => e.textContent)), ['0', '0', '0', '0', '0']);
+    // One message, in the banner; the table's message box says nothing.
+    assert.equal(await page.textContent('#banner'), 'Load failed: HTTP 401. No listing has been loaded yet.');
+    assert.equal(await page.isVisible('#banner'), true);
+    assert.equal(await page.isVisible('#empty'), false);
+    // The counts are unknown, not zero, and not coloured.
+    assert.deepEqual(await page.$$eval('.chip .v', (els) => els.map((e) => e.textContent)),
+      ['\u2013', '\u2013', '\u2013', '\u2013', '\u2013']);
+    const colours = await page.$$eval('.chip .v', (els) => new Set(els.map((e) => getComputedStyle(e).color)).size);
+    assert.equal(colours, 1);
     assert.equal(await page.isEnabled('#rescan'), true);
     assert.deepEqual(await rowNames(page), []);
   } finally {

@@ -85,6 +85,64 @@ test('tagsHtml: the state tags in their order', () => {
   assert.match(badges({ ...base, error: 'fatal: <bad> "x"' }), /title="fatal: &lt;bad&gt; &quot;x&quot;">error</);
 });
 
+test('rowTagsHtml: column tags marked for narrow windows; more than three others counted', () => {
+  const { rowTagsHtml } = parts();
+  const row = (r) => [...rowTagsHtml(r).matchAll(/<span class="tag ([^"]+)"(?: title="([^"]*)")?>([^<]*)</g)]
+    .map((m) => `${m[1]}:${m[3]}${m[2] ? ` (${m[2]})` : ''}`);
+  const cases = [
+    [{ ahead: 2, stash: 1 }, ['t-ahead t-col:+2 (2 commits to push)', 't-stash t-col:1 stash', 't-clean:clean']],
+    [{ dirty: 1, behind: 1 }, ['t-dirty:1 changed', 't-behind t-col:-1 (1 commit to pull)']],
+    [{ dirty: 2, conflicted: 1, detached: true }, ['t-dirty:2 changed (1 conflicted)', 't-con:1 conflicted', 't-det:detached']],
+    // Four tags besides the column ones: three and a count naming the rest.
+    [{ dirty: 2, conflicted: 1, no_upstream: true, unborn: true, stash: 1 },
+      ['t-dirty:2 changed (1 conflicted)', 't-con:1 conflicted', 't-noup:no upstream', 't-stash t-col:1 stash', 't-more:+1 (unborn)']],
+    [{ error: 'fatal: x' }, ['t-err:error (fatal: x)']],
+  ];
+  for (const [r, want] of cases) assert.deepEqual(row(r), want, JSON.stringify(r));
+});
+
+test('the kept listing: one per node, never a broken page when storage fails', () => {
+  const { keepListing, forgetListing } = parts();
+  // Objects of the page's context, compared as plain data.
+  const keptListing = (...args) => JSON.parse(JSON.stringify(parts().keptListing(...args)));
+  const store = (limit = Infinity) => {
+    const items = {};
+    return {
+      items,
+      getItem: (k) => (k in items ? items[k] : null),
+      setItem(k, v) {
+        if (v.length > limit) throw new Error('QuotaExceededError');
+        items[k] = String(v);
+      },
+      removeItem: (k) => delete items[k],
+    };
+  };
+  const listing = { ok: true, checked_at: '2027-01-01T00:00:00Z', repos: [{ name: 'a' }] };
+  const s = store();
+  keepListing(s, '', listing);
+  keepListing(s, 'alpha', { ...listing, repos: [] });
+  assert.deepEqual(Object.keys(s.items).sort(), ['quarlo_listing', 'quarlo_listing_alpha']);
+  assert.deepEqual(keptListing(s, ''), listing);
+  assert.deepEqual(keptListing(s, 'alpha').repos, []);
+  assert.equal(keptListing(s, 'beta'), null);
+  forgetListing(s, 'alpha');
+  assert.equal(keptListing(s, 'alpha'), null);
+  assert.deepEqual(keptListing(s, ''), listing);
+  // A full storage: the write fails, what was kept for the node goes, nothing throws.
+  const full = store(10);
+  full.items.quarlo_listing = JSON.stringify(listing);
+  assert.doesNotThrow(() => keepListing(full, '', listing));
+  assert.equal(keptListing(full, ''), null);
+  // No storage at all, or text that is not a listing.
+  assert.doesNotThrow(() => keepListing(null, '', listing));
+  assert.equal(keptListing(null, ''), null);
+  for (const text of ['{', '"x"', '{"repos":{}}', 'null']) {
+    const bad = store();
+    bad.items.quarlo_listing = text;
+    assert.equal(keptListing(bad, ''), null, text);
+  }
+});
+
 test('codeClass: the colour of a change code', () => {
   const { codeClass } = parts();
   const cases = [
@@ -254,7 +312,7 @@ test('noticesHtml: the limits the listing reached and the repositories git could
     'The search below /&lt;x&gt; stopped at its depth or folder limit: some repositories there may be missing.',
   ]);
   assert.deepEqual(notices({ summary: { errors: 2 } }), [
-    'Git could not read 2 repositories: see the rows tagged &ldquo;error&rdquo;.',
+    'Git could not read 2 repositories: show the rows tagged &ldquo;error&rdquo;.',
   ]);
 });
 

@@ -18,23 +18,27 @@ function changeParts(r) {
 }
 
 // The state tags in the order a row shows them. Each has its colour class,
-// whether it applies to a repository, its text and its tooltip (empty for
-// none). A repository git could not read has the error tag alone.
+// whether it applies to a repository, its text and its tooltip (none when
+// missing). A tag marked `column` says what the table's Sync and Stash
+// columns say: rows show it only where those columns are hidden (narrow
+// windows); the drawer always shows it. A repository git could not read has
+// the error tag alone. A new tag is one more entry here (and its colour
+// class in page.css).
 var TAGS = [
   { cls: 't-dirty', on: function (r) { return num(r.dirty) > 0; },
     text: function (r) { return num(r.dirty) + ' changed'; }, tip: changeParts },
   { cls: 't-con', on: function (r) { return num(r.conflicted) > 0; },
     text: function (r) { return num(r.conflicted) + ' conflicted'; } },
-  { cls: 't-ahead', on: function (r) { return num(r.ahead) > 0; },
+  { cls: 't-ahead', column: true, on: function (r) { return num(r.ahead) > 0; },
     text: function (r) { return '+' + num(r.ahead); },
     tip: function (r) { return plural(num(r.ahead), 'commit', 'commits') + ' to push'; } },
-  { cls: 't-behind', on: function (r) { return num(r.behind) > 0; },
+  { cls: 't-behind', column: true, on: function (r) { return num(r.behind) > 0; },
     text: function (r) { return '-' + num(r.behind); },
     tip: function (r) { return plural(num(r.behind), 'commit', 'commits') + ' to pull'; } },
   { cls: 't-det', on: function (r) { return !!r.detached; }, text: 'detached' },
   { cls: 't-noup', on: function (r) { return !!r.no_upstream && !r.detached; }, text: 'no upstream' },
   { cls: 't-unborn', on: function (r) { return !!r.unborn; }, text: 'unborn' },
-  { cls: 't-stash', on: function (r) { return num(r.stash) > 0; },
+  { cls: 't-stash', column: true, on: function (r) { return num(r.stash) > 0; },
     text: function (r) { return num(r.stash) + ' stash'; } },
   { cls: 't-clean', on: function (r) { return num(r.dirty) === 0 && !r.detached && !r.unborn; }, text: 'clean' },
 ];
@@ -44,22 +48,45 @@ function tagPart(tag, part, r) {
   return typeof v === 'function' ? v(r) : str(v);
 }
 
-// A repository's state tags, in order: [colour class, text, tooltip].
+// A repository's state tags, in order: [colour class, text, tooltip,
+// column tag].
 function tagList(r) {
   var err = repoError(r);
-  if (err) return [['t-err', 'error', err]];
+  if (err) return [['t-err', 'error', err, false]];
   var list = [];
   for (var i = 0; i < TAGS.length; i++)
-    if (TAGS[i].on(r)) list.push([TAGS[i].cls, tagPart(TAGS[i], 'text', r), tagPart(TAGS[i], 'tip', r)]);
+    if (TAGS[i].on(r)) list.push([TAGS[i].cls, tagPart(TAGS[i], 'text', r), tagPart(TAGS[i], 'tip', r), !!TAGS[i].column]);
   return list;
 }
 
-function tagHtml(t) {
-  return '<span class="tag ' + t[0] + '"' + (t[2] ? ' title="' + esc(t[2]) + '"' : '') + '>' + esc(t[1]) + '</span>';
+function tagHtml(t, inRow) {
+  var cls = 'tag ' + t[0] + (inRow && t[3] ? ' t-col' : '');
+  return '<span class="' + cls + '"' + (t[2] ? ' title="' + esc(t[2]) + '"' : '') + '>' + esc(t[1]) + '</span>';
 }
 
+// Every tag of `r`, as the drawer shows them.
 function tagsHtml(r) {
-  return tagList(r).map(tagHtml).join('');
+  return tagList(r)
+    .map(function (t) {
+      return tagHtml(t, false);
+    })
+    .join('');
+}
+
+// The most tags a row shows beside its column tags; more are summarised in
+// one tag that counts them and names them in its tooltip.
+var ROW_TAGS_MAX = 3;
+
+// The tags of a table row: the column tags, marked as such, and at most
+// ROW_TAGS_MAX others, so that every tag fits or is counted.
+function rowTagsHtml(r) {
+  var kept = 0, rest = [], h = '';
+  tagList(r).forEach(function (t) {
+    if (t[3] || kept++ < ROW_TAGS_MAX) h += tagHtml(t, true);
+    else rest.push(t[1]);
+  });
+  if (rest.length) h += tagHtml(['t-more', '+' + rest.length, rest.join(', '), false], true);
+  return h;
 }
 
 // The chips' filters by their data-filter; "all" passes every repository.

@@ -13,21 +13,22 @@ function lastCell(r) {
 }
 
 // One row of the table for `r`; `ambiguous` from ambiguousNames, `selected`
-// the path of the repository open in the drawer.
+// the path of the repository open in the drawer. The Path column shows the
+// path below the root (the root stands once, in the column's header).
 function rowHtml(r, ambiguous, selected) {
   var ahead = num(r.ahead), behind = num(r.behind), stash = num(r.stash);
   var dash = '<span class="muted">-</span>';
   var branch = '';
   if (!r.detached) {
     var tip = str(r.branch) + (r.upstream ? ' \u2192 ' + str(r.upstream) : '');
-    branch = '<span class="mo" title="' + esc(tip) + '">' + (r.branch ? esc(r.branch) : '-') + '</span> ';
+    branch = '<span class="mo br" title="' + esc(tip) + '">' + (r.branch ? esc(r.branch) : '-') + '</span> ';
   }
   return (
     '<tr class="row' + (selected && r.path === selected ? ' sel' : '') + '" data-p="' + esc(r.path) +
     '" data-q="' + esc(str(r.path_param)) + '" tabindex="0" role="button">' +
     '<td class="c-repo"><div class="name" title="' + esc(r.path) + '">' + esc(shownName(r, ambiguous)) + '</div>' +
-    '<div class="sub">' + branch + tagsHtml(r) + '</div></td>' +
-    '<td class="c-root muted mo"' + (r.root ? ' title="' + esc(r.root) + '">' + esc(r.root) : '>-') + '</td>' +
+    '<div class="sub">' + branch + rowTagsHtml(r) + '</div></td>' +
+    '<td class="c-root muted mo" title="' + esc(r.path) + '">' + esc(relPath(r) || '-') + '</td>' +
     '<td class="c-sync mo">' + (ahead || behind ? '+' + ahead + ' -' + behind : dash) + '</td>' +
     '<td class="c-sync mo">' + (stash ? stash : dash) + '</td>' +
     '<td class="c-last">' + lastCell(r) + '</td>' +
@@ -128,6 +129,31 @@ function measureRows() {
 function forgetHeights() {
   HEIGHT = new Map();
   HEIGHT_WIDTH = window.innerWidth;
+}
+
+// The index in VIEW of the row at the top of the window, and how far the
+// window's top lies below that row's top.
+function topRow() {
+  var offset = -$('rows').getBoundingClientRect().top, y = 0, i = 0;
+  while (i < VIEW.length && y + rowHeight(VIEW[i]) <= offset) y += rowHeight(VIEW[i++]);
+  return { index: i, within: Math.max(0, offset - y) };
+}
+
+// Switches the row height (compact or not): the heights are measured anew
+// and the row at the top of the window stays there.
+function setRowHeight(compact, guess) {
+  var top = topRow();
+  document.documentElement.classList.toggle('compact', compact);
+  forgetHeights();
+  ROW_GUESS = guess;
+  if (SKELETON || !PAD_TOP) return;
+  renderWindow();
+  if (top.index > 0 || top.within > 0) {
+    var y = 0;
+    for (var i = 0; i < top.index; i++) y += rowHeight(VIEW[i]);
+    window.scrollTo(0, $('rows').getBoundingClientRect().top + window.scrollY + y);
+    renderWindow();
+  }
 }
 
 function renderWindow() {

@@ -120,6 +120,8 @@ function setChip(chip) {
   viewChanged();
 }
 
+// Clears the filters; the focus goes to the search box (the button that
+// had it hides itself).
 function clearFilters() {
   CHIP = 'all';
   CHIP_MARK = '';
@@ -127,4 +129,51 @@ function clearFilters() {
   $('search').value = '';
   markChips();
   viewChanged();
+  $('search').focus();
+}
+
+// Shows the rows of one state, as the state select does.
+function showState(state) {
+  var select = $('stateFilter');
+  if (!Object.prototype.hasOwnProperty.call(STATE_FILTERS, state)) return;
+  select.value = state;
+  viewChanged();
+  select.focus();
+}
+
+// The roots the listing walked: named once, in the Path column's header
+// and the pill's tooltip, not in every row.
+function markRoots(roots) {
+  var names = roots
+    .filter(function (r) {
+      return r && r.exists === true;
+    })
+    .map(function (r) {
+      return str(r.root);
+    });
+  var text = names.length ? 'Below ' + names.join(', ') : '';
+  ['pathHead', 'rootPill'].forEach(function (id) {
+    if (text) $(id).setAttribute('title', text);
+    else $(id).removeAttribute('title');
+  });
+}
+
+// The row height: compact (about 32 px a row, for hundreds of rows) or
+// comfortable, remembered in local storage beside the theme.
+var DENSITY_KEY = 'quarlo_density';
+var ROW_GUESS_COMFORTABLE = 58;
+var ROW_GUESS_COMPACT = 33;
+
+function applyDensity(compact) {
+  var button = $('densityBtn');
+  button.setAttribute('aria-pressed', compact ? 'true' : 'false');
+  setRowHeight(compact, compact ? ROW_GUESS_COMPACT : ROW_GUESS_COMFORTABLE);
+}
+
+function toggleDensity() {
+  var compact = !document.documentElement.classList.contains('compact');
+  try {
+    localStorage.setItem(DENSITY_KEY, compact ? 'compact' : 'comfortable');
+  } catch (e) {}
+  applyDensity(compact);
 }

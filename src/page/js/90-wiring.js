@@ -37,6 +37,11 @@ $('sortOrder').addEventListener('change', function () {
 });
 $('clearFilters').addEventListener('click', clearFilters);
 $('themeBtn').addEventListener('click', toggleTheme);
+$('densityBtn').addEventListener('click', toggleDensity);
+$('notices').addEventListener('click', function (e) {
+  var button = e.target.closest && e.target.closest('button[data-state]');
+  if (button) showState(button.getAttribute('data-state'));
+});
 document.querySelectorAll('.chip').forEach(function (chip) {
   chip.addEventListener('click', function () {
     setChip(this.getAttribute('data-filter'));
@@ -65,10 +70,14 @@ $('rows').addEventListener('keydown', function (e) {
 });
 window.addEventListener('scroll', scheduleWindow, { passive: true });
 window.addEventListener('resize', scheduleWindow);
+document.addEventListener('visibilitychange', refreshIfStale);
 setInterval(refreshStamps, 1000);
 
 movePasswordOutOfAddress();
+applyDensity(storedValue(DENSITY_KEY) === 'compact');
 restoreView();
 markChips();
 markSort();
+// The rows kept from the last opening at once, then the new listing.
+showKept();
 load();
