@@ -186,6 +186,14 @@ test('the state select and the search narrow the rows', async () => {
     assert.equal(await page.isVisible('#empty'), false);
     assert.equal(await page.isVisible('#clearFilters'), false);
     assert.equal(await page.inputValue('#search'), '');
+    // The button hid itself: the focus is in the search box, not lost to the body.
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'search');
+    // By keyboard as well.
+    await page.selectOption('#stateFilter', 'dirty');
+    await page.focus('#clearFilters');
+    await page.keyboard.press('Enter');
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'search');
+    assert.equal(await page.inputValue('#stateFilter'), '');
 
     // All three filters at once.
     await page.click('[data-filter="dirty"]');

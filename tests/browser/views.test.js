@@ -136,6 +136,10 @@ async function checkBrokenRow(message, context) {
   try {
     assert.deepEqual(await brokenRow(page), { tags: ['tag t-err|error'], last: message, lastClass: 'sub subtext errtext' });
     assert.match(await page.textContent('#notices'), /Git could not read 1 repository/);
+    // The notice's button shows the Error state.
+    await page.click('#notices button');
+    assert.equal(await page.inputValue('#stateFilter'), 'error');
+    assert.deepEqual(await rowNames(page), [BROKEN]);
     // Never clean: the "Clean" state leaves it out, the "Error" state has it alone.
     await page.selectOption('#stateFilter', 'clean');
     assert.ok(!(await rowNames(page)).includes(BROKEN));
