@@ -131,16 +131,20 @@ function forgetHeights() {
   HEIGHT_WIDTH = window.innerWidth;
 }
 
-// The index in VIEW of the row at the top of the window, and how far the
-// window's top lies below that row's top.
+// The index in VIEW of the row at the top of the table's view (just below
+// the sticky header), the share of that row above the header's edge, and
+// the edge's place in the window.
 function topRow() {
-  var offset = -$('rows').getBoundingClientRect().top, y = 0, i = 0;
+  var head = document.querySelector('thead th');
+  var line = head ? Math.max(0, head.getBoundingClientRect().bottom) : 0;
+  var offset = line - $('rows').getBoundingClientRect().top, y = 0, i = 0;
   while (i < VIEW.length && y + rowHeight(VIEW[i]) <= offset) y += rowHeight(VIEW[i++]);
-  return { index: i, within: Math.max(0, offset - y) };
+  var h = i < VIEW.length ? rowHeight(VIEW[i]) : 1;
+  return { index: i, share: Math.max(0, offset - y) / h, line: line };
 }
 
 // Switches the row height (compact or not): the heights are measured anew
-// and the row at the top of the window stays there.
+// and the row at the top of the table's view stays there.
 function setRowHeight(compact, guess) {
   var top = topRow();
   document.documentElement.classList.toggle('compact', compact);
@@ -148,10 +152,11 @@ function setRowHeight(compact, guess) {
   ROW_GUESS = guess;
   if (SKELETON || !PAD_TOP) return;
   renderWindow();
-  if (top.index > 0 || top.within > 0) {
+  if (top.index > 0 || top.share > 0) {
     var y = 0;
     for (var i = 0; i < top.index; i++) y += rowHeight(VIEW[i]);
-    window.scrollTo(0, $('rows').getBoundingClientRect().top + window.scrollY + y);
+    if (top.index < VIEW.length) y += top.share * rowHeight(VIEW[top.index]);
+    window.scrollTo(0, $('rows').getBoundingClientRect().top + window.scrollY + y - top.line);
     renderWindow();
   }
 }
