@@ -26,8 +26,8 @@ function rowHtml(r, ambiguous, selected) {
   return (
     '<tr class="row' + (selected && r.path === selected ? ' sel' : '') + '" data-p="' + esc(r.path) +
     '" data-q="' + esc(str(r.path_param)) + '" tabindex="0" role="button">' +
-    '<td class="c-repo"><div class="name" title="' + esc(r.path) + '">' + esc(shownName(r, ambiguous)) + '</div>' +
-    '<div class="sub">' + branch + rowTagsHtml(r) + '</div></td>' +
+    '<td class="c-repo"><div class="cell"><div class="name" title="' + esc(r.path) + '">' + esc(shownName(r, ambiguous)) +
+    '</div><div class="sub">' + branch + rowTagsHtml(r) + '</div></div></td>' +
     '<td class="c-root muted mo" title="' + esc(r.path) + '">' + esc(relPath(r) || '-') + '</td>' +
     '<td class="c-sync mo">' + (ahead || behind ? '+' + ahead + ' -' + behind : dash) + '</td>' +
     '<td class="c-sync mo">' + (stash ? stash : dash) + '</td>' +
