@@ -7,7 +7,7 @@
 // repositories would take minutes.
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const { openDashboard } = require('./lib/browser');
+const { openDashboard, trackedPage, waitLoaded } = require('./lib/browser');
 const { startSuite, stopSuite } = require('./lib/suite');
 const { artifactPath } = require('./lib/host');
 
@@ -257,6 +257,38 @@ test('1,200 rows: compact rows of about 32 px, remembered, the window correct at
     await frame(page);
     assert.ok(Math.min(...(await rowHeights(page))) > 45);
     assert.equal(await page.evaluate(() => localStorage.getItem('quarlo_density')), 'comfortable');
+    assert.deepEqual(page.problems, []);
+  } finally {
+    await context.close();
+  }
+});
+
+test('1,200 rows: the kept rows give way to the new listing without moving the rows in view', async () => {
+  const context = await bigContext({ width: 1280, height: 900 });
+  try {
+    const first = await openDashboard(context, host.url);
+    await first.close();
+    // The next opening's listing waits for the test's word.
+    let release;
+    const held = new Promise((r) => (release = r));
+    const page = await trackedPage(context);
+    await page.route((url) => url.searchParams.get('action') === 'repos', async (route) => {
+      await held;
+      await route.fallback();
+    });
+    await page.goto(host.url);
+    await page.waitForSelector('#rows tr.row');
+    assert.match(await page.textContent('#stamp'), /^from \d+s ago, checking\u2026$/);
+    await page.evaluate(() => window.scrollTo(0, document.documentElement.scrollHeight / 3));
+    await frame(page);
+    const top = await rowAtTop(page);
+    const scroll = await page.evaluate(() => scrollY);
+    release();
+    await waitLoaded(page);
+    await frame(page);
+    assert.match(await page.textContent('#stamp'), /^checked \d+s ago$/);
+    assert.equal(await page.evaluate(() => scrollY), scroll);
+    assert.equal(await rowAtTop(page), top);
     assert.deepEqual(page.problems, []);
   } finally {
     await context.close();
