@@ -69,7 +69,7 @@ test('1440 wide: a centred 1200px column, one row of chips, long names cut', asy
     assert.equal(wrap.width, 1200);
     assert.equal(wrap.x, 120);
     assert.deepEqual(await chipRows(page), [5]);
-    assert.deepEqual(await shownHeaders(page), ['Repository', 'Root', 'Sync', 'Stash', 'Last commit']);
+    assert.deepEqual(await shownHeaders(page), ['Repository', 'Path', 'Sync', 'Stash', 'Last commit']);
 
     const name = await page.$eval(`#rows tr.row[data-p$="${LONG_NAME}"] .name`, (e) => ({
       width: e.getBoundingClientRect().width,
@@ -160,5 +160,46 @@ test('the drawer slides in, or appears at once when motion is reduced', async ()
     } finally {
       await context.close();
     }
+  }
+});
+
+test('1280 wide, both row heights: every tag of a row is in view or counted', async () => {
+  const context = await browser.newContext({ viewport: { width: 1280, height: 900 } });
+  // One more record with every state tag at once, beside the real ones.
+  await context.route(
+    (url) => url.searchParams.get('action') === 'repos',
+    async (route) => {
+      const res = await route.fetch();
+      const d = await res.json();
+      d.repos.push({ ...d.repos[0], name: 'everything', path: `${fx.root}/everything`, branch: 'feature/a-rather-long-branch-name',
+        dirty: 12, conflicted: 3, detached: false, no_upstream: true, unborn: true, ahead: 4, behind: 2, stash: 5 });
+      await route.fulfill({ response: res, json: d });
+    },
+  );
+  try {
+    const page = await openDashboard(context, `${host.url}?theme=dark`);
+    for (const density of ['comfortable', 'compact']) {
+      if (density === 'compact') await page.click('#densityBtn');
+      await page.screenshot({ path: artifactPath(`layout-1280-${density}.png`) });
+      // Each shown tag lies wholly inside its row's repository cell and its line.
+      const cut = await page.$$eval('#rows tr.row', (trs) =>
+        trs.flatMap((tr) => {
+          const cell = tr.querySelector('.c-repo');
+          const sub = tr.querySelector('.c-repo .sub');
+          const box = (e) => e.getBoundingClientRect();
+          return [...tr.querySelectorAll('.c-repo .tag')]
+            .filter((t) => t.getClientRects().length)
+            .filter((t) => box(t).right > Math.min(box(cell).right, box(sub).right) + 0.5)
+            .map((t) => `${tr.querySelector('.name').textContent}: ${t.textContent}`);
+        }),
+      );
+      assert.deepEqual(cut, [], density);
+      const tags = await page.$$eval('#rows tr.row[data-p$="/everything"] .tag', (ts) =>
+        ts.filter((t) => t.getClientRects().length).map((t) => [t.textContent, t.title]));
+      assert.deepEqual(tags.map((t) => t[0]), ['12 changed', '3 conflicted', 'no upstream', '+1'], density);
+      assert.equal(tags[3][1], 'unborn');
+    }
+  } finally {
+    await context.close();
   }
 });
