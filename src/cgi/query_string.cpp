@@ -11,23 +11,22 @@ static int hex_value(char c) {
 
 // The raw value of the first parameter whose raw name is `key`; null when
 // there is none.
-static const char *find_value(const char *query, const char *key) {
+// `seps` are the bytes that end a parameter.
+static const char *find_value(const char *query, const char *key, const char *seps = "&") {
     size_t k = strlen(key);
     for (const char *p = query;;) {
         if (strncmp(p, key, k) == 0 && p[k] == '=') return p + k + 1;
-        const char *amp = strchr(p, '&');
-        if (!amp) return nullptr;
-        p = amp + 1;
+        const char *end = p + strcspn(p, seps);
+        if (!*end) return nullptr;
+        p = end + 1;
     }
 }
 
-int get_query_val(const char *query, const char *key, char *dst, size_t size) {
-    if (!query) return 0;
-    dst[0] = 0;
-    const char *v = find_value(query, key);
-    if (!v) return 0;
+// Copies the raw value at `v` (up to its first byte in `seps`, cut to size
+// - 1 bytes) into `dst` and decodes it in place.
+static void copy_decoded(const char *v, const char *seps, char *dst, size_t size) {
     size_t n = 0;
-    while (v[n] && v[n] != '&' && n < size - 1) n++;
+    while (v[n] && !strchr(seps, v[n]) && n < size - 1) n++;
     memcpy(dst, v, n);
     dst[n] = 0;
 
@@ -46,6 +45,23 @@ int get_query_val(const char *query, const char *key, char *dst, size_t size) {
         }
     }
     dst[w] = 0;
+}
+
+int get_query_val(const char *query, const char *key, char *dst, size_t size) {
+    if (!query) return 0;
+    dst[0] = 0;
+    const char *v = find_value(query, key);
+    if (!v) return 0;
+    copy_decoded(v, "&", dst, size);
+    return 1;
+}
+
+int get_address_val(const char *query, const char *key, char *dst, size_t size) {
+    if (!query) return 0;
+    dst[0] = 0;
+    const char *v = find_value(query, key, "&?");
+    if (!v) return 0;
+    copy_decoded(v, "&?", dst, size);
     return 1;
 }
 

@@ -45,7 +45,7 @@ int password_ok() {
 
     const char *q = getenv("QUERY_STRING");
     char pwd[PASSWORD_SIZE];
-    if (q && get_query_val(q, "pwd", pwd, sizeof pwd) && password_equal(pwd, want)) return 1;
+    if (q && get_address_val(q, "pwd", pwd, sizeof pwd) && password_equal(pwd, want)) return 1;
     return 0;
 }
 

@@ -92,6 +92,10 @@ std::vector<Row> rows() {
         {"pwd with %20 and %2b",                          {},               pw(),                                           "GET",   "pwd=pa%20ss%2bword&action=zz",         false, kPass},
         {"pwd with a raw '+' for the '+'",                {},               pw(),                                           "GET",   "action=zz&pwd=pa+ss+word",             false, k401},
         {"pwd name compared raw",                         {},               pw(),                                           "GET",   "action=zz&p%77d=pa+ss%2Bword",         false, k401},
+        // The bot links to the page with the plugin's parameters after a
+        // second '?': the password there counts as after an '&'.
+        {"pwd after a second '?', page request",          {},               pw(),                                           "GET",   "plugin=quarlo?theme=dark?pwd=pa+ss%2Bword", false, PAGE},
+        {"wrong pwd after a second '?'",                  {},               pw(),                                           "GET",   "plugin=quarlo?pwd=nope",               false, PASSWORD_PAGE},
         {"pwd on a POST",                                 {},               pw(),                                           "POST",  "action=zz&pwd=pa+ss%2Bword",           false, kPass},
         {"pwd of 300 bytes cut to 255",                   {},               {{"BOT_PASSWORD", a255}},                       "GET",   "action=zz&pwd=" + a300,                false, kPass},
         {"a 256-byte password never matches pwd",         {},               {{"BOT_PASSWORD", a256}},                       "GET",   "action=zz&pwd=" + a256,                false, k401},

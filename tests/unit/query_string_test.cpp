@@ -147,3 +147,25 @@ TEST(GetQueryVal, EveryByteValueDecodes) {
 }
 
 } // namespace
+
+// The address as the bot links to the page: '?' separates parameters too.
+TEST(GetAddressVal, QuestionMarkSeparatesToo) {
+    struct Case {
+        const char *query;
+        int found;
+        const char *value;
+    } CASES[] = {
+        {"plugin=quarlo?pwd=a%2Bb", 1, "a+b"},
+        {"plugin=quarlo?theme=dark?pwd=x&node=n", 1, "x"},
+        {"pwd=x?embed=1", 1, "x"},
+        {"plugin=quarlo&pwd=y", 1, "y"},
+        {"plugin=quarlo?xpwd=y", 0, ""},
+        {"plugin=quarlo", 0, ""},
+    };
+    for (const Case &c : CASES) {
+        SCOPED_TRACE(c.query);
+        char out[64] = "untouched";
+        EXPECT_EQ(get_address_val(c.query, "pwd", out, sizeof out), c.found);
+        EXPECT_STREQ(out, c.value);
+    }
+}
