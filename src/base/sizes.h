@@ -45,6 +45,7 @@
 // ---- a record's texts -------------------------------------------------------
 
 #define REPO_NAME_SIZE 256   // a path's last component
+#define ENV_NAME_SIZE 256    // a variable name git lists (longer ones are cut, never used)
 #define BRANCH_SIZE 256      // a branch name
 #define UPSTREAM_SIZE 512    // an upstream ref ("origin/main")
 #define URL_SIZE 512         // a remote URL, its credentials taken out
