@@ -44,6 +44,7 @@
 //     --out TEXT    writes TEXT to standard output
 //     --err TEXT    writes TEXT to standard error
 //     --bytes N     writes N bytes ('a' to 'z' over and over) to standard output
+//     --err-bytes N the same to standard error
 //     --sleep MS    sleeps
 //     --trickle MS  writes a short line every 5 ms for MS milliseconds
 //     --exit CODE   exits with CODE (decimal, may be negative)
@@ -270,6 +271,10 @@ static int run_steps(int argc, wchar_t **argv) {
             std::string text(strtoul(value.c_str(), nullptr, 10), 0);
             for (size_t k = 0; k < text.size(); k++) text[k] = (char)('a' + k % 26);
             write_text(STD_OUTPUT_HANDLE, text);
+        } else if (step == "--err-bytes") {
+            std::string text(strtoul(value.c_str(), nullptr, 10), 0);
+            for (size_t k = 0; k < text.size(); k++) text[k] = (char)('a' + k % 26);
+            write_text(STD_ERROR_HANDLE, text);
         } else if (step == "--sleep") {
             Sleep((DWORD)strtoul(value.c_str(), nullptr, 10));
         } else if (step == "--trickle") {
