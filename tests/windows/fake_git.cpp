@@ -15,6 +15,8 @@
 // (separated by ','), then for each " {NAME=value}" for every entry of the
 // environment with that name in any letter case, as spelt there (or
 // " {NAME unset}").
+// With QUARLO_FAKE_GIT_LOG_EXE set, then " {exe=PATH}" with the full path
+// of the program that ran.
 // When QUARLO_FAKE_GIT_PIDS names a file, every run appends its process id,
 // and the id of every helper it starts, one per line.
 //
@@ -179,6 +181,9 @@ static void record(int argc, wchar_t **argv) {
             at = end + 1;
         }
     }
+    wchar_t self[MAX_PATH];
+    if (env(L"QUARLO_FAKE_GIT_LOG_EXE") && GetModuleFileNameW(nullptr, self, MAX_PATH))
+        line += " {exe=" + utf8(self) + "}";
     append_line(L"QUARLO_FAKE_GIT_LOG", line + "\n");
     append_line(L"QUARLO_FAKE_GIT_PIDS", std::to_string(GetCurrentProcessId()) + "\n");
 }

@@ -88,13 +88,16 @@ TEST(Runner, RunGitPutsTheFolderFirstAndKeepsElevenArguments) {
     const char *args[] = {"a1", "a2", "a3",  "a4",  "a5",  "a6",   "a7",
                           "a8", "a9", "a10", "a11", "a12", nullptr};
     size_t before = log_text().size();
-    Buf out;
+    Buf out, err;
     buf_init(&out, RUN_OUTPUT_MAX);
-    int rc = run_git(dir, args, &out, 20);
-    // The test git answers as git does outside a repository.
+    buf_init(&err, RUN_OUTPUT_MAX);
+    int rc = run_git(dir, args, &out, 20, nullptr, &err);
+    // The test git answers as git does outside a repository, on standard error.
     EXPECT_EQ(rc, 128);
-    EXPECT_NE(std::string(out.data).find("not a git repository"), std::string::npos);
+    EXPECT_EQ(out.len, 0u);
+    EXPECT_NE(std::string(err.data).find("not a git repository"), std::string::npos);
     buf_free(&out);
+    buf_free(&err);
     EXPECT_EQ(log_text().substr(before), "<-C> <\\\\server\\share\\repo> <a1> <a2> <a3> <a4> <a5> "
                                          "<a6> <a7> <a8> <a9> <a10> <a11>\n");
 }
