@@ -3,6 +3,7 @@
 // child can set itself up before exec with what posix_spawn cannot ask for
 // (a signal at its parent's death).
 #include "platform/spawn_posix.h"
+#include "base/sizes.h"
 
 #include <cerrno>
 #include <csignal>
@@ -16,8 +17,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#define CHILD_STACK_BYTES (256 * 1024) // the child's stack until exec
-#define CANDIDATE_PATH_BYTES 4096      // one folder of PATH with the program's name
 #define DEFAULT_SEARCH_PATH "/bin:/usr/bin"
 
 // What the child needs before exec. Everything is made by the parent: the
@@ -116,7 +115,7 @@ static char *candidate_paths(const SpawnSetup *s) {
     for (const char *p = path;;) {
         const char *colon = strchr(p, ':');
         size_t n = colon ? (size_t)(colon - p) : strlen(p);
-        if (n + name_len + 2 <= CANDIDATE_PATH_BYTES) {
+        if (n + name_len + 2 <= CANDIDATE_PATH_MAX) {
             if (n) {
                 memcpy(w, p, n);
                 w += n;
