@@ -16,12 +16,13 @@
 
 static_assert(sizeof(Repo::path) > ALLOWED_PATH_MAX, "an allowed path fits a record whole");
 
-// The change entries of git's porcelain status, read as the status query
-// reads them: one entry per line, however long.
-static void emit_changes(Buf *b, const char *text, int *seen, int *truncated) {
+// The change entries of git's porcelain status (its -z form, `len` bytes),
+// read as the status query reads them: each entry whole, however long, with
+// its path as it is on disk.
+static void emit_changes(Buf *b, const char *text, size_t len, int *seen, int *truncated) {
     StatusLine l;
     int listed = 0;
-    for (const char *p = text; status_next_line(&p, &l);) {
+    for (const char *p = text; status_next_line(&p, text + len, &l);) {
         if (l.text[0] == '#') continue;
         ++*seen;
         if (listed >= CHANGED_MAX) {
@@ -64,21 +65,27 @@ static void emit_commits(Buf *b, const char *text) {
     }
 }
 
-// Runs one git command of the detail into `out`; on a failure gives the
-// record its error and returns 0. Its output is then not read.
+// Runs one git command of the detail, its standard output into `out`; on a
+// failure gives the record its error (from git's standard error) and
+// returns 0. Its output is then not read.
 static int detail_run(Repo *r, const char *const *args, Buf *out) {
     RunEnd end;
-    int rc = run_git(r->path, args, out, RUN_LIMIT_S, &end);
-    if (end == RUN_EXITED && rc == 0 && out->data) return 1;
-    char why[ERROR_TEXT_SIZE];
-    run_failure_text(end, rc, out->data, RUN_LIMIT_S, why, sizeof why);
-    repo_fail(r, why);
-    return 0;
+    Buf err;
+    buf_init(&err, RUN_OUTPUT_MAX);
+    int rc = run_git(r->path, args, out, RUN_LIMIT_S, &end, &err);
+    int ok = end == RUN_EXITED && rc == 0 && out->data;
+    if (!ok) {
+        char why[ERROR_TEXT_SIZE];
+        run_failure_text(end, rc, err.data, RUN_LIMIT_S, why, sizeof why);
+        repo_fail(r, why);
+    }
+    buf_free(&err);
+    return ok;
 }
 
 void action_repo(const char *query) {
-    static const char *const STATUS[] = {"status", "--porcelain=v2", "--untracked-files=normal",
-                                         nullptr};
+    static const char *const STATUS[] = {"status", "--porcelain=v2", "-z",
+                                         "--untracked-files=normal", nullptr};
     static const char *const LOG[] = {"log", "-20", "--format=%H%x09%ct%x09%an%x09%s", nullptr};
     char requested[PATH_SIZE], full[FULL_PATH_SIZE];
     collect_roots();
@@ -105,7 +112,8 @@ void action_repo(const char *query) {
     int seen = 0, truncated = 0;
     if (!r->error[0]) {
         buf_init(&out, RUN_OUTPUT_MAX);
-        if (detail_run(r, STATUS, &out)) emit_changes(&changes, out.data, &seen, &truncated);
+        if (detail_run(r, STATUS, &out))
+            emit_changes(&changes, out.data, (size_t)out.len, &seen, &truncated);
         buf_free(&out);
     }
     if (!r->error[0] && !r->unborn) {

@@ -34,7 +34,8 @@ void action_fetch(const char *path) {
     Buf out;
     buf_init(&out, RUN_OUTPUT_MAX);
     RunEnd end;
-    int code = run_git(full, FETCH, &out, FETCH_LIMIT_S, &end);
+    // The fetch's output is shown as git wrote it: both streams, as they came.
+    int code = run_git(full, FETCH, &out, FETCH_LIMIT_S, &end, &out);
     char why[ERROR_TEXT_SIZE] = "";
     if (end != RUN_EXITED || code != 0)
         run_failure_text(end, code, out.data, FETCH_LIMIT_S, why, sizeof why);

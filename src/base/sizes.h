@@ -58,15 +58,20 @@
 
 // ---- git output and command lines ------------------------------------------
 
-#define STATUS_LINE_SIZE 1200  // one header line of git status, at most 1199 bytes
-#define COMMIT_LINE_SIZE 1500  // one line of the detail's commit log
-#define QUOTED_ARG_SIZE 1200   // one quoted Windows argument, quotes included
-#define CMDLINE_SIZE 4096      // a Windows command line
-#define RUN_GIT_ARGS_MAX 11    // arguments after `git -C dir`
-#define SPAWN_ARGS_MAX 64      // arguments of a child (POSIX)
-#define READ_CHUNK_SIZE 4096   // bytes read from a child at once
-#define FORMAT_LOCAL_SIZE 2048 // a formatted text built on the stack first
-#define BUF_INITIAL 4096       // a buffer's first block
+#define STATUS_LINE_SIZE 1200 // one header line of git status, at most 1199 bytes
+#define COMMIT_LINE_SIZE 1500 // one line of the detail's commit log
+#define QUOTED_ARG_SIZE 1200  // one quoted Windows argument, quotes included
+#define CMDLINE_SIZE 4096     // a Windows command line
+#define RUN_GIT_ARGS_MAX 11   // arguments after `git -C dir`
+#define SPAWN_ARGS_MAX 64     // arguments of a child (POSIX)
+#define READ_CHUNK_SIZE 4096  // bytes read from a child at once
+#define ENV_NAME_SIZE 256     // a variable name git lists as local (no longer one exists)
+// The stack a POSIX child runs on between its start and exec: its set-up
+// calls only, a few frames deep.
+#define CHILD_STACK_BYTES (256 * 1024)
+#define CANDIDATE_PATH_MAX 4096 // a folder of PATH with a program's name (longer: passed over)
+#define FORMAT_LOCAL_SIZE 2048  // a formatted text built on the stack first
+#define BUF_INITIAL 4096        // a buffer's first block
 
 // ---- growable texts (a Buf's ceiling) ---------------------------------------
 

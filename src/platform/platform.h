@@ -194,28 +194,38 @@ int plat_cpu_count();
 // (nor anything it starts) holds the host's pipes open.
 void plat_children_init();
 
-// One running child whose standard output and standard error share one pipe.
-// A plain value owned by the caller (usually a local): no global state, so
-// several children may run at once from different threads.
+// The two pipes of a child: its standard output (its answer) and its
+// standard error (its messages), read apart.
+#define PLAT_STDOUT 0
+#define PLAT_STDERR 1
+
+// One running child with its standard output and its standard error on two
+// pipes. A plain value owned by the caller (usually a local): no global
+// state, so several children may run at once from different threads.
 struct PlatChild {
-    intptr_t process; // POSIX: pid; Win32: process handle
-    intptr_t thread;  // Win32: thread handle
-    intptr_t pipe;    // read end of the output pipe
-    intptr_t waiter;  // POSIX: pidfd (or -1); Win32: unused
-    intptr_t job;     // Win32: the job object of the child and all it starts
-    int ended;        // the exit status has been collected
-    int status;       // collected exit status
-    int pipe_eof;     // the pipe reported end of data
-    int killed;       // plat_child_kill ended it
-    int kill_code;    // the status a killed child reads as
+    intptr_t process;  // POSIX: pid; Win32: process handle
+    intptr_t thread;   // Win32: thread handle
+    intptr_t pipes[2]; // read ends: PLAT_STDOUT, PLAT_STDERR
+    intptr_t waiter;   // POSIX: pidfd (or -1); Win32: unused
+    intptr_t job;      // Win32: the job object of the child and all it starts
+    int ended;         // the exit status has been collected
+    int status;        // collected exit status
+    int pipe_eof[2];   // that pipe reported end of data
+    int killed;        // plat_child_kill ended it
+    int kill_code;     // the status a killed child reads as
 };
 
-// Starts the program argv[0] (found on the search path) with the arguments
-// argv[1..argc-1], standard input empty, standard output and standard error
-// on one pipe, and the environment `envp` (null-terminated "NAME=value").
+// Starts the program argv[0] (found on the search path: on Windows only in
+// the absolute folders of PATH, as argv[0] + ".exe", never in the program's
+// or the current folder) with the arguments argv[1..argc-1], standard input
+// empty, standard output and standard error on a pipe each, and the
+// environment `envp` (null-terminated "NAME=value").
 // The child inherits nothing else of this process, and every process it
 // starts stays within its reach (Linux: a session and process group of its
 // own; Windows: a job object that kills its processes when it is closed).
+// The child never outlives this program: Linux kills it when the thread
+// that started it ends (so a thread ends its children before it ends);
+// Windows closes its job with the program.
 // `cmdline` is the quoted Windows command line for the same arguments (used
 // by the Win32 implementation only). Returns 0 when the child runs, -1 when
 // the pipe or the child could not be made (including a program that cannot
@@ -223,16 +233,18 @@ struct PlatChild {
 int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char *cmdline,
                      const char *const *envp);
 
-// Bytes waiting in the pipe without blocking: >= 0, or -1 when the pipe is
-// broken or at its end (every writer has closed it).
-long plat_child_peek(PlatChild *c);
+// Bytes waiting in the pipe `stream` (PLAT_STDOUT or PLAT_STDERR) without
+// blocking: >= 0, or -1 when the pipe is broken or at its end (every writer
+// has closed it).
+long plat_child_peek(PlatChild *c, int stream = PLAT_STDOUT);
 
-// Reads up to `n` bytes that peek reported; returns the count, <= 0 on failure.
-long plat_child_read(PlatChild *c, char *buf, long n);
+// Reads up to `n` bytes that peek reported on `stream`; returns the count,
+// <= 0 on failure.
+long plat_child_read(PlatChild *c, char *buf, long n, int stream = PLAT_STDOUT);
 
 // Waits up to `ms` for the child to end. Returns 1 when it has ended, 0 when
 // the time passed, -1 when the wait ended early for another reason (with
-// `wake_on_output`, output arrived in the pipe).
+// `wake_on_output`, output arrived in either pipe).
 int plat_child_wait(PlatChild *c, int ms, int wake_on_output);
 
 // Ends the child with every process it started (Linux: its process group;

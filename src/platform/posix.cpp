@@ -372,7 +372,7 @@ static int spawn_registered(const SpawnSetup *setup, pid_t *pid) {
     int rc = EAGAIN;
     int slot = registry_reserve();
     if (slot >= 0) {
-        rc = spawn_child(setup, pid);
+        rc = spawn_child(setup, pid, 1);
         g_child_groups[slot].store(rc == 0 ? (int)*pid : 0);
     }
     g_starting.fetch_sub(1);
@@ -380,14 +380,24 @@ static int spawn_registered(const SpawnSetup *setup, pid_t *pid) {
     return rc;
 }
 
+static void close_pipes(PlatChild *c) {
+    for (intptr_t &fd : c->pipes) {
+        if (fd >= 0) close((int)fd);
+        fd = -1;
+    }
+}
+
 // The child starts a new session: it has no controlling terminal (git can
 // never stop to ask for a password there) and it leads a process group of
 // its own, so a time-out can end it together with every helper it started.
+// It is killed when the thread that starts it ends (see spawn_child), which
+// the runner never lets happen before it has ended the child itself: so a
+// program killed outright (SIGKILL) leaves no git behind.
 int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char *cmdline,
                      const char *const *envp) {
     (void)cmdline;
     memset(c, 0, sizeof *c);
-    c->pipe = -1;
+    c->pipes[PLAT_STDOUT] = c->pipes[PLAT_STDERR] = -1;
     c->waiter = -1;
     if (argc < 1) return -1;
 
@@ -396,20 +406,27 @@ int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char
     for (int i = 0; i < argc; i++) args[i] = argv[i];
     args[argc] = nullptr;
 
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return -1;
-    SpawnSetup setup = {args, envp, 1, fds[1], fds[1], 1};
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return -1;
+    if (pipe2(err, O_CLOEXEC) != 0) {
+        close(out[0]);
+        close(out[1]);
+        return -1;
+    }
+    SpawnSetup setup = {args, envp, 1, out[1], err[1], 1};
     pid_t pid = -1;
-    // glibc reports a program that cannot be executed as an error here
-    // (never as exit status 127), so "git missing" is told apart from a run.
+    // A program that cannot be executed is reported here (never as exit
+    // status 127), so "git missing" is told apart from a run.
     int rc = spawn_registered(&setup, &pid);
-    close(fds[1]);
+    close(out[1]);
+    close(err[1]);
+    c->pipes[PLAT_STDOUT] = out[0];
+    c->pipes[PLAT_STDERR] = err[0];
     if (rc != 0) {
-        close(fds[0]);
+        close_pipes(c);
         return -1;
     }
     c->process = pid;
-    c->pipe = fds[0];
     c->waiter = open_process_waiter(pid);
     return 0;
 }
@@ -441,24 +458,25 @@ static long bytes_waiting(int fd) {
     return n;
 }
 
-long plat_child_peek(PlatChild *c) {
-    if (c->pipe_eof || c->pipe < 0) return -1;
-    long n = bytes_waiting((int)c->pipe);
+long plat_child_peek(PlatChild *c, int stream) {
+    int fd = (int)c->pipes[stream];
+    if (c->pipe_eof[stream] || fd < 0) return -1;
+    long n = bytes_waiting(fd);
     if (n != 0) return n;
-    struct pollfd p = {(int)c->pipe, POLLIN, 0};
+    struct pollfd p = {fd, POLLIN, 0};
     if (poll(&p, 1, 0) > 0) {
-        n = bytes_waiting((int)c->pipe);
+        n = bytes_waiting(fd);
         if (n != 0) return n;
-        c->pipe_eof = 1; // readable with nothing to read: every writer is gone
+        c->pipe_eof[stream] = 1; // readable with nothing to read: every writer is gone
         return -1;
     }
     return 0;
 }
 
-long plat_child_read(PlatChild *c, char *buf, long n) {
+long plat_child_read(PlatChild *c, char *buf, long n, int stream) {
     ssize_t r;
     do {
-        r = read((int)c->pipe, buf, (size_t)n);
+        r = read((int)c->pipes[stream], buf, (size_t)n);
     } while (r < 0 && errno == EINTR);
     return (long)r;
 }
@@ -469,11 +487,12 @@ int plat_child_wait(PlatChild *c, int ms, int wake_on_output) {
         if (child_ended(c, WNOHANG)) return 1;
         long long remaining = deadline - now_ms();
         if (remaining <= 0) return 0;
-        struct pollfd p[2];
-        int np = 0, pipe_at = -1;
-        if (wake_on_output && !c->pipe_eof && c->pipe >= 0) {
-            pipe_at = np;
-            p[np++] = {(int)c->pipe, POLLIN, 0};
+        struct pollfd p[3];
+        int np = 0, pipe_at[2] = {-1, -1};
+        for (int s = 0; s < 2; s++) {
+            if (!wake_on_output || c->pipe_eof[s] || c->pipes[s] < 0) continue;
+            pipe_at[s] = np;
+            p[np++] = {(int)c->pipes[s], POLLIN, 0};
         }
         if (c->waiter >= 0) p[np++] = {(int)c->waiter, POLLIN, 0};
         if (np == 0) {
@@ -483,10 +502,15 @@ int plat_child_wait(PlatChild *c, int ms, int wake_on_output) {
         }
         int r = poll(p, (nfds_t)np, (int)remaining);
         if (r <= 0) continue;
-        if (pipe_at >= 0 && p[pipe_at].revents) {
-            if (bytes_waiting((int)c->pipe) > 0) return -1; // output arrived
-            c->pipe_eof = 1;
+        int arrived = 0;
+        for (int s = 0; s < 2; s++) {
+            if (pipe_at[s] < 0 || !p[pipe_at[s]].revents) continue;
+            if (bytes_waiting((int)c->pipes[s]) > 0)
+                arrived = 1;
+            else
+                c->pipe_eof[s] = 1;
         }
+        if (arrived) return -1; // output arrived
     }
 }
 
@@ -514,8 +538,7 @@ int plat_child_exit_status(PlatChild *c, int *status) {
 // not end in time (stuck in the kernel on a hung network mount) is left as
 // it is, still registered, rather than waited on without end.
 void plat_child_close(PlatChild *c) {
-    if (c->pipe >= 0) close((int)c->pipe);
-    c->pipe = -1;
+    close_pipes(c);
     if (c->process > 0) {
         pid_t pid = (pid_t)c->process;
         kill(-pid, SIGKILL);

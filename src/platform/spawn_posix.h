@@ -19,5 +19,9 @@ struct SpawnSetup {
 // the parent ignores or catches), as a process-group leader so that it can
 // be ended with every helper it starts. Returns 0 with *pid set, or the error
 // number; a program that cannot be executed is such an error, never a child
-// that exits 127.
-int spawn_child(const SpawnSetup *setup, pid_t *pid);
+// that exits 127 (the failed exec is reported through a close-on-exec pipe).
+// With `die_with_parent` the child gets SIGKILL when the thread that started
+// it ends (however the process ends, even by SIGKILL): the caller keeps that
+// thread alive for as long as the child runs. A program found on PATH is
+// searched in the parent's PATH.
+int spawn_child(const SpawnSetup *setup, pid_t *pid, int die_with_parent = 0);

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <cwchar>
 
 #include <fcntl.h>
 #include <io.h>
@@ -510,9 +511,10 @@ static HANDLE kill_on_close_job() {
 
 // What one child start holds until the child runs (or has failed to start).
 struct ChildStart {
-    wchar_t *line;  // CreateProcessW may write into the command line it is given
-    wchar_t *block; // the environment block
-    HANDLE rd, wr, nul, job;
+    wchar_t *line;                   // CreateProcessW may write into the command line it is given
+    wchar_t *block;                  // the environment block
+    wchar_t program[WIDE_PATH_SIZE]; // the full path of the program to run
+    HANDLE rd[2], wr[2], nul, job;
     LPPROC_THREAD_ATTRIBUTE_LIST attrs;
     PROCESS_INFORMATION pi;
 };
@@ -520,24 +522,85 @@ struct ChildStart {
 static void child_start_release(ChildStart *s) {
     if (s->attrs) DeleteProcThreadAttributeList(s->attrs);
     free(s->attrs);
-    HANDLE handles[] = {s->rd, s->wr, s->nul, s->job, s->pi.hProcess, s->pi.hThread};
+    HANDLE handles[] = {s->rd[0], s->rd[1], s->wr[0],       s->wr[1],
+                        s->nul,   s->job,   s->pi.hProcess, s->pi.hThread};
     for (HANDLE h : handles)
         if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
     free(s->block);
     free(s->line);
 }
 
-// Everything but the process itself: the pipe (only its write end may be
-// inherited), the NUL input, the job, and the list that limits what the
-// child inherits to those two handles. 1 when all were made.
-static int child_start_prepare(ChildStart *s, const char *cmdline, const char *const *envp) {
+// 1 when `dir` (`n` units) is an absolute folder: "C:\..." or "\\server\...".
+static int absolute_folder(const wchar_t *dir, size_t n) {
+    if (n >= 3 && dir[1] == L':' && (dir[2] == L'\\' || dir[2] == L'/')) return 1;
+    return n >= 2 && (dir[0] == L'\\' || dir[0] == L'/') && (dir[1] == L'\\' || dir[1] == L'/');
+}
+
+// The full path of the program `name` in `out` (WIDE_PATH_SIZE units): a
+// name with a separator is taken as it is; any other is looked for in the
+// absolute folders of PATH only, in their order, as `name` + ".exe" (the
+// program is an executable; a script extension of PATHEXT is not run).
+// Unlike the system's own search, never in this program's folder nor in the
+// current folder: a git.exe left there is not run. 1 when found.
+static int program_on_path(const char *name, wchar_t *out) {
+    wchar_t wname[WIDE_PATH_SIZE];
+    if (to_wide(name, wname, WIDE_PATH_SIZE) < 0) return 0;
+    if (wcschr(wname, L'\\') || wcschr(wname, L'/') || wcschr(wname, L':')) {
+        wcscpy(out, wname);
+        return 1;
+    }
+    size_t name_len = wcslen(wname);
+    int has_exe = name_len >= 4 && _wcsicmp(wname + name_len - 4, L".exe") == 0;
+    DWORD size = GetEnvironmentVariableW(L"PATH", nullptr, 0);
+    if (size == 0) return 0;
+    wchar_t *path = (wchar_t *)malloc(size * sizeof *path);
+    if (!path) return 0;
+    int found = 0;
+    if (GetEnvironmentVariableW(L"PATH", path, size) < size) {
+        for (wchar_t *item = path; item && !found;) {
+            wchar_t *semi = wcschr(item, L';');
+            if (semi) *semi = 0;
+            wchar_t *dir = item;
+            size_t n = wcslen(dir);
+            if (n >= 2 && dir[0] == L'"' && dir[n - 1] == L'"') {
+                dir++;
+                n -= 2;
+            }
+            while (n > 1 && (dir[n - 1] == L'\\' || dir[n - 1] == L'/')) n--;
+            if (absolute_folder(dir, n) && n + name_len + 6 < WIDE_PATH_SIZE) {
+                wmemcpy(out, dir, n);
+                out[n] = L'\\';
+                wcscpy(out + n + 1, wname);
+                if (!has_exe) wcscat(out, L".exe");
+                DWORD attrs = GetFileAttributesW(out);
+                found = attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY);
+            }
+            item = semi ? semi + 1 : nullptr;
+        }
+    }
+    free(path);
+    return found;
+}
+
+// Everything but the process itself: the program's full path, the two pipes
+// (only their write ends may be inherited), the NUL input, the job, and the
+// list that limits what the child inherits to those three handles. 1 when
+// all were made; a program not found on PATH fails with ERROR_FILE_NOT_FOUND.
+static int child_start_prepare(ChildStart *s, const char *program, const char *cmdline,
+                               const char *const *envp) {
+    if (!program_on_path(program, s->program)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
     size_t len = strlen(cmdline);
     s->line = (wchar_t *)malloc((len + 1) * sizeof *s->line);
     if (!s->line || to_wide(cmdline, s->line, (int)len + 1) < 0) return 0;
     if (envp && !(s->block = environment_block(envp))) return 0;
 
-    if (!CreatePipe(&s->rd, &s->wr, nullptr, 0)) return 0;
-    if (!SetHandleInformation(s->wr, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) return 0;
+    for (int i = 0; i < 2; i++) {
+        if (!CreatePipe(&s->rd[i], &s->wr[i], nullptr, 0)) return 0;
+        if (!SetHandleInformation(s->wr[i], HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) return 0;
+    }
     SECURITY_ATTRIBUTES inherit;
     memset(&inherit, 0, sizeof inherit);
     inherit.nLength = sizeof inherit;
@@ -559,42 +622,42 @@ static int child_start_prepare(ChildStart *s, const char *cmdline, const char *c
     return 1;
 }
 
-// The child runs from the quoted command line with no application name, so
-// "git" is found by the system's search (the program's folder, the current
-// folder, the system folders, then PATH). Standard input is NUL; standard
-// output and standard error are the pipe's write end. Those two handles are
-// all it inherits, whatever else of this process is inheritable, so that no
+// The child runs the program found on PATH (program_on_path) with the quoted
+// command line. Standard input is NUL; standard output and standard error
+// are the write ends of a pipe each. Those three handles are all it
+// inherits, whatever else of this process is inheritable, so that no
 // child holds another child's pipe (children start from several threads at
 // once) or the host's. It is created suspended and put in its job before it
 // runs, so that nothing it starts can escape the job.
-static int child_start_once(PlatChild *c, const char *cmdline, const char *const *envp,
-                            DWORD *error) {
+static int child_start_once(PlatChild *c, const char *program, const char *cmdline,
+                            const char *const *envp, DWORD *error) {
     ChildStart s;
     memset(&s, 0, sizeof s);
     int rc = -1;
-    if (child_start_prepare(&s, cmdline, envp)) {
-        HANDLE inherited[] = {s.wr, s.nul};
+    if (child_start_prepare(&s, program, cmdline, envp)) {
+        HANDLE inherited[] = {s.wr[0], s.wr[1], s.nul};
         STARTUPINFOEXW si;
         memset(&si, 0, sizeof si);
         si.StartupInfo.cb = sizeof si;
         si.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
         si.StartupInfo.hStdInput = s.nul;
-        si.StartupInfo.hStdOutput = s.wr;
-        si.StartupInfo.hStdError = s.wr;
+        si.StartupInfo.hStdOutput = s.wr[0];
+        si.StartupInfo.hStdError = s.wr[1];
         si.lpAttributeList = s.attrs;
         DWORD flags = CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT |
                       CREATE_UNICODE_ENVIRONMENT;
         if (UpdateProcThreadAttribute(s.attrs, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
                                       sizeof inherited, nullptr, nullptr) &&
-            CreateProcessW(nullptr, s.line, nullptr, nullptr, TRUE, flags, s.block, nullptr,
+            CreateProcessW(s.program, s.line, nullptr, nullptr, TRUE, flags, s.block, nullptr,
                            &si.StartupInfo, &s.pi)) {
             if (AssignProcessToJobObject(s.job, s.pi.hProcess) &&
                 ResumeThread(s.pi.hThread) != (DWORD)-1) {
                 c->process = (intptr_t)s.pi.hProcess;
                 c->thread = (intptr_t)s.pi.hThread;
-                c->pipe = (intptr_t)s.rd;
+                c->pipes[PLAT_STDOUT] = (intptr_t)s.rd[0];
+                c->pipes[PLAT_STDERR] = (intptr_t)s.rd[1];
                 c->job = (intptr_t)s.job;
-                s.pi.hProcess = s.pi.hThread = s.rd = s.job = nullptr;
+                s.pi.hProcess = s.pi.hThread = s.rd[0] = s.rd[1] = s.job = nullptr;
                 rc = 0;
             } else {
                 // A child outside its job would escape a time-out: it never runs.
@@ -609,32 +672,33 @@ static int child_start_once(PlatChild *c, const char *cmdline, const char *const
 
 int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char *cmdline,
                      const char *const *envp) {
-    (void)argv;
     memset(c, 0, sizeof *c);
-    if (argc < 1 || !cmdline || !*cmdline) return -1;
+    if (argc < 1 || !argv[0] || !cmdline || !*cmdline) return -1;
     // A start can fail for a moment (a scanner holding the program file, a
     // system short of a resource): one more try, unless the program is not
     // there at all.
     DWORD error = 0;
-    if (child_start_once(c, cmdline, envp, &error) == 0) return 0;
+    if (child_start_once(c, argv[0], cmdline, envp, &error) == 0) return 0;
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return -1;
     Sleep(50);
-    return child_start_once(c, cmdline, envp, &error);
+    return child_start_once(c, argv[0], cmdline, envp, &error);
 }
 
-long plat_child_peek(PlatChild *c) {
-    if (c->pipe_eof || !c->pipe) return -1;
+long plat_child_peek(PlatChild *c, int stream) {
+    HANDLE pipe = (HANDLE)c->pipes[stream];
+    if (c->pipe_eof[stream] || !pipe) return -1;
     DWORD avail = 0;
-    if (!PeekNamedPipe((HANDLE)c->pipe, nullptr, 0, nullptr, &avail, nullptr)) {
-        c->pipe_eof = 1; // broken: every writer has closed it and it is drained
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &avail, nullptr)) {
+        c->pipe_eof[stream] = 1; // broken: every writer has closed it and it is drained
         return -1;
     }
     return (long)avail;
 }
 
-long plat_child_read(PlatChild *c, char *buf, long n) {
+long plat_child_read(PlatChild *c, char *buf, long n, int stream) {
     DWORD got = 0;
-    if (!c->pipe || n <= 0 || !ReadFile((HANDLE)c->pipe, buf, (DWORD)n, &got, nullptr)) return -1;
+    HANDLE pipe = (HANDLE)c->pipes[stream];
+    if (!pipe || n <= 0 || !ReadFile(pipe, buf, (DWORD)n, &got, nullptr)) return -1;
     return (long)got;
 }
 
@@ -677,8 +741,10 @@ int plat_child_exit_status(PlatChild *c, int *status) {
 }
 
 void plat_child_close(PlatChild *c) {
-    if (c->pipe) CloseHandle((HANDLE)c->pipe);
-    c->pipe = 0;
+    for (intptr_t &pipe : c->pipes) {
+        if (pipe) CloseHandle((HANDLE)pipe);
+        pipe = 0;
+    }
     if (c->process) {
         // Never leave a child behind: a run that gave up on it ends it.
         if (!c->ended && WaitForSingleObject((HANDLE)c->process, 0) == WAIT_TIMEOUT) {

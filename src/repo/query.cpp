@@ -57,68 +57,76 @@ static int is_blank(char c) {
     return (unsigned char)c >= 1 && (unsigned char)c <= 32;
 }
 
-// Passes `n` space-separated fields of [s, end) and the spaces after each.
+// Passes `n` fields of [s, end), each with the one space after it (a path
+// that begins with a space keeps it).
 static const char *skip_fields(const char *s, const char *end, int n) {
     for (int i = 0; i < n && s < end; i++) {
         while (s < end && *s != ' ') s++;
-        while (s < end && *s == ' ') s++;
+        if (s < end) s++;
     }
     return s;
 }
 
-// The change code and path of a line that is not a header.
-static void classify_entry(StatusLine *l) {
-    const char *line = l->text, *end = l->text + l->len, *rest = line;
-    int rename = 0;
+// The change code and path of a record that is not a header. A rename or
+// copy is listed under the path it had before: the record after it.
+static void classify_entry(StatusLine *l, const char **p, const char *end) {
+    const char *line = l->text, *stop = l->text + l->len, *rest = line;
     memcpy(l->code, "--", 3);
     switch (line[0]) {
     case '?':
     case '!':
         l->code[0] = l->code[1] = line[0];
-        rest = l->len >= 2 ? line + 2 : end;
+        rest = l->len >= 2 ? line + 2 : stop;
         break;
     case 'u':
         memcpy(l->code, "UU", 3);
-        rest = skip_fields(line, end, 10);
+        rest = skip_fields(line, stop, 10);
         break;
     case '1':
     case '2':
-        rename = line[0] == '2';
         if (l->len >= 2 && line[1] == ' ') {
             size_t n = l->len - 2 < 2 ? l->len - 2 : 2;
             memcpy(l->code, line + 2, n);
             l->code[n] = 0;
         }
-        rest = skip_fields(line, end, rename ? 9 : 8);
+        rest = skip_fields(line, stop, line[0] == '2' ? 9 : 8);
+        if (line[0] == '2' && *p < end) {
+            const char *src = *p;
+            const char *nul = (const char *)memchr(src, 0, (size_t)(end - src));
+            const char *src_end = nul ? nul : end;
+            *p = nul ? nul + 1 : end;
+            l->path = src;
+            l->path_len = (size_t)(src_end - src);
+            return;
+        }
         break;
     default:
         break;
     }
-    if (rename) {
-        // "new<TAB>old": the entry is listed under the path it had before.
-        const char *tab = (const char *)memchr(rest, '\t', (size_t)(end - rest));
-        if (tab) rest = tab + 1;
-    }
     l->path = rest;
-    l->path_len = (size_t)(end - rest);
+    l->path_len = (size_t)(stop - rest);
 }
 
-int status_next_line(const char **p, StatusLine *l) {
+int status_next_line(const char **p, const char *end, StatusLine *l) {
     const char *s = *p;
-    while (*s) {
-        const char *nl = strchr(s, '\n');
-        const char *a = s, *b = nl ? nl : s + strlen(s);
-        s = nl ? nl + 1 : b;
-        while (a < b && is_blank(*a)) a++;
-        while (b > a && is_blank(b[-1])) b--;
-        if (a == b) continue;
+    while (s < end) {
+        const char *nul = (const char *)memchr(s, 0, (size_t)(end - s));
+        const char *a = s, *b = nul ? nul : end;
+        s = nul ? nul + 1 : end;
+        const char *t = a;
+        while (t < b && is_blank(*t)) t++;
+        if (t == b) continue; // a blank record
+        // A header's value ends at its last letter; an entry is its record
+        // whole, for its path is a name on disk.
+        if (*a == '#')
+            while (b > a && is_blank(b[-1])) b--;
         l->text = a;
         l->len = (size_t)(b - a);
         l->code[0] = 0;
         l->path = b;
         l->path_len = 0;
-        if (*a != '#') classify_entry(l);
         *p = s;
+        if (*a != '#') classify_entry(l, p, end);
         return 1;
     }
     *p = s;
@@ -132,9 +140,9 @@ static int index_changed(const StatusLine *l) {
     return x < end && *x != '.';
 }
 
-void parse_status(Repo *r, const char *text, int stash_header) {
+void parse_status(Repo *r, const char *text, size_t len, int stash_header) {
     StatusLine l;
-    for (const char *p = text; status_next_line(&p, &l);) {
+    for (const char *p = text; status_next_line(&p, text + len, &l);) {
         switch (l.text[0]) {
         case '#': {
             char header[STATUS_LINE_SIZE];
@@ -233,19 +241,25 @@ static int status_shows_stash() {
     return shows;
 }
 
-// Runs one git command of the query. Returns the output when git ran and
-// exited 0, or with `also_ok` (a further status that means "nothing there");
-// otherwise gives the record its error and returns null. Output of a failed
-// run (an error message, or what a command stopped at its limit printed) is
-// never parsed as data.
+// Runs one git command of the query. Returns its standard output when git
+// ran and exited 0, or with `also_ok` (a further status that means "nothing
+// there"); otherwise gives the record its error (from what git wrote on
+// standard error) and returns null. Output of a failed run (what a command
+// stopped at its limit printed) is never parsed as data, and git's messages
+// (warnings of a run that succeeded) never are.
 static const char *query_run(Repo *r, const char *const *args, Buf *out, int also_ok = 0) {
     buf_init(out, RUN_OUTPUT_MAX);
+    Buf err;
+    buf_init(&err, RUN_OUTPUT_MAX);
     RunEnd end;
-    int rc = run_git(r->path, args, out, RUN_LIMIT_S, &end);
-    if (end == RUN_EXITED && (rc == 0 || (also_ok && rc == also_ok)))
+    int rc = run_git(r->path, args, out, RUN_LIMIT_S, &end, &err);
+    if (end == RUN_EXITED && (rc == 0 || (also_ok && rc == also_ok))) {
+        buf_free(&err);
         return out->data ? out->data : "";
+    }
     char why[ERROR_TEXT_SIZE];
-    run_failure_text(end, rc, out->data, RUN_LIMIT_S, why, sizeof why);
+    run_failure_text(end, rc, err.data, RUN_LIMIT_S, why, sizeof why);
+    buf_free(&err);
     repo_fail(r, why);
     return nullptr;
 }
@@ -254,10 +268,10 @@ static const char *query_run(Repo *r, const char *const *args, Buf *out, int als
 // and nothing else, and a repository that hangs costs one time limit, not
 // one per command.
 void query_repo(Repo *r, int mode) {
-    static const char *const STATUS[] = {"status", "--porcelain=v2", "--branch",
-                                         "--untracked-files=normal", nullptr};
+    static const char *const STATUS[] = {"status",   "--porcelain=v2",           "-z",
+                                         "--branch", "--untracked-files=normal", nullptr};
     static const char *const STATUS_STASH[] = {
-        "status",       "--porcelain=v2",           "--branch",
+        "status",       "--porcelain=v2",           "-z",   "--branch",
         "--show-stash", "--untracked-files=normal", nullptr};
     static const char *const LOG[] = {"log", "-1", "--format=%H%x09%ct%x09%s", nullptr};
     static const char *const STASH[] = {"stash", "list", "--format=%gd", nullptr};
@@ -271,7 +285,7 @@ void query_repo(Repo *r, int mode) {
     // the run it saves.
     int stash_header = mode == MODE_LISTING && status_shows_stash();
     if ((text = query_run(r, stash_header ? STATUS_STASH : STATUS, &out)))
-        parse_status(r, text, stash_header);
+        parse_status(r, text, (size_t)out.len, stash_header);
     buf_free(&out);
     // Without a commit there is no last commit to read (git log fails there).
     if (!r->error[0] && !r->unborn) {

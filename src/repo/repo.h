@@ -64,26 +64,31 @@ void query_repo(Repo *r, int mode);
 // in table order.
 void query_repos(Repo *repos, int count, int mode, int jobs);
 
-// One line of git's porcelain v2 status output. The texts point into the
-// output; they are not zero-terminated.
+// One entry of git's porcelain v2 status output in its -z form: records
+// that each end in a zero byte, paths exactly as they are on disk (a rename
+// or copy is followed by a record of its source path). The texts point into
+// the output; they are not zero-terminated.
 struct StatusLine {
-    const char *text; // the whole line, without blanks (bytes 1 to 32) at either end
+    const char *text; // the whole record (a header without blanks, bytes 1 to 32, at its end)
     size_t len;
     char code[3];     // the change code: "??", "!!", "UU" (unmerged), git's two
                       // letters XY for an ordinary or renamed entry, "--" for
-                      // any other line; empty for a header line ('#')
+                      // any other record; empty for a header ('#')
     const char *path; // the entry's path; for a rename or copy its source path
     size_t path_len;
 };
 
-// Reads the next line that is not empty from the output at *p, whole however
-// long it is, and moves *p past it. Returns 0 at the end of the output.
-int status_next_line(const char **p, StatusLine *line);
+// Reads the next record that is not blank from the output at *p (up to
+// `end`), whole however long it is, and moves *p past it (and past the
+// source-path record of a rename or copy). Returns 0 at the end of the
+// output.
+int status_next_line(const char **p, const char *end, StatusLine *line);
 
 // Parsers of the query's command outputs (exposed for tests).
+// parse_status reads `len` bytes of `status --porcelain=v2 -z` output.
 // `stash_header`: the status was asked for the stash count (--show-stash), so
 // its "# stash N" header adds N to `stash`; otherwise that header is ignored.
-void parse_status(Repo *r, const char *text, int stash_header = 0);
+void parse_status(Repo *r, const char *text, size_t len, int stash_header = 0);
 // 1 when `git --version` output names git 2.35 or later.
 int git_version_shows_stash(const char *text);
 void parse_last_commit(Repo *r, const char *text);

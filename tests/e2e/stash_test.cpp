@@ -125,14 +125,18 @@ class Stash : public ::testing::Test {
                     "  fi\n"
                     "done\n";
         } else if (kind == GIT_2_34) {
-            body += "[ \"$1\" = --version ] && { echo 'git version 2.34.1'; exit 0; }\n"
-                    "out=$(mktemp)\n" +
-                    shq(real) +
-                    " \"$@\" >\"$out\" 2>&1\n"
-                    "rc=$?\n"
-                    "grep -v '^# stash ' \"$out\"\n"
-                    "rm -f \"$out\"\n"
-                    "exit $rc\n";
+            body +=
+                "[ \"$1\" = --version ] && { echo 'git version 2.34.1'; exit 0; }\n"
+                "out=$(mktemp)\n" +
+                shq(real) +
+                " \"$@\" >\"$out\"\n"
+                "rc=$?\n"
+                "case \" $* \" in\n"
+                "*' -z '*) tr '\\000' '\\n' <\"$out\" | grep -v '^# stash ' | tr '\\n' '\\000';;\n"
+                "*) grep -v '^# stash ' \"$out\";;\n"
+                "esac\n"
+                "rm -f \"$out\"\n"
+                "exit $rc\n";
         }
         body += "exec " + shq(real) + " \"$@\"\n";
         write_file(bin + "/git", body, 0755);
@@ -234,9 +238,9 @@ TEST_F(Stash, CountsMatchTheStashListWithAnyGit) {
         int status = 0, status_stash = 0, log = 0, stash_list = 0;
         for (size_t i = 1; i < runs.size(); ++i) {
             const std::string &run = runs[i];
-            if (run.find(" status --porcelain=v2 --branch --show-stash ") != std::string::npos)
+            if (run.find(" status --porcelain=v2 -z --branch --show-stash ") != std::string::npos)
                 status_stash++;
-            else if (run.find(" status --porcelain=v2 --branch ") != std::string::npos)
+            else if (run.find(" status --porcelain=v2 -z --branch ") != std::string::npos)
                 status++;
             else if (run.find(" log -1 ") != std::string::npos)
                 log++;

@@ -87,4 +87,37 @@ TEST(Stop, SignalEndsEveryRunningGitWithWhatItStarted) {
     }
 }
 
+// Killed outright (SIGKILL: no handler runs), the program still leaves no
+// git behind: each git it started dies with it. The stand-in git hangs in
+// place (exec, so the hanging process is the git the program started); the
+// last of the listing's gits to start kills the program.
+TEST(Stop, KilledProgramLeavesNoGit) {
+    TempDir base;
+    const std::string root = base.sub("root");
+    for (int i = 0; i < JOBS; i++) sh("git init -q " + shq(root + "/r" + std::to_string(i)));
+    const std::string pids = base.sub("pids"), bin = base.sub("bin");
+    write_file(bin + "/git",
+               "#!/bin/sh\n"
+               "[ \"$1\" = --version ] && { echo 'git version 2.39.5'; exit 0; }\n"
+               "echo $$ >>" +
+                   shq(pids) + "\n[ $(wc -l <" + shq(pids) + ") -ge " + std::to_string(JOBS) +
+                   " ] && kill -KILL $PPID\n"
+                   "exec sleep 300\n",
+               0755);
+    CgiRequest req;
+    req.query = "action=repos";
+    req.path_prefix = bin;
+    req.timeout_seconds = 60;
+    req.env = {
+        {"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ROOTS", root}, {"QUARLO_JOBS", std::to_string(JOBS)}};
+    CgiResult r = run_cgi(req);
+    EXPECT_EQ(r.exit_status, 128 + SIGKILL) << r.err;
+    std::set<pid_t> started = pids_in(pids);
+    EXPECT_EQ(started.size(), (size_t)JOBS);
+    for (pid_t pid : started) {
+        EXPECT_TRUE(unit::gone_soon(pid)) << "still running: " << pid;
+        if (!unit::process_gone(pid)) kill(pid, SIGKILL);
+    }
+}
+
 } // namespace

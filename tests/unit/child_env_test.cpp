@@ -115,6 +115,18 @@ const EnvCase ENV_CASES[] = {
       "GIT_OPTIONAL_LOCKS=0", "GIT_CONFIG_KEY_0=core.fsmonitor", "GIT_CONFIG_VALUE_0=false",
       "GIT_CONFIG_KEY_1=log.showSignature", "GIT_CONFIG_VALUE_1=false",
       "GIT_CONFIG_KEY_2=core.quotePath", "GIT_CONFIG_VALUE_2=false", "GIT_CONFIG_COUNT=3"}},
+    // What locates or reconfigures a repository, and traces, are left out;
+    // what only says how to reach a remote or which global file to read stays.
+    {"variables that redirect git, and traces",
+     {"PATH=/usr/bin:/bin", "GIT_DIR=/o/.git", "GIT_WORK_TREE=/o", "GIT_INDEX_FILE=/o/.git/index",
+      "GIT_OBJECT_DIRECTORY=/o/.git/objects", "GIT_COMMON_DIR=/o/.git",
+      "GIT_ALTERNATE_OBJECT_DIRECTORIES=/o", "GIT_GRAFT_FILE=/g", "GIT_PREFIX=sub/",
+      "GIT_CONFIG_PARAMETERS='core.fsmonitor'='touch x'", "GIT_TRACE=1", "GIT_TRACE2_EVENT=/tmp/t",
+      "GIT_TRACE_PACKET=1", "GIT_CONFIG_GLOBAL=/home/u/.gitconfig", "GIT_SSH_COMMAND=ssh -4"},
+     {"PATH=/usr/bin:/bin", "GIT_CONFIG_GLOBAL=/home/u/.gitconfig", "GIT_SSH_COMMAND=ssh -4",
+      "GIT_OPTIONAL_LOCKS=0", "GIT_CONFIG_KEY_0=core.fsmonitor", "GIT_CONFIG_VALUE_0=false",
+      "GIT_CONFIG_KEY_1=log.showSignature", "GIT_CONFIG_VALUE_1=false",
+      "GIT_CONFIG_KEY_2=core.quotePath", "GIT_CONFIG_VALUE_2=false", "GIT_CONFIG_COUNT=3"}},
     {"empty environment",
      {},
      {"GIT_OPTIONAL_LOCKS=0", "GIT_CONFIG_KEY_0=core.fsmonitor", "GIT_CONFIG_VALUE_0=false",
@@ -129,6 +141,61 @@ TEST(ChildEnvironment, BuiltFromTheEnvironment) {
         want.push_back(DUMP_VAR "=1");
         std::sort(want.begin(), want.end());
         EXPECT_EQ(child_env_for(c.env), want);
+    }
+}
+
+// The names this program leaves out where it cannot ask git are git's own
+// list: a git that adds a name makes this fail, not the list age silently.
+TEST(ChildEnvironment, KnownLocalNamesAreTheInstalledGits) {
+    FILE *p = popen("git rev-parse --local-env-vars", "r");
+    ASSERT_TRUE(p);
+    std::vector<std::string> git_names;
+    char line[256];
+    while (fgets(line, sizeof line, p)) {
+        std::string name = line;
+        while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
+        if (!name.empty()) git_names.push_back(name);
+    }
+    EXPECT_EQ(pclose(p), 0);
+    std::vector<std::string> known;
+    for (const char *const *n = GIT_LOCAL_ENV_KNOWN; *n; n++) known.push_back(*n);
+    std::sort(git_names.begin(), git_names.end());
+    std::sort(known.begin(), known.end());
+    EXPECT_EQ(known, git_names);
+}
+
+// The installed git is asked for its list once, and only where the
+// environment holds a GIT_ name the program does not know already; its
+// answer is left out as well. It is asked with no GIT_ variable at all.
+TEST(ChildEnvironment, GitIsAskedForItsListOnlyWhenNeeded) {
+    TempDir tmp;
+    const std::string log = tmp / "asked";
+    unit::write_script(tmp / "git", "echo \"$* ${GIT_DIR-none} ${GIT_MADE_UP-none}\" >>'" + log +
+                                        "'\necho GIT_MADE_UP\necho GIT_DIR\n");
+    struct Case {
+        const char *name;
+        std::vector<std::string> env;
+        const char *asked;
+    } cases[] = {
+        {"a name git adds",
+         {"GIT_MADE_UP=1", "GIT_DIR=/o"},
+         "rev-parse --local-env-vars none none\n"},
+        {"known and managed names only",
+         {"GIT_DIR=/o", "GIT_TRACE=1", "GIT_CONFIG_COUNT=0", "GIT_CONFIG_PARAMETERS=x"},
+         ""},
+        {"no GIT_ name", {"HOME=/h"}, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        remove(log.c_str());
+        std::vector<std::string> env = c.env;
+        env.push_back("PATH=" + tmp.path());
+        std::vector<std::string> got = child_env_for(env);
+        EXPECT_EQ(unit::path_exists(log) ? unit::read_file(log) : "", c.asked);
+        for (const std::string &e : got) {
+            EXPECT_NE(e.rfind("GIT_MADE_UP=", 0), 0u);
+            EXPECT_NE(e.rfind("GIT_DIR=", 0), 0u);
+        }
     }
 }
 

@@ -14,13 +14,17 @@ namespace {
 
 TEST(QueryRepo, FailingGitLeavesTheStatusZeroAndSaysWhy) {
     unit::TempDir tmp;
-    // git runs there and fails with a message that would count as a stash line.
+    // git runs there and fails with a message (on standard error, apart
+    // from its answer) that would count as a stash line.
     const char *stash[] = {"stash", "list", "--format=%gd", nullptr};
-    Buf out;
+    Buf out, err;
     buf_init(&out, RUN_OUTPUT_MAX);
-    EXPECT_GT(run_git(tmp.path().c_str(), stash, &out, RUN_LIMIT_S), 0);
-    EXPECT_NE(strstr(out.data, "fatal"), nullptr) << out.data;
+    buf_init(&err, RUN_OUTPUT_MAX);
+    EXPECT_GT(run_git(tmp.path().c_str(), stash, &out, RUN_LIMIT_S, nullptr, &err), 0);
+    EXPECT_EQ(out.len, 0u);
+    EXPECT_NE(strstr(err.data, "fatal"), nullptr) << err.data;
     buf_free(&out);
+    buf_free(&err);
 
     for (int mode : {MODE_LISTING, MODE_DETAIL}) {
         SCOPED_TRACE(mode);

@@ -22,6 +22,7 @@ using unit::TempDir;
 struct Outcome {
     int status;
     std::string out; // the buffer's text, "keep" and what the runner added
+    std::string err; // standard error, read apart
     RunEnd end;
     double seconds; // how long the run took
 };
@@ -34,13 +35,18 @@ Outcome run(std::vector<std::string> argv, int limit_s = RUN_LIMIT_S) {
     Buf out;
     buf_init(&out, RUN_OUTPUT_MAX);
     buf_puts(&out, "keep");
+    Buf err;
+    buf_init(&err, RUN_OUTPUT_MAX);
     RunEnd end = RUN_EXITED;
     auto start = std::chrono::steady_clock::now();
-    int status = run_argv(ptrs.data(), &out, limit_s, &end);
+    int status = run_argv(ptrs.data(), &out, limit_s, &end, &err);
     std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    Outcome r{status, std::string(out.data, (size_t)out.len), end, took.count()};
+    Outcome r{status, std::string(out.data, (size_t)out.len),
+              err.data ? std::string(err.data, (size_t)err.len) : "", end, took.count()};
     EXPECT_LE(out.cap, RUN_OUTPUT_MAX) << "the output grew past the cap";
+    EXPECT_LE(out.len + err.len, RUN_OUTPUT_MAX) << "both streams together past the cap";
     buf_free(&out);
+    buf_free(&err);
     return r;
 }
 
@@ -61,23 +67,26 @@ struct ScriptCase {
     const char *body;
     int status;
     const char *output;
+    const char *messages; // standard error
 };
 
+// Standard output and standard error are read apart (the first used to
+// share one pipe with the second): only the first is a command's answer.
 const ScriptCase SCRIPT_CASES[] = {
-    {"stdout and stderr in one buffer", "printf 'out1\\n'; printf 'err1\\n' >&2; printf 'out2\\n'",
-     0, "out1\nerr1\nout2\n"},
-    {"status 0", "exit 0", 0, ""},
-    {"status 1", "echo fatal: bad >&2; exit 1", 1, "fatal: bad\n"},
-    {"status 42", "exit 42", 42, ""},
-    {"status 128", "exit 128", 128, ""},
-    {"status 255", "exit 255", 255, ""},
-    {"ended by SIGTERM", "printf x; kill -TERM $$", 128 + 15, "x"},
-    {"ended by SIGKILL", "kill -KILL $$", 128 + 9, ""},
-    {"ended by SIGPIPE", "kill -PIPE $$", 128 + 13, ""},
-    {"standard input is empty", "cat; echo rc=$?", 0, "rc=0\n"},
-    {"git child environment", "printf '%s' \"$GIT_OPTIONAL_LOCKS\"", 0, "0"},
+    {"stdout and stderr apart", "printf 'out1\\n'; printf 'err1\\n' >&2; printf 'out2\\n'", 0,
+     "out1\nout2\n", "err1\n"},
+    {"status 0", "exit 0", 0, "", ""},
+    {"status 1", "echo fatal: bad >&2; exit 1", 1, "", "fatal: bad\n"},
+    {"status 42", "exit 42", 42, "", ""},
+    {"status 128", "exit 128", 128, "", ""},
+    {"status 255", "exit 255", 255, "", ""},
+    {"ended by SIGTERM", "printf x; kill -TERM $$", 128 + 15, "x", ""},
+    {"ended by SIGKILL", "kill -KILL $$", 128 + 9, "", ""},
+    {"ended by SIGPIPE", "kill -PIPE $$", 128 + 13, "", ""},
+    {"standard input is empty", "cat; echo rc=$?", 0, "rc=0\n", ""},
+    {"git child environment", "printf '%s' \"$GIT_OPTIONAL_LOCKS\"", 0, "0", ""},
     {"leads a session of its own",
-     "set -- $(cat /proc/$$/stat); [ \"$6\" = \"$$\" ] && echo leader", 0, "leader\n"},
+     "set -- $(cat /proc/$$/stat); [ \"$6\" = \"$$\" ] && echo leader", 0, "leader\n", ""},
 };
 
 TEST(Runner, ScriptTable) {
@@ -87,6 +96,34 @@ TEST(Runner, ScriptTable) {
         Outcome r = run_script(tmp, c.body);
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(r.out, std::string("keep") + c.output);
+        EXPECT_EQ(r.err, c.messages);
+    }
+}
+
+// A child that fills one pipe while the runner could be waiting on the
+// other never hangs: both are read as data arrives, in either order.
+TEST(Runner, BothPipesAreReadWithoutDeadlock) {
+    TempDir tmp;
+    const std::string mb = "1000000";
+    struct Case {
+        const char *name;
+        std::string body;
+        size_t out, err;
+    } cases[] = {
+        {"error first", "head -c " + mb + " /dev/zero >&2; head -c " + mb + " /dev/zero", 1000000,
+         1000000},
+        {"output first", "head -c " + mb + " /dev/zero; head -c " + mb + " /dev/zero >&2", 1000000,
+         1000000},
+        {"both at once", "head -c " + mb + " /dev/zero >&2 & head -c " + mb + " /dev/zero; wait",
+         1000000, 1000000},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Outcome r = run_script(tmp, c.body, 60);
+        EXPECT_EQ(r.end, RUN_EXITED);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out.size(), 4 + c.out);
+        EXPECT_EQ(r.err.size(), c.err);
     }
 }
 
@@ -156,11 +193,11 @@ TEST(Runner, LargeOutputIsDrained) {
     Outcome r = run_script(tmp, "yes 0123456789abcdef | head -c " + std::to_string(size) +
                                     "; echo end >&2");
     EXPECT_EQ(r.status, 0);
-    ASSERT_EQ(r.out.size(), 4 + size + 4);
+    ASSERT_EQ(r.out.size(), 4 + size);
     const std::string line = "0123456789abcdef\n";
     for (size_t i = 0; i < size; i++)
         if (r.out[4 + i] != line[i % line.size()]) FAIL() << "wrong byte at " << i;
-    EXPECT_EQ(r.out.substr(4 + size), "end\n");
+    EXPECT_EQ(r.err, "end\n");
 }
 
 TEST(Runner, TimeLimitEndsTheWholeGroup) {
@@ -216,6 +253,13 @@ TEST(Runner, OutputPastTheCapStopsTheChild) {
         {"a byte too many", "head -c " + std::to_string(fits + 1) + " /dev/zero; sleep 300",
          RUN_TOO_LARGE, 1},
         {"never stops", "echo $$ > '" + (tmp / "writer.pid") + "'\nexec yes", RUN_TOO_LARGE, 1},
+        // The cap counts both streams together.
+        {"a byte too many on both",
+         "head -c 1000 /dev/zero >&2; head -c " + std::to_string(fits - 999) +
+             " /dev/zero; sleep 300",
+         RUN_TOO_LARGE, 1},
+        {"too many on standard error",
+         "head -c " + std::to_string(fits + 1) + " /dev/zero >&2; sleep 300", RUN_TOO_LARGE, 1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -225,7 +269,7 @@ TEST(Runner, OutputPastTheCapStopsTheChild) {
         if (c.end == RUN_EXITED)
             EXPECT_EQ(r.out.size(), 4 + fits);
         else
-            EXPECT_GT(r.out.size() + 4096, 4 + fits);
+            EXPECT_GT(r.out.size() + r.err.size() + 4096, 4 + fits);
         EXPECT_LT(r.seconds, 30.0);
     }
     pid_t writer = read_pid(tmp / "writer.pid");

@@ -49,6 +49,19 @@ struct StatusCase {
     int detached, no_upstream, unborn;
 };
 
+// The -z form of a status text written with line feeds: each line a record
+// ended by a zero byte, and a rename's "new<TAB>old" two records.
+std::string z(std::string s) {
+    for (char &ch : s)
+        if (ch == '\n' || ch == '\t') ch = 0;
+    return s;
+}
+
+void parse_z(Repo *r, const std::string &text, int stash_header = 0) {
+    std::string records = z(text);
+    parse_status(r, records.c_str(), records.size(), stash_header);
+}
+
 std::string crlf(std::string s) {
     for (size_t at = 0; (at = s.find('\n', at)) != std::string::npos; at += 2) s.insert(at, "\r");
     return s;
@@ -115,7 +128,7 @@ TEST(ParseStatus, Table) {
         SCOPED_TRACE(c.name);
         Repo r;
         memset(&r, 0, sizeof r);
-        parse_status(&r, c.text.c_str());
+        parse_z(&r, c.text);
         EXPECT_STREQ(r.branch, c.branch);
         EXPECT_STREQ(r.upstream, c.upstream);
         EXPECT_EQ(r.ahead, c.ahead);
@@ -142,7 +155,7 @@ TEST(ParseStatus, LongLines) {
         std::string text = TRACKING + "? " + path + "\n" + WORKTREE;
         Repo r;
         memset(&r, 0, sizeof r);
-        parse_status(&r, text.c_str());
+        parse_z(&r, text);
         EXPECT_EQ(r.dirty, 2);
         EXPECT_EQ(r.untracked, 1);
     }
@@ -153,7 +166,7 @@ TEST(ParseStatus, LongLines) {
     std::string name(300, 'b'), up = "origin/" + std::string(600, 'u');
     text = OID "# branch.head " + name + "\n# branch.upstream " + up + "\n# branch.ab +1 -4\n";
     memset(&r, 0, sizeof r);
-    parse_status(&r, text.c_str());
+    parse_z(&r, text);
     EXPECT_EQ(std::string(r.branch), name.substr(0, 255));
     EXPECT_EQ(std::string(r.upstream), up.substr(0, 511));
     EXPECT_EQ(r.ahead, 1);
@@ -179,8 +192,8 @@ TEST(StatusNextLine, CodesAndPaths) {
          "? build/\n! cache\n?\n",
          {{"??", "build/"}, {"!!", "cache"}, {"??", ""}}},
         {"headers, blank lines and a CR",
-         "# branch.head main\n\n  \r\n? a\r\n",
-         {{"", ""}, {"??", "a"}}},
+         "# branch.head main\r\n\n  \r\n? a\r\n",
+         {{"", ""}, {"??", "a\r"}}}, // a name may end in a CR
         {"other lines",
          "fatal: not a repository\n1\n1 M\n",
          {{"--", "fatal: not a repository"}, {"--", ""}, {"M", ""}}},
@@ -193,10 +206,42 @@ TEST(StatusNextLine, CodesAndPaths) {
         SCOPED_TRACE(c.name);
         std::vector<std::pair<std::string, std::string>> got;
         StatusLine l;
-        for (const char *p = c.text.c_str(); status_next_line(&p, &l);)
+        std::string records = z(c.text);
+        const char *end = records.c_str() + records.size();
+        for (const char *p = records.c_str(); status_next_line(&p, end, &l);)
             got.push_back({l.code, std::string(l.path, l.path_len)});
         EXPECT_EQ(got, c.want);
     }
+}
+
+// Records as git writes them with -z: every name exactly as it is on disk,
+// blanks, tabs and line feeds included; a rename listed under its source.
+TEST(StatusNextLine, NamesAsOnDisk) {
+    using namespace std::string_literals;
+    const std::string head = "1 .M N... 100644 100644 100644 aa bb "s;
+    const std::string ren = "2 R. N... 100644 100644 100644 aa aa R100 "s;
+    const std::string records = "# branch.head main\0"s + "? trail \0"s + "?  lead\0"s + head +
+                                "tab\there\0"s + head + "new\nline\0"s + ren +
+                                "to \0from\nold \0"s + "? last\0"s;
+    std::vector<std::pair<std::string, std::string>> want = {{"", ""},
+                                                             {"??", "trail "},
+                                                             {"??", " lead"},
+                                                             {".M", "tab\there"},
+                                                             {".M", "new\nline"},
+                                                             {"R.", "from\nold "},
+                                                             {"??", "last"}};
+    std::vector<std::pair<std::string, std::string>> got;
+    StatusLine l;
+    const char *end = records.c_str() + records.size();
+    for (const char *p = records.c_str(); status_next_line(&p, end, &l);)
+        got.push_back({l.code, std::string(l.path, l.path_len)});
+    EXPECT_EQ(got, want);
+    Repo r;
+    memset(&r, 0, sizeof r);
+    parse_status(&r, records.c_str(), records.size());
+    EXPECT_EQ(r.dirty, 6);
+    EXPECT_EQ(r.untracked, 3);
+    EXPECT_EQ(r.staged, 1);
 }
 
 TEST(ParseStatus, CountersAddToTheRecord) {
@@ -204,7 +249,7 @@ TEST(ParseStatus, CountersAddToTheRecord) {
     memset(&r, 0, sizeof r);
     r.dirty = 10;
     r.staged = 1;
-    parse_status(&r, OID "# branch.head main\n" STAGED UNTRACKED);
+    parse_z(&r, OID "# branch.head main\n" STAGED UNTRACKED);
     EXPECT_EQ(r.dirty, 12);
     EXPECT_EQ(r.staged, 2);
     EXPECT_EQ(r.untracked, 1);
@@ -233,7 +278,7 @@ TEST(ParseStatus, StashHeader) {
         Repo r;
         memset(&r, 0, sizeof r);
         r.stash = c.before;
-        parse_status(&r, c.text, c.asked);
+        parse_z(&r, c.text, c.asked);
         EXPECT_EQ(r.stash, c.stash);
     }
 }

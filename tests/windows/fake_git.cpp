@@ -15,6 +15,8 @@
 // (separated by ','), then for each " {NAME=value}" for every entry of the
 // environment with that name in any letter case, as spelt there (or
 // " {NAME unset}").
+// With QUARLO_FAKE_GIT_LOG_EXE set, then " {exe=PATH}" with the full path
+// of the program that ran.
 // When QUARLO_FAKE_GIT_PIDS names a file, every run appends its process id,
 // and the id of every helper it starts, one per line.
 //
@@ -26,7 +28,9 @@
 //     pipe (as --spawn) to sleep, started first; NAME.sleep holds
 //     milliseconds to sleep then; NAME.out is
 //     written to standard output and NAME.err to standard error, byte for
-//     byte; NAME.exit holds the exit code (default 0). A missing file means
+//     byte (for a status with -z, each line feed of NAME.out as a zero byte,
+//     as git ends its records there); NAME.exit holds the exit code
+//     (default 0). A missing file means
 //     none of it. Without DIR\.git it answers as git does outside a
 //     repository (exit 128).
 //
@@ -34,10 +38,15 @@
 //     Writes "git version V\n" with V from QUARLO_FAKE_GIT_VERSION, by default
 //     2.45.1.windows.1 (a git that prints the stash count in its status).
 //
+// git rev-parse --local-env-vars
+//     Writes git's list of the variables that locate a repository, one per
+//     line, and QUARLO_FAKE_GIT_LOCAL_ENV (a further name) when set.
+//
 // git STEP... (for the runner's own tests), steps done in order:
 //     --out TEXT    writes TEXT to standard output
 //     --err TEXT    writes TEXT to standard error
 //     --bytes N     writes N bytes ('a' to 'z' over and over) to standard output
+//     --err-bytes N the same to standard error
 //     --sleep MS    sleeps
 //     --trickle MS  writes a short line every 5 ms for MS milliseconds
 //     --exit CODE   exits with CODE (decimal, may be negative)
@@ -172,6 +181,9 @@ static void record(int argc, wchar_t **argv) {
             at = end + 1;
         }
     }
+    wchar_t self[MAX_PATH];
+    if (env(L"QUARLO_FAKE_GIT_LOG_EXE") && GetModuleFileNameW(nullptr, self, MAX_PATH))
+        line += " {exe=" + utf8(self) + "}";
     append_line(L"QUARLO_FAKE_GIT_LOG", line + "\n");
     append_line(L"QUARLO_FAKE_GIT_PIDS", std::to_string(GetCurrentProcessId()) + "\n");
 }
@@ -231,7 +243,14 @@ static int canned_answer(int argc, wchar_t **argv) {
     std::string text;
     if (read_file(base + L".spawn", &text)) spawn_sleeper(text);
     if (read_file(base + L".sleep", &text)) Sleep((DWORD)strtoul(text.c_str(), nullptr, 10));
-    if (read_file(base + L".out", &text)) write_text(STD_OUTPUT_HANDLE, text);
+    if (read_file(base + L".out", &text)) {
+        int records = 0;
+        for (int i = 4; i < argc; i++) records |= wcscmp(argv[i], L"-z") == 0;
+        if (records && wcscmp(argv[3], L"status") == 0)
+            for (char &ch : text)
+                if (ch == '\n') ch = 0;
+        write_text(STD_OUTPUT_HANDLE, text);
+    }
     if (read_file(base + L".err", &text)) write_text(STD_ERROR_HANDLE, text);
     if (read_file(base + L".exit", &text)) return (int)strtol(text.c_str(), nullptr, 10);
     return 0;
@@ -257,6 +276,10 @@ static int run_steps(int argc, wchar_t **argv) {
             std::string text(strtoul(value.c_str(), nullptr, 10), 0);
             for (size_t k = 0; k < text.size(); k++) text[k] = (char)('a' + k % 26);
             write_text(STD_OUTPUT_HANDLE, text);
+        } else if (step == "--err-bytes") {
+            std::string text(strtoul(value.c_str(), nullptr, 10), 0);
+            for (size_t k = 0; k < text.size(); k++) text[k] = (char)('a' + k % 26);
+            write_text(STD_ERROR_HANDLE, text);
         } else if (step == "--sleep") {
             Sleep((DWORD)strtoul(value.c_str(), nullptr, 10));
         } else if (step == "--trickle") {
@@ -288,6 +311,17 @@ int wmain(int argc, wchar_t **argv) {
         const wchar_t *v = env(L"QUARLO_FAKE_GIT_VERSION");
         write_text(STD_OUTPUT_HANDLE,
                    "git version " + (v ? utf8(v) : std::string("2.45.1.windows.1")) + "\n");
+        return 0;
+    }
+    if (argc == 3 && wcscmp(argv[1], L"rev-parse") == 0 &&
+        wcscmp(argv[2], L"--local-env-vars") == 0) {
+        std::string text = "GIT_ALTERNATE_OBJECT_DIRECTORIES\nGIT_CONFIG\nGIT_CONFIG_PARAMETERS\n"
+                           "GIT_CONFIG_COUNT\nGIT_OBJECT_DIRECTORY\nGIT_DIR\nGIT_WORK_TREE\n"
+                           "GIT_IMPLICIT_WORK_TREE\nGIT_GRAFT_FILE\nGIT_INDEX_FILE\n"
+                           "GIT_NO_REPLACE_OBJECTS\nGIT_REPLACE_REF_BASE\nGIT_PREFIX\n"
+                           "GIT_INTERNAL_SUPER_PREFIX\nGIT_SHALLOW_FILE\nGIT_COMMON_DIR\n";
+        if (const wchar_t *more = env(L"QUARLO_FAKE_GIT_LOCAL_ENV")) text += utf8(more) + "\n";
+        write_text(STD_OUTPUT_HANDLE, text);
         return 0;
     }
     return run_steps(argc, argv);

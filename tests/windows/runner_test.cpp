@@ -88,25 +88,53 @@ TEST(Runner, RunGitPutsTheFolderFirstAndKeepsElevenArguments) {
     const char *args[] = {"a1", "a2", "a3",  "a4",  "a5",  "a6",   "a7",
                           "a8", "a9", "a10", "a11", "a12", nullptr};
     size_t before = log_text().size();
-    Buf out;
+    Buf out, err;
     buf_init(&out, RUN_OUTPUT_MAX);
-    int rc = run_git(dir, args, &out, 20);
-    // The test git answers as git does outside a repository.
+    buf_init(&err, RUN_OUTPUT_MAX);
+    int rc = run_git(dir, args, &out, 20, nullptr, &err);
+    // The test git answers as git does outside a repository, on standard error.
     EXPECT_EQ(rc, 128);
-    EXPECT_NE(std::string(out.data).find("not a git repository"), std::string::npos);
+    EXPECT_EQ(out.len, 0u);
+    EXPECT_NE(std::string(err.data).find("not a git repository"), std::string::npos);
     buf_free(&out);
+    buf_free(&err);
     EXPECT_EQ(log_text().substr(before), "<-C> <\\\\server\\share\\repo> <a1> <a2> <a3> <a4> <a5> "
                                          "<a6> <a7> <a8> <a9> <a10> <a11>\n");
 }
 
 // ---- output -----------------------------------------------------------------
 
-TEST(Runner, StdoutAndStderrShareOnePipe) {
-    int rc = -2;
-    std::string out = run(
-        {"git", "--out", "one\n", "--err", "two\r\n", "--out", "three", "--exit", "3"}, 20, &rc);
-    EXPECT_EQ(rc, 3);
-    EXPECT_EQ(out, "one\ntwo\r\nthree"); // bytes as written: no newline translation
+// Standard output and standard error come apart (they used to share one
+// pipe): only the first is a command's answer.
+TEST(Runner, StdoutAndStderrAreReadApart) {
+    std::vector<const char *> argv = {"git",   "--out", "one\n",  "--err", "two\r\n",
+                                      "--out", "three", "--exit", "3",     nullptr};
+    Buf out, err;
+    buf_init(&out, RUN_OUTPUT_MAX);
+    buf_init(&err, RUN_OUTPUT_MAX);
+    RunEnd end;
+    EXPECT_EQ(run_argv(argv.data(), &out, 20, &end, &err), 3);
+    // Bytes as written: no newline translation.
+    EXPECT_EQ(std::string(out.data, out.len), "one\nthree");
+    EXPECT_EQ(std::string(err.data, err.len), "two\r\n");
+    buf_free(&out);
+    buf_free(&err);
+}
+
+// A child that fills its error pipe before it writes its answer never
+// hangs: both pipes are read as data arrives.
+TEST(Runner, FullErrorPipeDoesNotHang) {
+    std::vector<const char *> argv = {"git", "--err-bytes", "300000", "--bytes", "300000", nullptr};
+    Buf out, err;
+    buf_init(&out, RUN_OUTPUT_MAX);
+    buf_init(&err, RUN_OUTPUT_MAX);
+    RunEnd end;
+    EXPECT_EQ(run_argv(argv.data(), &out, 20, &end, &err), 0);
+    EXPECT_EQ(end, RUN_EXITED);
+    EXPECT_EQ(out.len, 300000u);
+    EXPECT_EQ(err.len, 300000u);
+    buf_free(&out);
+    buf_free(&err);
 }
 
 TEST(Runner, LargeOutputIsDrainedWhileTheChildRuns) {
@@ -293,7 +321,8 @@ TEST(Runner, ProgramThatCannotStartGivesMinusOne) {
     PlatChild c;
     EXPECT_EQ(start(&c, {"C:\\no\\such\\folder\\git.exe"}), -1);
     EXPECT_EQ(c.process, 0);
-    EXPECT_EQ(c.pipe, 0);
+    EXPECT_EQ(c.pipes[PLAT_STDOUT], 0);
+    EXPECT_EQ(c.pipes[PLAT_STDERR], 0);
 }
 
 // ---- environment ------------------------------------------------------------

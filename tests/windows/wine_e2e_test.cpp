@@ -248,7 +248,7 @@ TEST_F(WineCgi, ListingFromTheCannedGit) {
     std::set<std::string> got(calls.begin(), calls.end());
     EXPECT_EQ(got.count("<--version>"), 1u);
     for (const char *cmd :
-         {"<status> <--porcelain=v2> <--branch> <--show-stash> <--untracked-files=normal>",
+         {"<status> <--porcelain=v2> <-z> <--branch> <--show-stash> <--untracked-files=normal>",
           "<log> <-1> <--format=%H%x09%ct%x09%s>"})
         EXPECT_EQ(got.count(C + cmd), 1u) << C + cmd;
 
@@ -270,7 +270,7 @@ TEST_F(WineCgi, ListingFromTheCannedGit) {
     EXPECT_EQ(calls.size(), 13u);
     got = std::set<std::string>(calls.begin(), calls.end());
     for (const char *cmd :
-         {"<status> <--porcelain=v2> <--branch> <--untracked-files=normal>",
+         {"<status> <--porcelain=v2> <-z> <--branch> <--untracked-files=normal>",
           "<log> <-1> <--format=%H%x09%ct%x09%s>", "<stash> <list> <--format=%gd>"})
         EXPECT_EQ(got.count(C + cmd), 1u) << C + cmd;
 }
@@ -390,6 +390,34 @@ TEST_F(WineCgi, WithoutGitRepositoriesAreListedWithoutStatus) {
 
 // A repository whose git fails is listed with git's first message line as
 // its error and zero status, and its detail lists nothing of the message.
+// git comes from PATH only: a git.exe in the folder the program is started
+// in is never run (the system's own search would run it first). A warning
+// git writes on standard error while it answers is not part of the answer.
+TEST_F(WineCgi, GitFromPathOnlyAndWarningsAreNotData) {
+    const std::string cwd = T + "/start";
+    unit::make_dirs(cwd);
+    unit::write_file(cwd + "/git.exe", unit::read_file(QUARLO_FAKE_GIT_EXE));
+    canned("root/alpha", {{"status-branch.err", "warning: refname 'HEAD' is ambiguous.\n"},
+                          {"log-1.err", "warning: refname 'HEAD' is ambiguous.\n"}});
+    Env env = request("action=repos");
+    env.push_back({"QUARLO_FAKE_GIT_LOG_EXE", "1"});
+    char old[4096];
+    ASSERT_TRUE(getcwd(old, sizeof old));
+    ASSERT_EQ(chdir(cwd.c_str()), 0);
+    int status = -1;
+    std::string reply = run_exe(env, &status);
+    EXPECT_EQ(chdir(old), 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(reply.find(alpha_object("")), std::string::npos) << reply;
+    EXPECT_NE(reply.find("\"errors\":0}"), std::string::npos) << reply;
+    std::vector<std::string> calls = git_calls();
+    EXPECT_FALSE(calls.empty());
+    for (const std::string &call : calls) {
+        EXPECT_NE(call.find("{exe="), std::string::npos) << call;
+        EXPECT_EQ(call.find("\\start\\"), std::string::npos) << call;
+    }
+}
+
 TEST_F(WineCgi, FailingGitIsTheRepositorysError) {
     const std::string broken = win_path(root) + "\\broken";
     const std::string refusal =

@@ -68,17 +68,124 @@ struct ChildEnv {
     const char *user_ceiling; // the program's own GIT_CEILING_DIRECTORIES value, or null
 };
 
+// The variables that locate or reconfigure a repository, as git 2.39 lists
+// them (`git rev-parse --local-env-vars`, the list git itself clears before
+// it runs a command in another repository). The installed git is asked for
+// its own list where the environment holds a name this program does not
+// manage (git_local_names); this list stands where git cannot be asked, and
+// a test compares it with the installed git's.
+const char *const GIT_LOCAL_ENV_KNOWN[] = {
+    "GIT_ALTERNATE_OBJECT_DIRECTORIES",
+    "GIT_CONFIG",
+    "GIT_CONFIG_PARAMETERS",
+    "GIT_CONFIG_COUNT",
+    "GIT_OBJECT_DIRECTORY",
+    "GIT_DIR",
+    "GIT_WORK_TREE",
+    "GIT_IMPLICIT_WORK_TREE",
+    "GIT_GRAFT_FILE",
+    "GIT_INDEX_FILE",
+    "GIT_NO_REPLACE_OBJECTS",
+    "GIT_REPLACE_REF_BASE",
+    "GIT_PREFIX",
+    "GIT_INTERNAL_SUPER_PREFIX",
+    "GIT_SHALLOW_FILE",
+    "GIT_COMMON_DIR",
+    nullptr,
+};
+
+// 1 for a variable this program sets or leaves out itself whatever git
+// says: the ceiling and the optional locks it sets, the config entries it
+// extends with its forced settings, GIT_CONFIG_PARAMETERS (read after those
+// entries, so it could undo a forced setting) and the GIT_TRACE family
+// (trace output written to files, or interleaved with git's messages).
+static int env_managed(const char *e) {
+    return env_name_is(e, CEILING_NAME) || env_name_is(e, "GIT_OPTIONAL_LOCKS") ||
+           env_name_is(e, "GIT_CONFIG_COUNT") || env_name_is(e, "GIT_CONFIG_PARAMETERS") ||
+           env_name_starts(e, "GIT_TRACE") || config_entry_number(e) >= 0;
+}
+
+// 1 when `e` is named by one of the zero-terminated names in `names` (a
+// list ended by an empty name).
+static int env_named_in(const char *e, const char *names) {
+    for (const char *n = names; n && *n; n += strlen(n) + 1)
+        if (env_name_is(e, n)) return 1;
+    return 0;
+}
+
+// The names git clears for a command in another repository: the installed
+// git's answer to `git rev-parse --local-env-vars`, asked once, and only
+// where the environment holds a GIT_ name this program does not manage
+// itself (so a plain environment costs no process); always with the known
+// list. Zero-terminated names ended by an empty one, kept for the process.
+static const char *git_local_names(char **env) {
+    static Buf names;
+    buf_init(&names, DOC_MAX);
+    int ask = 0;
+    for (const char *const *n = GIT_LOCAL_ENV_KNOWN; *n; n++) buf_add(&names, *n, strlen(*n) + 1);
+    for (char **e = env; e && *e && !ask; e++) {
+        if (!env_name_starts(*e, "GIT_") || env_managed(*e)) continue;
+        int known = 0;
+        for (const char *const *n = GIT_LOCAL_ENV_KNOWN; *n && !known; n++)
+            known = env_name_is(*e, *n);
+        ask = !known;
+    }
+    if (ask) {
+        // Asked with no GIT_ variable at all: the answer is git's own list,
+        // whatever the environment points at.
+        Buf plain;
+        buf_init(&plain, DOC_MAX);
+        size_t count = 0;
+        for (char **e = env; e && *e; e++)
+            if (!env_name_starts(*e, "GIT_") && !env_name_is(*e, "BOT_PASSWORD") &&
+                !env_name_starts(*e, "HTTP_")) {
+                buf_add(&plain, *e, strlen(*e) + 1);
+                count++;
+            }
+        const char **list = (const char **)calloc(count + 1, sizeof *list);
+        if (list && plain.data) {
+            size_t i = 0;
+            for (const char *p = plain.data; i < count; p += strlen(p) + 1) list[i++] = p;
+            static const char *const ASK[] = {"git", "rev-parse", "--local-env-vars", nullptr};
+            Buf out;
+            buf_init(&out, RUN_OUTPUT_MAX);
+            RunEnd end;
+            if (run_argv_env(ASK, list, &out, RUN_LIMIT_S, &end) == 0 && end == RUN_EXITED &&
+                out.data) {
+                const char *p = out.data;
+                char name[ENV_NAME_SIZE];
+                while (text_next_line(&p, name, sizeof name, 1)) {
+                    str_trim(name);
+                    if (name[0]) buf_add(&names, name, strlen(name) + 1);
+                }
+            }
+            buf_free(&out);
+        }
+        free(list);
+        buf_free(&plain);
+    }
+    buf_add(&names, "", 1);
+    return names.data;
+}
+
 // Left out of every git child: the node password and the request's headers
-// (git needs neither), the variables the program sets itself, and the
-// program's config entries that its GIT_CONFIG_COUNT does not cover:
-// numbered from the count on, they would collide with the forced ones (all of
-// them where the count is not set or not a count; git reads none of those).
-static int env_left_out(const char *e, long long config_count) {
+// (git needs neither), the variables the program sets itself, those that
+// would locate or reconfigure a repository (`local`, see git_local_names:
+// with GIT_DIR set, every repository would answer for another one), the
+// GIT_TRACE family, and the program's config entries that its
+// GIT_CONFIG_COUNT does not cover: numbered from the count on, they would
+// collide with the forced ones (all of them where the count is not set or not
+// a count; git reads none of those). The entries the count covers are kept
+// (the user's own settings); the forced ones come after them and win.
+static int env_left_out(const char *e, long long config_count, const char *local) {
     if (env_name_is(e, "BOT_PASSWORD") || env_name_starts(e, "HTTP_") ||
         env_name_is(e, CEILING_NAME) || env_name_is(e, "GIT_OPTIONAL_LOCKS") ||
-        env_name_is(e, "GIT_CONFIG_COUNT"))
+        env_name_is(e, "GIT_CONFIG_COUNT") || env_name_is(e, "GIT_CONFIG_PARAMETERS") ||
+        env_name_starts(e, "GIT_TRACE"))
         return 1;
-    return config_entry_number(e) >= config_count;
+    long long n = config_entry_number(e);
+    if (n >= 0) return n >= config_count;
+    return env_named_in(e, local);
 }
 
 static ChildEnv build_child_environment() {
@@ -91,10 +198,11 @@ static ChildEnv build_child_environment() {
             ce.user_ceiling = *e + sizeof CEILING_NAME;
     }
     long long config_count = config_count_of(env);
+    const char *local = git_local_names(env);
     Buf text;
     buf_init(&text, DOC_MAX);
     for (char **e = env; e && *e; e++)
-        if (!env_left_out(*e, config_count)) buf_add(&text, *e, strlen(*e) + 1);
+        if (!env_left_out(*e, config_count, local)) buf_add(&text, *e, strlen(*e) + 1);
     buf_add(&text, "GIT_OPTIONAL_LOCKS=0", 21);
     int forced = (int)(sizeof FORCED_CONFIG / sizeof FORCED_CONFIG[0]);
     for (int i = 0; i < forced; i++) {

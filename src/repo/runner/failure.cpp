@@ -36,7 +36,7 @@ static int next_line(const char **p, Line *l) {
     return 0;
 }
 
-void run_failure_text(RunEnd end, int status, const char *output, int limit_s, char *out,
+void run_failure_text(RunEnd end, int status, const char *messages, int limit_s, char *out,
                       size_t size) {
     switch (end) {
     case RUN_NOT_STARTED:
@@ -57,7 +57,7 @@ void run_failure_text(RunEnd end, int status, const char *output, int limit_s, c
     // git's own words: the line that says why it gave up, rather than a
     // warning or a hint around it.
     Line l, first = {}, fatal = {}, error = {};
-    for (const char *p = output ? output : ""; next_line(&p, &l);) {
+    for (const char *p = messages ? messages : ""; next_line(&p, &l);) {
         if (!first.text) first = l;
         if (!fatal.text && l.len >= 6 && memcmp(l.text, "fatal:", 6) == 0) fatal = l;
         if (!error.text && l.len >= 6 && memcmp(l.text, "error:", 6) == 0) error = l;

@@ -26,16 +26,17 @@ static int wait_ms(Clock::time_point deadline, int ms) {
     return left < ms ? left : ms;
 }
 
-int run_argv(const char *const *argv, Buf *out, int limit_s, RunEnd *end) {
-    return run_argv_env(argv, child_environment(), out, limit_s, end);
+int run_argv(const char *const *argv, Buf *out, int limit_s, RunEnd *end, Buf *err) {
+    return run_argv_env(argv, child_environment(), out, limit_s, end, err);
 }
 
 // Every run has a deadline in wall-clock time from its start, whether the
-// child writes or not, and an output Buf that never grows past
-// RUN_OUTPUT_MAX bytes: a child past either is stopped with everything it
-// started.
+// child writes or not, and a ceiling of RUN_OUTPUT_MAX bytes for what it
+// writes on both pipes together: a child past either is stopped with
+// everything it started. Both pipes are read as data arrives on either, so a
+// child that fills one while the other is empty never waits on the runner.
 int run_argv_env(const char *const *argv, const char *const *env, Buf *out, int limit_s,
-                 RunEnd *end) {
+                 RunEnd *end, Buf *err) {
     RunEnd ignored;
     if (!end) end = &ignored;
     *end = RUN_NOT_STARTED;
@@ -47,35 +48,46 @@ int run_argv_env(const char *const *argv, const char *const *env, Buf *out, int 
     *end = RUN_EXITED;
     Clock::time_point deadline = Clock::now() + std::chrono::seconds(limit_s);
 
+    // Standard error is kept only where the caller asks for it; it counts
+    // towards the ceiling all the same.
+    Buf *into[2] = {out, err};
+    unsigned long long ceiling = out->max < RUN_OUTPUT_MAX ? out->max : RUN_OUTPUT_MAX;
+    // What the buffers held before counts as well: they never grow past it.
+    unsigned long long taken = out->len + (err && err != out ? err->len : 0);
     char chunk[READ_CHUNK_SIZE];
     for (;;) {
         if (ms_until(deadline) == 0) {
             *end = RUN_TIMED_OUT;
             break;
         }
-        long waiting = plat_child_peek(&c);
-        if (waiting < 0) break;
-        if (waiting > 0) {
-            long got = plat_child_read(&c, chunk,
-                                       waiting < (long)sizeof chunk ? waiting : (long)sizeof chunk);
-            if (got <= 0) break;
-            unsigned long long ceiling = out->max < RUN_OUTPUT_MAX ? out->max : RUN_OUTPUT_MAX;
-            if (out->len + (unsigned long long)got + 1 > ceiling) {
+        int open = 0, got_any = 0;
+        for (int s = PLAT_STDOUT; s <= PLAT_STDERR && *end == RUN_EXITED; s++) {
+            long waiting = plat_child_peek(&c, s);
+            if (waiting < 0) continue;
+            open++;
+            if (waiting == 0) continue;
+            long got = plat_child_read(
+                &c, chunk, waiting < (long)sizeof chunk ? waiting : (long)sizeof chunk, s);
+            if (got <= 0) continue;
+            got_any = 1;
+            taken += (unsigned long long)got;
+            if (taken + 1 > ceiling) {
                 *end = RUN_TOO_LARGE;
-                break;
-            }
-            if (!buf_add(out, chunk, (size_t)got)) {
+            } else if (into[s] && !buf_add(into[s], chunk, (size_t)got)) {
                 *end = RUN_NO_MEMORY;
-                break;
             }
-            continue;
         }
+        if (*end != RUN_EXITED) break;
+        if (got_any) continue;
+        if (!open) break;
         int w = plat_child_wait(&c, wait_ms(deadline, POLL_WAIT_MS), 1);
-        // Ended: read what it left in the pipe, but never wait on helpers of
-        // its own that still hold the pipe open.
-        if (w == 1 && plat_child_peek(&c) <= 0) break;
+        // Ended: read what it left in the pipes, but never wait on helpers
+        // of its own that still hold them open.
+        if (w == 1 && plat_child_peek(&c, PLAT_STDOUT) <= 0 &&
+            plat_child_peek(&c, PLAT_STDERR) <= 0)
+            break;
     }
-    // The pipe may have closed before the child ended: it still has until
+    // The pipes may have closed before the child ended: it still has until
     // its deadline.
     if (*end == RUN_EXITED && plat_child_wait(&c, ms_until(deadline), 0) != 1) *end = RUN_TIMED_OUT;
     if (*end != RUN_EXITED) {
@@ -88,14 +100,15 @@ int run_argv_env(const char *const *argv, const char *const *env, Buf *out, int 
     return status;
 }
 
-int run_git(const char *dir, const char *const *args, Buf *out, int limit_s, RunEnd *end) {
+int run_git(const char *dir, const char *const *args, Buf *out, int limit_s, RunEnd *end,
+            Buf *err) {
     const char *argv[3 + RUN_GIT_ARGS_MAX + 1] = {"git", "-C", dir};
     int n = 3;
     for (int i = 0; args[i] && i < RUN_GIT_ARGS_MAX; i++) argv[n++] = args[i];
     argv[n] = nullptr;
     Buf entry;
     const char **env = bound_environment(dir, &entry);
-    int rc = run_argv_env(argv, env, out, limit_s, end);
+    int rc = run_argv_env(argv, env, out, limit_s, end, err);
     free(env);
     buf_free(&entry);
     return rc;

@@ -31,34 +31,45 @@ enum RunEnd {
     RUN_NO_MEMORY,   // stopped: its output could not be kept (result 1)
 };
 
-// Runs argv[0] with its arguments, appending standard output and standard
-// error to `out`. The child is stopped, with every process it started, when
-// it has not ended `limit_s` seconds after its start (whether it writes or
-// not) or when its output would grow `out` past RUN_OUTPUT_MAX bytes; what
-// was read before stays in `out`. Returns the exit status; -1 when the child
-// could not be started (then `out` is untouched); 1 when the runner stopped
-// it. `end`, when given, receives how the run ended. The child's environment
-// is child_environment().
-int run_argv(const char *const *argv, Buf *out, int limit_s, RunEnd *end = nullptr);
+// Runs argv[0] with its arguments, appending its standard output to `out`
+// and its standard error, read apart, to `err` (when given; else it is read
+// and dropped). The child is stopped, with every process it started, when it
+// has not ended `limit_s` seconds after its start (whether it writes or not)
+// or when what it wrote on both together would pass RUN_OUTPUT_MAX bytes
+// (or out's ceiling); what was read before stays. Returns the exit status;
+// -1 when the child could not be started (then `out` and `err` are
+// untouched); 1 when the runner stopped it. `end`, when given, receives how
+// the run ended. The child's environment is child_environment().
+int run_argv(const char *const *argv, Buf *out, int limit_s, RunEnd *end = nullptr,
+             Buf *err = nullptr);
 
 // The same with the environment `envp` (null-terminated "NAME=value" texts).
 int run_argv_env(const char *const *argv, const char *const *envp, Buf *out, int limit_s,
-                 RunEnd *end);
+                 RunEnd *end, Buf *err = nullptr);
 
 // Runs git -C `dir` with the (null-terminated) arguments; at most 11 are used.
 // Git is bound to `dir` (bound_environment): it answers for that folder or
 // fails, and never for a repository above it.
-int run_git(const char *dir, const char *const *args, Buf *out, int limit_s, RunEnd *end = nullptr);
+int run_git(const char *dir, const char *const *args, Buf *out, int limit_s, RunEnd *end = nullptr,
+            Buf *err = nullptr);
 
 // The environment every git child gets: the program's own, without
 // BOT_PASSWORD, the request's HTTP_ variables, GIT_CEILING_DIRECTORIES,
 // GIT_OPTIONAL_LOCKS, GIT_CONFIG_COUNT and the GIT_CONFIG_KEY_n /
-// GIT_CONFIG_VALUE_n entries its count does not cover, with
+// GIT_CONFIG_VALUE_n entries its count does not cover, GIT_CONFIG_PARAMETERS,
+// the GIT_TRACE family and every name that locates or reconfigures a
+// repository (GIT_LOCAL_ENV_KNOWN and the installed git's own list, asked
+// once and only where the environment holds another GIT_ name), with
 // GIT_OPTIONAL_LOCKS=0, core.fsmonitor / log.showSignature forced off and
 // core.quotePath off (file names as they are). Names are compared as the
 // platform compares them: on Windows `bot_password` is BOT_PASSWORD. Built
 // once, shared by every thread.
 const char *const *child_environment();
+
+// The names that locate or reconfigure a repository as git 2.39 lists them
+// (`git rev-parse --local-env-vars`), null-terminated: left out of every git
+// child with whatever the installed git adds to them.
+extern const char *const GIT_LOCAL_ENV_KNOWN[];
 
 // The value of the program's environment variable `name`, found as the child
 // environment finds the names it leaves out (on Windows regardless of letter
@@ -83,8 +94,8 @@ void git_ceiling_value(const char *dir, Buf *value);
 // One line saying why a run of git failed: "git could not be started", "git
 // did not answer within N s", "git wrote more than 64 MB and was stopped",
 // "the output of git could not be kept in memory", or, for a run that exited
-// non-zero, git's own message (its first "fatal:"
-// line, else its first "error:" line, else its first line; "git exited with
-// status N" where it printed nothing). Written to `out` (`size` bytes).
-void run_failure_text(RunEnd end, int status, const char *output, int limit_s, char *out,
+// non-zero, git's own message from `messages`, what it wrote on standard
+// error (its first "fatal:" line, else its first "error:" line, else its
+// first line; "git exited with status N" where it said nothing). Written to `out` (`size` bytes).
+void run_failure_text(RunEnd end, int status, const char *messages, int limit_s, char *out,
                       size_t size);
