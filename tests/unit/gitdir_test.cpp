@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 using namespace testfs;
 
@@ -120,6 +123,19 @@ TEST(GitDirFind, LongFileIsNotAPath) {
 }
 
 #if !defined(_WIN32)
+// A `.git` or a `commondir` that is a FIFO is not read (and never waited on).
+TEST(GitDirFind, FifoIsNotRead) {
+    TempDir t;
+    ASSERT_TRUE(make_dirs(t / "wt"));
+    ASSERT_EQ(mkfifo((t / "wt" + "/.git").c_str(), 0644), 0);
+    GitDirs d;
+    EXPECT_EQ(gitdir_find((t / "wt").c_str(), &d), 0);
+    make_git_folder(t / "own");
+    ASSERT_EQ(mkfifo((t / "own" + "/commondir").c_str(), 0644), 0);
+    write_file(t / "wt2" + "/.git", "gitdir: ../own\n");
+    EXPECT_EQ(gitdir_find((t / "wt2").c_str(), &d), 0);
+}
+
 namespace {
 
 // Runs a shell command with git's configuration kept out of the way; true on
