@@ -31,6 +31,13 @@ struct Repo {
     // query ran and exited 0. A record with an error keeps its status
     // fields (branch to last_subject) zero: nothing git said is shown for it.
     char error[ERROR_TEXT_SIZE];
+    // What needs the user beyond the status, read from the git folder itself
+    // (zero like the status fields in a record with an error):
+    int upstream_gone;                  // an upstream is configured and its ref does not exist
+    char operation[OPERATION_SIZE];     // "", "rebase", "merge", "cherry-pick", "revert",
+                                        // "bisect" or "am": an operation left in progress
+    char operation_branch[BRANCH_SIZE]; // the branch being rebased, without refs/heads/
+    long long fetched_at;               // FETCH_HEAD's modification time; 0: never fetched
 };
 
 extern Repo g_repos[REPO_MAX];
@@ -56,7 +63,10 @@ void repo_fail(Repo *r, const char *text);
 // prints the stash count in its status (2.35 and later; asked once per
 // process with `git --version`), three otherwise; four in detail mode. git
 // log is not run for a repository without commits. The first command that
-// fails ends the query and gives the record its error.
+// fails ends the query and gives the record its error. The operation in
+// progress and the last fetch are read from the git folder, found from `.git`
+// without git (one more command, `git rev-parse`, only where that folder is
+// not one git's own rules name).
 void query_repo(Repo *r, int mode);
 
 // Queries records 0..count-1 with at most `jobs` queries (so at most `jobs`
@@ -83,6 +93,11 @@ struct StatusLine {
 // source-path record of a rename or copy). Returns 0 at the end of the
 // output.
 int status_next_line(const char **p, const char *end, StatusLine *line);
+
+// Fills the record's operation, operation_branch and fetched_at from its git
+// folders `d` (gitdir_find's answer), with file tests only.
+struct GitDirs;
+void read_git_state(Repo *r, const GitDirs *d);
 
 // Parsers of the query's command outputs (exposed for tests).
 // parse_status reads `len` bytes of `status --porcelain=v2 -z` output.

@@ -482,3 +482,120 @@ test('editAddress: the view and the password change only their own parameters', 
   ];
   for (const [search, changes, want] of cases) assert.equal(editAddress(parseAddress(search), changes), want, search);
 });
+
+// ---- what needs the user: an operation in progress, a gone upstream, old figures ----
+
+const DAY_S = 86400;
+
+test('tags of an operation in progress, a gone upstream and figures not fetched for a week', () => {
+  const { tagsHtml } = parts({ now: NOW * 1000 });
+  const base = { dirty: 0, ahead: 0, behind: 0, stash: 0, upstream: 'origin/main', fetched_at: NOW - DAY_S };
+  const cases = [
+    [{ operation: 'rebase', operation_branch: 'feature', dirty: 1, conflicted: 1 },
+      ['t-op:rebase in progress on feature', 't-dirty:1 changed', 't-con:1 conflicted']],
+    [{ operation: 'rebase', operation_branch: '' }, ['t-op:rebase in progress', 't-clean:clean']],
+    [{ operation: 'merge', dirty: 1, conflicted: 1 }, ['t-op:merge in progress', 't-dirty:1 changed', 't-con:1 conflicted']],
+    [{ operation: 'cherry-pick' }, ['t-op:cherry-pick in progress', 't-clean:clean']],
+    [{ operation: 'revert' }, ['t-op:revert in progress', 't-clean:clean']],
+    [{ operation: 'bisect', detached: true }, ['t-op:bisecting', 't-det:detached']],
+    [{ operation: 'am' }, ['t-op:am in progress', 't-clean:clean']],
+    // A name a newer program may send is still said.
+    [{ operation: 'sequence' }, ['t-op:sequence in progress', 't-clean:clean']],
+    [{ upstream_gone: true, upstream: 'origin/feature' }, ['t-gone:gone', 't-clean:clean']],
+    // Fetched more than a week ago, or never: the figures are stale.
+    [{ fetched_at: NOW - 8 * DAY_S }, ['t-stale:8d old', 't-clean:clean']],
+    [{ fetched_at: NOW - 7 * DAY_S }, ['t-clean:clean']],
+    [{ fetched_at: 0, behind: 2 }, ['t-behind:-2', 't-stale:never fetched', 't-clean:clean']],
+    // Nothing to compare with, or a program that does not say: not stale.
+    [{ fetched_at: 0, upstream: '' }, ['t-clean:clean']],
+    [{ fetched_at: 0, upstream_gone: true }, ['t-gone:gone', 't-clean:clean']],
+    [{ fetched_at: undefined }, ['t-clean:clean']],
+    // A repository git could not read has the error tag alone.
+    [{ error: 'fatal: x', operation: '', fetched_at: 0 }, ['t-err:error']],
+  ];
+  for (const [fields, want] of cases) assert.deepEqual(tags(tagsHtml({ ...base, ...fields })), want, JSON.stringify(fields));
+  // The ahead and behind tooltips carry the age of the figures.
+  assert.match(tagsHtml({ ...base, ahead: 2, fetched_at: NOW - 12 * DAY_S }),
+    /title="2 commits to push, as of the last fetch \(fetched 12 days ago\)">\+2</);
+  assert.match(tagsHtml({ ...base, behind: 1, fetched_at: 0 }), /title="1 commit to pull, as of the last fetch \(never fetched\)">-1</);
+  assert.match(tagsHtml({ ...base, behind: 1, fetched_at: undefined }), /title="1 commit to pull">-1</);
+  assert.match(tagsHtml({ ...base, upstream_gone: true, upstream: 'origin/f' }), /title="The upstream origin\/f is gone: deleted on the remote">gone</);
+});
+
+test('fetchedText: when the remote was last fetched, in words', () => {
+  const { fetchedText } = parts({ now: NOW * 1000 });
+  const cases = [
+    [undefined, ''],
+    [null, ''],
+    [0, 'never fetched'],
+    [NOW - 30, 'fetched just now'],
+    [NOW - 60, 'fetched 1 minute ago'],
+    [NOW - 7200, 'fetched 2 hours ago'],
+    [NOW - DAY_S, 'fetched 1 day ago'],
+    [NOW - 12 * DAY_S, 'fetched 12 days ago'],
+    [NOW - 65 * DAY_S, 'fetched 2 months ago'],
+    [NOW - 800 * DAY_S, 'fetched 2 years ago'],
+  ];
+  for (const [t, want] of cases) assert.equal(fetchedText({ fetched_at: t }), want, String(t));
+});
+
+test('the Sync column: gone, stale figures with their age, never a plain dash for them', () => {
+  const { rowHtml } = parts({ now: NOW * 1000 });
+  const sync = (r) => /<td class="c-sync mo">(.*?)<\/td><td class="c-sync mo">/.exec(rowHtml({ name: 'x', path: '/x', ...r }, {}, ''))[1];
+  const cases = [
+    [{ upstream: 'origin/main', fetched_at: NOW - DAY_S }, '<span class="muted">-</span>'],
+    [{ upstream: 'origin/main', ahead: 1, fetched_at: NOW - DAY_S },
+      '<span title="+1 -0, as of the last fetch (fetched 1 day ago)">+1 -0</span>'],
+    [{ upstream: 'origin/main', ahead: 1 }, '+1 -0'],
+    [{ upstream: 'origin/main', fetched_at: NOW - 12 * DAY_S },
+      '<span class="stale" title="Ahead and behind may be out of date, as of the last fetch (fetched 12 days ago)">+0 -0' +
+        '<span class="age">12d old</span></span>'],
+    [{ upstream: 'origin/main', fetched_at: 0 },
+      '<span class="stale" title="Ahead and behind may be out of date, as of the last fetch (never fetched)">+0 -0' +
+        '<span class="age">never fetched</span></span>'],
+    [{ upstream: 'origin/f', upstream_gone: true, fetched_at: NOW }, '<span class="stale" title="The upstream origin/f is gone">gone</span>'],
+  ];
+  for (const [r, want] of cases) assert.equal(sync(r), want, JSON.stringify(r));
+});
+
+test('the chip, the state select and the state sort for what needs the user', () => {
+  const { filtered, sorted } = parts({ now: NOW * 1000 });
+  const repos = [
+    { name: 'clean', upstream: 'origin/main', fetched_at: NOW },
+    { name: 'old', upstream: 'origin/main', fetched_at: NOW - 30 * DAY_S },
+    { name: 'gone', upstream: 'origin/f', upstream_gone: true, fetched_at: NOW },
+    { name: 'dirty', dirty: 2 },
+    { name: 'conflict', dirty: 1, conflicted: 1 },
+    { name: 'rebasing', operation: 'rebase', operation_branch: 'f', dirty: 1, conflicted: 1 },
+    { name: 'bisect', operation: 'bisect' },
+    { name: 'broken', error: 'fatal: x' },
+  ];
+  const names = (list) => list.map((r) => r.name);
+  const cases = [
+    ['needs', '', ['gone', 'conflict', 'rebasing', 'bisect', 'broken']],
+    ['all', 'operation', ['rebasing', 'bisect']],
+    ['all', 'gone', ['gone']],
+    ['all', 'stale', ['old']],
+  ];
+  for (const [chip, state, want] of cases)
+    assert.deepEqual(names(filtered(repos, { chip, state, search: '', ambiguous: {} })), want, `${chip} / ${state}`);
+  assert.deepEqual(names(sorted(repos, 'state', {})), ['broken', 'rebasing', 'bisect', 'conflict', 'dirty', 'gone', 'clean', 'old']);
+});
+
+test('the drawer says when the repository was last fetched and that its upstream is gone', () => {
+  const { detailHtml } = parts({ now: NOW * 1000 });
+  const notes = (repo) => [...detailHtml({ repo, changed: [], commits: [] }).matchAll(/<div class="note ([a-z ]+)">(.*?)<\/div>/g)]
+    .map((m) => `${m[1]}: ${m[2]}`);
+  const cases = [
+    [{ upstream: 'origin/main', fetched_at: NOW - 2 * DAY_S }, ['fetched: fetched 2 days ago']],
+    [{ upstream: 'origin/main', fetched_at: NOW - 12 * DAY_S },
+      ['fetched stale: fetched 12 days ago: ahead and behind may be out of date']],
+    [{ upstream: 'origin/main', fetched_at: 0 }, ['fetched stale: never fetched: ahead and behind may be out of date']],
+    [{ upstream: '', fetched_at: 0 }, ['fetched: never fetched']],
+    [{ upstream: 'origin/f', upstream_gone: true, fetched_at: NOW - 60 },
+      ['gone: The upstream <span class="mo">origin/f</span> is gone: deleted on the remote.', 'fetched: fetched 1 minute ago']],
+    [{ upstream: 'origin/main' }, []],
+    [{ error: 'fatal: x', fetched_at: 0 }, []],
+  ];
+  for (const [repo, want] of cases) assert.deepEqual(notes(repo), want, JSON.stringify(repo));
+});

@@ -17,6 +17,95 @@ function changeParts(r) {
   return parts.join(', ');
 }
 
+// ---- what needs the user: an operation left half done, an upstream that
+// is gone, figures from a fetch long ago ----
+
+// An operation in progress as a tag says it ("rebase in progress on
+// feature"); empty when there is none.
+var OPERATION_TEXTS = {
+  rebase: 'rebase in progress',
+  merge: 'merge in progress',
+  'cherry-pick': 'cherry-pick in progress',
+  revert: 'revert in progress',
+  bisect: 'bisecting',
+  am: 'am in progress',
+};
+
+function operationText(r) {
+  var op = str(r.operation);
+  if (!op) return '';
+  var text = Object.prototype.hasOwnProperty.call(OPERATION_TEXTS, op) ? OPERATION_TEXTS[op] : op + ' in progress';
+  if (op === 'rebase' && str(r.operation_branch)) text += ' on ' + str(r.operation_branch);
+  return text;
+}
+
+// What to do about it, for the operation tag's tooltip.
+function operationTip(r) {
+  var op = str(r.operation);
+  if (op === 'bisect') return 'A bisect is running: finish it with git bisect reset';
+  return 'git stopped in the middle of a ' + op + ': continue it or abort it (git ' + op + ' --continue / --abort)';
+}
+
+// A whole age in words: "12 days ago", "1 hour ago", "just now".
+var LONG_AGE_STEPS = [
+  [3600, 60, 'minute'],
+  [86400, 3600, 'hour'],
+  [2592000, 86400, 'day'],
+  [31536000, 2592000, 'month'],
+];
+
+function longAgo(t) {
+  var s = Math.floor(Date.now() / 1000) - t;
+  if (!(s >= 60)) return 'just now';
+  for (var i = 0; i < LONG_AGE_STEPS.length; i++)
+    if (s < LONG_AGE_STEPS[i][0]) {
+      var n = Math.floor(s / LONG_AGE_STEPS[i][1]);
+      return plural(n, LONG_AGE_STEPS[i][2], LONG_AGE_STEPS[i][2] + 's') + ' ago';
+    }
+  var y = Math.floor(s / 31536000);
+  return plural(y, 'year', 'years') + ' ago';
+}
+
+// Whether the listing says when the remote was last fetched (a program
+// that does not report it: nothing is said, nothing is judged).
+function fetchKnown(r) {
+  return typeof r.fetched_at === 'number';
+}
+
+// "fetched 12 days ago" or "never fetched"; empty when not known.
+function fetchedText(r) {
+  if (!fetchKnown(r)) return '';
+  return r.fetched_at > 0 ? 'fetched ' + longAgo(r.fetched_at) : 'never fetched';
+}
+
+// Ahead and behind figures older than this many seconds are stale.
+var STALE_AFTER = 7 * 86400;
+
+// Whether the ahead and behind figures are stale: there is an upstream to
+// compare with, and it was fetched more than a week ago, or never.
+function syncStale(r) {
+  if (!r.upstream || r.upstream_gone === true || !fetchKnown(r)) return false;
+  return !(r.fetched_at > 0) || Math.floor(Date.now() / 1000) - r.fetched_at > STALE_AFTER;
+}
+
+// A tooltip of the ahead and behind figures, with their age.
+function syncTip(text, r) {
+  var when = fetchedText(r);
+  return when ? text + ', as of the last fetch (' + when + ')' : text;
+}
+
+// The short age of a stale figure, as the Sync column shows it.
+function staleText(r) {
+  return r.fetched_at > 0 ? ago(r.fetched_at).replace(' ago', ' old') : 'never fetched';
+}
+
+// The repositories that need the user before anything else: git could not
+// read it, an operation is in progress, files are in conflict, or the
+// upstream is gone.
+function needsYou(r) {
+  return !!repoError(r) || !!str(r.operation) || num(r.conflicted) > 0 || r.upstream_gone === true;
+}
+
 // The state tags in the order a row shows them. Each has its colour class,
 // whether it applies to a repository, its text and its tooltip (none when
 // missing). A tag marked `column` says what the table's Sync and Stash
@@ -25,16 +114,21 @@ function changeParts(r) {
 // the error tag alone. A new tag is one more entry here (and its colour
 // class in page.css).
 var TAGS = [
+  { cls: 't-op', on: function (r) { return !!str(r.operation); }, text: operationText, tip: operationTip },
   { cls: 't-dirty', on: function (r) { return num(r.dirty) > 0; },
     text: function (r) { return num(r.dirty) + ' changed'; }, tip: changeParts },
   { cls: 't-con', on: function (r) { return num(r.conflicted) > 0; },
     text: function (r) { return num(r.conflicted) + ' conflicted'; } },
+  { cls: 't-gone', on: function (r) { return r.upstream_gone === true; }, text: 'gone',
+    tip: function (r) { return 'The upstream ' + str(r.upstream) + ' is gone: deleted on the remote'; } },
   { cls: 't-ahead', column: true, on: function (r) { return num(r.ahead) > 0; },
     text: function (r) { return '+' + num(r.ahead); },
-    tip: function (r) { return plural(num(r.ahead), 'commit', 'commits') + ' to push'; } },
+    tip: function (r) { return syncTip(plural(num(r.ahead), 'commit', 'commits') + ' to push', r); } },
   { cls: 't-behind', column: true, on: function (r) { return num(r.behind) > 0; },
     text: function (r) { return '-' + num(r.behind); },
-    tip: function (r) { return plural(num(r.behind), 'commit', 'commits') + ' to pull'; } },
+    tip: function (r) { return syncTip(plural(num(r.behind), 'commit', 'commits') + ' to pull', r); } },
+  { cls: 't-stale', column: true, on: syncStale, text: staleText,
+    tip: function (r) { return syncTip('Ahead and behind may be out of date', r); } },
   { cls: 't-det', on: function (r) { return !!r.detached; }, text: 'detached' },
   { cls: 't-noup', on: function (r) { return !!r.no_upstream && !r.detached; }, text: 'no upstream' },
   { cls: 't-unborn', on: function (r) { return !!r.unborn; }, text: 'unborn' },
@@ -95,6 +189,7 @@ var CHIP_FILTERS = {
   ahead: function (r) { return num(r.ahead) > 0; },
   behind: function (r) { return num(r.behind) > 0; },
   stash: function (r) { return num(r.stash) > 0; },
+  needs: needsYou,
 };
 
 // The state select's filters by option value; the empty value passes all.
@@ -106,6 +201,9 @@ var STATE_FILTERS = {
   detached: function (r) { return r.detached === true; },
   noup: function (r) { return r.no_upstream === true; },
   error: function (r) { return !!repoError(r); },
+  operation: function (r) { return !!str(r.operation); },
+  gone: function (r) { return r.upstream_gone === true; },
+  stale: syncStale,
 };
 
 // The path below its root, or the whole path when it is not below it.
@@ -152,17 +250,20 @@ function filtered(list, view) {
   });
 }
 
-// How pressing a row's state is: errors first, clean last.
+// How pressing a row's state is: errors first, then an operation in
+// progress, conflicts, changes, a gone upstream; clean last.
 function stateRank(r) {
   if (repoError(r)) return 0;
-  if (num(r.conflicted) > 0) return 1;
-  if (num(r.dirty) > 0) return 2;
-  if (num(r.behind) > 0) return 3;
-  if (num(r.ahead) > 0) return 4;
-  if (r.detached) return 5;
-  if (num(r.stash) > 0) return 6;
-  if (r.unborn || r.no_upstream) return 7;
-  return 8;
+  if (str(r.operation)) return 1;
+  if (num(r.conflicted) > 0) return 2;
+  if (num(r.dirty) > 0) return 3;
+  if (r.upstream_gone === true) return 4;
+  if (num(r.behind) > 0) return 5;
+  if (num(r.ahead) > 0) return 6;
+  if (r.detached) return 7;
+  if (num(r.stash) > 0) return 8;
+  if (r.unborn || r.no_upstream) return 9;
+  return 10;
 }
 
 function lastCt(r) {

@@ -12,6 +12,21 @@ function lastCell(r) {
     '<div class="hash">' + esc(str(lc.short).slice(0, 8)) + ' &middot; ' + ago(lc.ct) + '</div>';
 }
 
+// The Sync column: "+A -B" with the last fetch's age in its tooltip; for a
+// gone upstream "gone"; figures last fetched more than a week ago (or never)
+// muted with their age, never a plain dash that would read as in sync.
+function syncCell(r, dash) {
+  var ahead = num(r.ahead), behind = num(r.behind), figures = '+' + ahead + ' -' + behind;
+  if (r.upstream_gone === true)
+    return '<span class="stale" title="' + esc('The upstream ' + str(r.upstream) + ' is gone') + '">gone</span>';
+  if (syncStale(r))
+    return '<span class="stale" title="' + esc(syncTip('Ahead and behind may be out of date', r)) + '">' + figures +
+      '<span class="age">' + esc(staleText(r)) + '</span></span>';
+  if (!ahead && !behind) return dash;
+  var when = fetchedText(r);
+  return when ? '<span title="' + esc(syncTip(figures, r)) + '">' + figures + '</span>' : figures;
+}
+
 // One row of the table for `r`; `ambiguous` from ambiguousNames, `selected`
 // the path of the repository open in the drawer. The Path column shows the
 // path below the root (the root stands once, in the column's header).
@@ -29,7 +44,7 @@ function rowHtml(r, ambiguous, selected) {
     '<td class="c-repo"><div class="cell"><div class="name" title="' + esc(r.path) + '">' + esc(shownName(r, ambiguous)) +
     '</div><div class="sub">' + branch + rowTagsHtml(r) + '</div></div></td>' +
     '<td class="c-root muted mo" title="' + esc(r.path) + '">' + esc(relPath(r) || '-') + '</td>' +
-    '<td class="c-sync mo">' + (ahead || behind ? '+' + ahead + ' -' + behind : dash) + '</td>' +
+    '<td class="c-sync mo">' + syncCell(r, dash) + '</td>' +
     '<td class="c-sync mo">' + (stash ? stash : dash) + '</td>' +
     '<td class="c-last">' + lastCell(r) + '</td>' +
     '</tr>'

@@ -14,14 +14,15 @@ var FAILED_AT = 0;
 // True while the rows shown are the kept listing of an earlier opening.
 var FROM_KEPT = false;
 
-var COUNT_IDS = ['vAll', 'vDirty', 'vAhead', 'vBehind', 'vStash'];
+var COUNT_IDS = ['vAll', 'vNeeds', 'vDirty', 'vAhead', 'vBehind', 'vStash'];
 
-// The chips' values; `s` null before any listing: each says "–" (unknown)
+// The chips' values (`needs`: the repositories that need the user, counted
+// in the rows); `s` null before any listing: each says "–" (unknown)
 // in the muted colour, not a zero.
-function setCounts(s, n) {
+function setCounts(s, n, needs) {
   var known = !!s;
   s = s || {};
-  var values = [n, s.dirty, s.ahead, s.behind, s.stashes];
+  var values = [n, needs, s.dirty, s.ahead, s.behind, s.stashes];
   for (var i = 0; i < COUNT_IDS.length; i++) setText(COUNT_IDS[i], known ? num(values[i]) : '\u2013');
   $('chips').classList.toggle('unknown', !known);
 }
@@ -117,7 +118,7 @@ function showListing(d) {
   SKELETON = false;
   var checked = Date.parse(str(d.checked_at));
   CHECKED = isFinite(checked) ? checked : Date.now();
-  setCounts(d.summary || {}, d.count);
+  setCounts(d.summary || {}, d.count, REPOS.filter(needsYou).length);
   $('notices').innerHTML = noticesHtml(d, roots);
   setText('rootPill', rootsText(roots));
   markRoots(roots);

@@ -15,6 +15,19 @@ function codeClass(c) {
 
 var UNKNOWN_HTML = '<div class="muted">Not known: git could not read this repository.</div>';
 
+// What the drawer says of the upstream and the last fetch: when it was
+// fetched (muted as stale after a week), and an upstream that is gone.
+function fetchNoteHtml(r) {
+  var h = '';
+  if (r.upstream_gone === true)
+    h += '<div class="note gone">The upstream <span class="mo">' + esc(r.upstream) + '</span> is gone: deleted on the remote.</div>';
+  var when = fetchedText(r);
+  if (when)
+    h += '<div class="note fetched' + (syncStale(r) ? ' stale' : '') + '">' + esc(when) +
+      (syncStale(r) ? ': ahead and behind may be out of date' : '') + '</div>';
+  return h;
+}
+
 function detailHtml(d) {
   var r = d.repo || {};
   var lc = r.last_commit || {};
@@ -31,6 +44,7 @@ function detailHtml(d) {
   if (r.upstream) h += ' &rarr; <span class="mo">' + esc(r.upstream) + '</span>';
   h += '</div>';
   h += '<div class="note">remote <span class="mo">' + (r.remote ? esc(r.remote) : '-') + '</span></div>';
+  if (!err) h += fetchNoteHtml(r);
 
   h += '<div class="dsec">Last commit</div>';
   if (err) {
