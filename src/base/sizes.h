@@ -52,6 +52,7 @@
 #define SHORT_HASH_SIZE 12   // the listing's short hash: 9 digits
 #define SUBJECT_SIZE 300     // a commit's subject, cut
 #define ERROR_TEXT_SIZE 1200 // a record's error line, at most 1199 bytes
+#define OPERATION_SIZE 16    // an operation's name: "cherry-pick" is the longest
 #define UTC_TEXT_SIZE 40     // "YYYY-MM-DDTHH:MM:SSZ" with room for any year
 #define PASSWORD_SIZE 256    // the node password as sent
 #define ACTION_NAME_SIZE 64  // the action and format parameters
