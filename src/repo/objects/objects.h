@@ -60,3 +60,8 @@ int commit_summary_parse(const unsigned char *content, size_t len, CommitSummary
 // read here, or uses another object format; the object is missing, corrupt,
 // not a commit, larger than OBJECT_SIZE_MAX, or in a form not understood.
 int objects_read_commit(const char *common, const char *hex, CommitSummary *out);
+
+// 1 when the ref `name` ("refs/stash") may exist in the git folder `common`:
+// its file is there, or packed-refs names it, or packed-refs cannot be read
+// through; 0 only when it surely does not.
+int objects_ref_may_exist(const char *common, const char *name);

@@ -574,3 +574,17 @@ int objects_read_commit(const char *common, const char *hex, CommitSummary *out)
     free(s);
     return ok;
 }
+
+int objects_ref_may_exist(const char *common, const char *name) {
+    char rel[FULL_PATH_SIZE], path[FULL_PATH_SIZE];
+    str_copy(rel, sizeof rel, name);
+    if (strlen(name) >= sizeof rel) return 1;
+    for (char *c = rel; *c; c++)
+        if (*c == '/') *c = PATH_SEP;
+    if (!path_join(path, common, rel) || plat_exists(path)) return 1;
+    // A packed ref is a line "<hash> <name>".
+    char line_end[FULL_PATH_SIZE];
+    if (strlen(name) + 2 >= sizeof line_end) return 1;
+    snprintf(line_end, sizeof line_end, " %s\n", name);
+    return !path_join(path, common, "packed-refs") || file_mentions(path, line_end, 0);
+}
