@@ -848,7 +848,6 @@ TEST(WineObjects, LastCommitsReadFromTheStore) {
     change(r, "two");
     git(r, "repack -q -d");
     git(r, "multi-pack-index write");
-    // Alternates as git for Windows writes them: a drive path with '/'.
     const std::string source = T + "/source";
     sh("mkdir -p " + shq(source));
     git(source, "init -q");
@@ -857,7 +856,6 @@ TEST(WineObjects, LastCommitsReadFromTheStore) {
     r = make("alternates", true);
     sh("rm -rf " + shq(r));
     git(R, "clone -q --shared " + shq(source) + " alternates");
-    write_file(r + "/.git/objects/info/alternates", "Z:" + source + "/.git/objects\n");
     r = make("latin1", false);
     git(r, "-c i18n.commitEncoding=ISO-8859-1 commit -q --allow-empty -m caf\xe9");
 
@@ -874,6 +872,8 @@ TEST(WineObjects, LastCommitsReadFromTheStore) {
         // Only where the reader leaves the commit to git does git log answer.
         if (!f.direct) unit::write_file(fake + "/log-1.out", line + "\n");
     }
+    // Alternates as git for Windows writes them: a drive path with '/'.
+    write_file(R + "/alternates/.git/objects/info/alternates", "Z:" + source + "/.git/objects\n");
     int status = -1;
     Env env = {{"QUERY_STRING", "action=repos"},
                {"REQUEST_METHOD", "GET"},
