@@ -5,14 +5,18 @@
 #   - floor, 2 commands: per repository the two git commands the listing needs
 #     on git 2.35 and later (status with --show-stash, the last commit);
 #   - floor, 3 commands: the same with the stash list, as older git needs;
-#   both run by xargs -P <processors> in batches of 4 repositories, with
+#   - git status alone: the one command the listing now needs, its last
+#     commit read from the object store;
+#   all run by xargs -P <processors> in batches of 4 repositories, with
 #   GIT_OPTIONAL_LOCKS=0 as the listing runs git;
 #   - `mr -j <processors> status` and `gita ll`.
 # Prints, for each size, the median wall time and processor time (user +
 # system of the command and all its children) and the listing's ratios to
-# both floors; git processes started per repository (counted by tracing
-# execve); the listing's own peak resident memory and processor time
-# (without its git children); the time per repository at each size.
+# the two-command floor and to git status alone; git processes started per
+# repository (counted by tracing execve); the listing's own peak resident
+# memory and processor time (without its git children); the time per
+# repository at each size. Then the detail of one repository with 100,000
+# tracked files against one git status there (BENCH_DETAIL=0 leaves it out).
 # Usage: bench/run.sh [SIZES] [RUNS] [PEER_RUNS]
 #   SIZES      repository counts, default "100 300 1000"
 #   RUNS       runs of the listing and the floors, default 10
@@ -24,7 +28,7 @@ cd "$(dirname "$0")/.."
 sizes=${1:-100 300 1000}
 runs=${2:-10}
 peer_runs=${3:-3}
-scripts/install-deps.sh ca-certificates cmake make g++ gcc git gita myrepos python3 strace
+scripts/install-deps.sh ca-certificates cmake make g++ gcc git zlib1g-dev gita myrepos python3 strace
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUARLO_TESTS=OFF >/dev/null
 cmake --build build -j"$(nproc)" >/dev/null
 
@@ -51,7 +55,17 @@ for r in "$@"; do
   git -C "$r" stash list '--format=%gd' >/dev/null 2>&1
 done
 FLOOR
-chmod +x "$work/floor2.sh" "$work/floor3.sh"
+cat >"$work/floor1.sh" <<'FLOOR'
+#!/bin/sh
+for r in "$@"; do
+  git -C "$r" status --porcelain=v2 --branch --show-stash --untracked-files=normal >/dev/null 2>&1
+done
+FLOOR
+cat >"$work/status1.sh" <<'FLOOR'
+#!/bin/sh
+exec git -C "$1" status --porcelain=v2 --branch --show-stash --untracked-files=normal >/dev/null 2>&1
+FLOOR
+chmod +x "$work/floor1.sh" "$work/floor2.sh" "$work/floor3.sh" "$work/status1.sh"
 
 results=()
 for n in $sizes; do
@@ -89,6 +103,8 @@ cmds += [
      "env": {"GIT_OPTIONAL_LOCKS": "0"}, "runs": runs, "kind": "floor2"},
     {"name": "floor, 3 commands", "argv": floor("floor3.sh"),
      "env": {"GIT_OPTIONAL_LOCKS": "0"}, "runs": runs, "kind": "floor3"},
+    {"name": "git status alone", "argv": floor("floor1.sh"),
+     "env": {"GIT_OPTIONAL_LOCKS": "0"}, "runs": runs, "kind": "floor1"},
     {"name": f"mr -j {cpus} status", "kind": "peer", "runs": peer_runs, "may_fail": True,
      "argv": ["mr", "-d", dir + "/tree", "-c", dir + "/mrconfig", "-j", cpus, "status"]},
     {"name": "gita ll", "argv": ["gita", "ll"], "kind": "peer", "runs": peer_runs,
@@ -105,3 +121,37 @@ PY
 done
 
 python3 "$bench/measure.py" report "$cpus" "${results[@]}"
+
+# The detail of one large repository against one git status there.
+if [ "${BENCH_DETAIL:-1}" = 1 ]; then
+  big=$work/big
+  if [ ! -f "$big/ready" ]; then
+    rm -rf "$big" && mkdir -p "$big/tree/large"
+    echo "== making a repository with 100,000 tracked files" >&2
+    (cd "$big/tree/large" && git init -q &&
+      python3 -c "
+import os
+for d in range(100):
+    os.makedirs(f'd{d}', exist_ok=True)
+    for f in range(1000):
+        open(f'd{d}/f{f}', 'w').write(f'{d} {f}\\n')
+" && git add -A && git -c user.name=b -c user.email=b@b commit -qm 'many files' &&
+      echo change >d0/f0 && git status >/dev/null) && touch "$big/ready"
+  fi
+  export HOME=$big/home && mkdir -p "$HOME"
+  BIG=$big QUARLO=$quarlo RUNS=$runs WORK=$work python3 - >"$big/commands.json" <<'PY'
+import json, os
+e = os.environ
+repo = e["BIG"] + "/tree/large"
+print(json.dumps([
+    {"name": "quarlo detail", "argv": [e["QUARLO"]], "runs": int(e["RUNS"]), "kind": "detail",
+     "env": {"QUERY_STRING": "action=repo&path=" + repo, "QUARLO_ONLY_ROOTS": "1",
+             "QUARLO_ROOTS": e["BIG"] + "/tree"}},
+    {"name": "git status, once", "argv": [e["WORK"] + "/status1.sh", repo],
+     "env": {"GIT_OPTIONAL_LOCKS": "0"}, "runs": int(e["RUNS"]), "kind": "status"},
+]))
+PY
+  echo "== 100,000 files: the detail against one status" >&2
+  python3 "$bench/measure.py" time "$big/commands.json" "$big/times.json"
+  python3 "$bench/measure.py" detail "$big"
+fi

@@ -18,3 +18,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# zlib's static library, never its import library: the program runs without
+# zlib1.dll beside it.
+set(ZLIB_INCLUDE_DIR /usr/${QUARLO_MINGW_PREFIX}/include CACHE PATH "")
+set(ZLIB_LIBRARY /usr/${QUARLO_MINGW_PREFIX}/lib/libz.a CACHE FILEPATH "")

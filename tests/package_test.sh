@@ -66,6 +66,14 @@ zip)
   if x86_64-w64-mingw32-objdump -h "$top/bin/quarlo.exe" | grep -q '\.debug'; then
     fail "quarlo.exe in the ZIP is not stripped"
   fi
+  # Linked statically: it imports the system's own libraries only (no
+  # zlib1.dll nor compiler runtime to put beside it).
+  for dll in $(x86_64-w64-mingw32-objdump -p "$top/bin/quarlo.exe" | sed -n 's/.*DLL Name: //p'); do
+    case "$(echo "$dll" | tr 'A-Z' 'a-z')" in
+      kernel32.dll | msvcrt.dll | advapi32.dll | user32.dll | shell32.dll | ntdll.dll) ;;
+      *) fail "quarlo.exe imports $dll, which Windows does not bring" ;;
+    esac
+  done
   # The version resource holds the version as UTF-16 text.
   strings -el "$top/bin/quarlo.exe" | grep -qx "$version" || fail "quarlo.exe has no version resource"
   # The manifest is resource 1 of type 24 (RT_MANIFEST), where the loader

@@ -5,7 +5,6 @@
 #include "cgi/reply.h"
 #include "text/text.h"
 #include "repo/repo.h"
-#include "repo/runner/runner.h"
 #include "roots/roots.h"
 
 #include <cstdlib>
@@ -65,28 +64,7 @@ static void emit_commits(Buf *b, const char *text) {
     }
 }
 
-// Runs one git command of the detail, its standard output into `out`; on a
-// failure gives the record its error (from git's standard error) and
-// returns 0. Its output is then not read.
-static int detail_run(Repo *r, const char *const *args, Buf *out) {
-    RunEnd end;
-    Buf err;
-    buf_init(&err, RUN_OUTPUT_MAX);
-    int rc = run_git(r->path, args, out, RUN_LIMIT_S, &end, &err);
-    int ok = end == RUN_EXITED && rc == 0 && out->data;
-    if (!ok) {
-        char why[ERROR_TEXT_SIZE];
-        run_failure_text(end, rc, err.data, RUN_LIMIT_S, why, sizeof why);
-        repo_fail(r, why);
-    }
-    buf_free(&err);
-    return ok;
-}
-
 void action_repo(const char *query) {
-    static const char *const STATUS[] = {"status", "--porcelain=v2", "-z",
-                                         "--untracked-files=normal", nullptr};
-    static const char *const LOG[] = {"log", "-20", "--format=%H%x09%ct%x09%an%x09%s", nullptr};
     char requested[PATH_SIZE], full[FULL_PATH_SIZE];
     collect_roots();
     // A path that does not fit whole (or holds a zero byte) is refused with
@@ -102,25 +80,22 @@ void action_repo(const char *query) {
     Repo rec;
     Repo *r = &rec;
     repo_init(r, full, base_name(full), root_match_text(&g_roots[root]));
-    query_repo(r, MODE_DETAIL);
+    // One status serves the record and the changed list, one log the
+    // record's last commit and the commit list.
+    Buf status, log;
+    query_repo_detail(r, &status, &log);
 
     // A repository git could not read answers with its record and error, no
     // changes and no commits: nothing of a failed command is listed.
-    Buf changes, commits, out;
+    Buf changes, commits;
     buf_init(&changes, DOC_MAX);
     buf_init(&commits, DOC_MAX);
     int seen = 0, truncated = 0;
-    if (!r->error[0]) {
-        buf_init(&out, RUN_OUTPUT_MAX);
-        if (detail_run(r, STATUS, &out))
-            emit_changes(&changes, out.data, (size_t)out.len, &seen, &truncated);
-        buf_free(&out);
-    }
-    if (!r->error[0] && !r->unborn) {
-        buf_init(&out, RUN_OUTPUT_MAX);
-        if (detail_run(r, LOG, &out)) emit_commits(&commits, out.data);
-        buf_free(&out);
-    }
+    if (!r->error[0] && status.data)
+        emit_changes(&changes, status.data, (size_t)status.len, &seen, &truncated);
+    if (!r->error[0] && !r->unborn && log.data) emit_commits(&commits, log.data);
+    buf_free(&status);
+    buf_free(&log);
     int readable = !r->error[0];
     if (!readable) seen = truncated = 0;
 

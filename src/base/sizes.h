@@ -48,7 +48,7 @@
 #define BRANCH_SIZE 256      // a branch name
 #define UPSTREAM_SIZE 512    // an upstream ref ("origin/main")
 #define URL_SIZE 512         // a remote URL, its credentials taken out
-#define HASH_SIZE 48         // an object name (sha-1: 40 hex digits)
+#define HASH_SIZE 65         // an object name: 64 hex digits (sha-256) and terminator
 #define SHORT_HASH_SIZE 12   // the listing's short hash: 9 digits
 #define SUBJECT_SIZE 300     // a commit's subject, cut
 #define ERROR_TEXT_SIZE 1200 // a record's error line, at most 1199 bytes
@@ -83,3 +83,23 @@
 // REPO_MAX repositories is a few megabytes, so this is never reached but
 // through a fault, which then answers 500 instead of a document cut short.
 #define DOC_MAX (64ull << 20)
+
+// ---- the object store (repo/objects/) ---------------------------------------
+
+// The largest object (a commit, or a delta or base on its way) read from a
+// repository's object store: commits are a few hundred bytes; a larger one is
+// left to git, which keeps the memory of many queries at once small.
+#define OBJECT_SIZE_MAX (1u << 20)
+// Delta bases followed at most for one object (git's default chain is at
+// most 50 deep); a longer chain, or a loop in a corrupt pack, is left to git.
+#define DELTA_DEPTH_MAX 100
+// Packs of one store (git packs again at 50); the rest are not searched.
+#define PACKS_MAX 256
+// Object folders searched: the repository's and those its alternates name.
+#define OBJECT_DIRS_MAX 8
+// Compressed bytes read from a file at once while inflating.
+#define INFLATE_CHUNK_SIZE 16384
+// A small text file of a git folder read whole (alternates, config).
+#define SMALL_FILE_MAX 65536
+// A pack's file name ("pack-" and 64 hex digits, ".idx"), with room.
+#define PACK_NAME_SIZE 128

@@ -5,6 +5,7 @@
 #include "repo/repo.h"
 #include "repo/runner/runner.h"
 #include "repo/gitdir/gitdir.h"
+#include "repo/objects/objects.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -279,6 +280,56 @@ static const char *query_run(Repo *r, const char *const *args, Buf *out, int als
     return nullptr;
 }
 
+// The commit the status names in "# branch.oid <hash>", copied into `oid`
+// (HASH_SIZE bytes); empty when there is none (an unborn branch).
+static void status_head_oid(const char *text, size_t len, char *oid) {
+    static const char PREFIX[] = "# branch.oid ";
+    oid[0] = 0;
+    StatusLine l;
+    for (const char *p = text; status_next_line(&p, text + len, &l);) {
+        if (l.text[0] != '#') break; // the headers come first
+        if (l.len > sizeof PREFIX - 1 && l.len - (sizeof PREFIX - 1) < HASH_SIZE &&
+            memcmp(l.text, PREFIX, sizeof PREFIX - 1) == 0) {
+            size_t n = l.len - (sizeof PREFIX - 1);
+            memcpy(oid, l.text + sizeof PREFIX - 1, n);
+            oid[n] = 0;
+            return;
+        }
+    }
+}
+
+// Reads the last commit `oid` from the repository's object store into the
+// record. Returns 0, the record untouched, when it cannot be read directly
+// and verified (then git log is asked).
+static int read_last_commit(Repo *r, const char *oid) {
+    GitDirs dirs;
+    CommitSummary c;
+    if (!oid[0] || !gitdir_find(r->path, &dirs) || !objects_read_commit(dirs.common, oid, &c))
+        return 0;
+    str_copy(r->last_hash, sizeof r->last_hash, c.hash);
+    r->last_ct = c.ct;
+    str_copy(r->last_subject, sizeof r->last_subject, c.subject);
+    return 1;
+}
+
+// The record's last commit from the first line of the detail's log
+// ("%H%x09%ct%x09%an%x09%s"), as parse_last_commit reads git log -1's line.
+static void parse_log_head(Repo *r, const char *text) {
+    char line[COMMIT_LINE_SIZE];
+    const char *nl = strchr(text, '\n');
+    size_t n = nl ? (size_t)(nl - text) : strlen(text);
+    if (n > sizeof line - 1) n = sizeof line - 1;
+    memcpy(line, text, n);
+    line[n] = 0;
+    char *t1 = strchr(line, '\t');
+    char *t2 = t1 ? strchr(t1 + 1, '\t') : nullptr;
+    char *t3 = t2 ? strchr(t2 + 1, '\t') : nullptr;
+    if (!t1) return;
+    // hash, time and subject: the author left out.
+    if (t3) memmove(t2 + 1, t3 + 1, strlen(t3 + 1) + 1);
+    parse_last_commit(r, line);
+}
+
 // The first command that fails ends the query: the record tells that failure
 // and nothing else, and a repository that hangs costs one time limit, not
 // one per command.
@@ -320,20 +371,22 @@ void query_repo(Repo *r, int mode) {
         "--show-stash", "--untracked-files=normal", nullptr};
     static const char *const LOG[] = {"log", "-1", "--format=%H%x09%ct%x09%s", nullptr};
     static const char *const STASH[] = {"stash", "list", "--format=%gd", nullptr};
-    static const char *const REMOTE[] = {"config", "--get", "remote.origin.url", nullptr};
     Buf out;
     const char *text;
+    char oid[HASH_SIZE] = "";
 
     // The listing takes the stash count from the status where git prints it
-    // there, which saves a git run per repository. The detail keeps the
-    // stash list: for its one repository the version question would cost
-    // the run it saves.
+    // there, which saves a git run per repository.
     int stash_header = mode == MODE_LISTING && status_shows_stash();
-    if ((text = query_run(r, stash_header ? STATUS_STASH : STATUS, &out)))
+    if ((text = query_run(r, stash_header ? STATUS_STASH : STATUS, &out))) {
         parse_status(r, text, (size_t)out.len, stash_header);
+        status_head_oid(text, (size_t)out.len, oid);
+    }
     buf_free(&out);
-    // Without a commit there is no last commit to read (git log fails there).
-    if (!r->error[0] && !r->unborn) {
+    // Without a commit there is no last commit to read (git log fails
+    // there). The commit the status names is read from the object store;
+    // git log is asked where it cannot be read there.
+    if (!r->error[0] && !r->unborn && !read_last_commit(r, oid)) {
         if ((text = query_run(r, LOG, &out)) && *text) parse_last_commit(r, text);
         buf_free(&out);
     }
@@ -341,10 +394,40 @@ void query_repo(Repo *r, int mode) {
         if ((text = query_run(r, STASH, &out))) r->stash += count_stash_lines(text);
         buf_free(&out);
     }
-    if (!r->error[0] && mode != MODE_LISTING) {
-        // Status 1: there is no remote named origin.
-        if ((text = query_run(r, REMOTE, &out, 1)) && *text) parse_remote(r, text);
+    if (!r->error[0]) query_git_state(r);
+}
+
+static void query_remote(Repo *r) {
+    static const char *const REMOTE[] = {"config", "--get", "remote.origin.url", nullptr};
+    Buf out;
+    const char *text;
+    // Status 1: there is no remote named origin.
+    if ((text = query_run(r, REMOTE, &out, 1)) && *text) parse_remote(r, text);
+    buf_free(&out);
+}
+
+void query_repo_detail(Repo *r, Buf *status, Buf *log) {
+    static const char *const STATUS[] = {"status",   "--porcelain=v2", "-z",
+                                         "--branch", "--show-stash",   "--untracked-files=normal",
+                                         nullptr};
+    static const char *const LOG[] = {"log", "-20", "--format=%H%x09%ct%x09%an%x09%s", nullptr};
+    static const char *const STASH[] = {"stash", "list", "--format=%gd", nullptr};
+    const char *text;
+    if ((text = query_run(r, STATUS, status))) parse_status(r, text, (size_t)status->len, 1);
+    if (!r->error[0] && !r->unborn) {
+        if ((text = query_run(r, LOG, log)) && *text) parse_log_head(r, text);
+    } else {
+        buf_init(log, RUN_OUTPUT_MAX);
+    }
+    // A git before 2.35 prints no stash count in the status: where it
+    // printed none and a stash may exist, the stash list tells.
+    GitDirs dirs;
+    if (!r->error[0] && !r->stash &&
+        (!gitdir_find(r->path, &dirs) || objects_ref_may_exist(dirs.common, "refs/stash"))) {
+        Buf out;
+        if ((text = query_run(r, STASH, &out))) r->stash += count_stash_lines(text);
         buf_free(&out);
     }
+    if (!r->error[0]) query_remote(r);
     if (!r->error[0]) query_git_state(r);
 }

@@ -59,15 +59,28 @@ void repo_fail(Repo *r, const char *text);
 #define MODE_LISTING 0
 #define MODE_DETAIL 1
 
-// Fills the record's status from git: in the listing two commands where git
-// prints the stash count in its status (2.35 and later; asked once per
-// process with `git --version`), three otherwise; four in detail mode. git
-// log is not run for a repository without commits. The first command that
-// fails ends the query and gives the record its error. The operation in
-// progress and the last fetch are read from the git folder, found from `.git`
-// without git (one more command, `git rev-parse`, only where that folder is
-// not one git's own rules name).
+// Fills the record's status from git: `git status`, with the stash count in
+// it where git prints it there (2.35 and later; asked once per process with
+// `git --version`, in the listing mode only), else `git stash list` as
+// well. The last commit, the one the status names, is read from the
+// repository's object store (repo/objects/), and `git log -1` is asked only
+// where it cannot be read there; there is none without commits. The first
+// command that fails ends the query and gives the record its error.
+// MODE_DETAIL leaves out the version question (one repository: it would
+// cost the run it saves). The operation in progress and the last fetch are
+// read from the git folder, found from `.git` without git (one more command,
+// `git rev-parse`, only where that folder is not one git's own rules name).
 void query_repo(Repo *r, int mode);
+
+// The detail's query: one `git status --show-stash` serving the record and
+// the changed list, one 20-commit log whose first entry is the record's last
+// commit, `git config` for the origin URL, and `git stash list` only where
+// the status printed no stash count (git before 2.35) and a stash may exist.
+// Hands back the status output and the log ("%H%x09%ct%x09%an%x09%s" lines;
+// empty when not run) in `status` and `log`, both initialised here: the
+// caller frees them. On a failure the record has its error and neither
+// output is to be read.
+void query_repo_detail(Repo *r, Buf *status, Buf *log);
 
 // Queries records 0..count-1 with at most `jobs` queries (so at most `jobs`
 // git children) running at once; jobs <= 1 queries them one after another

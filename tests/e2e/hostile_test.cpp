@@ -141,9 +141,13 @@ TEST(Hostile, GitChildrenSeeNoPasswordNorHeaders) {
         std::string query;
         int runs; // git children expected
     } roads[] = {
-        {"GET", "action=repos", 3}, // the version, then the status and the last commit
-        {"GET", "action=repo&path=" + repo, 6},
-        {"POST", "action=fetch&path=" + repo, 5},
+        // The version, then the status (the last commit is read from the
+        // object store).
+        {"GET", "action=repos", 2},
+        // The status, the 20-commit log and the origin URL.
+        {"GET", "action=repo&path=" + repo, 3},
+        // The fetch, then the status and the stash list.
+        {"POST", "action=fetch&path=" + repo, 3},
     };
     for (const Road &road : roads) {
         SCOPED_TRACE(road.query);

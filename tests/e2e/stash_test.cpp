@@ -183,11 +183,10 @@ TEST_F(Stash, CountsMatchTheStashListWithAnyGit) {
         cases[c.name] = &c;
     }
     const int n = static_cast<int>(sizeof kCases / sizeof kCases[0]);
-    int logged = 0, listed = 0; // repositories that get git log, the stash list
-    for (const Case &c : kCases) {
-        logged += !c.unborn && !c.fails;
-        listed += !c.fails;
-    }
+    // The last commits are read from the object store: git log runs for none.
+    const int logged = 0;
+    int listed = 0; // repositories that get the stash list
+    for (const Case &c : kCases) listed += !c.fails;
 
     std::vector<std::string> runs;
     std::string reference;

@@ -359,8 +359,8 @@ struct CommitCase {
 
 const CommitCase COMMIT_CASES[] = {
     {"sha1", HASH40 "\t1709285400\tFix the parser\n", "", HASH40, 1709285400, "Fix the parser"},
-    {"sha256 cut to 47", HASH64 "\t1709285400\t  Add the parser\n", "",
-     std::string(HASH64).substr(0, 47), 1709285400, "Add the parser"},
+    {"sha256 whole", HASH64 "\t1709285400\t  Add the parser\n", "", HASH64, 1709285400,
+     "Add the parser"},
     {"tab in subject", HASH40 "\t5\ta\tb\n", "", HASH40, 5, "a\tb"},
     {"empty subject", HASH40 "\t5\t\n", "old", HASH40, 5, ""},
     {"no second tab", HASH40 "\t1700000000\n", "kept ", HASH40, 1700000000, "kept"},

@@ -303,9 +303,13 @@ TEST_F(WineCgi, DetailOfAnAllowedPath) {
         "{\"hash\":\"" +
         BETA_HASH + "\",\"ct\":1600000000,\"author\":\"Bo\",\"subject\":\"First \\\"cut\\\"\"}]}\n";
     EXPECT_EQ(body, want);
+    // One status (its stash count read there), the log, the origin URL.
     std::vector<std::string> calls = git_calls();
-    ASSERT_EQ(calls.size(), 6u);
-    EXPECT_EQ(calls[3],
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[0], "<-C> <" + win_path(root) +
+                            "\\alpha> <status> <--porcelain=v2> <--branch> <--show-stash> "
+                            "<--untracked-files=normal>");
+    EXPECT_EQ(calls[2],
               "<-C> <" + win_path(root) + "\\alpha> <config> <--get> <remote.origin.url>");
 }
 
@@ -503,7 +507,7 @@ TEST_F(WineCgi, GitIsBoundToTheListedFolder) {
     std::string reply = run_exe(env, &status);
     EXPECT_NE(reply.find("\"error\":\"\""), std::string::npos) << reply;
     std::vector<std::string> calls = git_calls();
-    ASSERT_EQ(calls.size(), 6u);
+    ASSERT_EQ(calls.size(), 3u); // status, log, config
     const std::string bound = " {GIT_CEILING_DIRECTORIES=C:\\users;D:\\x;" + win_path(root) + "}";
     for (const std::string &call : calls)
         EXPECT_EQ(call.substr(call.size() - std::min(call.size(), bound.size())), bound) << call;
@@ -767,7 +771,7 @@ TEST_F(WineCgi, EnvironmentNamesInAnyLetterCase) {
     Json doc = document(run_exe(env, &status));
     EXPECT_EQ(doc["repo"]["error"].str(), "");
     std::vector<std::string> calls = git_calls();
-    EXPECT_EQ(calls.size(), 6u);
+    EXPECT_EQ(calls.size(), 3u); // status, log, config
     const std::string seen = " {BOT_PASSWORD unset} {GIT_OPTIONAL_LOCKS=0} {GIT_CONFIG_COUNT=3} "
                              "{GIT_CONFIG_KEY_0=core.fsmonitor} {HTTP_X_FORWARDED_FOR unset}";
     for (const std::string &call : calls)
@@ -937,6 +941,111 @@ TEST_F(WineCgi, LinksAboveTheRootListNothing) {
         }
     }
     EXPECT_TRUE(git_calls().empty());
+}
+
+// Real repositories made by the Linux git, in the forms the object reader
+// reads, with the test git answering their status only: every last commit
+// comes from the object store, read by the Windows program, and is the one
+// `git log -1` gives. A form the reader leaves to git gets git log's canned
+// answer.
+TEST(WineObjects, LastCommitsReadFromTheStore) {
+    unit::TempDir tmp;
+    const std::string T = tmp.path(), R = T + "/root";
+    struct Form {
+        std::string name;
+        bool direct;
+    };
+    std::vector<Form> forms;
+    long long t = 1700000000;
+    auto make = [&](const std::string &name, bool direct) {
+        forms.push_back({name, direct});
+        std::string dir = R + "/" + name;
+        sh("mkdir -p " + shq(dir));
+        git(dir, "init -q");
+        return dir;
+    };
+    auto change = [&](const std::string &dir, const std::string &subject) {
+        write_file(dir + "/f", subject + "\n");
+        git(dir, "add f");
+        commit_at(dir, subject, t++);
+    };
+    std::string r = make("loose", true);
+    change(r, "loose commit");
+    r = make("gc-aggressive", true);
+    for (int i = 0; i < 4; i++) change(r, "packed " + std::to_string(i));
+    git(r, "gc -q --aggressive");
+    for (const char *name : {"ofs-deltas", "ref-deltas"}) {
+        r = make(name, true);
+        for (int i = 0; i < 30; i++) change(r, std::string(150, 'y') + std::to_string(i));
+        git(r, std::string(name) == "ref-deltas"
+                   ? "-c repack.useDeltaBaseOffset=false repack -q -adf --depth=50 --window=250"
+                   : "repack -q -adf --depth=50 --window=250");
+        git(r, "checkout -q --detach HEAD~10");
+    }
+    r = make("multi-line", true);
+    commit_raw(r, "first line\nsecond line\n\nbody\n", t++);
+    r = make("multi-pack-index", true);
+    change(r, "one");
+    git(r, "repack -q -d");
+    change(r, "two");
+    git(r, "repack -q -d");
+    git(r, "multi-pack-index write");
+    const std::string source = T + "/source";
+    sh("mkdir -p " + shq(source));
+    git(source, "init -q");
+    change(source, "kept in the source");
+    git(source, "gc -q");
+    r = make("alternates", true);
+    sh("rm -rf " + shq(r));
+    git(R, "clone -q --shared " + shq(source) + " alternates");
+    r = make("latin1", false);
+    git(r, "-c i18n.commitEncoding=ISO-8859-1 commit -q --allow-empty -m caf\xe9");
+
+    std::map<std::string, std::string> want; // name -> "hash\tct\tsubject"
+    for (const Form &f : forms) {
+        const std::string dir = R + "/" + f.name;
+        std::string line = git_out(dir, "log -1 --format=%H%x09%ct%x09%s");
+        while (!line.empty() && line.back() == '\n') line.pop_back();
+        want[f.name] = line;
+        std::string fake = dir + "/.git/fake";
+        unit::make_dirs(fake);
+        unit::write_file(fake + "/status-branch.out",
+                         "# branch.oid " + line.substr(0, 40) + "\n# branch.head main\n");
+        // Only where the reader leaves the commit to git does git log answer.
+        if (!f.direct) unit::write_file(fake + "/log-1.out", line + "\n");
+    }
+    // Alternates as git for Windows writes them: a drive path with '/'.
+    write_file(R + "/alternates/.git/objects/info/alternates", "Z:" + source + "/.git/objects\n");
+    int status = -1;
+    Env env = {{"QUERY_STRING", "action=repos"},
+               {"REQUEST_METHOD", "GET"},
+               {"QUARLO_ONLY_ROOTS", "1"},
+               {"QUARLO_ROOTS", win_path(R)},
+               {"QUARLO_FAKE_GIT_LOG", win_path(T + "/git.log")}};
+    std::string reply = run_exe(env, &status);
+    EXPECT_EQ(status, 0);
+    std::string head, body;
+    split_reply(reply, &head, &body);
+    std::string err;
+    Json doc = parse_json(body, &err);
+    ASSERT_EQ(err, "") << body;
+    const std::string log = unit::read_file(T + "/git.log");
+    ASSERT_EQ(doc["repos"].size(), forms.size()) << body;
+    for (size_t i = 0; i < doc["repos"].size(); i++) {
+        const Json &rec = doc["repos"][i];
+        const std::string name = rec["name"].str();
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(want.count(name));
+        const Json &c = rec["last_commit"];
+        EXPECT_EQ(c["hash"].str() + "\t" + std::to_string(c["ct"].num()) + "\t" +
+                      c["subject"].str(),
+                  want[name]);
+        bool direct = false;
+        for (const Form &f : forms)
+            if (f.name == name) direct = f.direct;
+        EXPECT_EQ(log.find(win_path(R) + "\\" + name + "> <log>") == std::string::npos, direct)
+            << log;
+    }
 }
 
 } // namespace
