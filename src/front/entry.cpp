@@ -2,6 +2,7 @@
 
 #include "base/sizes.h"
 #include "actions/actions.h"
+#include "cli/cli.h"
 #include "cgi/query_string.h"
 #include "cgi/reply.h"
 #include "page/page.h"
@@ -74,6 +75,10 @@ int front_main(int argc, char **argv) {
         reply_meta();
         return 0;
     }
+    // Run by a person (no CGI gateway) with arguments: a terminal command.
+    // A CGI request ignores its arguments as it always has.
+    const char *gateway = getenv("GATEWAY_INTERFACE");
+    if (argc > 1 && !(gateway && *gateway)) return cli_main(argc, argv);
     // Routing reads the parameters once, as parsed and decoded: a request
     // with an `action` parameter, with `format` "json", or any POST gets
     // JSON; every other request gets the page.

@@ -63,6 +63,39 @@ inline int plat_env_names_equal(const char *a, const char *b, size_t n) {
 // bytes sent (no newline translation). A no-op where there is none.
 void plat_stdout_binary();
 
+// ---- terminal -----------------------------------------------------------------
+
+// The two output streams of the terminal commands.
+#define PLAT_STDOUT 1
+#define PLAT_STDERR 2
+
+// Replaces the C runtime's arguments with the program's command line as
+// UTF-8 texts. Windows: read from the UTF-16 command line (the runtime's
+// 8-bit arguments depend on the code page in force, and Wine hands them in
+// the system's); the texts live until the program ends. A no-op elsewhere
+// (the arguments are the bytes given).
+void plat_main_args(int *argc, char ***argv);
+
+// 1 when the stream (PLAT_STDOUT or PLAT_STDERR) is a terminal (Windows: a
+// console), 0 otherwise (a file, a pipe, nothing).
+int plat_is_terminal(int stream);
+
+// Columns of the terminal the stream writes to; 0 when it is none or the
+// size is unknown.
+int plat_terminal_columns(int stream);
+
+// Prepares a terminal stream for UTF-8 text and colour. Returns 1 when
+// colour sequences (ECMA-48 SGR) may be written to it, 0 when not (not a
+// terminal; Windows: a console that refuses virtual-terminal processing).
+// Windows: the console's output code page becomes UTF-8.
+int plat_terminal_prepare(int stream);
+
+// Writes the `n` bytes of UTF-8 text at `s` to the stream and flushes it.
+// Windows: to a console as UTF-16 (names in any language show whatever
+// code page the console has); elsewhere, and to files and pipes, the bytes
+// as they are. Returns 1, 0 when the write failed.
+int plat_write_text(int stream, const char *s, size_t n);
+
 // ---- file system ------------------------------------------------------------
 
 // 1 when `path` names something (file, folder, link), 0 otherwise.

@@ -26,6 +26,35 @@ extern char **environ;
 
 void plat_stdout_binary() {}
 
+// ---- terminal -----------------------------------------------------------------
+
+void plat_main_args(int *, char ***) {}
+
+static int stream_fd(int stream) {
+    return stream == PLAT_STDERR ? 2 : 1;
+}
+
+int plat_is_terminal(int stream) {
+    return isatty(stream_fd(stream)) == 1;
+}
+
+int plat_terminal_columns(int stream) {
+    struct winsize ws;
+    if (!plat_is_terminal(stream)) return 0;
+    if (ioctl(stream_fd(stream), TIOCGWINSZ, &ws) != 0) return 0;
+    return ws.ws_col;
+}
+
+int plat_terminal_prepare(int stream) {
+    return plat_is_terminal(stream);
+}
+
+int plat_write_text(int stream, const char *s, size_t n) {
+    FILE *f = stream == PLAT_STDERR ? stderr : stdout;
+    if (n && fwrite(s, 1, n, f) != n) return 0;
+    return fflush(f) == 0;
+}
+
 // ---- file system ------------------------------------------------------------
 
 int plat_exists(const char *path) {

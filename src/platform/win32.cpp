@@ -11,11 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <climits>
 #include <ctime>
 
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 // Binary mode: "\r\n" written by the program leaves as "\r\n", and a body's
 // "\n" is never widened to "\r\n".
@@ -108,6 +111,82 @@ static int wide_file_path(const char *path, wchar_t *out) {
         memcpy(out + plen, rest, (rlen + 1) * sizeof *out);
     }
     free(block);
+    return ok;
+}
+
+// ---- terminal -----------------------------------------------------------------
+
+void plat_main_args(int *argc, char ***argv) {
+    int n = 0;
+    wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &n);
+    if (!wide || n <= 0) return;
+    char **args = (char **)calloc((size_t)n + 1, sizeof *args);
+    if (!args) return;
+    for (int i = 0; i < n; i++) {
+        // Lone surrogates (which a Windows name may hold) are replaced by
+        // U+FFFD rather than failing the whole command line.
+        int need = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        args[i] = need > 0 ? (char *)malloc((size_t)need) : nullptr;
+        if (!args[i]) return; // keep the runtime's arguments
+        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, args[i], need, nullptr, nullptr);
+    }
+    LocalFree(wide);
+    *argc = n;
+    *argv = args;
+}
+
+static HANDLE stream_handle(int stream) {
+    return GetStdHandle(stream == PLAT_STDERR ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+}
+
+int plat_is_terminal(int stream) {
+    HANDLE h = stream_handle(stream);
+    DWORD mode;
+    return h && h != INVALID_HANDLE_VALUE && GetFileType(h) == FILE_TYPE_CHAR &&
+           GetConsoleMode(h, &mode);
+}
+
+int plat_terminal_columns(int stream) {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!plat_is_terminal(stream)) return 0;
+    if (!GetConsoleScreenBufferInfo(stream_handle(stream), &info)) return 0;
+    int cols = info.srWindow.Right - info.srWindow.Left + 1;
+    return cols > 0 ? cols : 0;
+}
+
+int plat_terminal_prepare(int stream) {
+    if (!plat_is_terminal(stream)) return 0;
+    SetConsoleOutputCP(CP_UTF8);
+    HANDLE h = stream_handle(stream);
+    DWORD mode = 0;
+    if (!GetConsoleMode(h, &mode)) return 0;
+    if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) return 1;
+    return SetConsoleMode(h, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+int plat_write_text(int stream, const char *s, size_t n) {
+    FILE *f = stream == PLAT_STDERR ? stderr : stdout;
+    if (!plat_is_terminal(stream) || n == 0 || n > (size_t)INT_MAX) {
+        if (n && fwrite(s, 1, n, f) != n) return 0;
+        return fflush(f) == 0;
+    }
+    fflush(f);
+    int units = MultiByteToWideChar(CP_UTF8, 0, s, (int)n, nullptr, 0);
+    wchar_t *w = units > 0 ? (wchar_t *)malloc((size_t)units * sizeof *w) : nullptr;
+    if (!w) return 0;
+    MultiByteToWideChar(CP_UTF8, 0, s, (int)n, w, units);
+    HANDLE h = stream_handle(stream);
+    int ok = 1;
+    for (int done = 0; done < units;) {
+        DWORD wrote = 0;
+        DWORD chunk = (DWORD)(units - done);
+        if (!WriteConsoleW(h, w + done, chunk, &wrote, nullptr) || wrote == 0) {
+            ok = 0;
+            break;
+        }
+        done += (int)wrote;
+    }
+    free(w);
     return ok;
 }
 
