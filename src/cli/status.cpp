@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #define GAP 2             // spaces between columns
@@ -149,10 +150,20 @@ static void summary_line(Buf *b, const Term *t, const Repo *repos, int count) {
         errors += r->error[0] != 0;
         conflicted += r->conflicted > 0;
     }
+    // The parts, joined by ", "; a line that would pass the width goes on
+    // below, indented.
+    char head[STATE_TEXT_SIZE];
+    snprintf(head, sizeof head, "%d %s", count, count == 1 ? "repository" : "repositories");
     term_on(b, t, SGR_BOLD);
-    buf_printf(b, "%d %s", count, count == 1 ? "repository" : "repositories");
+    buf_puts(b, head);
     term_off(b, t);
-    if (count) buf_printf(b, ", %d need%s you", need, need == 1 ? "s" : "");
+    int used = (int)strlen(head);
+    std::vector<std::string> parts;
+    char part[STATE_TEXT_SIZE];
+    if (count) {
+        snprintf(part, sizeof part, "%d need%s you", need, need == 1 ? "s" : "");
+        parts.push_back(part);
+    }
     struct {
         int n;
         const char *one, *many;
@@ -162,7 +173,22 @@ static void summary_line(Buf *b, const Term *t, const Repo *repos, int count) {
         {behind, "behind", "behind"},         {detached, "detached", "detached"},
         {stashes, "stash", "stashes"}};
     for (auto &it : items)
-        if (it.n > 0) buf_printf(b, ", %d %s", it.n, it.n == 1 ? it.one : it.many);
+        if (it.n > 0) {
+            snprintf(part, sizeof part, "%d %s", it.n, it.n == 1 ? it.one : it.many);
+            parts.push_back(part);
+        }
+    for (const std::string &p : parts) {
+        int w = (int)p.size();
+        if (t->width > 0 && used + 2 + w + 1 > t->width) {
+            buf_puts(b, ",\n  ");
+            used = 2;
+        } else {
+            buf_puts(b, ", ");
+            used += 2;
+        }
+        buf_puts(b, p.c_str());
+        used += w;
+    }
     buf_puts(b, "\n");
 }
 
