@@ -44,17 +44,21 @@
 
 // ---- a record's texts -------------------------------------------------------
 
-#define REPO_NAME_SIZE 256    // a path's last component
-#define BRANCH_SIZE 256       // a branch name
-#define UPSTREAM_SIZE 512     // an upstream ref ("origin/main")
-#define URL_SIZE 512          // a remote URL, its credentials taken out
-#define HASH_SIZE 48          // an object name (sha-1: 40 hex digits)
-#define SHORT_HASH_SIZE 12    // the listing's short hash: 9 digits
-#define SUBJECT_SIZE 300      // a commit's subject, cut
-#define ERROR_TEXT_SIZE 1200  // a record's error line, at most 1199 bytes
-#define UTC_TEXT_SIZE 40      // "YYYY-MM-DDTHH:MM:SSZ" with room for any year
-#define PASSWORD_SIZE 256     // the node password as sent
-#define ACTION_NAME_SIZE 64   // the action and format parameters
+#define REPO_NAME_SIZE 256   // a path's last component
+#define BRANCH_SIZE 256      // a branch name
+#define UPSTREAM_SIZE 512    // an upstream ref ("origin/main")
+#define URL_SIZE 512         // a remote URL, its credentials taken out
+#define HASH_SIZE 48         // an object name (sha-1: 40 hex digits)
+#define SHORT_HASH_SIZE 12   // the listing's short hash: 9 digits
+#define SUBJECT_SIZE 300     // a commit's subject, cut
+#define ERROR_TEXT_SIZE 1200 // a record's error line, at most 1199 bytes
+#define OPERATION_SIZE 16    // an operation's name: "cherry-pick" is the longest
+#define UTC_TEXT_SIZE 40     // "YYYY-MM-DDTHH:MM:SSZ" with room for any year
+#define PASSWORD_SIZE 256    // the node password as sent
+#define ACTION_NAME_SIZE 64  // the action and format parameters
+
+// ---- the terminal commands --------------------------------------------------
+
 #define UTF8_CHAR_SIZE 4      // the longest UTF-8 sequence of one character
 #define JSON_DEPTH_MAX 64     // nesting the terminal's JSON reader follows (the documents have 4)
 #define PROGRESS_TEXT_SIZE 96 // the fetch's progress line on the terminal

@@ -35,6 +35,10 @@ static void repo_from_json(const JsonValue &j, Repo *r) {
     str_copy(r->last_hash, sizeof r->last_hash, last.get("hash").s.c_str());
     str_copy(r->last_subject, sizeof r->last_subject, last.get("subject").s.c_str());
     str_copy(r->error, sizeof r->error, j.get("error").s.c_str());
+    r->upstream_gone = j.get("upstream_gone").b;
+    str_copy(r->operation, sizeof r->operation, j.get("operation").s.c_str());
+    str_copy(r->operation_branch, sizeof r->operation_branch, j.get("operation_branch").s.c_str());
+    r->fetched_at = j.get("fetched_at").n;
 }
 
 // Columns left after `used` on a line of the terminal's width (-1: no limit).

@@ -20,7 +20,7 @@
 #define SUBJECT_MIN 12    // room kept for the subject while others shrink
 
 int repo_needs_user(const Repo *r) {
-    return r->error[0] || r->conflicted > 0 || r->dirty > 0;
+    return r->error[0] || r->operation[0] || r->conflicted > 0 || r->dirty > 0 || r->upstream_gone;
 }
 
 // The part of `path` below `root`, or null when `path` does not start there.
@@ -58,12 +58,19 @@ struct Part {
 };
 
 static int state_parts(const Repo *r, long long now, Part *parts) {
-    (void)now;
     int n = 0;
     if (r->error[0]) {
         snprintf(parts[n].text, sizeof parts[n].text, "error: %s", r->error);
         parts[n++].sgr = SGR_RED;
         return n;
+    }
+    if (r->operation[0]) {
+        if (r->operation_branch[0])
+            snprintf(parts[n].text, sizeof parts[n].text, "%s of %s in progress", r->operation,
+                     r->operation_branch);
+        else
+            snprintf(parts[n].text, sizeof parts[n].text, "%s in progress", r->operation);
+        parts[n++].sgr = SGR_RED;
     }
     if (r->conflicted > 0) {
         snprintf(parts[n].text, sizeof parts[n].text, "%d conflicted", r->conflicted);
@@ -73,12 +80,23 @@ static int state_parts(const Repo *r, long long now, Part *parts) {
         snprintf(parts[n].text, sizeof parts[n].text, "%d changed", r->dirty);
         parts[n++].sgr = SGR_YELLOW;
     }
+    if (r->upstream_gone) {
+        str_copy(parts[n].text, sizeof parts[n].text, "upstream gone");
+        parts[n++].sgr = SGR_YELLOW;
+    }
     if (r->ahead > 0 || r->behind > 0) {
         char ab[STATE_TEXT_SIZE] = "";
         if (r->ahead > 0) snprintf(ab, sizeof ab, "\xe2\x86\x91%d", r->ahead);
         if (r->behind > 0)
             snprintf(ab + strlen(ab), sizeof ab - strlen(ab), "%s\xe2\x86\x93%d",
                      r->ahead > 0 ? " " : "", r->behind);
+        // How old the remote's side of it is: the last fetch.
+        if (r->fetched_at > 0) {
+            char age[AGE_TEXT_SIZE];
+            age_text(r->fetched_at, now, age);
+            snprintf(ab + strlen(ab), sizeof ab - strlen(ab),
+                     strcmp(age, "now") == 0 ? " (fetched now)" : " (fetched %s ago)", age);
+        }
         str_copy(parts[n].text, sizeof parts[n].text, ab);
         parts[n++].sgr = SGR_MAGENTA;
     }
@@ -138,7 +156,7 @@ static void trim_line(Buf *b, unsigned long long start) {
 
 static void summary_line(Buf *b, const Term *t, const Repo *repos, int count) {
     int need = 0, dirty = 0, ahead = 0, behind = 0, stashes = 0, detached = 0, errors = 0,
-        conflicted = 0;
+        conflicted = 0, in_progress = 0, gone = 0;
     for (int i = 0; i < count; i++) {
         const Repo *r = &repos[i];
         need += repo_needs_user(r);
@@ -149,6 +167,8 @@ static void summary_line(Buf *b, const Term *t, const Repo *repos, int count) {
         detached += r->detached != 0;
         errors += r->error[0] != 0;
         conflicted += r->conflicted > 0;
+        in_progress += r->operation[0] != 0;
+        gone += r->upstream_gone != 0;
     }
     // The parts, joined by ", "; a line that would pass the width goes on
     // below, indented.

@@ -157,6 +157,35 @@ int plat_dir_open(PlatDir *d, const char *dir);
 int plat_dir_next(PlatDir *d);
 void plat_dir_close(PlatDir *d);
 
+// ---- reading files ----------------------------------------------------------
+
+// What the program reads of a repository's git folder itself (its state
+// files, its objects). Paths are the program's texts (UTF-8 on Windows).
+
+// 1 when `path` names a folder (following links), 0 otherwise.
+int plat_is_dir(const char *path);
+
+// Stores the modification time of `path` (seconds since 1970) in *t and
+// returns 1; returns 0 when it cannot be read.
+int plat_file_mtime(const char *path, long long *t);
+
+// One file open for reading. The field is the implementation's own.
+struct PlatFile {
+    intptr_t handle;
+};
+
+// Opens the file `path` for reading, sharing it with writers and deleters
+// (git may replace a file while it is read). Returns 1, or 0 when it cannot
+// be opened (then nothing is left open).
+int plat_file_open(PlatFile *f, const char *path);
+// The file's size in bytes, or -1 when it cannot be read.
+long long plat_file_size(PlatFile *f);
+// Reads up to `n` bytes at `offset` into `buf`. Returns the count (less than
+// `n` only at the end of the file), or -1 on failure.
+long long plat_file_read_at(PlatFile *f, unsigned long long offset, void *buf,
+                            unsigned long long n);
+void plat_file_close(PlatFile *f);
+
 // ---- environment and time ---------------------------------------------------
 
 // The process environment as a null-terminated array of "NAME=value" texts.

@@ -184,6 +184,50 @@ void plat_dir_close(PlatDir *d) {
     d->handle = nullptr;
 }
 
+// ---- reading files ----------------------------------------------------------
+
+int plat_is_dir(const char *path) {
+    struct stat st;
+    return path && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int plat_file_mtime(const char *path, long long *t) {
+    struct stat st;
+    if (!path || stat(path, &st) != 0) return 0;
+    *t = (long long)st.st_mtime;
+    return 1;
+}
+
+int plat_file_open(PlatFile *f, const char *path) {
+    int fd = path ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+    f->handle = fd;
+    return fd >= 0;
+}
+
+long long plat_file_size(PlatFile *f) {
+    struct stat st;
+    return fstat((int)f->handle, &st) == 0 ? (long long)st.st_size : -1;
+}
+
+long long plat_file_read_at(PlatFile *f, unsigned long long offset, void *buf,
+                            unsigned long long n) {
+    unsigned long long got = 0;
+    while (got < n) {
+        ssize_t r =
+            pread((int)f->handle, (char *)buf + got, (size_t)(n - got), (off_t)(offset + got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return -1;
+        if (r == 0) break;
+        got += (unsigned long long)r;
+    }
+    return (long long)got;
+}
+
+void plat_file_close(PlatFile *f) {
+    if (f->handle >= 0) close((int)f->handle);
+    f->handle = -1;
+}
+
 // ---- environment and time ---------------------------------------------------
 
 char **plat_environ() {

@@ -357,6 +357,68 @@ void plat_dir_close(PlatDir *d) {
     d->handle = nullptr;
 }
 
+// ---- reading files ----------------------------------------------------------
+
+int plat_is_dir(const char *path) {
+    wchar_t w[WIDE_PATH_SIZE];
+    if (!path || !wide_file_path(path, w)) return 0;
+    DWORD a = GetFileAttributesW(w);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// 100-nanosecond intervals from 1601-01-01 to 1970-01-01.
+#define FILETIME_UNIX_EPOCH 116444736000000000ULL
+
+int plat_file_mtime(const char *path, long long *t) {
+    wchar_t w[WIDE_PATH_SIZE];
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!path || !wide_file_path(path, w) || !GetFileAttributesExW(w, GetFileExInfoStandard, &data))
+        return 0;
+    unsigned long long ft = ((unsigned long long)data.ftLastWriteTime.dwHighDateTime << 32) |
+                            data.ftLastWriteTime.dwLowDateTime;
+    *t = ft >= FILETIME_UNIX_EPOCH ? (long long)((ft - FILETIME_UNIX_EPOCH) / 10000000ULL) : 0;
+    return 1;
+}
+
+int plat_file_open(PlatFile *f, const char *path) {
+    wchar_t w[WIDE_PATH_SIZE];
+    HANDLE h = INVALID_HANDLE_VALUE;
+    if (path && wide_file_path(path, w))
+        h = CreateFileW(w, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    f->handle = (intptr_t)h;
+    return h != INVALID_HANDLE_VALUE;
+}
+
+long long plat_file_size(PlatFile *f) {
+    LARGE_INTEGER size;
+    return GetFileSizeEx((HANDLE)f->handle, &size) ? (long long)size.QuadPart : -1;
+}
+
+long long plat_file_read_at(PlatFile *f, unsigned long long offset, void *buf,
+                            unsigned long long n) {
+    unsigned long long got = 0;
+    while (got < n) {
+        OVERLAPPED at = {};
+        at.Offset = (DWORD)((offset + got) & 0xFFFFFFFFu);
+        at.OffsetHigh = (DWORD)((offset + got) >> 32);
+        unsigned long long want = n - got;
+        DWORD chunk = want > 0x40000000u ? 0x40000000u : (DWORD)want, read = 0;
+        if (!ReadFile((HANDLE)f->handle, (char *)buf + got, chunk, &read, &at)) {
+            if (GetLastError() == ERROR_HANDLE_EOF) break;
+            return -1;
+        }
+        if (read == 0) break;
+        got += read;
+    }
+    return (long long)got;
+}
+
+void plat_file_close(PlatFile *f) {
+    if ((HANDLE)f->handle != INVALID_HANDLE_VALUE) CloseHandle((HANDLE)f->handle);
+    f->handle = (intptr_t)INVALID_HANDLE_VALUE;
+}
+
 // ---- environment and time ---------------------------------------------------
 
 char **plat_environ() {

@@ -31,6 +31,13 @@ struct Repo {
     // query ran and exited 0. A record with an error keeps its status
     // fields (branch to last_subject) zero: nothing git said is shown for it.
     char error[ERROR_TEXT_SIZE];
+    // What needs the user beyond the status, read from the git folder itself
+    // (zero like the status fields in a record with an error):
+    int upstream_gone;                  // an upstream is configured and its ref does not exist
+    char operation[OPERATION_SIZE];     // "", "rebase", "merge", "cherry-pick", "revert",
+                                        // "bisect" or "am": an operation left in progress
+    char operation_branch[BRANCH_SIZE]; // the branch being rebased, without refs/heads/
+    long long fetched_at;               // FETCH_HEAD's modification time; 0: never fetched
 };
 
 extern Repo g_repos[REPO_MAX];
