@@ -12,12 +12,15 @@
 #include <string>
 #include <vector>
 
-#define GAP 2             // spaces between columns
-#define NAME_COL_MAX 32   // widest name column, before the subject gets room
-#define BRANCH_COL_MAX 24 // widest branch column
-#define STATE_COL_MAX 40  // widest state column
-#define COL_MIN 8         // a column is never made narrower than this
-#define SUBJECT_MIN 12    // room kept for the subject while others shrink
+#define GAP 2              // spaces between columns
+#define NAME_COL_MAX 32    // widest name column, before the subject gets room
+#define BRANCH_COL_MAX 24  // widest branch column
+#define STATE_COL_MAX 40   // widest state column
+#define BRANCH_COL_FAIR 12 // a branch column narrowed before the others
+#define NAME_COL_FAIR 16   // a name column narrowed next
+#define STATE_COL_FAIR 20  // the state column, narrowed last
+#define COL_MIN 8          // a column is never made narrower than this
+#define SUBJECT_MIN 12     // room kept for the subject while others shrink
 
 int repo_needs_user(const Repo *r) {
     return r->error[0] || r->operation[0] || r->conflicted > 0 || r->dirty > 0 || r->upstream_gone;
@@ -238,11 +241,15 @@ void status_table(Buf *b, const Term *t, const Repo *repos, int count) {
         bw = std::min(bw, BRANCH_COL_MAX);
         sw = std::min(sw, STATE_COL_MAX);
         int avail = t->width - 4 * GAP - aw - SUBJECT_MIN;
-        while (nw + bw + sw > avail) {
-            int *widest = nw >= bw && nw >= sw ? &nw : (bw >= sw ? &bw : &sw);
-            if (*widest <= COL_MIN) break;
-            --*widest;
-        }
+        // Narrowed in the order of what matters least: the branch, the name,
+        // then the state; first to a fair width, then to the least.
+        struct Step {
+            int *col;
+            int floor;
+        } steps[] = {{&bw, BRANCH_COL_FAIR}, {&nw, NAME_COL_FAIR}, {&sw, STATE_COL_FAIR},
+                     {&bw, COL_MIN},         {&nw, COL_MIN},       {&sw, COL_MIN}};
+        for (const Step &s : steps)
+            while (nw + bw + sw > avail && *s.col > s.floor) --*s.col;
     }
 
     for (int k = 0; k < count; k++) {
