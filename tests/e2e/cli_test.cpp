@@ -79,9 +79,11 @@ std::string row(const std::string &table, const std::string &name) {
     return "";
 }
 
-// Runs the program with standard output on a pseudo-terminal of `cols`
-// columns; returns what the terminal received.
-std::string run_on_terminal(const std::vector<std::string> &args, const Env &env, int cols) {
+// Runs the program with standard output (with `stderr_too`, standard error
+// as well) on a pseudo-terminal of `cols` columns; returns what the terminal
+// received.
+std::string run_on_terminal(const std::vector<std::string> &args, const Env &env, int cols,
+                            bool stderr_too = false) {
     int master = -1, slave = -1;
     winsize ws{};
     ws.ws_row = 50;
@@ -109,7 +111,7 @@ std::string run_on_terminal(const std::vector<std::string> &args, const Env &env
         int null = open("/dev/null", O_RDWR);
         dup2(null, 0);
         dup2(slave, 1);
-        dup2(null, 2);
+        dup2(stderr_too ? slave : null, 2);
         std::vector<char *> a, e;
         for (auto &s : argv) a.push_back(const_cast<char *>(s.c_str()));
         a.push_back(nullptr);
@@ -450,6 +452,13 @@ TEST(CliFetch, AllRepositories) {
     EXPECT_NE(row(named.out, "one").find("up to date"), std::string::npos) << named.out;
     ProcResult ok = quarlo({"fetch", root + "/two"}, shell_env(root));
     EXPECT_EQ(ok.exit_status, 0) << ok.out << ok.err;
+
+    // On a terminal, standard error shows the progress while it runs.
+    std::string tty = run_on_terminal({"fetch", "--all"}, shell_env(root), 80, true);
+    EXPECT_NE(tty.find("\rfetching 0/6, 0 failed"), std::string::npos) << tty;
+    EXPECT_NE(tty.find("\rfetching 6/6, 1 failed"), std::string::npos) << tty;
+    std::string plain = std::regex_replace(tty, std::regex("\x1b\\[[0-9;]*m"), "");
+    EXPECT_NE(plain.find("fetched 5 repositories, 1 failed, 0 moved"), std::string::npos) << tty;
 }
 
 } // namespace
