@@ -5,9 +5,11 @@
 #
 # head.txt         the response head, one line per header; each line ends in
 #                  CR LF here, and an empty line (CR LF) ends the head
-# page.html        the page template; @@PAGE_CSS@@ and @@PAGE_JS@@ take the
-#                  contents of page.css and page.js, and @@THEME_HEAD@@ and
-#                  @@THEME_RUNTIME@@ become the marker bytes 0x01 and 0x02
+# page.html        the page template; @@PAGE_CSS@@ takes the contents of
+#                  page.css, @@PAGE_JS@@ the parts of the page script, js/*.js
+#                  joined in the order of their file names (10-util.js,
+#                  20-api.js, ...), and @@THEME_HEAD@@ and @@THEME_RUNTIME@@
+#                  become the marker bytes 0x01 and 0x02
 # theme.css, theme_boot.js, theme_runtime.js
 #                  the theme head (bootstrap script and palette style) and the
 #                  theme runtime script inserted at the markers
@@ -91,7 +93,22 @@ endfunction()
 read_source(head.txt head_src)
 read_source(page.html tmpl)
 read_source(page.css page_css)
-read_source(page.js page_js)
+# The page script: its parts in the order of their names, each one ending
+# in a line feed.
+file(GLOB page_js_parts RELATIVE "${PAGE_DIR}" "${PAGE_DIR}/js/*.js")
+list(SORT page_js_parts)
+if(NOT page_js_parts)
+  message(FATAL_ERROR "embed_page.cmake: ${PAGE_DIR}/js holds no part of the page script")
+endif()
+set(page_js "")
+foreach(part ${page_js_parts})
+  read_source(${part} part_text)
+  refuse_closing_tag(${part} "${part_text}" script)
+  if(NOT part_text MATCHES "\n$")
+    set(part_text "${part_text}\n")
+  endif()
+  string(APPEND page_js "${part_text}")
+endforeach()
 read_source(theme.css theme_css)
 read_source(theme_boot.js theme_boot)
 read_source(theme_runtime.js theme_runtime)
@@ -99,7 +116,6 @@ read_source(password.html password)
 
 refuse_closing_tag(page.css "${page_css}" style)
 refuse_closing_tag(theme.css "${theme_css}" style)
-refuse_closing_tag(page.js "${page_js}" script)
 refuse_closing_tag(theme_boot.js "${theme_boot}" script)
 refuse_closing_tag(theme_runtime.js "${theme_runtime}" script)
 

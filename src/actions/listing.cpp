@@ -53,6 +53,7 @@ void listing_collect() {
 
 void listing_document(Buf *b) {
     int dirty = 0, ahead = 0, behind = 0, stashes = 0, detached = 0, errors = 0;
+    int gone = 0, in_progress = 0;
     for (int i = 0; i < g_repo_count; i++) {
         const Repo *r = &g_repos[i];
         dirty += r->dirty > 0;
@@ -61,6 +62,8 @@ void listing_document(Buf *b) {
         if (r->stash > 0) stashes += r->stash;
         detached += r->detached != 0;
         errors += r->error[0] != 0;
+        gone += r->upstream_gone != 0;
+        in_progress += r->operation[0] != 0;
     }
     char checked_at[UTC_TEXT_SIZE];
     plat_utc_text(plat_now(), checked_at, sizeof checked_at);
@@ -69,8 +72,8 @@ void listing_document(Buf *b) {
     buf_printf(b, ",\"table_capped\":%s", json_bool(g_repo_count > REPO_MAX - 1));
     buf_printf(b,
                ",\"summary\":{\"dirty\":%d,\"ahead\":%d,\"behind\":%d,\"stashes\":%d,"
-               "\"detached\":%d,\"errors\":%d}",
-               dirty, ahead, behind, stashes, detached, errors);
+               "\"detached\":%d,\"errors\":%d,\"gone\":%d,\"in_progress\":%d}",
+               dirty, ahead, behind, stashes, detached, errors, gone, in_progress);
     buf_puts(b, ",\"checked_at\":");
     json_str(b, checked_at);
     buf_puts(b, ",\"roots\":[");

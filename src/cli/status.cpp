@@ -190,11 +190,15 @@ static void summary_line(Buf *b, const Term *t, const Repo *repos, int count) {
     struct {
         int n;
         const char *one, *many;
-    } items[] = {
-        {errors, "unreadable", "unreadable"}, {conflicted, "with conflicts", "with conflicts"},
-        {dirty, "changed", "changed"},        {ahead, "ahead", "ahead"},
-        {behind, "behind", "behind"},         {detached, "detached", "detached"},
-        {stashes, "stash", "stashes"}};
+    } items[] = {{errors, "unreadable", "unreadable"},
+                 {in_progress, "operation in progress", "operations in progress"},
+                 {conflicted, "with conflicts", "with conflicts"},
+                 {dirty, "changed", "changed"},
+                 {gone, "upstream gone", "upstreams gone"},
+                 {ahead, "ahead", "ahead"},
+                 {behind, "behind", "behind"},
+                 {detached, "detached", "detached"},
+                 {stashes, "stash", "stashes"}};
     for (auto &it : items)
         if (it.n > 0) {
             snprintf(part, sizeof part, "%d %s", it.n, it.n == 1 ? it.one : it.many);

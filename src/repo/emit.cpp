@@ -43,14 +43,23 @@ void emit_repo(Buf *b, const Repo *r) {
     json_url_param(b, r->path);
     buf_puts(b, ",\"error\":");
     json_str(b, r->error);
-    buf_add(b, "}", 1);
+    buf_printf(b, ",\"upstream_gone\":%s,\"operation\":", json_bool(r->upstream_gone));
+    json_str(b, r->operation);
+    buf_puts(b, ",\"operation_branch\":");
+    json_str(b, r->operation_branch);
+    buf_printf(b, ",\"fetched_at\":%lld}", r->fetched_at);
 }
 
-// Dirty repositories first (more changes first), then newer last commit,
-// then path in byte order.
+// What needs the user first: a repository git could not read, then one with
+// an operation in progress, then one with conflicts. Then dirty
+// repositories (more changes first), then newer last commit, then path in
+// byte order.
 int repo_cmp(const void *pa, const void *pb) {
     const Repo *a = (const Repo *)pa;
     const Repo *b = (const Repo *)pb;
+    if ((a->error[0] != 0) != (b->error[0] != 0)) return a->error[0] ? -1 : 1;
+    if ((a->operation[0] != 0) != (b->operation[0] != 0)) return a->operation[0] ? -1 : 1;
+    if ((a->conflicted > 0) != (b->conflicted > 0)) return a->conflicted > 0 ? -1 : 1;
     if ((a->dirty > 0) != (b->dirty > 0)) return a->dirty > 0 ? -1 : 1;
     if (a->dirty != b->dirty) return b->dirty - a->dirty;
     if (a->last_ct != b->last_ct) return a->last_ct > b->last_ct ? -1 : 1;

@@ -1,8 +1,10 @@
 // The status query: fills a record from git's porcelain status, the last
 // commit, the stash count and (detail mode) the origin URL.
 #include "text/text.h"
+#include "platform/platform.h"
 #include "repo/repo.h"
 #include "repo/runner/runner.h"
+#include "repo/gitdir/gitdir.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -132,8 +134,16 @@ static int index_changed(const StatusLine *l) {
     return x < end && *x != '.';
 }
 
+// 1 for the header "# branch.ab +A -B", which git writes only when the
+// upstream's ref exists.
+static int is_ab_header(const char *h) {
+    while (*h == ' ') h++;
+    return strncmp(h, "branch.ab ", 10) == 0;
+}
+
 void parse_status(Repo *r, const char *text, int stash_header) {
     StatusLine l;
+    int ab_seen = 0;
     for (const char *p = text; status_next_line(&p, &l);) {
         switch (l.text[0]) {
         case '#': {
@@ -142,6 +152,7 @@ void parse_status(Repo *r, const char *text, int stash_header) {
             memcpy(header, l.text, n);
             header[n] = 0;
             parse_header(r, header + 1, stash_header);
+            ab_seen |= is_ab_header(header + 1);
             break;
         }
         case '1':
@@ -166,6 +177,10 @@ void parse_status(Repo *r, const char *text, int stash_header) {
     }
     if (r->unborn || (r->branch[0] && strcmp(r->branch, "detached") != 0 && !r->upstream[0]))
         r->no_upstream = 1;
+    // An upstream named without ahead and behind: its ref is gone (deleted
+    // on the remote and pruned). A branch without commits is not told so: a
+    // clone of an empty repository has nothing that could be out of step.
+    r->upstream_gone = r->upstream[0] && !ab_seen && !r->unborn;
 }
 
 void parse_last_commit(Repo *r, const char *text) {
@@ -253,6 +268,36 @@ static const char *query_run(Repo *r, const char *const *args, Buf *out, int als
 // The first command that fails ends the query: the record tells that failure
 // and nothing else, and a repository that hangs costs one time limit, not
 // one per command.
+// The git folders of a working copy that gitdir_find does not understand,
+// from git itself: `git rev-parse --absolute-git-dir --git-common-dir`. The
+// common folder may come relative to the working copy. Returns 1 with `d`
+// filled.
+static int ask_git_dirs(Repo *r, GitDirs *d) {
+    static const char *const REV_PARSE[] = {"rev-parse", "--absolute-git-dir", "--git-common-dir",
+                                            nullptr};
+    Buf out;
+    const char *text = query_run(r, REV_PARSE, &out);
+    int ok = 0;
+    char common[FULL_PATH_SIZE];
+    if (text && text_next_line(&text, d->git, sizeof d->git, 0) &&
+        text_next_line(&text, common, sizeof common, 0) && d->git[0] && common[0]) {
+        int absolute = plat_is_sep(common[0]) || (common[0] && common[1] == ':');
+        if (absolute)
+            str_copy(d->common, sizeof d->common, common);
+        else
+            ok = gitdir_join(d->common, sizeof d->common, r->path, common);
+        ok = absolute || ok;
+    }
+    buf_free(&out);
+    return ok;
+}
+
+// The operation in progress and the last fetch, read from the git folder.
+static void query_git_state(Repo *r) {
+    GitDirs d;
+    if (gitdir_find(r->path, &d) || ask_git_dirs(r, &d)) read_git_state(r, &d);
+}
+
 void query_repo(Repo *r, int mode) {
     static const char *const STATUS[] = {"status", "--porcelain=v2", "--branch",
                                          "--untracked-files=normal", nullptr};
@@ -287,4 +332,5 @@ void query_repo(Repo *r, int mode) {
         if ((text = query_run(r, REMOTE, &out, 1)) && *text) parse_remote(r, text);
         buf_free(&out);
     }
+    if (!r->error[0]) query_git_state(r);
 }

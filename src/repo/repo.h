@@ -63,7 +63,10 @@ void repo_fail(Repo *r, const char *text);
 // prints the stash count in its status (2.35 and later; asked once per
 // process with `git --version`), three otherwise; four in detail mode. git
 // log is not run for a repository without commits. The first command that
-// fails ends the query and gives the record its error.
+// fails ends the query and gives the record its error. The operation in
+// progress and the last fetch are read from the git folder, found from `.git`
+// without git (one more command, `git rev-parse`, only where that folder is
+// not one git's own rules name).
 void query_repo(Repo *r, int mode);
 
 // Queries records 0..count-1 with at most `jobs` queries (so at most `jobs`
@@ -86,6 +89,11 @@ struct StatusLine {
 // Reads the next line that is not empty from the output at *p, whole however
 // long it is, and moves *p past it. Returns 0 at the end of the output.
 int status_next_line(const char **p, StatusLine *line);
+
+// Fills the record's operation, operation_branch and fetched_at from its git
+// folders `d` (gitdir_find's answer), with file tests only.
+struct GitDirs;
+void read_git_state(Repo *r, const GitDirs *d);
 
 // Parsers of the query's command outputs (exposed for tests).
 // `stash_header`: the status was asked for the stash count (--show-stash), so

@@ -30,11 +30,11 @@ function row(name) {
 // Opens the drawer from the row of `name` and waits for its content.
 async function openRow(page, name) {
   await page.click(row(name));
-  await page.waitForFunction(() => !/Loading/.test(document.getElementById('dBody').textContent));
+  await page.waitForFunction(() => !/Loading/.test(document.getElementById('drawerBody').textContent));
 }
 
 function sections(page) {
-  return page.$$eval('#dBody .dsec', (els) => els.map((e) => e.textContent));
+  return page.$$eval('#drawerBody .dsec', (els) => els.map((e) => e.textContent));
 }
 
 function drawerState(page) {
@@ -51,11 +51,11 @@ test('a row opens the drawer with the repository in four sections', async () => 
   try {
     await openRow(page, 'beta');
     assert.deepEqual(await drawerState(page), { open: true, hidden: 'false', scrim: true, selected: ['beta'] });
-    assert.equal(await page.textContent('#dName'), 'beta');
+    assert.equal(await page.textContent('#drawerTitle'), 'beta');
 
     assert.deepEqual(await sections(page), ['Repository', 'Last commit', 'Changed files (3)', 'Recent commits (1)']);
     const body = await page.evaluate(() => {
-      const b = document.getElementById('dBody');
+      const b = document.getElementById('drawerBody');
       return {
         path: b.querySelector('.mo').textContent,
         tags: [...b.querySelectorAll('.tag')].map((t) => t.textContent),
@@ -81,7 +81,7 @@ test('a row opens the drawer with the repository in four sections', async () => 
     assert.match(body.commits[0], /^Fix flaky Widget sync[0-9a-f]{8}3d ago$/);
     assert.match(body.commits[1], /^Fix flaky Widget sync[0-9a-f]{8}Ada Tester3d ago$/);
     // The branch note and the remote, as the detail reads it.
-    const notes = await page.$$eval('#dBody .note', (els) => els.map((e) => e.textContent));
+    const notes = await page.$$eval('#drawerBody .note', (els) => els.map((e) => e.textContent));
     assert.deepEqual(notes, ['branch main \u2192 origin/main', `remote ${path.join(fx.base, 'remotes', 'beta-origin.git')}`]);
     assert.deepEqual(page.problems, []);
   } finally {
@@ -94,9 +94,9 @@ test('the copy control puts the whole path on the clipboard', async () => {
   try {
     const page = await openDashboard(context, host.url);
     await openRow(page, 'delta');
-    await page.click('#dCopy');
-    await page.waitForFunction(() => document.getElementById('dCopied').textContent !== '');
-    assert.equal(await page.textContent('#dCopied'), 'Copied.');
+    await page.click('#copyPath');
+    await page.waitForFunction(() => document.getElementById('copyStatus').textContent !== '');
+    assert.equal(await page.textContent('#copyStatus'), 'Copied.');
     assert.equal(await page.evaluate(() => navigator.clipboard.readText()), fx.repos.delta);
   } finally {
     await context.close();
@@ -108,16 +108,16 @@ test('a clean repository and one without commits say so', async () => {
   try {
     await openRow(page, 'alpha');
     assert.equal((await sections(page))[2], 'Changed files (0)');
-    assert.match(await page.textContent('#dBody'), /Working tree is clean\./);
-    assert.match(await page.textContent('#dBody'), /Recent commits \(3\)/);
+    assert.match(await page.textContent('#drawerBody'), /Working tree is clean\./);
+    assert.match(await page.textContent('#drawerBody'), /Recent commits \(3\)/);
 
     await page.keyboard.press('Escape');
     await openRow(page, 'empty');
-    const text = await page.textContent('#dBody');
+    const text = await page.textContent('#drawerBody');
     assert.match(text, /No commits yet\./);
     assert.match(text, /Recent commits \(0\)/);
     // No upstream: the note has the branch alone.
-    assert.equal(await page.textContent('#dBody .note'), 'branch main');
+    assert.equal(await page.textContent('#drawerBody .note'), 'branch main');
   } finally {
     await context.close();
   }
@@ -128,8 +128,8 @@ test('more than 500 changes: the server total and the truncation note', async ()
   try {
     await openRow(page, 'bulk');
     assert.equal((await sections(page))[2], 'Changed files (742)');
-    assert.equal(await page.$$eval('#dBody .flist li', (els) => els.length), 500);
-    const notes = await page.$$eval('#dBody .note', (els) => els.map((e) => e.textContent));
+    assert.equal(await page.$$eval('#drawerBody .flist li', (els) => els.length), 500);
+    const notes = await page.$$eval('#drawerBody .note', (els) => els.map((e) => e.textContent));
     assert.equal(notes[notes.length - 1], 'Showing the first 500 entries.');
   } finally {
     await context.close();
@@ -142,7 +142,7 @@ test('Escape, the scrim and the close button close the drawer', async () => {
     const closers = [
       ['Escape', () => page.keyboard.press('Escape')],
       ['scrim', () => page.mouse.click(40, 450)],
-      ['close button', () => page.click('#dClose')],
+      ['close button', () => page.click('#drawerClose')],
     ];
     for (const [how, close] of closers) {
       await openRow(page, 'alpha');
@@ -174,8 +174,8 @@ test('a refused path or an answer with ok false shows the reason', async () => {
   try {
     fs.rmSync(path.join(doomed, '.git'), { recursive: true, force: true });
     await openRow(page, 'doomed');
-    assert.equal(await page.textContent('#dBody'), 'Could not read this repository: HTTP 403');
-    assert.equal(await page.getAttribute('#dBody > div', 'class'), 'err');
+    assert.equal(await page.textContent('#drawerBody'), 'Could not read this repository: HTTP 403');
+    assert.equal(await page.getAttribute('#drawerBody > div', 'class'), 'err');
     await page.keyboard.press('Escape');
 
     // The real server has no road to a 200 answer with ok false; the browser
@@ -190,8 +190,8 @@ test('a refused path or an answer with ok false shows the reason', async () => {
         route.fulfill({ status: 200, contentType: 'application/json', body: JSON.stringify(answer) }),
       );
       await openRow(page, 'gamma');
-      assert.equal(await page.textContent('#dBody'), shown);
-      assert.equal(await page.$$eval('#dBody b', (els) => els.length), 0);
+      assert.equal(await page.textContent('#drawerBody'), shown);
+      assert.equal(await page.$$eval('#drawerBody b', (els) => els.length), 0);
       await page.unroute(isDetail);
       await page.keyboard.press('Escape');
     }

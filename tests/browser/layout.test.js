@@ -69,7 +69,7 @@ test('1440 wide: a centred 1200px column, one row of chips, long names cut', asy
     assert.equal(wrap.width, 1200);
     assert.equal(wrap.x, 120);
     assert.deepEqual(await chipRows(page), [5]);
-    assert.deepEqual(await shownHeaders(page), ['Repository', 'Root', 'Sync', 'Stash', 'Last commit']);
+    assert.deepEqual(await shownHeaders(page), ['Repository', 'Path', 'Sync', 'Stash', 'Last commit']);
 
     const name = await page.$eval(`#rows tr.row[data-p$="${LONG_NAME}"] .name`, (e) => ({
       width: e.getBoundingClientRect().width,

@@ -59,7 +59,7 @@ test('pill, chips and rows show the server listing in its order', async () => {
         classes: [...tr.cells].map((td) => td.className),
         branch: tr.querySelector('.c-repo .sub .mo') ? tr.querySelector('.c-repo .sub .mo').textContent : null,
         tags: [...tr.querySelectorAll('.c-repo .tag')].map((t) => `${t.className}|${t.textContent}`),
-        root: tr.cells[1].textContent,
+        where: [tr.cells[1].textContent, tr.cells[1].title],
         sync: tr.cells[2].textContent,
         stash: tr.cells[3].textContent,
         subject: tr.querySelector('.subtext').textContent,
@@ -75,8 +75,9 @@ test('pill, chips and rows show the server listing in its order', async () => {
       assert.deepEqual(c.classes, ['c-repo', 'c-root muted mo', 'c-sync mo', 'c-sync mo', 'c-last']);
       assert.equal(c.branch, want.branch, r.name);
       assert.deepEqual(c.tags.map((t) => t.split('|')[1]), want.tags, r.name);
-      for (const t of c.tags) assert.match(t, /^tag t-(dirty|ahead|behind|det|noup|stash|clean|unborn)\|/);
-      assert.equal(c.root, fx.root);
+      for (const t of c.tags) assert.match(t, /^tag t-(dirty|ahead|behind|det|noup|stash|clean|unborn)( t-col)?\|/);
+      // The path below the root; the root once, in the column header's tooltip.
+      assert.deepEqual(c.where, [r.name, r.path]);
       assert.equal(c.sync, want.sync, r.name);
       assert.equal(c.stash, want.stash, r.name);
       assert.ok(c.focusable, r.name);
@@ -91,6 +92,11 @@ test('pill, chips and rows show the server listing in its order', async () => {
       if (want.age instanceof RegExp) assert.match(age, want.age, r.name);
       else assert.equal(age, want.age, r.name);
     }
+    assert.equal(await page.getAttribute('#pathHead', 'title'), `Below ${fx.root}`);
+    // The tags that say what the Sync and Stash columns say are not shown beside them.
+    const shownTags = await page.$eval('#rows tr.row[data-p$="/alpha"]', (tr) =>
+      [...tr.querySelectorAll('.tag')].filter((t) => t.getClientRects().length).map((t) => t.textContent));
+    assert.deepEqual(shownTags, ['clean']);
     // An eleven-character short hash is cut to eight.
     assert.equal(listing.repos[0].last_commit.short.length, 11);
     assert.deepEqual(page.problems, []);
@@ -147,7 +153,7 @@ test('the state select and the search narrow the rows', async () => {
       ['', ['bulk', 'beta', 'alpha', 'gamma', 'delta', 'empty']],
     ];
     for (const [value, names] of states) {
-      await page.selectOption('#sc', value);
+      await page.selectOption('#stateFilter', value);
       assert.deepEqual(await rowNames(page), names, `state ${value}`);
     }
 
@@ -165,28 +171,36 @@ test('the state select and the search narrow the rows', async () => {
       ['', ['bulk', 'beta', 'alpha', 'gamma', 'delta', 'empty']],
     ];
     for (const [text, names] of searches) {
-      await page.fill('#q', text);
+      await page.fill('#search', text);
       assert.deepEqual(await rowNames(page), names, `search ${JSON.stringify(text)}`);
       const emptyShown = await page.isVisible('#empty');
       assert.equal(emptyShown, names.length === 0, `message box for ${JSON.stringify(text)}`);
       assert.equal(await page.textContent('#shown'), `${names.length} of 6 repositories shown`);
     }
     // No match among the repositories found: the filters say so.
-    await page.fill('#q', 'no such words');
+    await page.fill('#search', 'no such words');
     assert.equal(await page.textContent('#empty'), 'No repositories match these filters.');
     // The clear-filters control brings every row back.
-    await page.click('#clr');
+    await page.click('#clearFilters');
     assert.deepEqual(await rowNames(page), ['bulk', 'beta', 'alpha', 'gamma', 'delta', 'empty']);
     assert.equal(await page.isVisible('#empty'), false);
-    assert.equal(await page.isVisible('#clr'), false);
-    assert.equal(await page.inputValue('#q'), '');
+    assert.equal(await page.isVisible('#clearFilters'), false);
+    assert.equal(await page.inputValue('#search'), '');
+    // The button hid itself: the focus is in the search box, not lost to the body.
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'search');
+    // By keyboard as well.
+    await page.selectOption('#stateFilter', 'dirty');
+    await page.focus('#clearFilters');
+    await page.keyboard.press('Enter');
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'search');
+    assert.equal(await page.inputValue('#stateFilter'), '');
 
     // All three filters at once.
     await page.click('[data-filter="dirty"]');
-    await page.selectOption('#sc', 'behind');
-    await page.fill('#q', 'flaky');
+    await page.selectOption('#stateFilter', 'behind');
+    await page.fill('#search', 'flaky');
     assert.deepEqual(await rowNames(page), ['beta']);
-    await page.fill('#q', 'bulk');
+    await page.fill('#search', 'bulk');
     assert.deepEqual(await rowNames(page), []);
     assert.deepEqual(page.problems, []);
   } finally {
@@ -204,9 +218,9 @@ test('Rescan is disabled while a load runs', async () => {
       await held;
       await route.continue();
     });
-    await page.click('#rfBtn');
-    await page.waitForFunction(() => document.getElementById('rfBtn').disabled);
-    const look = await page.$eval('#rfBtn', (b) => [getComputedStyle(b).opacity, getComputedStyle(b).cursor]);
+    await page.click('#rescan');
+    await page.waitForFunction(() => document.getElementById('rescan').disabled);
+    const look = await page.$eval('#rescan', (b) => [getComputedStyle(b).opacity, getComputedStyle(b).cursor]);
     assert.deepEqual(look, ['0.5', 'default']);
     release();
     await waitLoaded(page);
@@ -232,10 +246,16 @@ test('a refused listing shows the failure and keeps the page usable', async () =
     assert.equal(res.status(), 200);
     await waitLoaded(page);
     assert.equal(await page.textContent('#rootPill'), 'error');
-    assert.equal(await page.getAttribute('#empty', 'class'), 'empty');
-    assert.equal(await page.textContent('#empty'), 'Load failed: HTTP 401');
-    assert.deepEqual(await page.$$eval('.chip .v', (els) => els.map((e) => e.textContent)), ['0', '0', '0', '0', '0']);
-    assert.equal(await page.isEnabled('#rfBtn'), true);
+    // One message, in the banner; the table's message box says nothing.
+    assert.equal(await page.textContent('#banner'), 'Load failed: HTTP 401. No listing has been loaded yet.');
+    assert.equal(await page.isVisible('#banner'), true);
+    assert.equal(await page.isVisible('#empty'), false);
+    // The counts are unknown, not zero, and not coloured.
+    assert.deepEqual(await page.$$eval('.chip .v', (els) => els.map((e) => e.textContent)),
+      ['\u2013', '\u2013', '\u2013', '\u2013', '\u2013']);
+    const colours = await page.$$eval('.chip .v', (els) => new Set(els.map((e) => getComputedStyle(e).color)).size);
+    assert.equal(colours, 1);
+    assert.equal(await page.isEnabled('#rescan'), true);
     assert.deepEqual(await rowNames(page), []);
   } finally {
     await context.close();

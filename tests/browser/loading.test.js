@@ -48,7 +48,7 @@ function look(page) {
     pending: document.getElementById('chips').classList.contains('pending'),
     busy: document.getElementById('chips').getAttribute('aria-busy'),
     bar: document.getElementById('loadbar').getClientRects().length > 0,
-    rescan: !document.getElementById('rfBtn').disabled,
+    rescan: !document.getElementById('rescan').disabled,
     stamp: document.getElementById('stamp').textContent,
     empty: document.getElementById('empty').getClientRects().length > 0,
   }));
@@ -78,8 +78,8 @@ test('placeholder rows, pending chips and a bar while the listing loads; the age
 
     // A rescan keeps the rows while it runs.
     fs.writeFileSync(hold, '');
-    await page.click('#rfBtn');
-    await page.waitForFunction(() => document.getElementById('rfBtn').disabled);
+    await page.click('#rescan');
+    await page.waitForFunction(() => document.getElementById('rescan').disabled);
     assert.deepEqual(await look(page), {
       skeleton: 0, rows: 6, pending: true, busy: 'true', bar: true, rescan: false, stamp: 'rescanning\u2026', empty: false,
     });
@@ -103,7 +103,7 @@ test('a failed rescan shows a banner at the top and keeps the last good rows', a
     assert.equal(await page.isVisible('#banner'), false);
 
     await own.stop();
-    await page.click('#rfBtn');
+    await page.click('#rescan');
     await waitLoaded(page);
     const banner = await page.textContent('#banner');
     assert.match(
@@ -121,5 +121,167 @@ test('a failed rescan shows a banner at the top and keeps the last good rows', a
   } finally {
     await context.close();
     await own.stop();
+  }
+});
+
+// The page's calls for the listing, counted.
+function countListings(page) {
+  const seen = { count: 0 };
+  page.on('request', (req) => {
+    if (new URL(req.url()).searchParams.get('action') === 'repos') seen.count++;
+  });
+  return seen;
+}
+
+test('a second opening shows the kept rows at once while the listing runs, then the new ones in place', async () => {
+  const context = await browser.newContext({ viewport: { width: 1440, height: 900 } });
+  try {
+    const first = await openDashboard(context, host.url);
+    const names = await rowNames(first);
+    const kept = await first.evaluate(() => JSON.parse(localStorage.getItem('quarlo_listing')));
+    assert.deepEqual(kept.repos.map((r) => r.name), names);
+    await first.close();
+
+    fs.writeFileSync(hold, '');
+    const page = await trackedPage(context);
+    await page.goto(host.url);
+    // The kept rows, marked as earlier, while git waits.
+    await page.waitForSelector('#rows tr.row');
+    const early = await look(page);
+    assert.match(early.stamp, /^from \d+s ago, checking\u2026$/);
+    assert.deepEqual({ ...early, stamp: '' }, {
+      skeleton: 0, rows: 6, pending: true, busy: 'true', bar: true, rescan: false, stamp: '', empty: false,
+    });
+    assert.deepEqual(await rowNames(page), names);
+    // The user works with them meanwhile: a filter, the drawer.
+    await page.fill('#search', 'a');
+    const filtered = await rowNames(page);
+    await page.click('#rows tr.row');
+    const opened = await page.textContent('#drawerTitle');
+
+    fs.rmSync(hold);
+    await waitLoaded(page);
+    await page.waitForSelector('#drawerBody .dsec');
+    const after = await look(page);
+    assert.match(after.stamp, /^checked \d+s ago$/);
+    assert.equal(after.pending, false);
+    // The new listing keeps the filter, the open drawer and its marked row.
+    assert.deepEqual(await rowNames(page), filtered);
+    assert.equal(await page.inputValue('#search'), 'a');
+    assert.equal(await page.textContent('#drawerTitle'), opened);
+    assert.equal(await page.$eval('#drawer', (d) => d.classList.contains('open')), true);
+    assert.deepEqual(await page.$$eval('#rows tr.row.sel .name', (els) => els.map((e) => e.textContent)), [opened]);
+    assert.deepEqual(page.problems, []);
+  } finally {
+    fs.rmSync(hold, { force: true });
+    await context.close();
+  }
+});
+
+test('the kept listing: per node, dropped by a refused password, a full storage breaks nothing', async () => {
+  const context = await browser.newContext({ viewport: { width: 1440, height: 900 } });
+  try {
+    const page = await openDashboard(context, `${host.url}?node=alpha`);
+    assert.deepEqual(
+      await page.evaluate(() => Object.keys(localStorage).filter((k) => k.startsWith('quarlo_listing')).sort()),
+      ['quarlo_listing_alpha'],
+    );
+    await page.close();
+
+    // The next opening of that node is refused: the kept rows go, with what was kept.
+    const refused = await trackedPage(context);
+    await refused.route((url) => url.searchParams.get('action') === 'repos', (route) =>
+      route.fulfill({ status: 401, contentType: 'application/json', body: '{"ok":false,"error":"invalid node password"}' }));
+    await refused.goto(`${host.url}?node=alpha`);
+    await waitLoaded(refused);
+    assert.deepEqual(await rowNames(refused), []);
+    assert.equal(await refused.evaluate(() => localStorage.getItem('quarlo_listing_alpha')), null);
+    assert.deepEqual(await refused.$$eval('.chip .v', (els) => els.map((e) => e.textContent)), Array(5).fill('\u2013'));
+    await refused.close();
+
+    // A storage that refuses every write: the page loads as before.
+    const full = await trackedPage(context);
+    await full.addInitScript(() => {
+      Storage.prototype.setItem = function () {
+        throw new DOMException('full', 'QuotaExceededError');
+      };
+    });
+    await full.goto(`${host.url}?node=beta`);
+    await waitLoaded(full);
+    assert.equal((await rowNames(full)).length, 6);
+    assert.deepEqual(full.problems, []);
+  } finally {
+    await context.close();
+  }
+});
+
+// Makes the page believe it was hidden and shown again, `later` ms on.
+function hideAndShow(page, later) {
+  return page.evaluate((ms) => {
+    const real = Date.now.bind(Date);
+    if (!window.skew) {
+      window.skew = 0;
+      Date.now = () => real() + window.skew;
+    }
+    window.skew += ms;
+    const state = (v) => {
+      Object.defineProperty(document, 'visibilityState', { configurable: true, get: () => v });
+      Object.defineProperty(document, 'hidden', { configurable: true, get: () => v === 'hidden' });
+      document.dispatchEvent(new Event('visibilitychange'));
+    };
+    state('hidden');
+    state('visible');
+  }, later);
+}
+
+test('coming back into view after a minute rescans once; not sooner, not beside a load, not after a fresh failure', async () => {
+  const context = await browser.newContext({ viewport: { width: 1440, height: 900 } });
+  try {
+    const page = await trackedPage(context);
+    const listings = countListings(page);
+    await page.goto(host.url);
+    await waitLoaded(page);
+    assert.equal(listings.count, 1);
+
+    // Rows 30 s old: no rescan.
+    await hideAndShow(page, 30000);
+    assert.equal(await page.$eval('#rescan', (b) => b.disabled), false);
+    // Hidden, even long: nothing.
+    await page.evaluate(() => {
+      window.skew += 120000;
+      Object.defineProperty(document, 'visibilityState', { configurable: true, get: () => 'hidden' });
+      document.dispatchEvent(new Event('visibilitychange'));
+    });
+    assert.equal(await page.$eval('#rescan', (b) => b.disabled), false);
+
+    // Shown again with rows older than a minute: one rescan, even when shown twice.
+    fs.writeFileSync(hold, '');
+    await hideAndShow(page, 0);
+    await hideAndShow(page, 0);
+    assert.equal(await page.$eval('#rescan', (b) => b.disabled), true);
+    fs.rmSync(hold);
+    await waitLoaded(page);
+    assert.equal(listings.count, 2);
+    assert.equal(await page.isVisible('#rescan'), true);
+
+    // A failed attempt: no rescan within a minute of it, one after.
+    const isListing = (url) => url.searchParams.get('action') === 'repos';
+    await page.route(isListing, (route) => route.abort());
+    await hideAndShow(page, 61000);
+    await page.waitForSelector('#banner:not(.hide)');
+    await waitLoaded(page);
+    assert.equal(listings.count, 3);
+    await hideAndShow(page, 30000);
+    assert.equal(await page.$eval('#rescan', (b) => b.disabled), false);
+    await page.unroute(isListing);
+    await hideAndShow(page, 31000);
+    await page.waitForSelector('#banner.hide', { state: 'attached' });
+    await waitLoaded(page);
+    assert.equal(listings.count, 4);
+    // Only the refused requests are reported.
+    assert.deepEqual(page.problems.filter((p) => !/net::ERR_FAILED/.test(p)), []);
+  } finally {
+    fs.rmSync(hold, { force: true });
+    await context.close();
   }
 });

@@ -27,10 +27,10 @@ test('a folder whose name is not UTF-8 is listed and opens in the drawer', async
     const page = await openDashboard(context, host.url);
     assert.deepEqual(await rowNames(page), ['caf\uFFFD']);
     await page.click('#rows tr.row');
-    await page.waitForSelector('#dBody .dsec');
-    const sections = await page.$$eval('#dBody .dsec', (els) => els.map((e) => e.textContent));
+    await page.waitForSelector('#drawerBody .dsec');
+    const sections = await page.$$eval('#drawerBody .dsec', (els) => els.map((e) => e.textContent));
     assert.ok(sections.includes('Changed files (1)'), sections.join(' | '));
-    assert.equal(await page.$('#dBody .err'), null);
+    assert.equal(await page.$('#drawerBody .err'), null);
   } finally {
     await context.close();
   }

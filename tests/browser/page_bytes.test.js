@@ -48,7 +48,7 @@ test('the theme texts stand in their places', () => {
   const ownStyle = text.indexOf('<style>', palette + 1);
   assert.equal(boot, title + '<title>git</title>\n'.length, 'the bootstrap follows the title line');
   assert.ok(palette > boot && ownStyle > palette, 'the palette comes before the page style');
-  assert.match(text.slice(palette, ownStyle), /--bg: #000000;/);
+  assert.match(text.slice(palette, ownStyle), /--bg: light-dark\(#f5f5f7, #000000\);/);
   assert.ok(text.slice(boot, palette).includes("'bot_theme'"));
   // The runtime is the last script, directly before the end of the body.
   const runtime = text.lastIndexOf('<script>');

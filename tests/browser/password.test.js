@@ -74,8 +74,8 @@ test('the password page opens the dashboard for the tab session, and every call 
     // The address stays as it was: the password is in no URL the user sees.
     assert.equal(page.url(), `${host.url}?node=alpha`);
     await page.click('#rows tr.row');
-    await page.waitForSelector('#dBody .dsec');
-    assert.equal(await page.textContent('#dName'), 'app');
+    await page.waitForSelector('#drawerBody .dsec');
+    assert.equal(await page.textContent('#drawerTitle'), 'app');
 
     // Session storage only, under the node's own name.
     const stored = await page.evaluate(() => ({
@@ -120,7 +120,7 @@ test('opened with pwd in its URL, every call carries the password', async () => 
     await waitLoaded(page);
     assert.deepEqual(await rowNames(page), ['app', 'lib']);
     await page.click('#rows tr.row');
-    await page.waitForSelector('#dBody .dsec');
+    await page.waitForSelector('#drawerBody .dsec');
 
     assert.deepEqual(
       calls.map((c) => c.url.pathname + c.url.search),
@@ -146,8 +146,8 @@ test('through the proxied route the page sends plugin, node, id and password', a
     await waitLoaded(page);
     assert.deepEqual(await rowNames(page), ['app', 'lib']);
     await page.click('#rows tr.row');
-    await page.waitForSelector('#dBody .dsec');
-    assert.equal(await page.textContent('#dName'), 'app');
+    await page.waitForSelector('#drawerBody .dsec');
+    assert.equal(await page.textContent('#drawerTitle'), 'app');
 
     const tail = `&node=alpha%20one&id=7&pwd=${pwd}`;
     assert.deepEqual(

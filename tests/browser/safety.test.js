@@ -5,7 +5,7 @@
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const { git } = require('./lib/fixtures');
-const { openDashboard } = require('./lib/browser');
+const { openDashboard, waitLoaded } = require('./lib/browser');
 const { startSuite, stopSuite } = require('./lib/suite');
 
 const FOLDER = '<img src=x onerror="window.pwned=1">';
@@ -30,7 +30,7 @@ after(() => stopSuite({ fx, host, browser }));
 function injected(page) {
   return page.evaluate(() => ({
     pwned: window.pwned,
-    elements: document.querySelectorAll('#rows img, #rows script, #rows svg, #dBody img, #dBody script, #dBody svg')
+    elements: document.querySelectorAll('#rows img, #rows script, #rows svg, #drawerBody img, #drawerBody script, #drawerBody svg')
       .length,
   }));
 }
@@ -48,24 +48,36 @@ test('markup in names, branches and subjects is shown as text and runs nothing',
     assert.deepEqual(first, { name: FOLDER, branch: BRANCH, subject: SUBJECT, path: fx.repos[FOLDER] });
 
     // The search box takes the markup as plain text too.
-    await page.fill('#q', '<img');
+    await page.fill('#search', '<img');
     assert.equal((await page.$$('#rows tr.row')).length, 1);
-    await page.fill('#q', '');
+    await page.fill('#search', '');
 
     await page.click('#rows tr.row');
-    await page.waitForSelector('#dBody .dsec');
-    assert.equal(await page.textContent('#dName'), FOLDER);
+    await page.waitForSelector('#drawerBody .dsec');
+    assert.equal(await page.textContent('#drawerTitle'), FOLDER);
     const detail = await page.evaluate(() => ({
-      path: document.querySelector('#dBody .mo').textContent,
-      subjects: [...document.querySelectorAll('#dBody .clist .s')].map((e) => e.textContent),
-      branch: document.querySelector('#dBody .note .mo').textContent,
+      path: document.querySelector('#drawerBody .mo').textContent,
+      subjects: [...document.querySelectorAll('#drawerBody .clist .s')].map((e) => e.textContent),
+      branch: document.querySelector('#drawerBody .note .mo').textContent,
     }));
     assert.equal(detail.path, fx.repos[FOLDER]);
     assert.deepEqual(detail.subjects, [SUBJECT, SUBJECT]);
     assert.equal(detail.branch, BRANCH);
 
-    // Let any injected handler have its chance before looking.
-    await page.evaluate(() => new Promise((r) => setTimeout(r, 300)));
+    // Let any injected handler have its chance before looking: an image
+    // that fails to decode, put in the table and the drawer now, reports
+    // its error after any image the data could have put there before it.
+    await page.evaluate(() =>
+      Promise.all(['rows', 'drawerBody'].map((id) => new Promise((resolve) => {
+        const probe = new Image();
+        probe.onerror = () => {
+          probe.remove();
+          resolve();
+        };
+        probe.src = 'data:image/png;base64,AAAA';
+        document.getElementById(id).appendChild(probe);
+      }))),
+    );
     assert.deepEqual(await injected(page), { pwned: undefined, elements: 0 });
     assert.deepEqual(page.problems, []);
   } finally {
@@ -80,12 +92,12 @@ test('the page loads nothing from elsewhere and breaks no rule of its policy', a
     context.on('request', (r) => requests.push(r.url()));
     const page = await openDashboard(context, `${host.url}?theme=light`);
     await page.click('[data-filter="dirty"]');
-    await page.click('#thBtn');
+    await page.click('#themeBtn');
     await page.click('#rows tr.row');
-    await page.waitForSelector('#dBody .dsec');
+    await page.waitForSelector('#drawerBody .dsec');
     await page.keyboard.press('Escape');
-    await page.click('#rfBtn');
-    await page.evaluate(() => new Promise((r) => setTimeout(r, 300)));
+    await page.click('#rescan');
+    await waitLoaded(page);
     for (const url of requests) assert.ok(url.startsWith(`${host.origin}/plugin_quarlo`), url);
     assert.deepEqual(page.problems, []);
     assert.equal(page.response.headers()['content-security-policy'].startsWith("default-src 'none';"), true);

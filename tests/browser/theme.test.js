@@ -80,9 +80,9 @@ test('the Theme button toggles the theme, stores it and announces it', async () 
       window.addEventListener('bot-theme', (e) => window.seen.push(e.detail));
     });
     assert.equal((await themeState(page)).theme, 'dark');
-    await page.click('#thBtn');
+    await page.click('#themeBtn');
     assert.deepEqual(await themeState(page), { theme: 'light', stored: 'light', background: LIGHT_BG });
-    await page.click('#thBtn');
+    await page.click('#themeBtn');
     assert.deepEqual(await themeState(page), { theme: 'dark', stored: 'dark', background: DARK_BG });
     // Applying the theme in force, or an unknown one, changes nothing.
     await page.evaluate(() => {
@@ -111,7 +111,7 @@ test('tag tints stay the same in both themes while their text follows the theme'
     const look = () =>
       page.$eval('.tag.t-dirty', (t) => [getComputedStyle(t).backgroundColor, getComputedStyle(t).color]);
     const dark = await look();
-    await page.click('#thBtn');
+    await page.click('#themeBtn');
     const light = await look();
     assert.equal(dark[0], 'rgba(255, 159, 10, 0.16)');
     assert.equal(light[0], dark[0]);
@@ -137,8 +137,8 @@ test('embed mode hides the Theme button and keeps Rescan', async () => {
       const page = await openDashboard(context, host.url + query);
       const state = await page.evaluate(() => ({
         embedded: document.documentElement.classList.contains('embedded'),
-        theme: document.getElementById('thBtn').getClientRects().length > 0,
-        rescan: document.getElementById('rfBtn').getClientRects().length > 0,
+        theme: document.getElementById('themeBtn').getClientRects().length > 0,
+        rescan: document.getElementById('rescan').getClientRects().length > 0,
       }));
       assert.deepEqual(state, { embedded, theme: !embedded, rescan: true }, query);
       await page.close();
@@ -197,9 +197,11 @@ test('a page opened at top level posts no theme request', async () => {
     });
     await page.goto(host.url);
     await waitLoaded(page);
-    // Give a stray message time to arrive: messages are delivered as tasks.
-    await page.evaluate(() => new Promise((r) => setTimeout(r, 200)));
-    assert.deepEqual(await page.evaluate(() => window.posted), []);
+    // Messages to a window arrive in the order they were posted: once the
+    // test's own message has arrived, any the page posted has arrived too.
+    await page.evaluate(() => window.postMessage({ type: 'test-sentinel' }, '*'));
+    await page.waitForFunction(() => window.posted.length > 0 && window.posted[window.posted.length - 1].type === 'test-sentinel');
+    assert.deepEqual(await page.evaluate(() => window.posted), [{ type: 'test-sentinel' }]);
   } finally {
     await context.close();
   }
@@ -221,7 +223,7 @@ test('with storage blocked the theme still comes from the URL or the system', as
       await page.goto(host.url + query);
       await waitLoaded(page);
       assert.equal(await page.evaluate(() => document.documentElement.getAttribute('data-theme')), want, query);
-      await page.click('#thBtn');
+      await page.click('#themeBtn');
       assert.equal(
         await page.evaluate(() => document.documentElement.getAttribute('data-theme')),
         want === 'dark' ? 'light' : 'dark',

@@ -53,14 +53,14 @@ test('sort by a column, and the view kept across a reload and in a shared link',
     ]);
     await page.click('th[data-sort="age"] button');
     assert.deepEqual(await headerSort(page), ['Last commit:descending']);
-    assert.equal(await page.inputValue('#so'), 'age');
+    assert.equal(await page.inputValue('#sortOrder'), 'age');
     assert.deepEqual(await rowNames(page), [
       BROKEN, 'empty', 'delta', 'gamma', 'beta', 'alpha', 'team-a/app', 'team-b/app', 'bulk',
     ]);
 
     await page.click('[data-filter="stash"]');
-    await page.selectOption('#sc', 'clean');
-    await page.fill('#q', 'e');
+    await page.selectOption('#stateFilter', 'clean');
+    await page.fill('#search', 'e');
     const view = await rowNames(page);
     assert.deepEqual(view, ['delta', 'alpha']);
     const params = Object.fromEntries(new URL(page.url()).searchParams);
@@ -69,8 +69,8 @@ test('sort by a column, and the view kept across a reload and in a shared link',
     await page.reload();
     await page.waitForFunction(() => document.getElementById('rootPill').textContent !== 'local');
     assert.deepEqual(await rowNames(page), view);
-    assert.equal(await page.inputValue('#q'), 'e');
-    assert.equal(await page.inputValue('#sc'), 'clean');
+    assert.equal(await page.inputValue('#search'), 'e');
+    assert.equal(await page.inputValue('#stateFilter'), 'clean');
     assert.deepEqual(await page.$$eval('.chip.sel', (els) => els.map((e) => e.getAttribute('data-filter'))), ['stash']);
     assert.deepEqual(await headerSort(page), ['Last commit:descending']);
 
@@ -83,8 +83,8 @@ test('sort by a column, and the view kept across a reload and in a shared link',
     }
     // The state sort from the select: errors, changes (most first), ahead,
     // detached, stashed, then the rest.
-    await page.click('#clr');
-    await page.selectOption('#so', 'state');
+    await page.click('#clearFilters');
+    await page.selectOption('#sortOrder', 'state');
     assert.deepEqual((await rowNames(page)).slice(0, 6), [BROKEN, 'bulk', 'beta', 'alpha', 'gamma', 'delta']);
     assert.deepEqual(await headerSort(page), []);
     assert.deepEqual(page.problems, []);
@@ -100,13 +100,13 @@ test('two repositories of one name show their paths below the root; every name h
     const apps = names.filter(([, title]) => title.endsWith(`${path.sep}app`));
     assert.deepEqual(apps.map(([text]) => text).sort(), ['team-a/app', 'team-b/app']);
     for (const [text, title] of names) assert.equal(title, path.join(fx.root, text));
-    await page.fill('#q', 'team-b');
+    await page.fill('#search', 'team-b');
     assert.deepEqual(await rowNames(page), ['team-b/app']);
     // The root is shown in its own column, not searched: only the unreadable
     // repository's message, which names its folder in full, matches.
-    await page.fill('#q', path.basename(fx.base));
+    await page.fill('#search', path.basename(fx.base));
     assert.deepEqual(await rowNames(page), [BROKEN]);
-    await page.fill('#q', 'no-such-repository');
+    await page.fill('#search', 'no-such-repository');
     assert.equal(await page.textContent('#empty'), 'No repositories match these filters.');
   } finally {
     await context.close();
@@ -136,19 +136,23 @@ async function checkBrokenRow(message, context) {
   try {
     assert.deepEqual(await brokenRow(page), { tags: ['tag t-err|error'], last: message, lastClass: 'sub subtext errtext' });
     assert.match(await page.textContent('#notices'), /Git could not read 1 repository/);
+    // The notice's button shows the Error state.
+    await page.click('#notices button');
+    assert.equal(await page.inputValue('#stateFilter'), 'error');
+    assert.deepEqual(await rowNames(page), [BROKEN]);
     // Never clean: the "Clean" state leaves it out, the "Error" state has it alone.
-    await page.selectOption('#sc', 'clean');
+    await page.selectOption('#stateFilter', 'clean');
     assert.ok(!(await rowNames(page)).includes(BROKEN));
-    await page.selectOption('#sc', 'error');
+    await page.selectOption('#stateFilter', 'error');
     assert.deepEqual(await rowNames(page), [BROKEN]);
     // The five chips are as they were: the All chip counts it, no other.
     assert.equal(await page.$$eval('.chip', (cs) => cs.length), 5);
 
     await page.click('#rows tr.row');
-    await page.waitForSelector('#dBody .dsec');
-    assert.equal(await page.textContent('#dBody .err'), message);
-    assert.deepEqual(await page.$$eval('#dBody .tag', (ts) => ts.map((t) => t.textContent)), ['error']);
-    const body = await page.textContent('#dBody');
+    await page.waitForSelector('#drawerBody .dsec');
+    assert.equal(await page.textContent('#drawerBody .err'), message);
+    assert.deepEqual(await page.$$eval('#drawerBody .tag', (ts) => ts.map((t) => t.textContent)), ['error']);
+    const body = await page.textContent('#drawerBody');
     assert.ok(!body.includes('Working tree is clean.'), body);
     assert.deepEqual(page.problems, []);
   } finally {

@@ -139,7 +139,7 @@ test('1,200 rows: the keyboard walks past the edge of the window; filters and th
     await page.keyboard.press('Escape');
     assert.equal(await page.evaluate(() => document.activeElement.querySelector('.name').textContent), 'repo-0060');
 
-    await page.fill('#q', 'repo-07');
+    await page.fill('#search', 'repo-07');
     assert.equal(await page.textContent('#shown'), `100 of ${COUNT} repositories shown`);
     assert.equal(await page.$eval('#rows tr.row .name', (e) => e.textContent), 'repo-0700');
     await page.click('[data-filter="dirty"]');
@@ -184,6 +184,80 @@ test('a listing that holds one path twice shows both rows', async () => {
     assert.deepEqual(await page.$$eval('#rows tr.row .name', (els) => els.map((e) => e.textContent)), ['seed', 'seed']);
     await page.click('#rows tr.row');
     assert.equal(await page.$$eval('#rows tr.row.sel', (els) => els.length), 2);
+  } finally {
+    await context.close();
+  }
+});
+
+// The name of the row just below the sticky header.
+function rowAtTop(page) {
+  return page.evaluate(() => {
+    const head = document.querySelector('thead th').getBoundingClientRect().bottom;
+    const el = document.elementFromPoint(innerWidth / 2, head + 12);
+    const tr = el && el.closest('tr.row');
+    return tr ? tr.querySelector('.name').textContent : null;
+  });
+}
+
+function rowHeights(page) {
+  return page.$$eval('#rows tr.row', (trs) => trs.map((tr) => tr.getBoundingClientRect().height));
+}
+
+test('1,200 rows: compact rows of about 32 px, remembered, the window correct at both heights', async () => {
+  const context = await bigContext({ width: 1280, height: 900 });
+  try {
+    const page = await openDashboard(context, host.url);
+    assert.equal(await page.getAttribute('#densityBtn', 'aria-pressed'), 'false');
+    const comfortable = await rowHeights(page);
+    assert.ok(Math.min(...comfortable) > 45, `comfortable rows ${Math.min(...comfortable)}px`);
+
+    // Switched in the middle of the table (by a script: a click would
+    // scroll to the button first): the row at the top stays there.
+    await page.evaluate(() => window.scrollTo(0, document.documentElement.scrollHeight / 2));
+    await frame(page);
+    // A row's top edge at the header's bottom edge.
+    await page.evaluate(() => {
+      const head = document.querySelector('thead th').getBoundingClientRect().bottom;
+      const tr = document.elementFromPoint(innerWidth / 2, head + 1).closest('tr.row');
+      window.scrollBy(0, tr.getBoundingClientRect().top - head);
+    });
+    await frame(page);
+    const top = await rowAtTop(page);
+    await page.$eval('#densityBtn', (b) => b.click());
+    await frame(page);
+    assert.equal(await page.getAttribute('#densityBtn', 'aria-pressed'), 'true');
+    assert.equal(await rowAtTop(page), top);
+    for (const h of await rowHeights(page)) assert.ok(h >= 30 && h <= 34, `compact row ${h}px`);
+    const state = await windowState(page);
+    assert.ok(state.inDocument > 20 && state.inDocument < 120, `${state.inDocument} rows in the document`);
+
+    // Every row still reachable: the end, then the start.
+    await page.evaluate(() => window.scrollTo(0, document.documentElement.scrollHeight));
+    await frame(page);
+    const last = await page.$$eval('#rows tr.row', (trs) => {
+      const tr = trs[trs.length - 1];
+      return [tr.querySelector('.name').textContent, tr.getBoundingClientRect().bottom <= innerHeight,
+        tr.nextElementSibling.getBoundingClientRect().height];
+    });
+    assert.deepEqual(last, ['repo-1199', true, 0]);
+    await page.evaluate(() => window.scrollTo(0, 0));
+    await frame(page);
+    assert.equal(await page.$eval('#rows tr.row .name', (e) => e.textContent), 'repo-0000');
+    // The keyboard walks the compact rows too.
+    await page.focus('#rows tr.row');
+    for (let i = 0; i < 40; i++) await page.keyboard.press('ArrowDown');
+    assert.equal(await page.evaluate(() => document.activeElement.querySelector('.name').textContent), 'repo-0040');
+
+    // Remembered across a reload, beside the theme.
+    assert.equal(await page.evaluate(() => localStorage.getItem('quarlo_density')), 'compact');
+    await page.reload();
+    await page.waitForSelector('#rows tr.row');
+    assert.equal(await page.evaluate(() => document.documentElement.classList.contains('compact')), true);
+    await page.click('#densityBtn');
+    await frame(page);
+    assert.ok(Math.min(...(await rowHeights(page))) > 45);
+    assert.equal(await page.evaluate(() => localStorage.getItem('quarlo_density')), 'comfortable');
+    assert.deepEqual(page.problems, []);
   } finally {
     await context.close();
   }

@@ -178,6 +178,22 @@ class Cli : public ::testing::Test {
         write_file(c + "/f.txt", "ours\n");
         git(c, "commit -qam ours");
         run_process({"git", "-C", c, "merge", "-q", "other"}, "", git_env());
+        clone("gone");
+        std::string g = root_ + "/gone";
+        git(g, "checkout -q -b topic");
+        git(g, "push -q -u origin topic");
+        git(g, "push -q origin --delete topic");
+        git(g, "fetch -q --prune");
+        clone("rebasing");
+        std::string rb = root_ + "/rebasing";
+        git(rb, "checkout -q -b topic");
+        write_file(rb + "/f.txt", "topic\n");
+        git(rb, "commit -qam topic");
+        git(rb, "checkout -q main");
+        write_file(rb + "/f.txt", "main\n");
+        git(rb, "commit -qam main");
+        git(rb, "checkout -q topic");
+        run_process({"git", "-C", rb, "rebase", "main"}, "", git_env());
         for (const char *dup : {"a/dup", "b/dup"}) {
             sh("git init -q " + shq(root_ + "/" + dup));
             commit_at(root_ + "/" + dup, std::string("in ") + dup, 1700000200);
@@ -198,8 +214,9 @@ class Cli : public ::testing::Test {
 TempDir *Cli::tmp_ = nullptr;
 std::string Cli::root_, Cli::origin_;
 
-const char *const kNames[] = {"clean", "dirty", "ahead",        "stashed", "conflict",
-                              "a/dup", "b/dup", "日本語の名前", "Μαρία",   "unreadable"};
+const char *const kNames[] = {"clean",    "dirty",        "ahead",    "stashed",
+                              "conflict", "gone",         "rebasing", "a/dup",
+                              "b/dup",    "日本語の名前", "Μαρία",    "unreadable"};
 
 // status --json is the CGI listing's body, byte for byte (the time aside).
 TEST_F(Cli, StatusJsonIsTheListingDocument) {
@@ -242,6 +259,8 @@ TEST_F(Cli, StatusTableOnAPipe) {
                   "1"},
         {"stashed", "1 stashed"},
         {"conflict", "1 conflicted"},
+        {"gone", "upstream gone"},
+        {"rebasing", "rebase of topic in progress, 1 conflicted"},
         {"unreadable", "error: "},
         {"Μαρία",
          "evil \xef\xbf\xbd]0;title\xef\xbf\xbd \xef\xbf\xbd[31mred\xef\xbf\xbd[0m subject"},
@@ -253,14 +272,14 @@ TEST_F(Cli, StatusTableOnAPipe) {
     // On a pipe without COLUMNS, lines are whole.
     EXPECT_NE(r.out.find("and then some more words"), std::string::npos);
     // Those that need their user (unreadable, conflicts, changes) first.
-    std::vector<std::string> first(lines.begin(), lines.begin() + 3);
-    for (const char *name : {"unreadable", "conflict", "dirty"})
+    std::vector<std::string> first(lines.begin(), lines.begin() + 5);
+    for (const char *name : {"unreadable", "rebasing", "conflict", "dirty", "gone"})
         EXPECT_TRUE(std::any_of(
             first.begin(), first.end(),
             [&](const std::string &l) { return l.rfind(std::string(name) + "  ", 0) == 0; }))
             << name << "\n"
             << r.out;
-    EXPECT_EQ(lines.back().rfind("10 repositories, 3 need you", 0), 0u) << lines.back();
+    EXPECT_EQ(lines.back().rfind("12 repositories, 5 need you", 0), 0u) << lines.back();
 }
 
 // COLUMNS or the terminal's size cuts every line to fit; colour only on a
@@ -443,6 +462,12 @@ TEST(CliFetch, AllRepositories) {
     int behind = 0;
     for (const Json &repo : doc["repos"].items) behind += repo["behind"].num() == 2;
     EXPECT_EQ(behind, 4) << status.out;
+    ProcResult table = quarlo({"status"}, shell_env(root));
+    EXPECT_NE(row(table.out, "one")
+                  .find("\xe2\x86\x93"
+                        "2 (fetched now)"),
+              std::string::npos)
+        << table.out;
     EXPECT_EQ(git_out(outer, "rev-parse refs/remotes/origin/main"), outer_before);
 
     // Named paths: each fetched, a path outside the roots refused and told.

@@ -53,8 +53,8 @@ struct Expect {
 // clang-format off
 const Expect kRepos[] = {
     // rel               branch      upstream       ah be di un st co sh  det    no_up  unborn  ct        subject
-    {"changes",          "main",     "",            0, 0, 4, 1, 2, 0, 0, false, true,  false, T + 10,  "three files"},
     {"conflict",         "main",     "",            0, 0, 2, 1, 0, 1, 0, false, true,  false, T + 22,  "ours"},
+    {"changes",          "main",     "",            0, 0, 4, 1, 2, 0, 0, false, true,  false, T + 10,  "three files"},
     {"clean",            "main",     "origin/main", 0, 0, 0, 0, 0, 0, 0, false, false, false, T + 900, "clean one"},
     {"aheadbehind",      "main",     "origin/main", 2, 1, 0, 0, 0, 0, 0, false, false, false, T + 800, "local two"},
     {"credential",       "main",     "origin/main", 0, 0, 0, 0, 0, 0, 0, false, false, false, T + 700, "with credential"},
@@ -243,13 +243,15 @@ TEST_F(Listing, DocumentShapeSummaryAndRoots) {
 
     const Json &s = j["summary"];
     EXPECT_EQ(s.keys(), (std::vector<std::string>{"dirty", "ahead", "behind", "stashes", "detached",
-                                                  "errors"}));
+                                                  "errors", "gone", "in_progress"}));
     EXPECT_EQ(s["dirty"].num(), 2);
     EXPECT_EQ(s["ahead"].num(), 1);
     EXPECT_EQ(s["behind"].num(), 1);
     EXPECT_EQ(s["stashes"].num(), 3) << "a total of stash entries, not of repositories";
     EXPECT_EQ(s["detached"].num(), 1) << "the branch named \"detached\" is not detached";
     EXPECT_EQ(s["errors"].num(), 0);
+    EXPECT_EQ(s["gone"].num(), 0);
+    EXPECT_EQ(s["in_progress"].num(), 1) << "the merge left with a conflict";
 
     // The time of composing, in UTC.
     const std::string at = j["checked_at"].str();
@@ -297,9 +299,10 @@ TEST_F(Listing, EveryRepositoryInOrderWithItsStatus) {
     ASSERT_EQ(repos.size(), n) << body;
 
     const std::vector<std::string> repo_keys{
-        "path",        "name",   "root",        "branch",     "upstream",   "remote", "ahead",
-        "behind",      "dirty",  "untracked",   "staged",     "conflicted", "stash",  "detached",
-        "no_upstream", "unborn", "last_commit", "path_param", "error"};
+        "path",  "name",          "root",        "branch",           "upstream",    "remote",
+        "ahead", "behind",        "dirty",       "untracked",        "staged",      "conflicted",
+        "stash", "detached",      "no_upstream", "unborn",           "last_commit", "path_param",
+        "error", "upstream_gone", "operation",   "operation_branch", "fetched_at"};
     const std::vector<std::string> commit_keys{"hash", "short", "ct", "at", "subject"};
 
     for (size_t i = 0; i < n; ++i) {
@@ -327,6 +330,10 @@ TEST_F(Listing, EveryRepositoryInOrderWithItsStatus) {
         EXPECT_EQ(r["detached"].boolean(), e.detached);
         EXPECT_EQ(r["no_upstream"].boolean(), e.no_upstream);
         EXPECT_EQ(r["unborn"].boolean(), e.unborn);
+        EXPECT_TRUE(r["upstream_gone"].is_bool());
+        EXPECT_FALSE(r["upstream_gone"].boolean());
+        EXPECT_EQ(r["operation"].str(), e.rel == "conflict" ? "merge" : "");
+        EXPECT_EQ(r["operation_branch"].str(), "");
 
         const Json &c = r["last_commit"];
         EXPECT_EQ(c.keys(), commit_keys);

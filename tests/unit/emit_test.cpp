@@ -32,7 +32,8 @@ TEST(EmitRepo, ZeroRecord) {
               "\"conflicted\":0,\"stash\":0,\"detached\":false,\"no_upstream\":false,"
               "\"unborn\":false,\"last_commit\":{\"hash\":\"\",\"short\":\"\",\"ct\":0,"
               "\"at\":\"1970-01-01T00:00:00Z\",\"subject\":\"\"},\"path_param\":\"\","
-              "\"error\":\"\"}");
+              "\"error\":\"\",\"upstream_gone\":false,\"operation\":\"\","
+              "\"operation_branch\":\"\",\"fetched_at\":0}");
 }
 
 TEST(EmitRepo, FullRecord) {
@@ -57,6 +58,10 @@ TEST(EmitRepo, FullRecord) {
     strcpy(r.last_hash, "8351c9d378b413bb34a7a832416569fc12187893");
     strcpy(r.last_subject, "Fix \"it\"\ttab \xc3\xa9");
     strcpy(r.error, "fatal: \"x\"\tnot \xff UTF-8");
+    r.upstream_gone = 3; // any non-zero value is true
+    strcpy(r.operation, "cherry-pick");
+    strcpy(r.operation_branch, "f\"eat");
+    r.fetched_at = 1709285400;
     EXPECT_EQ(
         emit(r),
         "{\"path\":\"C:\\\\src\\\\a\\\"p\\u0001p\",\"name\":\"a\\\"p\\u0001p\","
@@ -66,7 +71,9 @@ TEST(EmitRepo, FullRecord) {
         "\"unborn\":true,\"last_commit\":{\"hash\":\"8351c9d378b413bb34a7a832416569fc12187893\","
         "\"short\":\"8351c9d378b\",\"ct\":1709285400,\"at\":\"2024-03-01T09:30:00Z\","
         "\"subject\":\"Fix \\\"it\\\"\\ttab \xc3\xa9\"},\"path_param\":\"C%3A%5Csrc%5Ca%22p%01p\","
-        "\"error\":\"fatal: \\\"x\\\"\\tnot \xef\xbf\xbd UTF-8\"}");
+        "\"error\":\"fatal: \\\"x\\\"\\tnot \xef\xbf\xbd UTF-8\",\"upstream_gone\":true,"
+        "\"operation\":\"cherry-pick\",\"operation_branch\":\"f\\\"eat\",\"fetched_at\":"
+        "1709285400}");
 }
 
 TEST(EmitRepo, ShortHash) {
@@ -101,6 +108,8 @@ TEST(EmitRepo, FullWidthFieldsAndExistingText) {
     memset(r.last_hash, 'h', sizeof r.last_hash - 1);
     memset(r.last_subject, '\x02', sizeof r.last_subject - 1);
     memset(r.error, 'e', sizeof r.error - 1);
+    memset(r.operation, 'o', sizeof r.operation - 1);
+    memset(r.operation_branch, 'b', sizeof r.operation_branch - 1);
     Buf b;
     buf_init(&b, DOC_MAX);
     buf_puts(&b, "[");
@@ -115,7 +124,10 @@ TEST(EmitRepo, FullWidthFieldsAndExistingText) {
     for (int i = 0; i < 1023; i++) param += "%5C";
     EXPECT_NE(out.find("\\u0002\"},\"path_param\":\"" + param + "\",\"error\":\""),
               std::string::npos);
-    EXPECT_EQ(out.substr(out.size() - 1202), "\"" + std::string(1199, 'e') + "\"}");
+    EXPECT_NE(out.find("\"" + std::string(1199, 'e') + "\",\"upstream_gone\""), std::string::npos);
+    std::string tail = "\"operation\":\"" + std::string(15, 'o') + "\",\"operation_branch\":\"" +
+                       std::string(255, 'b') + "\",\"fetched_at\":0}";
+    EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
 }
 
 // ---- repo_cmp ---------------------------------------------------------------
@@ -124,6 +136,9 @@ struct Key {
     int dirty;
     long long ct;
     const char *path;
+    const char *error = "";
+    const char *operation = "";
+    int conflicted = 0;
 };
 
 Repo repo_of(const Key &k) {
@@ -131,6 +146,9 @@ Repo repo_of(const Key &k) {
     r.dirty = k.dirty;
     r.last_ct = k.ct;
     strcpy(r.path, k.path);
+    strcpy(r.error, k.error);
+    strcpy(r.operation, k.operation);
+    r.conflicted = k.conflicted;
     return r;
 }
 
@@ -157,6 +175,16 @@ TEST(RepoCmp, Table) {
         {{0, 1LL << 40, "/a"}, {0, 1, "/b"}, -1},
         {{0, 1, "/a"}, {0, (1LL << 32) + 1, "/b"}, 1},
         {{0, -5, "/a"}, {0, 0, "/b"}, 1},
+        // What needs the user comes before any dirty count or date: an
+        // error, then an operation in progress, then conflicts.
+        {{0, 0, "/z", "fatal: x"}, {9, 999, "/a"}, -1},
+        {{0, 0, "/z", "fatal: x"}, {1, 999, "/a", "", "rebase", 1}, -1},
+        {{0, 0, "/z", "", "bisect"}, {5, 999, "/a", "", "", 5}, -1},
+        {{0, 0, "/z", "", "", 0}, {1, 0, "/a", "", "", 1}, 1},
+        {{1, 0, "/z", "", "", 1}, {9, 999, "/a"}, -1},
+        {{1, 100, "/a", "", "", 1}, {3, 100, "/b", "", "", 2}, 1},
+        {{0, 100, "/a", "e1"}, {0, 200, "/b", "e2"}, 1},
+        {{0, 100, "/a", "", "merge"}, {0, 100, "/b", "", "rebase"}, -1},
     };
     for (auto c : cases) {
         SCOPED_TRACE(std::string(c.a.path) + " vs " + c.b.path);
@@ -172,16 +200,24 @@ TEST(RepoCmp, Table) {
 
 TEST(RepoCmp, SortsATable) {
     const Key keys[] = {
-        {0, 0, "/srv/no-commit-b"}, {0, 1700000000, "/srv/old"}, {1, 5, "/srv/one-change"},
-        {0, 0, "/srv/no-commit-a"}, {4, 1, "/srv/four"},         {0, 1709285400, "/srv/new"},
+        {0, 0, "/srv/no-commit-b"},
+        {0, 1700000000, "/srv/old"},
+        {1, 5, "/srv/one-change"},
+        {0, 0, "/srv/no-commit-a"},
+        {4, 1, "/srv/four"},
+        {0, 1709285400, "/srv/new"},
         {1, 9, "/srv/one-newer"},
+        {0, 0, "/srv/unreadable", "fatal: bad"},
+        {2, 3, "/srv/rebasing", "", "rebase", 1},
+        {1, 4, "/srv/conflict", "", "", 1},
     };
     std::vector<Repo> table;
     for (const Key &k : keys) table.push_back(repo_of(k));
     qsort(table.data(), table.size(), sizeof(Repo), repo_cmp);
     std::vector<std::string> order;
     for (const Repo &r : table) order.push_back(r.path);
-    EXPECT_EQ(order, (std::vector<std::string>{"/srv/four", "/srv/one-newer", "/srv/one-change",
+    EXPECT_EQ(order, (std::vector<std::string>{"/srv/unreadable", "/srv/rebasing", "/srv/conflict",
+                                               "/srv/four", "/srv/one-newer", "/srv/one-change",
                                                "/srv/new", "/srv/old", "/srv/no-commit-a",
                                                "/srv/no-commit-b"}));
 }

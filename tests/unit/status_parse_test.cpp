@@ -132,6 +132,35 @@ TEST(ParseStatus, Table) {
     }
 }
 
+// git names the upstream without "# branch.ab" when the upstream's ref does
+// not exist (deleted on the remote, then pruned).
+TEST(ParseStatus, UpstreamGone) {
+    struct {
+        const char *name;
+        std::string text;
+        int gone;
+    } cases[] = {
+        {"upstream pruned", OID "# branch.head feature\n# branch.upstream origin/feature\n", 1},
+        {"upstream pruned, CR LF", crlf(OID "# branch.head f\n# branch.upstream origin/f\n"), 1},
+        {"upstream pruned, changes", OID "# branch.head f\n# branch.upstream o/f\n" UNTRACKED, 1},
+        {"live upstream", TRACKING, 0},
+        {"live upstream, counts unreadable",
+         OID "# branch.head m\n# branch.upstream o/m\n# branch.ab x\n", 0},
+        {"counts before the upstream", OID "# branch.ab +0 -0\n# branch.upstream o/m\n", 0},
+        {"no upstream", OID "# branch.head feature\n", 0},
+        {"detached", OID "# branch.head (detached)\n", 0},
+        {"unborn with upstream",
+         "# branch.oid (initial)\n# branch.head main\n# branch.upstream origin/main\n", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Repo r;
+        memset(&r, 0, sizeof r);
+        parse_status(&r, c.text.c_str());
+        EXPECT_EQ(r.upstream_gone, c.gone);
+    }
+}
+
 TEST(ParseStatus, LongLines) {
     // An entry whose path runs past 1199 bytes counts once, also when the
     // rest of its line would look like an entry of its own.

@@ -49,7 +49,7 @@ async function openDashboard(context, url) {
 function waitLoaded(page) {
   return page.waitForFunction(() => {
     const pill = document.getElementById('rootPill');
-    const rf = document.getElementById('rfBtn');
+    const rf = document.getElementById('rescan');
     return pill && pill.textContent !== 'local' && !rf.disabled;
   });
 }

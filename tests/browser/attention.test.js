@@ -1,0 +1,189 @@
+'use strict';
+// What needs the user, on real repositories: an operation left in progress,
+// an upstream deleted on the remote and pruned, ahead and behind from a
+// fetch long ago or never; the tags, the state select and the chip, the
+// default order, the drawer's last fetch, and axe-core in both themes.
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
+const { NOW, MIN, HOUR, DAY, git } = require('./lib/fixtures');
+const { openDashboard, rowNames } = require('./lib/browser');
+const { startSuite, stopSuite } = require('./lib/suite');
+
+const AXE = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
+
+let fx, host, browser;
+
+function commitFile(dir, file, text, subject, when) {
+  fs.writeFileSync(path.join(dir, file), text);
+  git(dir, ['add', '-A']);
+  git(dir, ['commit', '-q', '-m', subject], when);
+}
+
+function fetchedAt(dir, when) {
+  fs.utimesSync(path.join(dir, '.git', 'FETCH_HEAD'), when, when);
+}
+
+// The repositories and what each is left in. Without the new states the
+// server would list "dirty" first and "broken" last.
+const REPOS = [
+  ['dirty', { subject: 'Work in progress', age: MIN, dirty: 2 }],
+  ['fresh', { upstream: 'fresh-origin', subject: 'Fresh work', age: 2 * HOUR }],
+  ['stale', { upstream: 'stale-origin', subject: 'Old work', age: 20 * DAY }],
+  ['never', { upstream: 'never-origin', subject: 'Cloned once', age: 30 * DAY }],
+  ['pruned', { upstream: 'pruned-origin', subject: 'Merged feature', age: 3 * DAY }],
+  ['rebasing', { subject: 'Base', age: 5 * DAY }],
+  ['bisecting', { subject: 'Base', age: 6 * DAY }],
+];
+
+function prepare(f) {
+  const r = f.repos;
+  git(r.fresh, ['fetch', '-q']);
+  fetchedAt(r.fresh, NOW - 5 * MIN);
+  git(r.stale, ['fetch', '-q']);
+  fetchedAt(r.stale, NOW - 12 * DAY);
+  // A feature branch pushed, merged and deleted on the remote, then pruned.
+  const bare = path.join(f.base, 'remotes', 'pruned-origin.git');
+  git(r.pruned, ['checkout', '-q', '-b', 'feature']);
+  commitFile(r.pruned, 'feature.txt', 'f\n', 'Feature', NOW - 3 * DAY);
+  git(r.pruned, ['push', '-q', '-u', 'origin', 'feature']);
+  git(bare, ['branch', '-q', '-D', 'feature']);
+  git(r.pruned, ['fetch', '-q', '--prune']);
+  fetchedAt(r.pruned, NOW - HOUR);
+  // A rebase of topic stopped on a conflict.
+  git(r.rebasing, ['checkout', '-q', '-b', 'topic']);
+  commitFile(r.rebasing, 'clash.txt', 'topic\n', 'Topic', NOW - 5 * DAY);
+  git(r.rebasing, ['checkout', '-q', 'main']);
+  commitFile(r.rebasing, 'clash.txt', 'main\n', 'Main', NOW - 5 * DAY);
+  git(r.rebasing, ['checkout', '-q', 'topic']);
+  assert.throws(() => git(r.rebasing, ['rebase', 'main']));
+  for (let i = 0; i < 3; i++) commitFile(r.bisecting, 'n.txt', `${i}\n`, `Step ${i}`, NOW - 6 * DAY + i);
+  git(r.bisecting, ['bisect', 'start']);
+  git(r.bisecting, ['bisect', 'bad']);
+  git(r.bisecting, ['bisect', 'good', 'HEAD~3']);
+  // A `.git` file git cannot read.
+  fs.mkdirSync(path.join(f.root, 'broken'));
+  fs.writeFileSync(path.join(f.root, 'broken', '.git'), 'nonsense\n');
+}
+
+before(async () => {
+  ({ fx, host, browser } = await startSuite(REPOS, { prepare }));
+});
+
+after(() => stopSuite({ fx, host, browser }));
+
+async function dashboard(query = '') {
+  const context = await browser.newContext({ viewport: { width: 1440, height: 900 } });
+  const page = await openDashboard(context, host.url + query);
+  return { context, page };
+}
+
+// Each row's name and tags, in order.
+function rowTags(page) {
+  return page.$$eval('#rows tr.row', (rows) =>
+    rows.map((tr) => [tr.querySelector('.name').textContent,
+      [...tr.querySelectorAll('.tag')].filter((t) => getComputedStyle(t).display !== 'none').map((t) => t.textContent)]));
+}
+
+test('the tags, the Sync column and the default order: the unreadable and the stopped first', async () => {
+  const { context, page } = await dashboard();
+  try {
+    const rows = await rowTags(page);
+    const names = rows.map((r) => r[0]);
+    assert.equal(names[0], 'broken');
+    assert.deepEqual(names.slice(1, 3).sort(), ['bisecting', 'rebasing']);
+    assert.equal(names[3], 'dirty', 'then the order of before: dirty first');
+    const tags = Object.fromEntries(rows);
+    assert.deepEqual(tags.broken, ['error']);
+    assert.deepEqual(tags.rebasing.slice(0, 1), ['rebase in progress on topic']);
+    assert.deepEqual(tags.bisecting.slice(0, 1), ['bisecting']);
+    assert.ok(tags.pruned.includes('gone'), tags.pruned.join());
+    // Stale figures: muted, with their age, never a plain dash.
+    const sync = Object.fromEntries(await page.$$eval('#rows tr.row', (trs) =>
+      trs.map((tr) => [tr.querySelector('.name').textContent, tr.querySelector('td.c-sync').textContent])));
+    assert.equal(sync.stale, '+0 -012d old');
+    assert.equal(sync.never, '+0 -0never fetched');
+    assert.equal(sync.fresh, '-');
+    assert.equal(sync.pruned, 'gone');
+    assert.equal(await page.textContent('#vNeeds'), '4');
+  } finally {
+    await context.close();
+  }
+});
+
+test('the state select and the chip show just those, and the address keeps the view', async () => {
+  const { context, page } = await dashboard();
+  try {
+    const cases = [
+      ['operation', ['rebasing', 'bisecting']],
+      ['gone', ['pruned']],
+      ['stale', ['stale', 'never']],
+    ];
+    for (const [state, want] of cases) {
+      await page.selectOption('#stateFilter', state);
+      assert.deepEqual((await rowNames(page)).sort(), want.sort(), state);
+      assert.match(page.url(), new RegExp(`state=${state}`));
+    }
+    await page.selectOption('#stateFilter', '');
+    await page.click('.chip[data-filter="needs"]');
+    const needs = await rowNames(page);
+    assert.equal(needs[0], 'broken');
+    assert.deepEqual(needs.sort(), ['bisecting', 'broken', 'pruned', 'rebasing']);
+    assert.match(page.url(), /chip=needs/);
+    // A reload shows the same view.
+    await page.reload();
+    await page.waitForFunction(() => document.querySelectorAll('#rows tr.row').length === 4);
+    assert.equal(await page.getAttribute('.chip[data-filter="needs"]', 'aria-pressed'), 'true');
+  } finally {
+    await context.close();
+  }
+});
+
+test('the drawer says when the repository was last fetched', async () => {
+  const { context, page } = await dashboard();
+  try {
+    const cases = [
+      ['stale', 'fetched 12 days ago: ahead and behind may be out of date'],
+      ['never', 'never fetched: ahead and behind may be out of date'],
+      ['fresh', 'fetched 5 minutes ago'],
+    ];
+    for (const [name, want] of cases) {
+      await page.click(`#rows tr.row[data-p$="/${name}"]`);
+      await page.waitForSelector('#drawerBody .note.fetched');
+      assert.equal(await page.textContent('#drawerBody .note.fetched'), want, name);
+      await page.keyboard.press('Escape');
+    }
+    await page.click('#rows tr.row[data-p$="/pruned"]');
+    await page.waitForSelector('#drawerBody .note.gone');
+    assert.match(await page.textContent('#drawerBody .note.gone'), /The upstream origin\/feature is gone/);
+    // The ahead and behind tooltips carry the age: a narrow window shows the tags.
+    await page.keyboard.press('Escape');
+  } finally {
+    await context.close();
+  }
+});
+
+test('axe-core finds no violation in either theme with the new tags, rows and drawer', async () => {
+  for (const theme of ['dark', 'light']) {
+    const { context, page } = await dashboard(`?theme=${theme}`);
+    try {
+      const problems = async () => {
+        await page.evaluate(AXE);
+        const v = await page.evaluate(async () => (await window.axe.run(document)).violations);
+        return v.flatMap((x) => x.nodes.map((n) => `${x.id}: ${n.target.join(' ')}`));
+      };
+      assert.deepEqual(await problems(), [], `${theme}: the table`);
+      await page.click('#rows tr.row[data-p$="/stale"]');
+      await page.waitForSelector('#drawerBody .note.fetched');
+      await page.waitForFunction(() => document.getElementById('drawer').getAnimations().length === 0);
+      assert.deepEqual(await problems(), [], `${theme}: the drawer`);
+      await page.keyboard.press('Escape');
+      // A narrow window: the column tags (stale, ahead, behind) stand in the rows.
+      await page.setViewportSize({ width: 390, height: 800 });
+      assert.deepEqual(await problems(), [], `${theme}: narrow`);
+    } finally {
+      await context.close();
+    }
+  }
+});
