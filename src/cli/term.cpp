@@ -12,9 +12,7 @@ Term term_for_stdout() {
     Term t = {0, 0};
     const char *no_colour = getenv("NO_COLOR");
     int colour_allowed = !(no_colour && *no_colour);
-    // Prepared also without colour: the console takes UTF-8 either way.
-    int vt = plat_terminal_prepare(PLAT_STDOUT);
-    t.colour = vt && colour_allowed;
+    t.colour = colour_allowed && plat_terminal_prepare(PLAT_STDOUT);
     const char *cols = getenv("COLUMNS");
     if (cols && *cols) {
         char *end = nullptr;

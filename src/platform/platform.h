@@ -84,10 +84,11 @@ int plat_is_terminal(int stream);
 // size is unknown.
 int plat_terminal_columns(int stream);
 
-// Prepares a terminal stream for UTF-8 text and colour. Returns 1 when
-// colour sequences (ECMA-48 SGR) may be written to it, 0 when not (not a
-// terminal; Windows: a console that refuses virtual-terminal processing).
-// Windows: the console's output code page becomes UTF-8.
+// Prepares a terminal stream for colour. Returns 1 when colour sequences
+// (ECMA-48 SGR) may be written to it, 0 when not (not a terminal; Windows: a
+// console that refuses virtual-terminal processing). Windows: turns the
+// console's virtual-terminal processing on, and back off when the program
+// ends if it was off.
 int plat_terminal_prepare(int stream);
 
 // Writes the `n` bytes of UTF-8 text at `s` to the stream and flushes it.

@@ -154,14 +154,30 @@ int plat_terminal_columns(int stream) {
     return cols > 0 ? cols : 0;
 }
 
+// The console mode the program found, put back when it ends: the console
+// is shared with the shell that started the program.
+static HANDLE g_console_changed;
+static DWORD g_console_mode;
+
+static void restore_console_mode() {
+    if (g_console_changed) SetConsoleMode(g_console_changed, g_console_mode);
+}
+
 int plat_terminal_prepare(int stream) {
+    // Text reaches a console as UTF-16 (plat_write_text): its code page
+    // is left as the user has it.
     if (!plat_is_terminal(stream)) return 0;
-    SetConsoleOutputCP(CP_UTF8);
     HANDLE h = stream_handle(stream);
     DWORD mode = 0;
     if (!GetConsoleMode(h, &mode)) return 0;
     if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) return 1;
-    return SetConsoleMode(h, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+    if (!SetConsoleMode(h, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) return 0;
+    if (!g_console_changed) {
+        g_console_changed = h;
+        g_console_mode = mode;
+        atexit(restore_console_mode);
+    }
+    return 1;
 }
 
 int plat_write_text(int stream, const char *s, size_t n) {
