@@ -177,7 +177,8 @@ struct PlatFile {
 
 // Opens the file `path` for reading, sharing it with writers and deleters
 // (git may replace a file while it is read). Returns 1, or 0 when it cannot
-// be opened (then nothing is left open).
+// be opened or is not a regular file (a FIFO, a device: refused at once,
+// without waiting); then nothing is left open.
 int plat_file_open(PlatFile *f, const char *path);
 // The file's size in bytes, or -1 when it cannot be read.
 long long plat_file_size(PlatFile *f);

@@ -198,8 +198,16 @@ int plat_file_mtime(const char *path, long long *t) {
     return 1;
 }
 
+// Opened without waiting (a FIFO would wait for a writer forever), and kept
+// only when it is a regular file: a FIFO or a device planted in a
+// repository's git folder is refused, never read.
 int plat_file_open(PlatFile *f, const char *path) {
-    int fd = path ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+    int fd = path ? open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY) : -1;
+    struct stat st;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        close(fd);
+        fd = -1;
+    }
     f->handle = fd;
     return fd >= 0;
 }

@@ -145,18 +145,19 @@ test('keyboard only: search, a row, the drawer and back', async () => {
       await page.keyboard.press('Tab');
       stops.push(await focused(page));
     }
-    assert.deepEqual(stops, ['#stateFilter', '#sortOrder', 'button', 'button', 'button', 'row:bulk']);
+    // The merge stopped on its conflict comes first: it needs the user.
+    assert.deepEqual(stops, ['#stateFilter', '#sortOrder', 'button', 'button', 'button', 'row:conflict']);
     await page.keyboard.press('Tab');
-    assert.equal(await focused(page), 'row:beta');
+    assert.equal(await focused(page), 'row:bulk');
     // Arrow keys move between rows too.
     await page.keyboard.press('ArrowDown');
-    assert.equal(await focused(page), 'row:conflict');
-    await page.keyboard.press('ArrowUp');
     assert.equal(await focused(page), 'row:beta');
+    await page.keyboard.press('ArrowUp');
+    assert.equal(await focused(page), 'row:bulk');
 
     // Enter opens the drawer, marks the row at once and gives the drawer the focus.
     await page.keyboard.press('Enter');
-    assert.equal(await page.$eval('#rows tr.row.sel .name', (e) => e.textContent), 'beta');
+    assert.equal(await page.$eval('#rows tr.row.sel .name', (e) => e.textContent), 'bulk');
     assert.equal(await focused(page), '#drawerClose');
     await page.waitForSelector('#drawerBody .dsec');
     // Tab stays inside the dialog, both ways.
@@ -174,15 +175,15 @@ test('keyboard only: search, a row, the drawer and back', async () => {
 
     // Escape closes it and gives the focus back to the row.
     await page.keyboard.press('Escape');
-    assert.equal(await focused(page), 'row:beta');
+    assert.equal(await focused(page), 'row:bulk');
     assert.equal(await page.$$eval('#rows tr.row.sel', (els) => els.length), 0);
     // Space opens it as well; the close button gives the focus back too.
     await page.keyboard.press('ArrowDown');
     await page.keyboard.press(' ');
     await page.waitForSelector('#drawerBody .dsec');
-    assert.equal(await page.textContent('#drawerTitle'), 'conflict');
+    assert.equal(await page.textContent('#drawerTitle'), 'beta');
     await page.keyboard.press('Enter');
-    assert.equal(await focused(page), 'row:conflict');
+    assert.equal(await focused(page), 'row:beta');
     assert.deepEqual(page.problems, []);
   } finally {
     await context.close();
@@ -194,7 +195,7 @@ test('the drawer is a modal dialog named by its title; chips say whether they ar
   try {
     await page.click('[data-filter="dirty"]');
     assert.deepEqual(await page.$$eval('.chip', (cs) => cs.map((c) => c.getAttribute('aria-pressed'))),
-      ['false', 'true', 'false', 'false', 'false']);
+      ['false', 'false', 'true', 'false', 'false', 'false']);
     await page.click('[data-filter="dirty"]');
     await page.click('#rows tr.row');
     await page.waitForSelector('#drawerBody .dsec');
@@ -203,7 +204,7 @@ test('the drawer is a modal dialog named by its title; chips say whether they ar
       modal: d.getAttribute('aria-modal'),
       name: document.getElementById(d.getAttribute('aria-labelledby')).textContent,
     }));
-    assert.deepEqual(dialog, { role: 'dialog', modal: 'true', name: 'bulk' });
+    assert.deepEqual(dialog, { role: 'dialog', modal: 'true', name: 'conflict' });
     assert.equal(await page.locator('main').count(), 1);
   } finally {
     await context.close();
@@ -228,14 +229,15 @@ test('the live region says what a load and a filter did', async () => {
   }
 });
 
-test('a conflicted repository shows its conflict tag', async () => {
+test('a merge stopped on a conflict shows the operation and the conflict tag', async () => {
   const context = await browser.newContext();
   try {
     const page = await openDashboard(context, host.url);
     const tags = await page.$eval('#rows tr.row[data-p$="/conflict"]', (tr) =>
       [...tr.querySelectorAll('.tag')].map((t) => `${t.className}|${t.textContent}`),
     );
-    assert.deepEqual(tags, ['tag t-dirty|1 changed', 'tag t-con|1 conflicted', 'tag t-noup|no upstream']);
+    // Three tags besides the column ones; "no upstream" is counted in "+1".
+    assert.deepEqual(tags, ['tag t-op|merge in progress', 'tag t-dirty|1 changed', 'tag t-con|1 conflicted', 'tag t-more|+1']);
     assert.equal(await page.getAttribute('#rows tr.row[data-p$="/conflict"] .t-dirty', 'title'), '1 conflicted');
   } finally {
     await context.close();

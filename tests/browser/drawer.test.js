@@ -82,7 +82,10 @@ test('a row opens the drawer with the repository in four sections', async () => 
     assert.match(body.commits[1], /^Fix flaky Widget sync[0-9a-f]{8}Ada Tester3d ago$/);
     // The branch note and the remote, as the detail reads it.
     const notes = await page.$$eval('#drawerBody .note', (els) => els.map((e) => e.textContent));
-    assert.deepEqual(notes, ['branch main \u2192 origin/main', `remote ${path.join(fx.base, 'remotes', 'beta-origin.git')}`]);
+    assert.deepEqual(notes.slice(0, 2), ['branch main \u2192 origin/main', `remote ${path.join(fx.base, 'remotes', 'beta-origin.git')}`]);
+    // Fetched while the fixture was made: moments ago.
+    assert.match(notes[2], /^fetched (just now|\d+ minutes? ago)$/);
+    assert.equal(notes.length, 3);
     assert.deepEqual(page.problems, []);
   } finally {
     await context.close();

@@ -31,7 +31,8 @@ async function dashboard() {
 const ROWS = {
   bulk: { branch: 'main', tags: ['742 changed', 'no upstream'], sync: '-', stash: '-', age: /^[56]m ago$/ },
   beta: { branch: 'main', tags: ['3 changed', '-1'], sync: '+0 -1', stash: '-', age: '3d ago' },
-  alpha: { branch: 'main', tags: ['+2', '1 stash', 'clean'], sync: '+2 -0', stash: '1', age: '2h ago' },
+  // Cloned and never fetched since: its figures are marked stale.
+  alpha: { branch: 'main', tags: ['+2', 'never fetched', '1 stash', 'clean'], sync: '+2 -0never fetched', stash: '1', age: '2h ago' },
   gamma: { branch: null, tags: ['detached'], sync: '-', stash: '-', age: '1mo ago' },
   delta: { branch: 'main', tags: ['no upstream', '2 stash', 'clean'], sync: '-', stash: '2', age: '1y ago' },
   empty: { branch: 'main', tags: ['no upstream', 'unborn'], sync: '-', stash: '-', age: null },
@@ -46,8 +47,8 @@ test('pill, chips and rows show the server listing in its order', async () => {
 
     const chips = await page.$$eval('.chip .v', (els) => els.map((e) => e.textContent));
     const s = listing.summary;
-    assert.deepEqual(chips, [listing.count, s.dirty, s.ahead, s.behind, s.stashes].map(String));
-    assert.deepEqual(chips, ['6', '2', '1', '1', '3']);
+    assert.deepEqual(chips, [listing.count, 0, s.dirty, s.ahead, s.behind, s.stashes].map(String));
+    assert.deepEqual(chips, ['6', '0', '2', '1', '1', '3']);
 
     const names = await rowNames(page);
     assert.deepEqual(names, listing.repos.map((r) => r.name));
@@ -75,7 +76,7 @@ test('pill, chips and rows show the server listing in its order', async () => {
       assert.deepEqual(c.classes, ['c-repo', 'c-root muted mo', 'c-sync mo', 'c-sync mo', 'c-last']);
       assert.equal(c.branch, want.branch, r.name);
       assert.deepEqual(c.tags.map((t) => t.split('|')[1]), want.tags, r.name);
-      for (const t of c.tags) assert.match(t, /^tag t-(dirty|ahead|behind|det|noup|stash|clean|unborn)( t-col)?\|/);
+      for (const t of c.tags) assert.match(t, /^tag t-(dirty|ahead|behind|stale|det|noup|stash|clean|unborn)( t-col)?\|/);
       // The path below the root; the root once, in the column header's tooltip.
       assert.deepEqual(c.where, [r.name, r.path]);
       assert.equal(c.sync, want.sync, r.name);
@@ -252,7 +253,7 @@ test('a refused listing shows the failure and keeps the page usable', async () =
     assert.equal(await page.isVisible('#empty'), false);
     // The counts are unknown, not zero, and not coloured.
     assert.deepEqual(await page.$$eval('.chip .v', (els) => els.map((e) => e.textContent)),
-      ['\u2013', '\u2013', '\u2013', '\u2013', '\u2013']);
+      ['\u2013', '\u2013', '\u2013', '\u2013', '\u2013', '\u2013']);
     const colours = await page.$$eval('.chip .v', (els) => new Set(els.map((e) => getComputedStyle(e).color)).size);
     assert.equal(colours, 1);
     assert.equal(await page.isEnabled('#rescan'), true);

@@ -145,8 +145,9 @@ async function checkBrokenRow(message, context) {
     assert.ok(!(await rowNames(page)).includes(BROKEN));
     await page.selectOption('#stateFilter', 'error');
     assert.deepEqual(await rowNames(page), [BROKEN]);
-    // The five chips are as they were: the All chip counts it, no other.
-    assert.equal(await page.$$eval('.chip', (cs) => cs.length), 5);
+    // Six chips: All and Needs you count it, no other.
+    assert.equal(await page.$$eval('.chip', (cs) => cs.length), 6);
+    assert.equal(await page.textContent('#vNeeds'), '1');
 
     await page.click('#rows tr.row');
     await page.waitForSelector('#drawerBody .dsec');

@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 using namespace testfs;
 
@@ -51,11 +54,18 @@ TEST(GitDirFind, MadeFolders) {
     std::string wt_git = main_git + SEP + "worktrees" + SEP + "wt";
     std::string abs_wt_line = "gitdir: " + wt_git + "\n";
     std::string abs_store_line = "gitdir: " + t / "store" + "\r\n";
+    // Git for Windows writes its paths with forward slashes ("C:/src/x").
+    std::string fwd_store = t / "store";
+    for (char &c : fwd_store)
+        if (c == '\\') c = '/';
+    std::string fwd_store_line = "gitdir: " + fwd_store + "\n";
     const Case CASES[] = {
         {"a .git folder", nullptr, "main", 1, main_git, main_git},
         {"no .git at all", nullptr, "none", 0, "", ""},
         {"linked worktree, absolute line", abs_wt_line.c_str(), "wt", 1, wt_git, main_git},
         {"separate folder, absolute line with CR LF", abs_store_line.c_str(), "sep", 1, t / "store",
+         t / "store"},
+        {"absolute line with forward slashes", fwd_store_line.c_str(), "fwd", 1, t / "store",
          t / "store"},
         {"relative line", "gitdir: ../store\n", "rel", 1, t / "store", t / "store"},
         {"relative line without a line feed", "gitdir: ../store", "rel2", 1, t / "store",
@@ -113,6 +123,19 @@ TEST(GitDirFind, LongFileIsNotAPath) {
 }
 
 #if !defined(_WIN32)
+// A `.git` or a `commondir` that is a FIFO is not read (and never waited on).
+TEST(GitDirFind, FifoIsNotRead) {
+    TempDir t;
+    ASSERT_TRUE(make_dirs(t / "wt"));
+    ASSERT_EQ(mkfifo((t / "wt" + "/.git").c_str(), 0644), 0);
+    GitDirs d;
+    EXPECT_EQ(gitdir_find((t / "wt").c_str(), &d), 0);
+    make_git_folder(t / "own");
+    ASSERT_EQ(mkfifo((t / "own" + "/commondir").c_str(), 0644), 0);
+    write_file(t / "wt2" + "/.git", "gitdir: ../own\n");
+    EXPECT_EQ(gitdir_find((t / "wt2").c_str(), &d), 0);
+}
+
 namespace {
 
 // Runs a shell command with git's configuration kept out of the way; true on

@@ -43,8 +43,8 @@ function detailHtml(d) {
   h += '<div class="note">branch <span class="mo">' + (r.branch ? esc(r.branch) : '-') + '</span>';
   if (r.upstream) h += ' &rarr; <span class="mo">' + esc(r.upstream) + '</span>';
   h += '</div>';
-  if (!err) h += fetchNoteHtml(r);
   h += '<div class="note">remote <span class="mo">' + (r.remote ? esc(r.remote) : '-') + '</span></div>';
+  if (!err) h += fetchNoteHtml(r);
 
   h += '<div class="dsec">Last commit</div>';
   if (err) {

@@ -24,11 +24,11 @@ int gitdir_join(char *out, unsigned long size, const char *dir, const char *name
 
 // Reads the whole small file `path` into `text` (GIT_LINK_FILE_MAX bytes) and
 // removes the line ends and blanks after its content. Returns 1; -1 when it
-// cannot be opened (it is missing); 0 when it is empty, cannot be read, or is
-// longer than a path file can be.
+// is missing; 0 when it cannot be opened or read (a FIFO, a folder), is
+// empty, or is longer than a path file can be.
 static int read_link_file(const char *path, char *text) {
     PlatFile f;
-    if (!plat_file_open(&f, path)) return -1;
+    if (!plat_file_open(&f, path)) return plat_exists(path) ? 0 : -1;
     long long size = plat_file_size(&f);
     long long got = -1;
     if (size > 0 && size < GIT_LINK_FILE_MAX)
