@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <utime.h>
 
 #include <algorithm>
 #include <map>
@@ -106,9 +107,15 @@ std::string json(const std::string &s) {
     return out + "\"";
 }
 
+// What the git folder says, at the end of a repository object: by default
+// no gone upstream, no operation, never fetched.
+const char NO_STATE[] =
+    ",\"upstream_gone\":false,\"operation\":\"\",\"operation_branch\":\"\",\"fetched_at\":0";
+
 // The members that end every repository object.
-std::string object_end(const std::string &path, const std::string &error = "") {
-    return ",\"path_param\":\"" + url_encode(path) + "\",\"error\":" + json(error) + "}";
+std::string object_end(const std::string &path, const std::string &error = "",
+                       const std::string &state = NO_STATE) {
+    return ",\"path_param\":\"" + url_encode(path) + "\",\"error\":" + json(error) + state + "}";
 }
 
 const char ALPHA_HASH[] = "0123456789abcdef0123456789abcdef01234567";
@@ -258,7 +265,7 @@ TEST_F(WineCgi, ListingFromTheCannedGit) {
     const std::string want =
         "{\"ok\":true,\"action\":\"repos\",\"count\":4,\"table_capped\":false,"
         "\"summary\":{\"dirty\":1,\"ahead\":1,\"behind\":1,\"stashes\":2,\"detached\":1,"
-        "\"errors\":0},\"checked_at\":\"*\",\"roots\":[{\"root\":" +
+        "\"errors\":0,\"gone\":0,\"in_progress\":0},\"checked_at\":\"*\",\"roots\":[{\"root\":" +
         json(R) +
         ",\"exists\":true,\"count\":3,\"truncated\":false,\"depth_limited\":true},{\"root\":" +
         json("Z:" + second) +
@@ -329,6 +336,31 @@ TEST_F(WineCgi, DetailOfAnAllowedPath) {
               "<-C> <" + win_path(root) + "\\alpha> <config> <--get> <remote.origin.url>");
 }
 
+// The operation in progress and the last fetch are read from the git folder
+// by the program itself, here through a `.git` file as a linked worktree
+// has: a drive-letter path with forward slashes, as Git for Windows writes
+// it, and a relative commondir.
+TEST_F(WineCgi, StateFromTheGitFolderBehindAGitFile) {
+    const std::string own = T + "/store/worktrees/linked";
+    unit::make_dirs(T + "/store/objects");
+    unit::write_file(own + "/commondir", "../..\n");
+    unit::write_file(own + "/HEAD", "ref: refs/heads/topic\n");
+    unit::write_file(own + "/rebase-merge/head-name", "refs/heads/topic\n");
+    unit::write_file(own + "/FETCH_HEAD", "");
+    struct utimbuf times = {1700000000, 1700000000};
+    ASSERT_EQ(utime((own + "/FETCH_HEAD").c_str(), &times), 0);
+    unit::write_file(root + "/linked/.git", "gitdir: Z:" + own + "\n");
+
+    int status = -1;
+    const std::string path = win_path(root) + "\\linked";
+    std::string reply = run_exe(request("action=repo&path=" + url_encode(path)), &status);
+    EXPECT_EQ(status, 0);
+    std::string want = object_end(path, "",
+                                  ",\"upstream_gone\":false,\"operation\":\"rebase\","
+                                  "\"operation_branch\":\"topic\",\"fetched_at\":1700000000");
+    EXPECT_NE(reply.find(want + ",\"changed\""), std::string::npos) << reply;
+}
+
 TEST_F(WineCgi, RefusedPaths) {
     const std::string refused = std::string("Status: 403 Forbidden\r\n") + JSON_HEAD +
                                 "{\"ok\":false,\"error\":\"path not in an allowlisted root\"}\n";
@@ -394,7 +426,8 @@ TEST_F(WineCgi, WithoutGitRepositoriesAreListedWithoutStatus) {
     std::string reply = run_exe(env, &status);
     EXPECT_EQ(status, 0);
     EXPECT_NE(reply.find("\"count\":4,\"table_capped\":false,\"summary\":{\"dirty\":0,\"ahead\":0,"
-                         "\"behind\":0,\"stashes\":0,\"detached\":0,\"errors\":4}"),
+                         "\"behind\":0,\"stashes\":0,\"detached\":0,\"errors\":4,"
+                         "\"gone\":0,\"in_progress\":0}"),
               std::string::npos)
         << reply;
     EXPECT_NE(reply.find(object_end(win_path(root) + "\\alpha", "git could not be started")),
@@ -442,7 +475,11 @@ TEST_F(WineCgi, FailingGitIsTheRepositorysError) {
         "\"ct\":0,\"at\":\"1970-01-01T00:00:00Z\",\"subject\":\"\"}" +
         object_end(broken, refusal);
     EXPECT_NE(reply.find(object), std::string::npos) << reply;
-    EXPECT_NE(reply.find("\"detached\":1,\"errors\":1}"), std::string::npos) << reply;
+    EXPECT_NE(reply.find("\"detached\":1,\"errors\":1,\"gone\":0,\"in_progress\":0}"),
+              std::string::npos)
+        << reply;
+    // Git could not read it: it leads the listing.
+    EXPECT_NE(reply.find("\"repos\":[" + object), std::string::npos) << reply;
     // The first failed command ended that repository's query.
     size_t runs = 0;
     for (const std::string &call : git_calls()) runs += call.find(broken) != std::string::npos;
