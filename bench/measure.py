@@ -24,8 +24,8 @@ measure.py report PROCESSORS DIR...
 
 COMMANDS.json is a list of {"name", "argv", "env" (added to this
 environment), "runs", "kind" ("listing", "before", "one job", "floor2",
-"floor3", "floor1" (git status alone), "peer"; "detail" and "status" for the
-large repository), "may_fail"}.
+"floor3", "floor1" (git status alone), "terminal" (quarlo status), "peer";
+"detail" and "status" for the large repository), "may_fail"}.
 """
 import glob
 import json
@@ -135,9 +135,20 @@ def report(cpus, dirs):
                   + (f"{procs:8.2f}" if procs is not None else f"{'':8}"))
         listing = med[by_kind["listing"]]
         peers = [c["name"] for c in commands if c["kind"] == "peer"]
-        fastest = min(peers, key=lambda p: med[p]["wall"])
-        print(f"fastest peer: {fastest}, {med[fastest]['wall'] / listing['wall']:.1f}x the "
-              f"listing's wall time")
+        status = med.get(by_kind.get("terminal"))
+        if status:
+            print(f"quarlo status: {status['wall'] / listing['wall']:.2f}x the listing's wall "
+                  f"time")
+        if peers:
+            fastest = min(peers, key=lambda p: med[p]["wall"])
+            print(f"fastest peer: {fastest}, {med[fastest]['wall'] / listing['wall']:.1f}x the "
+                  f"listing's wall time")
+            if status:
+                for p in peers:
+                    print(f"  {p}: {med[p]['wall'] / status['wall']:.1f}x the wall time of "
+                          f"quarlo status")
+        else:
+            print("no peer installed: quarlo status is measured alone")
         print(f"the listing without its git children: peak resident memory "
               f"{counts['peak_rss_kb'] / 1024:.1f} MB, processor time "
               f"{counts['self_cpu'] * 1000:.0f} ms ({counts['self_cpu'] / listing['cpu']:.0%} of "

@@ -9,7 +9,9 @@
 #     commit read from the object store;
 #   all run by xargs -P <processors> in batches of 4 repositories, with
 #   GIT_OPTIONAL_LOCKS=0 as the listing runs git;
-#   - `mr -j <processors> status` and `gita ll`.
+#   - `quarlo status ROOT`, the terminal table of the same listing;
+#   - the peers' own status commands, `mr -j <processors> status` and
+#     `gita ll` (a peer that cannot be installed is named in the report).
 # Prints, for each size, the median wall time and processor time (user +
 # system of the command and all its children) and the listing's ratios to
 # the two-command floor and to git status alone; git processes started per
@@ -29,6 +31,9 @@ sizes=${1:-100 300 1000}
 runs=${2:-10}
 peer_runs=${3:-3}
 scripts/install-deps.sh ca-certificates cmake make g++ gcc git zlib1g-dev gita myrepos python3 strace
+peers_missing=()
+for peer in mr gita; do command -v "$peer" >/dev/null || peers_missing+=("$peer"); done
+export PEERS_MISSING="${peers_missing[*]}"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUARLO_TESTS=OFF >/dev/null
 cmake --build build -j"$(nproc)" >/dev/null
 
@@ -79,7 +84,7 @@ for n in $sizes; do
   { while read -r r; do printf '[%s]\ncheckout = false\n\n' "$r"; done <"$dir/repos.txt"; } >"$dir/mrconfig"
   echo "$dir/mrconfig" >"$HOME/.mrtrust"
   rm -rf "$XDG_CONFIG_HOME" && mkdir -p "$XDG_CONFIG_HOME"
-  xargs -a "$dir/repos.txt" gita add >/dev/null 2>&1 || true
+  if command -v gita >/dev/null; then xargs -a "$dir/repos.txt" gita add >/dev/null 2>&1 || true; fi
 
   COUNT=$count CPUS=$cpus RUNS=$runs PEER_RUNS=$peer_runs QUARLO=$quarlo DIR=$dir WORK=$work \
     python3 - >"$dir/commands.json" <<'PY'
@@ -105,11 +110,19 @@ cmds += [
      "env": {"GIT_OPTIONAL_LOCKS": "0"}, "runs": runs, "kind": "floor3"},
     {"name": "git status alone", "argv": floor("floor1.sh"),
      "env": {"GIT_OPTIONAL_LOCKS": "0"}, "runs": runs, "kind": "floor1"},
-    {"name": f"mr -j {cpus} status", "kind": "peer", "runs": peer_runs, "may_fail": True,
-     "argv": ["mr", "-d", dir + "/tree", "-c", dir + "/mrconfig", "-j", cpus, "status"]},
-    {"name": "gita ll", "argv": ["gita", "ll"], "kind": "peer", "runs": peer_runs,
-     "may_fail": True},
+    # The terminal table; exit status 1 would mean an unreadable repository.
+    {"name": "quarlo status", "argv": [e["QUARLO"], "status", dir + "/tree"],
+     "env": {"GATEWAY_INTERFACE": "", "COLUMNS": "100"}, "runs": runs, "kind": "terminal"},
 ]
+missing = e.get("PEERS_MISSING", "").split()
+if "mr" not in missing:
+    cmds.append({"name": f"mr -j {cpus} status", "kind": "peer", "runs": peer_runs,
+                 "may_fail": True,
+                 "argv": ["mr", "-d", dir + "/tree", "-c", dir + "/mrconfig", "-j", cpus,
+                          "status"]})
+if "gita" not in missing:
+    cmds.append({"name": "gita ll", "argv": ["gita", "ll"], "kind": "peer", "runs": peer_runs,
+                 "may_fail": True})
 print(json.dumps(cmds))
 PY
   echo "== $count repositories: timing" >&2
@@ -155,3 +168,4 @@ PY
   python3 "$bench/measure.py" time "$big/commands.json" "$big/times.json"
   python3 "$bench/measure.py" detail "$big"
 fi
+[ -z "$PEERS_MISSING" ] || echo "peers not installed here (not run, never installed by this script): $PEERS_MISSING"

@@ -1,13 +1,35 @@
 // The three JSON actions.
 #pragma once
 
+#include "text/buf.h"
+
+#include <cstddef>
+
 // Number of status queries the listing runs at once (QUARLO_JOBS).
 int listing_jobs();
 
 // action "repos": every repository below every root, with a summary.
 void action_repos();
+// The listing's work on the root table as the caller built it (collect_roots
+// or root_add): discovers every repository below the roots into g_repos,
+// queries them (listing_jobs at once) and sorts them in the listing's order.
+void listing_collect();
+// Appends the listing document of g_repos and g_roots (as listing_collect
+// left them) to `b`, as action "repos" answers it; the caller checks buf_ok.
+void listing_document(Buf *b);
 // action "repo": one allowlisted repository in depth.
 void action_repo(const char *query);
+// Appends the detail document of the repository at `requested` to `b`, as
+// action "repo" answers it, checked against the root table as the caller
+// built it. Returns 1; 0 (nothing appended) when path_allowed refuses the
+// path. The caller checks buf_ok.
+int detail_document(const char *requested, Buf *b);
 // action "fetch" (POST): git fetch --prune in one allowlisted repository
 // `path` (as the client gave it); writes the whole answer.
 void action_fetch(const char *path);
+// Runs git fetch --prune in the repository at the allowed full path `full`
+// with the fetch's limits (FETCH_LIMIT_S, the output cap of `out`, no prompt,
+// bound to the folder), its output in `out`. Returns git's exit status (as
+// run_git gives it); `why` (`why_size` bytes) gets what failed in one line,
+// or the empty text when the fetch exited 0.
+int fetch_run(const char *full, Buf *out, char *why, size_t why_size);

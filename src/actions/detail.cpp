@@ -64,17 +64,10 @@ static void emit_commits(Buf *b, const char *text) {
     }
 }
 
-void action_repo(const char *query) {
-    char requested[PATH_SIZE], full[FULL_PATH_SIZE];
-    collect_roots();
-    // A path that does not fit whole (or holds a zero byte) is refused with
-    // the empty one, never answered for the part of it that fits.
-    get_query_whole(query, "path", requested, sizeof requested);
+int detail_document(const char *requested, Buf *b) {
+    char full[FULL_PATH_SIZE];
     int root = -1;
-    if (!path_allowed(requested, full, &root)) {
-        json_reply(403, BODY_PATH_REFUSED);
-        return;
-    }
+    if (!path_allowed(requested, full, &root)) return 0;
     // The one record of this request, below the root that admitted the path,
     // named as the listing names it.
     Repo rec;
@@ -99,22 +92,34 @@ void action_repo(const char *query) {
     int readable = !r->error[0];
     if (!readable) seen = truncated = 0;
 
-    Buf b;
-    buf_init(&b, DOC_MAX);
-    buf_puts(&b, "{\"ok\":true,\"action\":\"repo\",\"repo\":");
-    emit_repo(&b, r);
-    buf_puts(&b, ",\"changed\":[");
+    buf_puts(b, "{\"ok\":true,\"action\":\"repo\",\"repo\":");
+    emit_repo(b, r);
+    buf_puts(b, ",\"changed\":[");
     // A part that could not be kept fails the whole document (a 500), never
     // a shorter list.
-    if (readable && !buf_ok(&changes)) buf_free(&b);
-    if (readable && buf_ok(&changes)) buf_add(&b, changes.data, (size_t)changes.len);
-    buf_printf(&b, "],\"changed_count\":%d,\"changed_truncated\":%s", seen, json_bool(truncated));
-    buf_puts(&b, ",\"commits\":[");
-    if (readable && !buf_ok(&commits)) buf_free(&b);
-    if (readable && buf_ok(&commits)) buf_add(&b, commits.data, (size_t)commits.len);
-    buf_puts(&b, "]}\n");
-    reply_document(&b);
-    buf_free(&b);
+    if (readable && !buf_ok(&changes)) buf_free(b);
+    if (readable && buf_ok(&changes)) buf_add(b, changes.data, (size_t)changes.len);
+    buf_printf(b, "],\"changed_count\":%d,\"changed_truncated\":%s", seen, json_bool(truncated));
+    buf_puts(b, ",\"commits\":[");
+    if (readable && !buf_ok(&commits)) buf_free(b);
+    if (readable && buf_ok(&commits)) buf_add(b, commits.data, (size_t)commits.len);
+    buf_puts(b, "]}\n");
     buf_free(&changes);
     buf_free(&commits);
+    return 1;
+}
+
+void action_repo(const char *query) {
+    char requested[PATH_SIZE];
+    collect_roots();
+    // A path that does not fit whole (or holds a zero byte) is refused with
+    // the empty one, never answered for the part of it that fits.
+    get_query_whole(query, "path", requested, sizeof requested);
+    Buf b;
+    buf_init(&b, DOC_MAX);
+    if (detail_document(requested, &b))
+        reply_document(&b);
+    else
+        json_reply(403, BODY_PATH_REFUSED);
+    buf_free(&b);
 }

@@ -15,8 +15,18 @@ static int fetch_enabled() {
     return v && strcmp(v, "1") == 0;
 }
 
-void action_fetch(const char *path) {
+int fetch_run(const char *full, Buf *out, char *why, size_t why_size) {
     static const char *const FETCH[] = {"fetch", "--prune", nullptr};
+    RunEnd end;
+    // The fetch's output is shown as git wrote it: both streams, as they came.
+    int code = run_git(full, FETCH, out, FETCH_LIMIT_S, &end, out);
+    if (why_size) why[0] = 0;
+    if (end != RUN_EXITED || code != 0)
+        run_failure_text(end, code, out->data, FETCH_LIMIT_S, why, why_size);
+    return code;
+}
+
+void action_fetch(const char *path) {
     char full[FULL_PATH_SIZE];
     collect_roots();
     if (!path_allowed(path, full, nullptr)) {
@@ -33,12 +43,8 @@ void action_fetch(const char *path) {
 
     Buf out;
     buf_init(&out, RUN_OUTPUT_MAX);
-    RunEnd end;
-    // The fetch's output is shown as git wrote it: both streams, as they came.
-    int code = run_git(full, FETCH, &out, FETCH_LIMIT_S, &end, &out);
-    char why[ERROR_TEXT_SIZE] = "";
-    if (end != RUN_EXITED || code != 0)
-        run_failure_text(end, code, out.data, FETCH_LIMIT_S, why, sizeof why);
+    char why[ERROR_TEXT_SIZE];
+    int code = fetch_run(full, &out, why, sizeof why);
 
     // The action's own record: ahead and behind as the fetch left them (also
     // after a fetch stopped at its limit, which mostly waited on a remote).

@@ -45,12 +45,13 @@ static void discover_repos() {
     }
 }
 
-void action_repos() {
-    collect_roots();
+void listing_collect() {
     discover_repos();
     query_repos(g_repos, g_repo_count, MODE_LISTING, listing_jobs());
     if (g_repo_count > 1) qsort(g_repos, (size_t)g_repo_count, sizeof g_repos[0], repo_cmp);
+}
 
+void listing_document(Buf *b) {
     int dirty = 0, ahead = 0, behind = 0, stashes = 0, detached = 0, errors = 0;
     int gone = 0, in_progress = 0;
     for (int i = 0; i < g_repo_count; i++) {
@@ -67,31 +68,37 @@ void action_repos() {
     char checked_at[UTC_TEXT_SIZE];
     plat_utc_text(plat_now(), checked_at, sizeof checked_at);
 
-    Buf b;
-    buf_init(&b, DOC_MAX);
-    buf_printf(&b, "{\"ok\":true,\"action\":\"repos\",\"count\":%d", g_repo_count);
-    buf_printf(&b, ",\"table_capped\":%s", json_bool(g_repo_count > REPO_MAX - 1));
-    buf_printf(&b,
+    buf_printf(b, "{\"ok\":true,\"action\":\"repos\",\"count\":%d", g_repo_count);
+    buf_printf(b, ",\"table_capped\":%s", json_bool(g_repo_count > REPO_MAX - 1));
+    buf_printf(b,
                ",\"summary\":{\"dirty\":%d,\"ahead\":%d,\"behind\":%d,\"stashes\":%d,"
                "\"detached\":%d,\"errors\":%d,\"gone\":%d,\"in_progress\":%d}",
                dirty, ahead, behind, stashes, detached, errors, gone, in_progress);
-    buf_puts(&b, ",\"checked_at\":");
-    json_str(&b, checked_at);
-    buf_puts(&b, ",\"roots\":[");
+    buf_puts(b, ",\"checked_at\":");
+    json_str(b, checked_at);
+    buf_puts(b, ",\"roots\":[");
     for (int i = 0; i < g_root_count; i++) {
         const Root *root = &g_roots[i];
-        buf_puts(&b, i ? ",{\"root\":" : "{\"root\":");
-        json_str(&b, root_match_text(root));
-        buf_printf(&b, ",\"exists\":%s,\"count\":%d,\"truncated\":%s,\"depth_limited\":%s}",
+        buf_puts(b, i ? ",{\"root\":" : "{\"root\":");
+        json_str(b, root_match_text(root));
+        buf_printf(b, ",\"exists\":%s,\"count\":%d,\"truncated\":%s,\"depth_limited\":%s}",
                    json_bool(root->exists), root->count, json_bool(root->truncated),
                    json_bool(root->depth_limited));
     }
-    buf_puts(&b, "],\"repos\":[");
+    buf_puts(b, "],\"repos\":[");
     for (int i = 0; i < g_repo_count; i++) {
-        if (i) buf_add(&b, ",", 1);
-        emit_repo(&b, &g_repos[i]);
+        if (i) buf_add(b, ",", 1);
+        emit_repo(b, &g_repos[i]);
     }
-    buf_puts(&b, "]}\n");
+    buf_puts(b, "]}\n");
+}
+
+void action_repos() {
+    collect_roots();
+    listing_collect();
+    Buf b;
+    buf_init(&b, DOC_MAX);
+    listing_document(&b);
     reply_document(&b);
     buf_free(&b);
 }

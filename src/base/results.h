@@ -9,7 +9,7 @@
 //   not, with what it leaves behind on failure in its header.
 // - An operation that cannot fail, or whose failure is told elsewhere (in
 //   the answer it writes, in a record's error text): void.
-// - A count, a length or an index (quote_arg, build_cmdline, root_index_for,
+// - A count, a length or an index (quote_arg, build_cmdline,
 //   plat_full_path): the value; a value that means "none" or "failed" (-1,
 //   0, a length that does not fit) is named in the header.
 // - More than two outcomes (plat_dir_open, plat_child_wait): 1 and 0 as

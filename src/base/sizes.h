@@ -57,6 +57,14 @@
 #define PASSWORD_SIZE 256    // the node password as sent
 #define ACTION_NAME_SIZE 64  // the action and format parameters
 
+// ---- the terminal commands --------------------------------------------------
+
+#define UTF8_CHAR_SIZE 4      // the longest UTF-8 sequence of one character
+#define JSON_DEPTH_MAX 64     // nesting the terminal's JSON reader follows (the documents have 4)
+#define PROGRESS_TEXT_SIZE 96 // the fetch's progress line on the terminal
+#define AGE_TEXT_SIZE 16      // an age in the terminal table ("11mo", "120y")
+#define STATE_TEXT_SIZE 1600  // the state cell of the terminal table, an error line included
+
 // ---- git output and command lines ------------------------------------------
 
 #define STATUS_LINE_SIZE 1200 // one header line of git status, at most 1199 bytes

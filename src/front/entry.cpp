@@ -2,6 +2,7 @@
 
 #include "base/sizes.h"
 #include "actions/actions.h"
+#include "cli/cli.h"
 #include "cgi/query_string.h"
 #include "cgi/reply.h"
 #include "page/page.h"
@@ -83,6 +84,15 @@ int front_main(int argc, char **argv) {
         reply_meta();
         return 0;
     }
+    // Run by a person (no CGI gateway) with a word as its first argument, or
+    // asking for help: a terminal command. A CGI request ignores its
+    // arguments as it always has, and so does a run with any other first
+    // argument ("--META", "--meta=1", an empty one): it serves as CGI.
+    const char *gateway = getenv("GATEWAY_INTERFACE");
+    if (argc > 1 && !(gateway && *gateway) &&
+        ((argv[1][0] && argv[1][0] != '-') || strcmp(argv[1], "--help") == 0 ||
+         strcmp(argv[1], "-h") == 0))
+        return cli_main(argc, argv);
     // Routing reads the parameters once, as parsed and decoded: a request
     // with an `action` parameter, with `format` "json", or any POST gets
     // JSON; every other request gets the page.

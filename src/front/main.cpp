@@ -5,6 +5,7 @@
 #include <cstdio>
 
 int main(int argc, char **argv) {
+    plat_main_args(&argc, &argv);
     plat_stdout_binary();
     plat_children_init();
     int rc = front_main(argc, argv);

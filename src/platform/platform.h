@@ -63,6 +63,40 @@ inline int plat_env_names_equal(const char *a, const char *b, size_t n) {
 // bytes sent (no newline translation). A no-op where there is none.
 void plat_stdout_binary();
 
+// ---- terminal -----------------------------------------------------------------
+
+// The two output streams of the terminal commands.
+#define PLAT_STDOUT 1
+#define PLAT_STDERR 2
+
+// Replaces the C runtime's arguments with the program's command line as
+// UTF-8 texts. Windows: read from the UTF-16 command line (the runtime's
+// 8-bit arguments depend on the code page in force, and Wine hands them in
+// the system's); the texts live until the program ends. A no-op elsewhere
+// (the arguments are the bytes given).
+void plat_main_args(int *argc, char ***argv);
+
+// 1 when the stream (PLAT_STDOUT or PLAT_STDERR) is a terminal (Windows: a
+// console), 0 otherwise (a file, a pipe, nothing).
+int plat_is_terminal(int stream);
+
+// Columns of the terminal the stream writes to; 0 when it is none or the
+// size is unknown.
+int plat_terminal_columns(int stream);
+
+// Prepares a terminal stream for colour. Returns 1 when colour sequences
+// (ECMA-48 SGR) may be written to it, 0 when not (not a terminal; Windows: a
+// console that refuses virtual-terminal processing). Windows: turns the
+// console's virtual-terminal processing on, and back off when the program
+// ends if it was off.
+int plat_terminal_prepare(int stream);
+
+// Writes the `n` bytes of UTF-8 text at `s` to the stream and flushes it.
+// Windows: to a console as UTF-16 (names in any language show whatever
+// code page the console has); elsewhere, and to files and pipes, the bytes
+// as they are. Returns 1, 0 when the write failed.
+int plat_write_text(int stream, const char *s, size_t n);
+
 // ---- file system ------------------------------------------------------------
 
 // 1 when `path` names something (file, folder, link), 0 otherwise.
@@ -197,8 +231,8 @@ void plat_children_init();
 
 // The two pipes of a child: its standard output (its answer) and its
 // standard error (its messages), read apart.
-#define PLAT_STDOUT 0
-#define PLAT_STDERR 1
+#define PLAT_CHILD_STDOUT 0
+#define PLAT_CHILD_STDERR 1
 
 // One running child with its standard output and its standard error on two
 // pipes. A plain value owned by the caller (usually a local): no global
@@ -206,7 +240,7 @@ void plat_children_init();
 struct PlatChild {
     intptr_t process;  // POSIX: pid; Win32: process handle
     intptr_t thread;   // Win32: thread handle
-    intptr_t pipes[2]; // read ends: PLAT_STDOUT, PLAT_STDERR
+    intptr_t pipes[2]; // read ends: PLAT_CHILD_STDOUT, PLAT_CHILD_STDERR
     intptr_t waiter;   // POSIX: pidfd (or -1); Win32: unused
     intptr_t job;      // Win32: the job object of the child and all it starts
     int ended;         // the exit status has been collected
@@ -234,14 +268,14 @@ struct PlatChild {
 int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char *cmdline,
                      const char *const *envp);
 
-// Bytes waiting in the pipe `stream` (PLAT_STDOUT or PLAT_STDERR) without
+// Bytes waiting in the pipe `stream` (PLAT_CHILD_STDOUT or PLAT_CHILD_STDERR) without
 // blocking: >= 0, or -1 when the pipe is broken or at its end (every writer
 // has closed it).
-long plat_child_peek(PlatChild *c, int stream = PLAT_STDOUT);
+long plat_child_peek(PlatChild *c, int stream = PLAT_CHILD_STDOUT);
 
 // Reads up to `n` bytes that peek reported on `stream`; returns the count,
 // <= 0 on failure.
-long plat_child_read(PlatChild *c, char *buf, long n, int stream = PLAT_STDOUT);
+long plat_child_read(PlatChild *c, char *buf, long n, int stream = PLAT_CHILD_STDOUT);
 
 // Waits up to `ms` for the child to end. Returns 1 when it has ended, 0 when
 // the time passed, -1 when the wait ended early for another reason (with

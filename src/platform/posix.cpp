@@ -26,6 +26,35 @@ extern char **environ;
 
 void plat_stdout_binary() {}
 
+// ---- terminal -----------------------------------------------------------------
+
+void plat_main_args(int *, char ***) {}
+
+static int stream_fd(int stream) {
+    return stream == PLAT_STDERR ? 2 : 1;
+}
+
+int plat_is_terminal(int stream) {
+    return isatty(stream_fd(stream)) == 1;
+}
+
+int plat_terminal_columns(int stream) {
+    struct winsize ws;
+    if (!plat_is_terminal(stream)) return 0;
+    if (ioctl(stream_fd(stream), TIOCGWINSZ, &ws) != 0) return 0;
+    return ws.ws_col;
+}
+
+int plat_terminal_prepare(int stream) {
+    return plat_is_terminal(stream);
+}
+
+int plat_write_text(int stream, const char *s, size_t n) {
+    FILE *f = stream == PLAT_STDERR ? stderr : stdout;
+    if (n && fwrite(s, 1, n, f) != n) return 0;
+    return fflush(f) == 0;
+}
+
 // ---- file system ------------------------------------------------------------
 
 int plat_exists(const char *path) {
@@ -405,7 +434,7 @@ int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char
                      const char *const *envp) {
     (void)cmdline;
     memset(c, 0, sizeof *c);
-    c->pipes[PLAT_STDOUT] = c->pipes[PLAT_STDERR] = -1;
+    c->pipes[PLAT_CHILD_STDOUT] = c->pipes[PLAT_CHILD_STDERR] = -1;
     c->waiter = -1;
     if (argc < 1) return -1;
 
@@ -428,8 +457,8 @@ int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char
     int rc = spawn_registered(&setup, &pid);
     close(out[1]);
     close(err[1]);
-    c->pipes[PLAT_STDOUT] = out[0];
-    c->pipes[PLAT_STDERR] = err[0];
+    c->pipes[PLAT_CHILD_STDOUT] = out[0];
+    c->pipes[PLAT_CHILD_STDERR] = err[0];
     if (rc != 0) {
         close_pipes(c);
         return -1;

@@ -11,12 +11,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <climits>
 #include <ctime>
 #include <cwchar>
 
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 // Binary mode: "\r\n" written by the program leaves as "\r\n", and a body's
 // "\n" is never widened to "\r\n".
@@ -109,6 +112,98 @@ static int wide_file_path(const char *path, wchar_t *out) {
         memcpy(out + plen, rest, (rlen + 1) * sizeof *out);
     }
     free(block);
+    return ok;
+}
+
+// ---- terminal -----------------------------------------------------------------
+
+void plat_main_args(int *argc, char ***argv) {
+    int n = 0;
+    wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &n);
+    if (!wide || n <= 0) return;
+    char **args = (char **)calloc((size_t)n + 1, sizeof *args);
+    if (!args) return;
+    for (int i = 0; i < n; i++) {
+        // Lone surrogates (which a Windows name may hold) are replaced by
+        // U+FFFD rather than failing the whole command line.
+        int need = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        args[i] = need > 0 ? (char *)malloc((size_t)need) : nullptr;
+        if (!args[i]) return; // keep the runtime's arguments
+        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, args[i], need, nullptr, nullptr);
+    }
+    LocalFree(wide);
+    *argc = n;
+    *argv = args;
+}
+
+static HANDLE stream_handle(int stream) {
+    return GetStdHandle(stream == PLAT_STDERR ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+}
+
+int plat_is_terminal(int stream) {
+    HANDLE h = stream_handle(stream);
+    DWORD mode;
+    return h && h != INVALID_HANDLE_VALUE && GetFileType(h) == FILE_TYPE_CHAR &&
+           GetConsoleMode(h, &mode);
+}
+
+int plat_terminal_columns(int stream) {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!plat_is_terminal(stream)) return 0;
+    if (!GetConsoleScreenBufferInfo(stream_handle(stream), &info)) return 0;
+    int cols = info.srWindow.Right - info.srWindow.Left + 1;
+    return cols > 0 ? cols : 0;
+}
+
+// The console mode the program found, put back when it ends: the console
+// is shared with the shell that started the program.
+static HANDLE g_console_changed;
+static DWORD g_console_mode;
+
+static void restore_console_mode() {
+    if (g_console_changed) SetConsoleMode(g_console_changed, g_console_mode);
+}
+
+int plat_terminal_prepare(int stream) {
+    // Text reaches a console as UTF-16 (plat_write_text): its code page
+    // is left as the user has it.
+    if (!plat_is_terminal(stream)) return 0;
+    HANDLE h = stream_handle(stream);
+    DWORD mode = 0;
+    if (!GetConsoleMode(h, &mode)) return 0;
+    if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) return 1;
+    if (!SetConsoleMode(h, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) return 0;
+    if (!g_console_changed) {
+        g_console_changed = h;
+        g_console_mode = mode;
+        atexit(restore_console_mode);
+    }
+    return 1;
+}
+
+int plat_write_text(int stream, const char *s, size_t n) {
+    FILE *f = stream == PLAT_STDERR ? stderr : stdout;
+    if (!plat_is_terminal(stream) || n == 0 || n > (size_t)INT_MAX) {
+        if (n && fwrite(s, 1, n, f) != n) return 0;
+        return fflush(f) == 0;
+    }
+    fflush(f);
+    int units = MultiByteToWideChar(CP_UTF8, 0, s, (int)n, nullptr, 0);
+    wchar_t *w = units > 0 ? (wchar_t *)malloc((size_t)units * sizeof *w) : nullptr;
+    if (!w) return 0;
+    MultiByteToWideChar(CP_UTF8, 0, s, (int)n, w, units);
+    HANDLE h = stream_handle(stream);
+    int ok = 1;
+    for (int done = 0; done < units;) {
+        DWORD wrote = 0;
+        DWORD chunk = (DWORD)(units - done);
+        if (!WriteConsoleW(h, w + done, chunk, &wrote, nullptr) || wrote == 0) {
+            ok = 0;
+            break;
+        }
+        done += (int)wrote;
+    }
+    free(w);
     return ok;
 }
 
@@ -654,8 +749,8 @@ static int child_start_once(PlatChild *c, const char *program, const char *cmdli
                 ResumeThread(s.pi.hThread) != (DWORD)-1) {
                 c->process = (intptr_t)s.pi.hProcess;
                 c->thread = (intptr_t)s.pi.hThread;
-                c->pipes[PLAT_STDOUT] = (intptr_t)s.rd[0];
-                c->pipes[PLAT_STDERR] = (intptr_t)s.rd[1];
+                c->pipes[PLAT_CHILD_STDOUT] = (intptr_t)s.rd[0];
+                c->pipes[PLAT_CHILD_STDERR] = (intptr_t)s.rd[1];
                 c->job = (intptr_t)s.job;
                 s.pi.hProcess = s.pi.hThread = s.rd[0] = s.rd[1] = s.job = nullptr;
                 rc = 0;

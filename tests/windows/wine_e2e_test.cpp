@@ -689,6 +689,50 @@ TEST_F(WineCgi, NamesInAnyLanguageAreListedOnceAndOpen) {
     expect_each_detail_opens(doc, env);
 }
 
+// quarlo.exe status at a terminal's command line: the root arrives in the
+// UTF-16 command line with a name outside every code page, and the table
+// names every repository in its own script, in UTF-8, once; --json is the
+// CGI listing's body.
+TEST_F(WineCgi, StatusCommandNamesInAnyLanguage) {
+    const std::string root_name = "\xCE\xA1\xCE\xAF\xCE\xB6\xCE\xB1-\xE6\xA0\xB9"; // Greek, Chinese
+    const std::string R = win_path(T + "/" + root_name);
+    const std::string names[] = {
+        "plain",
+        "caf\xC3\xA9",
+        "\xCE\x9C\xCE\xB1\xCF\x81\xCE\xAF\xCE\xB1", // Greek
+        "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E",     // Japanese
+        "\xD0\x9C\xD0\xB0\xD1\x80\xD0\xB8\xD1\x8F", // Cyrillic
+        "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D",         // Hebrew
+        "\xF0\x9F\x98\x80",                         // an emoji
+    };
+    for (const std::string &n : names) canned(root_name + "/" + n, {});
+    Env env = {{"QUARLO_JOBS", "1"}, {"COLUMNS", ""}, {"NO_COLOR", ""}};
+    int status = -1;
+    std::string table = run_exe(env, &status, {"status", R});
+    EXPECT_EQ(status, 0) << table;
+    for (const std::string &n : names) {
+        int lines = 0;
+        std::istringstream in(table);
+        for (std::string line; std::getline(in, line);)
+            lines += line.compare(0, n.size() + 2, n + "  ") == 0;
+        EXPECT_EQ(lines, 1) << n << "\n" << table;
+    }
+    EXPECT_NE(table.find("7 repositories"), std::string::npos) << table;
+    EXPECT_EQ(table.find('\x1b'), std::string::npos) << "no colour on a pipe";
+    EXPECT_EQ(table.find('\r'), std::string::npos) << "lines end in LF alone";
+
+    std::string json = run_exe(env, &status, {"status", "--json", R});
+    Env cgi = request("action=repos");
+    cgi.push_back({"QUARLO_ROOTS", R});
+    std::string head, body;
+    split_reply(run_exe(cgi, &status), &head, &body);
+    EXPECT_EQ(masked_time(json), masked_time(body));
+
+    // A wrong command line: the usage text and status 2.
+    run_exe(env, &status, {"st\xC3\xA4tus"});
+    EXPECT_EQ(status, 2);
+}
+
 // One folder spelt in the ways Windows allows is one root, and each of its
 // repositories is listed once and opens; a root in the \\?\ form works as
 // given.

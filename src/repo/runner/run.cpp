@@ -61,7 +61,7 @@ int run_argv_env(const char *const *argv, const char *const *env, Buf *out, int 
             break;
         }
         int open = 0, got_any = 0;
-        for (int s = PLAT_STDOUT; s <= PLAT_STDERR && *end == RUN_EXITED; s++) {
+        for (int s = PLAT_CHILD_STDOUT; s <= PLAT_CHILD_STDERR && *end == RUN_EXITED; s++) {
             long waiting = plat_child_peek(&c, s);
             if (waiting < 0) continue;
             open++;
@@ -83,8 +83,8 @@ int run_argv_env(const char *const *argv, const char *const *env, Buf *out, int 
         int w = plat_child_wait(&c, wait_ms(deadline, POLL_WAIT_MS), 1);
         // Ended: read what it left in the pipes, but never wait on helpers
         // of its own that still hold them open.
-        if (w == 1 && plat_child_peek(&c, PLAT_STDOUT) <= 0 &&
-            plat_child_peek(&c, PLAT_STDERR) <= 0)
+        if (w == 1 && plat_child_peek(&c, PLAT_CHILD_STDOUT) <= 0 &&
+            plat_child_peek(&c, PLAT_CHILD_STDERR) <= 0)
             break;
     }
     // The pipes may have closed before the child ended: it still has until

@@ -1,0 +1,240 @@
+// Text for the terminal: display widths, safe cells, colour and output.
+#include "cli/term.h"
+
+#include "base/sizes.h"
+#include "platform/platform.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+Term term_for_stdout() {
+    Term t = {0, 0};
+    const char *no_colour = getenv("NO_COLOR");
+    int colour_allowed = !(no_colour && *no_colour);
+    t.colour = colour_allowed && plat_terminal_prepare(PLAT_STDOUT);
+    const char *cols = getenv("COLUMNS");
+    if (cols && *cols) {
+        char *end = nullptr;
+        long n = strtol(cols, &end, 10);
+        if (*end == 0 && n > 0 && n < 100000 && cols[0] >= '0' && cols[0] <= '9') {
+            t.width = (int)n;
+            return t;
+        }
+    }
+    t.width = plat_terminal_columns(PLAT_STDOUT);
+    return t;
+}
+
+void term_on(Buf *b, const Term *t, const char *sgr) {
+    if (t->colour && sgr && *sgr) buf_printf(b, "\x1b[%sm", sgr);
+}
+
+void term_off(Buf *b, const Term *t) {
+    if (t->colour) buf_puts(b, "\x1b[0m");
+}
+
+// ---- characters ---------------------------------------------------------------
+
+#define REPLACEMENT 0xFFFDu
+
+// Decodes the UTF-8 character at s[0..n); returns its length (>= 1) and the
+// code point in *cp, U+FFFD for a byte that does not start a well-formed
+// sequence (one byte consumed).
+static size_t next_char(const unsigned char *s, size_t n, unsigned *cp) {
+    unsigned c = s[0];
+    size_t len;
+    unsigned min;
+    if (c < 0x80) {
+        *cp = c;
+        return 1;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+        len = 2, min = 0x80, c &= 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3, min = 0x800, c &= 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4, min = 0x10000, c &= 0x07;
+    } else {
+        *cp = REPLACEMENT;
+        return 1;
+    }
+    if (len > n) {
+        *cp = REPLACEMENT;
+        return 1;
+    }
+    for (size_t i = 1; i < len; i++) {
+        if ((s[i] & 0xC0) != 0x80) {
+            *cp = REPLACEMENT;
+            return 1;
+        }
+        c = (c << 6) | (s[i] & 0x3F);
+    }
+    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+        *cp = REPLACEMENT;
+        return 1;
+    }
+    *cp = c;
+    return len;
+}
+
+struct Range {
+    unsigned lo, hi;
+};
+
+static int in_ranges(unsigned c, const Range *r, size_t n) {
+    for (size_t i = 0; i < n; i++)
+        if (c >= r[i].lo && c <= r[i].hi) return 1;
+    return 0;
+}
+
+// Characters a terminal must not be given: they move the cursor, start
+// sequences, or reorder the text around them.
+static int is_unsafe(unsigned c) {
+    return c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069) || c == 0x200E || c == 0x200F || c == 0x061C;
+}
+
+static const Range ZERO_WIDTH[] = {
+    {0x0300, 0x036F}, {0x0483, 0x0489},   {0x0591, 0x05BD}, {0x05BF, 0x05BF}, {0x05C1, 0x05C2},
+    {0x05C4, 0x05C5}, {0x05C7, 0x05C7},   {0x0610, 0x061A}, {0x064B, 0x065F}, {0x0670, 0x0670},
+    {0x06D6, 0x06DC}, {0x06DF, 0x06E4},   {0x06E7, 0x06E8}, {0x06EA, 0x06ED}, {0x0900, 0x0902},
+    {0x093A, 0x093A}, {0x093C, 0x093C},   {0x0941, 0x0948}, {0x094D, 0x094D}, {0x0951, 0x0957},
+    {0x0962, 0x0963}, {0x0E31, 0x0E31},   {0x0E34, 0x0E3A}, {0x0E47, 0x0E4E}, {0x1AB0, 0x1AFF},
+    {0x1DC0, 0x1DFF}, {0x200B, 0x200D},   {0x20D0, 0x20FF}, {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F},
+    {0xFEFF, 0xFEFF}, {0xE0100, 0xE01EF},
+};
+
+static const Range WIDE[] = {
+    {0x1100, 0x115F},   {0x231A, 0x231B},   {0x2329, 0x232A},   {0x23E9, 0x23EC},
+    {0x23F0, 0x23F0},   {0x23F3, 0x23F3},   {0x25FD, 0x25FE},   {0x2614, 0x2615},
+    {0x2648, 0x2653},   {0x267F, 0x267F},   {0x2693, 0x2693},   {0x26A1, 0x26A1},
+    {0x26AA, 0x26AB},   {0x26BD, 0x26BE},   {0x26C4, 0x26C5},   {0x26CE, 0x26CE},
+    {0x26D4, 0x26D4},   {0x26EA, 0x26EA},   {0x26F2, 0x26F3},   {0x26F5, 0x26F5},
+    {0x26FA, 0x26FA},   {0x26FD, 0x26FD},   {0x2705, 0x2705},   {0x270A, 0x270B},
+    {0x2728, 0x2728},   {0x274C, 0x274C},   {0x274E, 0x274E},   {0x2753, 0x2755},
+    {0x2757, 0x2757},   {0x2795, 0x2797},   {0x27B0, 0x27B0},   {0x27BF, 0x27BF},
+    {0x2B1B, 0x2B1C},   {0x2B50, 0x2B50},   {0x2B55, 0x2B55},   {0x2E80, 0x303E},
+    {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},
+    {0xA960, 0xA97F},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE10, 0xFE19},
+    {0xFE30, 0xFE6F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x16FE0, 0x16FE4},
+    {0x17000, 0x18CFF}, {0x1B000, 0x1B2FF}, {0x1F004, 0x1F004}, {0x1F0CF, 0x1F0CF},
+    {0x1F18E, 0x1F18E}, {0x1F191, 0x1F19A}, {0x1F200, 0x1F251}, {0x1F300, 0x1F64F},
+    {0x1F680, 0x1F6FF}, {0x1F7E0, 0x1F7EB}, {0x1F90C, 0x1F9FF}, {0x1FA70, 0x1FAFF},
+    {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
+};
+
+// Columns of one (safe) character.
+static int char_cells(unsigned c) {
+    if (in_ranges(c, ZERO_WIDTH, sizeof ZERO_WIDTH / sizeof ZERO_WIDTH[0])) return 0;
+    if (c >= 0x1100 && in_ranges(c, WIDE, sizeof WIDE / sizeof WIDE[0])) return 2;
+    return 1;
+}
+
+int text_cells_n(const char *s, size_t n) {
+    const unsigned char *p = (const unsigned char *)s;
+    int cells = 0;
+    for (size_t i = 0; i < n;) {
+        unsigned c;
+        i += next_char(p + i, n - i, &c);
+        if (is_unsafe(c)) c = REPLACEMENT;
+        cells += char_cells(c);
+    }
+    return cells;
+}
+
+int text_cells(const char *s) {
+    return s ? text_cells_n(s, strlen(s)) : 0;
+}
+
+static void put_char(Buf *b, unsigned c) {
+    char u[UTF8_CHAR_SIZE];
+    if (c < 0x80) {
+        u[0] = (char)c;
+        buf_add(b, u, 1);
+    } else if (c < 0x800) {
+        u[0] = (char)(0xC0 | (c >> 6));
+        u[1] = (char)(0x80 | (c & 0x3F));
+        buf_add(b, u, 2);
+    } else if (c < 0x10000) {
+        u[0] = (char)(0xE0 | (c >> 12));
+        u[1] = (char)(0x80 | ((c >> 6) & 0x3F));
+        u[2] = (char)(0x80 | (c & 0x3F));
+        buf_add(b, u, 3);
+    } else {
+        u[0] = (char)(0xF0 | (c >> 18));
+        u[1] = (char)(0x80 | ((c >> 12) & 0x3F));
+        u[2] = (char)(0x80 | ((c >> 6) & 0x3F));
+        u[3] = (char)(0x80 | (c & 0x3F));
+        buf_add(b, u, 4);
+    }
+}
+
+#define ELLIPSIS 0x2026u
+
+int term_cell_n(Buf *b, const char *s, size_t n, int max, int pad) {
+    const unsigned char *p = (const unsigned char *)s;
+    int whole = text_cells_n(s, n);
+    int cut = max >= 0 && whole > max;
+    // Room for the text before the ellipsis of a cut one.
+    int room = cut ? max - 1 : whole;
+    int cells = 0;
+    for (size_t i = 0; i < n;) {
+        unsigned c;
+        i += next_char(p + i, n - i, &c);
+        if (is_unsafe(c)) c = REPLACEMENT;
+        int w = char_cells(c);
+        if (cells + w > room) break;
+        put_char(b, c);
+        cells += w;
+    }
+    if (cut && max > 0) {
+        put_char(b, ELLIPSIS);
+        cells++;
+    }
+    for (; cells < pad; cells++) buf_add(b, " ", 1);
+    return cells;
+}
+
+int term_cell(Buf *b, const char *s, int max, int pad) {
+    return term_cell_n(b, s ? s : "", s ? strlen(s) : 0, max, pad);
+}
+
+void age_text(long long then, long long now, char *out) {
+    if (then <= 0) {
+        out[0] = 0;
+        return;
+    }
+    long long d = now - then;
+    if (d < 60)
+        snprintf(out, AGE_TEXT_SIZE, "now");
+    else if (d < 3600)
+        snprintf(out, AGE_TEXT_SIZE, "%lldm", d / 60);
+    else if (d < 86400)
+        snprintf(out, AGE_TEXT_SIZE, "%lldh", d / 3600);
+    else if (d < 14 * 86400)
+        snprintf(out, AGE_TEXT_SIZE, "%lldd", d / 86400);
+    else if (d < 61 * 86400)
+        snprintf(out, AGE_TEXT_SIZE, "%lldw", d / (7 * 86400));
+    else if (d < 365 * 86400)
+        snprintf(out, AGE_TEXT_SIZE, "%lldmo", d / (30 * 86400));
+    else
+        snprintf(out, AGE_TEXT_SIZE, "%lldy", d / (365 * 86400));
+}
+
+int term_write(const Buf *b, int stream) {
+    if (!buf_ok(b)) {
+        term_error("the answer did not fit in memory");
+        return 0;
+    }
+    return plat_write_text(stream, b->data, (size_t)b->len);
+}
+
+void term_error(const char *text) {
+    Buf b;
+    buf_init(&b, DOC_MAX);
+    buf_puts(&b, "quarlo: ");
+    buf_puts(&b, text);
+    buf_puts(&b, "\n");
+    if (buf_ok(&b)) plat_write_text(PLAT_STDERR, b.data, (size_t)b.len);
+    buf_free(&b);
+}
