@@ -52,19 +52,8 @@ void listing_collect() {
 }
 
 void listing_document(Buf *b) {
-    int dirty = 0, ahead = 0, behind = 0, stashes = 0, detached = 0, errors = 0;
-    int gone = 0, in_progress = 0;
-    for (int i = 0; i < g_repo_count; i++) {
-        const Repo *r = &g_repos[i];
-        dirty += r->dirty > 0;
-        ahead += r->ahead > 0;
-        behind += r->behind > 0;
-        if (r->stash > 0) stashes += r->stash;
-        detached += r->detached != 0;
-        errors += r->error[0] != 0;
-        gone += r->upstream_gone != 0;
-        in_progress += r->operation[0] != 0;
-    }
+    RepoSummary s;
+    repo_summarize(g_repos, g_repo_count, &s);
     char checked_at[UTC_TEXT_SIZE];
     plat_utc_text(plat_now(), checked_at, sizeof checked_at);
 
@@ -73,7 +62,7 @@ void listing_document(Buf *b) {
     buf_printf(b,
                ",\"summary\":{\"dirty\":%d,\"ahead\":%d,\"behind\":%d,\"stashes\":%d,"
                "\"detached\":%d,\"errors\":%d,\"gone\":%d,\"in_progress\":%d}",
-               dirty, ahead, behind, stashes, detached, errors, gone, in_progress);
+               s.dirty, s.ahead, s.behind, s.stashes, s.detached, s.errors, s.gone, s.in_progress);
     buf_puts(b, ",\"checked_at\":");
     json_str(b, checked_at);
     buf_puts(b, ",\"roots\":[");

@@ -158,21 +158,10 @@ static void trim_line(Buf *b, unsigned long long start) {
 }
 
 static void summary_line(Buf *b, const Term *t, const Repo *repos, int count) {
-    int need = 0, dirty = 0, ahead = 0, behind = 0, stashes = 0, detached = 0, errors = 0,
-        conflicted = 0, in_progress = 0, gone = 0;
-    for (int i = 0; i < count; i++) {
-        const Repo *r = &repos[i];
-        need += repo_needs_user(r);
-        dirty += r->dirty > 0;
-        ahead += r->ahead > 0;
-        behind += r->behind > 0;
-        if (r->stash > 0) stashes += r->stash;
-        detached += r->detached != 0;
-        errors += r->error[0] != 0;
-        conflicted += r->conflicted > 0;
-        in_progress += r->operation[0] != 0;
-        gone += r->upstream_gone != 0;
-    }
+    int need = 0;
+    for (int i = 0; i < count; i++) need += repo_needs_user(&repos[i]);
+    RepoSummary s;
+    repo_summarize(repos, count, &s);
     // The parts, joined by ", "; a line that would pass the width goes on
     // below, indented.
     char head[STATE_TEXT_SIZE];
@@ -190,15 +179,15 @@ static void summary_line(Buf *b, const Term *t, const Repo *repos, int count) {
     struct {
         int n;
         const char *one, *many;
-    } items[] = {{errors, "unreadable", "unreadable"},
-                 {in_progress, "operation in progress", "operations in progress"},
-                 {conflicted, "with conflicts", "with conflicts"},
-                 {dirty, "changed", "changed"},
-                 {gone, "upstream gone", "upstreams gone"},
-                 {ahead, "ahead", "ahead"},
-                 {behind, "behind", "behind"},
-                 {detached, "detached", "detached"},
-                 {stashes, "stash", "stashes"}};
+    } items[] = {{s.errors, "unreadable", "unreadable"},
+                 {s.in_progress, "operation in progress", "operations in progress"},
+                 {s.conflicted, "with conflicts", "with conflicts"},
+                 {s.dirty, "changed", "changed"},
+                 {s.gone, "upstream gone", "upstreams gone"},
+                 {s.ahead, "ahead", "ahead"},
+                 {s.behind, "behind", "behind"},
+                 {s.detached, "detached", "detached"},
+                 {s.stashes, "stash", "stashes"}};
     for (auto &it : items)
         if (it.n > 0) {
             snprintf(part, sizeof part, "%d %s", it.n, it.n == 1 ? it.one : it.many);

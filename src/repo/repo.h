@@ -130,3 +130,10 @@ void redact_url(const char *url, char *out);
 
 void emit_repo(Buf *b, const Repo *r);
 int repo_cmp(const void *a, const void *b);
+
+// What a table of records holds, counted once for the listing's summary and
+// the terminal's summary line: repositories with each state, and stashes.
+struct RepoSummary {
+    int dirty, ahead, behind, stashes, detached, errors, gone, in_progress, conflicted;
+};
+void repo_summarize(const Repo *repos, int count, RepoSummary *s);

@@ -27,3 +27,19 @@ void repo_fail(Repo *r, const char *text) {
     if (!kept.error[0]) str_copy(kept.error, sizeof kept.error, "git failed");
     *r = kept;
 }
+
+void repo_summarize(const Repo *repos, int count, RepoSummary *s) {
+    *s = RepoSummary{};
+    for (int i = 0; i < count; i++) {
+        const Repo *r = &repos[i];
+        s->dirty += r->dirty > 0;
+        s->ahead += r->ahead > 0;
+        s->behind += r->behind > 0;
+        if (r->stash > 0) s->stashes += r->stash;
+        s->detached += r->detached != 0;
+        s->errors += r->error[0] != 0;
+        s->gone += r->upstream_gone != 0;
+        s->in_progress += r->operation[0] != 0;
+        s->conflicted += r->conflicted > 0;
+    }
+}
