@@ -118,21 +118,6 @@ bool parse_options(int argc, char **argv) {
     return true;
 }
 
-Answer plain(int status, const std::string &text) {
-    Answer a;
-    a.status = status;
-    a.content_type = "text/plain; charset=utf-8";
-    a.body = text + "\n";
-    return a;
-}
-
-void give(const Answer &a, HttpResponse &res) {
-    res.status = a.status;
-    res.content_type = a.content_type;
-    res.headers = a.headers;
-    res.body = a.body;
-}
-
 // Runs the program once for `req` and makes its answer.
 Answer program_answer(const CgiRequest &req) {
     std::vector<std::string> env = g_base_env;
@@ -141,28 +126,29 @@ Answer program_answer(const CgiRequest &req) {
     ChildRun run = child_run(g_opt.program, env, g_opt.timeout_s * 1000, STOP_GRACE_MS, MAX_OUTPUT);
     switch (run.outcome) {
     case ChildRun::NOT_STARTED:
-        return plain(502,
-                     "502 Bad Gateway: could not start " + g_opt.program + " (" + run.error + ")");
+        return http_plain(502, "502 Bad Gateway: could not start " + g_opt.program + " (" +
+                                   run.error + ")");
     case ChildRun::TIMED_OUT:
-        return plain(504, "504 Gateway Timeout: the program ran longer than " +
-                              std::to_string(g_opt.timeout_s) + " s and was stopped");
+        return http_plain(504, "504 Gateway Timeout: the program ran longer than " +
+                                   std::to_string(g_opt.timeout_s) + " s and was stopped");
     case ChildRun::TOO_LARGE:
-        return plain(502, "502 Bad Gateway: the program wrote more than 64 MiB");
+        return http_plain(502, "502 Bad Gateway: the program wrote more than 64 MiB");
     case ChildRun::STOPPED:
-        return plain(503, "503 Service Unavailable: the host is stopping");
+        return http_plain(503, "503 Service Unavailable: the host is stopping");
     case ChildRun::EXITED:
         break;
     }
     if (run.signal)
-        return plain(502, "502 Bad Gateway: the program was ended by signal " +
-                              std::to_string(run.signal));
+        return http_plain(502, "502 Bad Gateway: the program was ended by signal " +
+                                   std::to_string(run.signal));
     if (run.exit_code != 0)
-        return plain(502, "502 Bad Gateway: the program exited with status " +
-                              std::to_string(run.exit_code));
+        return http_plain(502, "502 Bad Gateway: the program exited with status " +
+                                   std::to_string(run.exit_code));
     CgiResponse cgi;
     std::string why;
     if (!cgi_parse(run.output, &cgi, &why))
-        return plain(502, "502 Bad Gateway: the program wrote no valid CGI head (" + why + ")");
+        return http_plain(502,
+                          "502 Bad Gateway: the program wrote no valid CGI head (" + why + ")");
     Answer a;
     a.status = cgi.status;
     for (auto &h : cgi.headers) {
@@ -188,13 +174,13 @@ Answer gated_answer(const CgiRequest &req) {
         return program_answer(req);
     }
     case RunGate::FULL:
-        busy = plain(503, "503 Service Unavailable: the host is busy (" +
-                              std::to_string(g_opt.max_runs) + " program runs at once, " +
-                              std::to_string(g_opt.queue) + " waiting); try again shortly");
+        busy = http_plain(503, "503 Service Unavailable: the host is busy (" +
+                                   std::to_string(g_opt.max_runs) + " program runs at once, " +
+                                   std::to_string(g_opt.queue) + " waiting); try again shortly");
         break;
     case RunGate::TIMEOUT:
-        busy = plain(503, "503 Service Unavailable: no program run became free within " +
-                              std::to_string(QUEUE_WAIT_S) + " s; try again shortly");
+        busy = http_plain(503, "503 Service Unavailable: no program run became free within " +
+                                   std::to_string(QUEUE_WAIT_S) + " s; try again shortly");
         break;
     }
     busy.headers.emplace_back("Retry-After", RETRY_AFTER_S);
@@ -210,7 +196,7 @@ void run_program(const HttpRequest &req, HttpResponse &res, const std::string &q
     if (req.header_count("X-Bot-Password")) cgi.password = req.header("X-Bot-Password");
     if (req.header_count("Authorization")) cgi.authorization = req.header("Authorization");
 
-    give(*g_shared.answer(cgi_share_key(cgi), [&cgi] { return gated_answer(cgi); }), res);
+    res = *g_shared.answer(cgi_share_key(cgi), [&cgi] { return gated_answer(cgi); });
 }
 
 // Answers a request by its path: the program's two routes and the redirect
@@ -225,18 +211,18 @@ void route(const HttpRequest &req, HttpResponse &res) {
         if (proxied_query(req.query, PLUGIN, &query))
             run_program(req, res, query);
         else
-            give(plain(404, std::string("404 Not Found: this host serves only the plugin \"") +
-                                PLUGIN + "\""),
-                 res);
+            res =
+                http_plain(404, std::string("404 Not Found: this host serves only the plugin \"") +
+                                    PLUGIN + "\"");
     } else if (req.path == "/" && get) {
         res.status = 302;
         res.headers.emplace_back("Location",
                                  std::string(ROUTE) + (req.query.empty() ? "" : "?" + req.query));
     } else if (req.path == ROUTE || req.path == "/plugins" || req.path == "/") {
-        give(plain(405, "405 Method Not Allowed"), res);
+        res = http_plain(405, "405 Method Not Allowed");
         res.headers.emplace_back("Allow", req.path == "/" ? "GET, HEAD" : "GET, HEAD, POST");
     } else {
-        give(plain(404, "404 Not Found"), res);
+        res = http_plain(404, "404 Not Found");
     }
 }
 
@@ -258,12 +244,12 @@ bool check_origin(const HttpRequest &req, HttpResponse &res) {
         std::string names;
         for (const std::string &n : served_names(g_opt.bind))
             names += (names.empty() ? "" : ", ") + n;
-        give(plain(421, "421 Misdirected Request: this host answers only as " + names), res);
+        res = http_plain(421, "421 Misdirected Request: this host answers only as " + names);
         return true;
     }
     if (req.method != "GET" && req.method != "HEAD" && req.header_count("Origin") &&
         !is_served_origin(req.header("Origin"), g_opt.bind, g_port)) {
-        give(plain(403, "403 Forbidden: a request from another site's page"), res);
+        res = http_plain(403, "403 Forbidden: a request from another site's page");
         return true;
     }
     return false;

@@ -3,6 +3,8 @@
 // Plain threading, no operating-system calls.
 #pragma once
 
+#include "http.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -14,13 +16,9 @@
 #include <utility>
 #include <vector>
 
-// An HTTP answer as the host gives it.
-struct Answer {
-    int status = 200;
-    std::string content_type;
-    std::vector<std::pair<std::string, std::string>> headers;
-    std::string body;
-};
+// An HTTP answer as the host gives it (and shares between identical
+// requests).
+using Answer = HttpResponse;
 
 // Lets at most `running` program runs go at once. Up to `waiting` more wait
 // for a free place, first come first served, each for at most `wait`.

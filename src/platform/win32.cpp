@@ -367,15 +367,20 @@ static int path_refused(const char *dir) {
            error == ERROR_BAD_PATHNAME;
 }
 
-// FindFirstFileW hands over the first entry with the open; it is kept in
-// `name`/`is_dir` and given out by the first plat_dir_next.
-int plat_dir_open(PlatDir *d, const char *dir) {
+// An empty listing: no handle, no entry.
+static void dir_reset(PlatDir *d) {
     d->handle = nullptr;
     d->first_pending = 0;
     d->name[0] = 0;
     d->is_dir = 0;
     d->is_link = 0;
     d->name_unusable = 0;
+}
+
+// FindFirstFileW hands over the first entry with the open; it is kept in
+// `name`/`is_dir` and given out by the first plat_dir_next.
+int plat_dir_open(PlatDir *d, const char *dir) {
+    dir_reset(d);
 
     // A pattern cut short would list another folder (or none), so a folder
     // whose pattern does not fit is not listed. A separator is added only
@@ -480,12 +485,7 @@ void plat_file_close(PlatFile *f) {
 // as wildcards or that no name holds are refused first, and the name found
 // must be the one asked for, letter case aside.
 int plat_dir_find(PlatDir *d, const char *dir, const char *name) {
-    d->handle = nullptr;
-    d->first_pending = 0;
-    d->name[0] = 0;
-    d->is_dir = 0;
-    d->is_link = 0;
-    d->name_unusable = 0;
+    dir_reset(d);
     if (!*name || strpbrk(name, "*?<>\"|:/\\")) return 0;
     char child[sizeof d->dir + DIR_NAME_SIZE];
     size_t len = strlen(dir);

@@ -298,14 +298,13 @@ static void status_head_oid(const char *text, size_t len, char *oid) {
     }
 }
 
-// Reads the last commit `oid` from the repository's object store into the
-// record. Returns 0, the record untouched, when it cannot be read directly
-// and verified (then git log is asked).
-static int read_last_commit(Repo *r, const char *oid) {
-    GitDirs dirs;
+// Reads the last commit `oid` from the repository's object store (`dirs`,
+// null where its git folders were not found) into the record. Returns 0, the
+// record untouched, when it cannot be read directly and verified (then git
+// log is asked).
+static int read_last_commit(Repo *r, const GitDirs *dirs, const char *oid) {
     CommitSummary c;
-    if (!oid[0] || !gitdir_find(r->path, &dirs) || !objects_read_commit(dirs.common, oid, &c))
-        return 0;
+    if (!oid[0] || !dirs || !objects_read_commit(dirs->common, oid, &c)) return 0;
     str_copy(r->last_hash, sizeof r->last_hash, c.hash);
     r->last_ct = c.ct;
     str_copy(r->last_subject, sizeof r->last_subject, c.subject);
@@ -357,10 +356,14 @@ static int ask_git_dirs(Repo *r, GitDirs *d) {
     return ok;
 }
 
-// The operation in progress and the last fetch, read from the git folder.
-static void query_git_state(Repo *r) {
-    GitDirs d;
-    if (gitdir_find(r->path, &d) || ask_git_dirs(r, &d)) read_git_state(r, &d);
+// The operation in progress and the last fetch, read from the git folders
+// (`dirs`; null where gitdir_find did not understand them: git is asked).
+static void query_git_state(Repo *r, const GitDirs *dirs) {
+    GitDirs asked;
+    if (dirs)
+        read_git_state(r, dirs);
+    else if (ask_git_dirs(r, &asked))
+        read_git_state(r, &asked);
 }
 
 void query_repo(Repo *r, int mode) {
@@ -383,10 +386,13 @@ void query_repo(Repo *r, int mode) {
         status_head_oid(text, (size_t)out.len, oid);
     }
     buf_free(&out);
+    // The git folders, found once for the last commit and the state.
+    GitDirs found;
+    const GitDirs *dirs = !r->error[0] && gitdir_find(r->path, &found) ? &found : nullptr;
     // Without a commit there is no last commit to read (git log fails
     // there). The commit the status names is read from the object store;
     // git log is asked where it cannot be read there.
-    if (!r->error[0] && !r->unborn && !read_last_commit(r, oid)) {
+    if (!r->error[0] && !r->unborn && !read_last_commit(r, dirs, oid)) {
         if ((text = query_run(r, LOG, &out)) && *text) parse_last_commit(r, text);
         buf_free(&out);
     }
@@ -394,7 +400,7 @@ void query_repo(Repo *r, int mode) {
         if ((text = query_run(r, STASH, &out))) r->stash += count_stash_lines(text);
         buf_free(&out);
     }
-    if (!r->error[0]) query_git_state(r);
+    if (!r->error[0]) query_git_state(r, dirs);
 }
 
 static void query_remote(Repo *r) {
@@ -421,13 +427,13 @@ void query_repo_detail(Repo *r, Buf *status, Buf *log) {
     }
     // A git before 2.35 prints no stash count in the status: where it
     // printed none and a stash may exist, the stash list tells.
-    GitDirs dirs;
-    if (!r->error[0] && !r->stash &&
-        (!gitdir_find(r->path, &dirs) || objects_ref_may_exist(dirs.common, "refs/stash"))) {
+    GitDirs found;
+    const GitDirs *dirs = !r->error[0] && gitdir_find(r->path, &found) ? &found : nullptr;
+    if (!r->error[0] && !r->stash && (!dirs || objects_ref_may_exist(dirs->common, "refs/stash"))) {
         Buf out;
         if ((text = query_run(r, STASH, &out))) r->stash += count_stash_lines(text);
         buf_free(&out);
     }
     if (!r->error[0]) query_remote(r);
-    if (!r->error[0]) query_git_state(r);
+    if (!r->error[0]) query_git_state(r, dirs);
 }

@@ -2,6 +2,7 @@
 // and remotes: its three gates, both roads to it, git's result, and remotes
 // that never answer or ask for credentials.
 #include "harness.h"
+#include "unit_support.h"
 
 #include <gtest/gtest.h>
 
@@ -366,14 +367,9 @@ TEST_P(FetchHangTest, SilentRemoteIsStoppedAtTheLimitWithItsHelpers) {
     bool saw_fetch = false;
     for (const auto &p : seen) saw_fetch = saw_fetch || p.second.find("fetch") != std::string::npos;
     EXPECT_TRUE(saw_fetch) << "the watcher never saw the git fetch";
-    // Ending a process group is asynchronous: wait for the processes to go,
-    // up to five seconds.
-    auto left = live_processes_matching(needles);
-    for (int i = 0; i < 250 && !left.empty(); i++) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        left = live_processes_matching(needles);
-    }
-    for (const auto &p : left) ADD_FAILURE() << "still running: " << p.first << " " << p.second;
+    // Ending a process group is asynchronous: wait for each process to go.
+    for (const auto &p : live_processes_matching(needles))
+        EXPECT_TRUE(unit::gone_soon(p.first)) << "still running: " << p.first << " " << p.second;
 }
 
 INSTANTIATE_TEST_SUITE_P(FetchHang, FetchHangTest, ::testing::Values("git", "http"),

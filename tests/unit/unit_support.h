@@ -9,8 +9,11 @@
 #if !defined(_WIN32)
 #include <cerrno>
 #include <chrono>
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
+#include <unistd.h>
 #include <thread>
 
 namespace unit {
@@ -38,13 +41,17 @@ inline bool process_gone(pid_t pid) {
 }
 
 // Waits up to five seconds for `pid` to be gone (killing is asynchronous);
-// true when it is.
+// true when it is. The wait is on the process's own exit, through a pidfd
+// (any process, not only a child), never a fixed sleep.
 inline bool gone_soon(pid_t pid) {
-    for (int i = 0; i < 250; i++) {
-        if (process_gone(pid)) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    int fd = (int)syscall(SYS_pidfd_open, pid, 0);
+    if (fd < 0) return errno == ESRCH || process_gone(pid);
+    struct pollfd p = {fd, POLLIN, 0};
+    int ready;
+    do ready = poll(&p, 1, 5000);
+    while (ready < 0 && errno == EINTR);
+    close(fd);
+    return ready > 0 || process_gone(pid);
 }
 
 } // namespace unit
