@@ -3,7 +3,7 @@
 #include "actions/actions.h"
 #include "cgi/reply.h"
 #include "repo/repo.h"
-#include "repo/runner/runner.h"
+#include "git/runner/runner.h"
 #include "roots/roots.h"
 
 #include <cstdio>

@@ -92,7 +92,7 @@
 // through a fault, which then answers 500 instead of a document cut short.
 #define DOC_MAX (64ull << 20)
 
-// ---- the object store (repo/objects/) ---------------------------------------
+// ---- the object store (git/objects/) ---------------------------------------
 
 // The largest object (a commit, or a delta or base on its way) read from a
 // repository's object store: commits are a few hundred bytes; a larger one is

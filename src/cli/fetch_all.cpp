@@ -5,7 +5,7 @@
 #include "actions/actions.h"
 #include "cli/status.h"
 #include "platform/platform.h"
-#include "repo/runner/runner.h"
+#include "git/runner/runner.h"
 #include "text/text.h"
 
 #include <algorithm>

@@ -6,7 +6,7 @@
 #include "cgi/query_string.h"
 #include "cgi/reply.h"
 #include "page/page.h"
-#include "repo/runner/runner.h"
+#include "git/runner/runner.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -3,9 +3,9 @@
 #include "text/text.h"
 #include "platform/platform.h"
 #include "repo/repo.h"
-#include "repo/runner/runner.h"
-#include "repo/gitdir/gitdir.h"
-#include "repo/objects/objects.h"
+#include "git/runner/runner.h"
+#include "git/gitdir/gitdir.h"
+#include "git/objects/objects.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // The repository record and its table, the status query and the
-// repository's JSON form and order. Git itself is run by repo/runner/.
+// repository's JSON form and order. Git itself is run by git/runner/.
 #pragma once
 
 #include "base/sizes.h"
@@ -63,7 +63,7 @@ void repo_fail(Repo *r, const char *text);
 // it where git prints it there (2.35 and later; asked once per process with
 // `git --version`, in the listing mode only), else `git stash list` as
 // well. The last commit, the one the status names, is read from the
-// repository's object store (repo/objects/), and `git log -1` is asked only
+// repository's object store (git/objects/), and `git log -1` is asked only
 // where it cannot be read there; there is none without commits. The first
 // command that fails ends the query and gives the record its error.
 // MODE_DETAIL leaves out the version question (one repository: it would

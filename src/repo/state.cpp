@@ -3,7 +3,7 @@
 // last fetched. Read with a few file tests, as git itself decides them.
 #include "text/text.h"
 #include "platform/platform.h"
-#include "repo/gitdir/gitdir.h"
+#include "git/gitdir/gitdir.h"
 #include "repo/repo.h"
 
 #include <cstring>

@@ -3,7 +3,7 @@
 // program of its own. A list of arguments (no shell), exactly the environment
 // given, standard input from bytes, standard output and standard error
 // collected apart, and a deadline after which the child's process group is
-// killed. The program's own runner (src/repo/runner/) is what the tests
+// killed. The program's own runner (src/git/runner/) is what the tests
 // test; this one only serves them.
 #pragma once
 

@@ -4,7 +4,7 @@
 // a hostile repository configuration with the real git.
 #if !defined(_WIN32)
 #include "repo/repo.h"
-#include "repo/runner/runner.h"
+#include "git/runner/runner.h"
 
 #include "child_process.h"
 #include "unit_support.h"

@@ -2,7 +2,7 @@
 // joined line, checked against input/output pairs and by a round trip through
 // a parser of the Windows argument rules.
 #include "repo/repo.h"
-#include "repo/runner/runner.h"
+#include "git/runner/runner.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // git itself answers.
 #include "files.h"
 #include "platform/platform.h"
-#include "repo/gitdir/gitdir.h"
+#include "git/gitdir/gitdir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The object reader's pure pieces: SHA-1 against the standard test vectors,
 // and a commit's summary as git log's %ct and %s give it.
-#include "repo/objects/objects.h"
+#include "git/objects/objects.h"
 #include "text/text.h"
 
 #include <gtest/gtest.h>

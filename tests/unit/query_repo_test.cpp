@@ -2,7 +2,7 @@
 // git's error text must not be read as data, and it is the record's error.
 #if !defined(_WIN32)
 #include "repo/repo.h"
-#include "repo/runner/runner.h"
+#include "git/runner/runner.h"
 
 #include "unit_support.h"
 

@@ -3,7 +3,7 @@
 // cap and the children a program leaves behind.
 #if !defined(_WIN32)
 #include "repo/repo.h"
-#include "repo/runner/runner.h"
+#include "git/runner/runner.h"
 
 #include "unit_support.h"
 

@@ -3,7 +3,7 @@
 // `log -1 --format=%H%x09%ct%x09%s`, `stash list --format=%gd`, `config --get
 // remote.origin.url` and `--version`; and the URL redaction.
 #include "repo/repo.h"
-#include "repo/runner/runner.h"
+#include "git/runner/runner.h"
 
 #include <gtest/gtest.h>
 

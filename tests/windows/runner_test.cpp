@@ -2,7 +2,7 @@
 // git.exe (fake_git.cpp) found on the search path as "git".
 #include "platform/platform.h"
 #include "repo/repo.h"
-#include "repo/runner/runner.h"
+#include "git/runner/runner.h"
 #include "win_support.h"
 
 #include <atomic>

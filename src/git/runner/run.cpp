@@ -1,7 +1,7 @@
 // The one place where a child process is started: a run with its deadline
 // and output cap, and git bound to the folder it runs in.
 #include "platform/platform.h"
-#include "repo/runner/runner.h"
+#include "git/runner/runner.h"
 
 #include <chrono>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // deltas, alternates. Every size, offset and count read from a file is
 // checked before it is used; anything out of place makes the read fail, and
 // the caller then asks git.
-#include "repo/objects/objects.h"
+#include "git/objects/objects.h"
 #include "platform/platform.h"
 #include "text/text.h"
 

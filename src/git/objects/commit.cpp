@@ -1,6 +1,6 @@
 // A commit's hash, committer time and subject, read from its content as
 // `git log -1 --format=%H%x09%ct%x09%s` shows them.
-#include "repo/objects/objects.h"
+#include "git/objects/objects.h"
 #include "text/text.h"
 
 #include <cstring>

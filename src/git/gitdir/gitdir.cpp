@@ -1,5 +1,5 @@
 // Reading `.git` files and `commondir` files: git's rules, nothing guessed.
-#include "repo/gitdir/gitdir.h"
+#include "git/gitdir/gitdir.h"
 #include "platform/platform.h"
 #include "text/text.h"
 

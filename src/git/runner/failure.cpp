@@ -1,5 +1,5 @@
 // The one line that says why a run of git failed.
-#include "repo/runner/runner.h"
+#include "git/runner/runner.h"
 #include "text/text.h"
 
 #include <cstdio>

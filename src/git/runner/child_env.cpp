@@ -3,7 +3,7 @@
 // the folder it runs in.
 #include "text/text.h"
 #include "platform/platform.h"
-#include "repo/runner/runner.h"
+#include "git/runner/runner.h"
 
 #include <cstdlib>
 #include <cstring>

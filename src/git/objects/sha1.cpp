@@ -1,6 +1,6 @@
 // SHA-1 (FIPS 180-4), for checking an object read from the store against
 // its name. Not used for anything that needs a secure hash.
-#include "repo/objects/objects.h"
+#include "git/objects/objects.h"
 
 #include <cstring>
 

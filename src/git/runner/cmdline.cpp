@@ -1,6 +1,6 @@
 // The Windows command line of a child: each argument quoted as the
 // platform's argument rules read it back.
-#include "repo/runner/runner.h"
+#include "git/runner/runner.h"
 
 #include <cstring>
 
