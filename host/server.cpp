@@ -5,6 +5,7 @@
 
 #include <microhttpd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -164,14 +165,15 @@ MHD_Result queue_answer(struct MHD_Connection *con, Request *req,
 // discard the answer before the client has read it.
 const unsigned long long DRAIN_MAX = 4ull << 20;
 
-// Refuses `req` with `answer`: at once when the client waits for a go
-// ahead (100-continue) or announced a body too large to drop, else once its
-// body has been read.
-MHD_Result refuse(struct MHD_Connection *con, Request *req, Answer answer) {
+// Refuses `req` with `answer`: at once when asked (a body whose framing
+// cannot be trusted), when the client waits for a go ahead (100-continue) or
+// announced a body too large to drop, else once its body has been read.
+MHD_Result refuse(struct MHD_Connection *con, Request *req, Answer answer, bool at_once = false) {
     auto shared = std::make_shared<const Answer>(std::move(answer));
     std::string length = req->r.header("Content-Length");
     bool expects = same_name(req->r.header("Expect"), "100-continue");
-    if (expects || (!length.empty() && strtoull(length.c_str(), nullptr, 10) > DRAIN_MAX))
+    if (at_once || expects ||
+        (!length.empty() && strtoull(length.c_str(), nullptr, 10) > DRAIN_MAX))
         return queue_answer(con, req, shared, true);
     req->refused = true;
     req->answer = shared;
@@ -183,8 +185,60 @@ std::string too_large_text() {
            std::to_string(g_server->limits.body_max) + " bytes";
 }
 
+bool is_token(const std::string &s) {
+    static const char OTHERS[] = "!#$%&'*+-.^_`|~";
+    if (s.empty()) return false;
+    for (char c : s)
+        if (!isalnum((unsigned char)c) && !strchr(OTHERS, c)) return false;
+    return true;
+}
+
+std::string trimmed(const std::string &s) {
+    size_t b = s.find_first_not_of(" \t"), e = s.find_last_not_of(" \t");
+    return b == std::string::npos ? "" : s.substr(b, e - b + 1);
+}
+
+// Why the body of `req` cannot be framed safely, where the library leaves
+// the decision to the server: a header name that is not a token (a space
+// before its colon), a transfer coding other than chunked (501), one in an
+// HTTP/1.0 request, one beside a Content-Length (a smuggling attempt), or
+// Content-Length values that differ. 0 when it can.
+int framing_fault(const HostRequest &req, const std::string &version, std::string *why) {
+    for (const auto &h : req.headers)
+        if (!is_token(h.first)) {
+            *why = "a header name that is not one";
+            return 400;
+        }
+    size_t te = req.header_count("Transfer-Encoding");
+    if (te) {
+        if (version == "HTTP/1.0") {
+            *why = "Transfer-Encoding in an HTTP/1.0 request";
+            return 400;
+        }
+        if (req.header_count("Content-Length")) {
+            *why = "both Transfer-Encoding and Content-Length";
+            return 400;
+        }
+        if (te > 1 || !same_name(trimmed(req.header("Transfer-Encoding")), "chunked")) {
+            *why = "a transfer coding other than chunked";
+            return 501;
+        }
+    }
+    std::string length;
+    for (const auto &h : req.headers) {
+        if (!same_name(h.first, "Content-Length")) continue;
+        if (!length.empty() && trimmed(h.second) != length) {
+            *why = "Content-Length values that differ";
+            return 400;
+        }
+        length = trimmed(h.second);
+    }
+    return 0;
+}
+
 // The first call for a request, once its head has arrived.
-MHD_Result on_head(struct MHD_Connection *con, Request *req, const char *method) {
+MHD_Result on_head(struct MHD_Connection *con, Request *req, const char *method,
+                   const char *version) {
     {
         std::lock_guard<std::mutex> lock(req->conn->lock);
         if (req->conn->stage == Stage::LATE) return MHD_NO;
@@ -195,6 +249,13 @@ MHD_Result on_head(struct MHD_Connection *con, Request *req, const char *method)
     const union MHD_ConnectionInfo *info =
         MHD_get_connection_info(con, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     req->r.client = host_address_text(info ? info->client_addr : nullptr);
+    std::string why;
+    if (int status = framing_fault(req->r, version ? version : "", &why))
+        return refuse(con, req,
+                      answer_plain(status, std::to_string(status) + " " +
+                                               (status == 501 ? "Not Implemented" : "Bad Request") +
+                                               ": " + why),
+                      true);
     if (!split_target(req->r.target, &req->r))
         return refuse(con, req,
                       answer_plain(400, "400 Bad Request: a request target this host cannot read"));
@@ -208,12 +269,12 @@ MHD_Result on_head(struct MHD_Connection *con, Request *req, const char *method)
 }
 
 MHD_Result on_request(void *, struct MHD_Connection *con, const char *, const char *method,
-                      const char *, const char *, size_t *upload_size, void **con_cls) {
+                      const char *version, const char *, size_t *upload_size, void **con_cls) {
     Request *req = (Request *)*con_cls;
     if (!req || !req->conn) return MHD_NO;
     if (!req->head_seen) {
         req->head_seen = true;
-        return on_head(con, req, method);
+        return on_head(con, req, method, version);
     }
     if (*upload_size) {
         // The program reads no body: it is counted, and dropped.
