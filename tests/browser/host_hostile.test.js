@@ -11,7 +11,7 @@ const fs = require('node:fs');
 const net = require('node:net');
 const path = require('node:path');
 const { buildFixture, tempBase } = require('./lib/fixtures');
-const { startHost, waitFor, HOST_BIN } = require('./lib/host');
+const { startHost, waitFor, processGone, HOST_BIN } = require('./lib/host');
 
 let fx;
 
@@ -54,20 +54,6 @@ function exchange(port, text, quietMs = 1500) {
     sock.on('close', () => done(true));
   });
 }
-
-const processGone = (pid) => {
-  try {
-    process.kill(pid, 0);
-  } catch (e) {
-    return e.code === 'ESRCH';
-  }
-  try {
-    const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
-    return stat[stat.lastIndexOf(')') + 2] === 'Z';
-  } catch {
-    return true;
-  }
-};
 
 test('each framing case gets the status HTTP asks for', async () => {
   const host = await startHost({ env: fx.env });

@@ -30,11 +30,6 @@ int run_argv(const char *const *argv, Buf *out, int limit_s, RunEnd *end, Buf *e
     return run_argv_env(argv, child_environment(), out, limit_s, end, err);
 }
 
-// Every run has a deadline in wall-clock time from its start, whether the
-// child writes or not, and a ceiling of RUN_OUTPUT_MAX bytes for what it
-// writes on both pipes together: a child past either is stopped with
-// everything it started. Both pipes are read as data arrives on either, so a
-// child that fills one while the other is empty never waits on the runner.
 // Asks the stopped child to stop and waits up to `grace_ms` for it to end,
 // reading and dropping what it writes so that it never waits on a full pipe.
 static void terminate_within(PlatChild *c, int grace_ms) {
@@ -52,6 +47,11 @@ static void terminate_within(PlatChild *c, int grace_ms) {
     }
 }
 
+// Every run has a deadline in wall-clock time from its start, whether the
+// child writes or not, and a ceiling of RUN_OUTPUT_MAX bytes for what it
+// writes on both pipes together: a child past either is stopped with
+// everything it started. Both pipes are read as data arrives on either, so a
+// child that fills one while the other is empty never waits on the runner.
 int run_argv_env(const char *const *argv, const char *const *env, Buf *out, int limit_s,
                  RunEnd *end, Buf *err, int grace_ms) {
     RunEnd ignored;
