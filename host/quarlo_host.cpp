@@ -79,7 +79,8 @@ void usage(FILE *to) {
             "  --timeout   seconds a request may run before it gets 504 (default 120)\n"
             "  --max-runs  program runs at once (default 4)\n"
             "  --queue     requests that may wait for a run, up to %d s each; more get\n"
-            "              503 (default 32)\n",
+            "              503 (default 32)\n"
+            "  --help, -h  this text\n",
             QUEUE_WAIT_S);
 }
 

@@ -30,9 +30,9 @@ _quarlo() {
     done
     if [[ $cur == -* ]] && ((!flags_end)); then
         case $cmd in
-        status) COMPREPLY=($(compgen -W '--json --paths --' -- "$cur")) ;;
-        show) COMPREPLY=($(compgen -W '--json --' -- "$cur")) ;;
-        fetch) COMPREPLY=($(compgen -W '--all --' -- "$cur")) ;;
+        status) COMPREPLY=($(compgen -W '--json --paths' -- "$cur")) ;;
+        show) COMPREPLY=($(compgen -W '--json' -- "$cur")) ;;
+        fetch) COMPREPLY=($(compgen -W '--all' -- "$cur")) ;;
         esac
         return
     fi
