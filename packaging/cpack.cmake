@@ -5,7 +5,8 @@
 # - Linux: a Debian package with what `cmake --install` installs under /usr
 #   (see packaging/install.cmake) and the package's own copyright and
 #   changelog.Debian.gz, depending on git (which the program runs) and on the
-#   shared libraries the two executables link.
+#   shared libraries the two executables link (the host's HTTP server,
+#   libmicrohttpd, among them).
 # Both are made reproducibly: file times are the last commit's (unless
 # SOURCE_DATE_EPOCH is set), see packaging/cpack_config.cmake.
 
@@ -43,7 +44,7 @@ serves its dashboard on this machine.")
   if(QUARLO_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "git, libc6, libstdc++6, libgcc-s1")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "git, libc6, libstdc++6, libgcc-s1, libmicrohttpd12")
   endif()
   # The Debian package's own documentation files, added to what is
   # installed before it is packed.

@@ -100,8 +100,11 @@ deb)
   field Maintainer | grep -q '^[^<]* <[^@ ]*@[^> ]*>$' ||
     fail "the Maintainer has no e-mail address: $(field Maintainer)"
   # Depends is a list of "name (version)" items, alternatives after "|".
-  field Depends | tr ',|' '\n\n' | sed 's/^ *//; s/[ (].*//' | grep -qx git ||
-    fail "the package does not depend on git: $(field Depends)"
+  depends=$(field Depends | tr ',|' '\n\n' | sed 's/^ *//; s/[ (].*//')
+  printf '%s\n' "$depends" | grep -qx git || fail "the package does not depend on git: $(field Depends)"
+  # The host's HTTP server is a shared library of its own.
+  printf '%s\n' "$depends" | grep -q '^libmicrohttpd' ||
+    fail "the package does not depend on libmicrohttpd: $(field Depends)"
   # The files: those wanted, nothing outside /usr (no build or test files).
   files=$(dpkg-deb -c "$deb" | awk '{print $1, $NF}')
   printf '%s\n' "$deb_files" | while read -r want; do
