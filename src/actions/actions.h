@@ -1,29 +1,48 @@
 // The three JSON actions.
 #pragma once
 
+#include "repo/repo.h"
+#include "roots/roots.h"
 #include "text/buf.h"
 
 #include <cstddef>
+#include <vector>
 
 // Number of status queries the listing runs at once (QUARLO_JOBS).
 int listing_jobs();
 
+// One listing: the roots with what their walks found (exists, count,
+// truncated, depth_limited) and the table of repositories found below them,
+// in the listing's order.
+struct Listing {
+    Roots roots;
+    std::vector<Repo> repos;
+    int table_capped = 0; // the table is full: repositories may have been left out
+};
+
+// The ceilings of a listing: repositories in its table, folders its walk
+// enters below one root. The program's own are REPO_MAX and WALK_DIRS_MAX;
+// tests lower them to reach them with small trees.
+struct ListingLimits {
+    int repos = REPO_MAX;
+    int dirs_per_root = WALK_DIRS_MAX;
+};
+
 // action "repos": every repository below every root, with a summary.
 void action_repos();
-// The listing's work on the root table as the caller built it (collect_roots
-// or root_add): discovers every repository below the roots into g_repos,
-// queries them (listing_jobs at once) and sorts them in the listing's order.
-void listing_collect();
-// Appends the listing document of g_repos and g_roots (as listing_collect
-// left them) to `b`, as action "repos" answers it; the caller checks buf_ok.
-void listing_document(Buf *b);
+// The listing's work: discovers every repository below `roots` into `out`
+// (the roots copied, with what each walk found), queries them (listing_jobs
+// at once) and sorts them in the listing's order.
+void listing_collect(const Roots *roots, Listing *out, ListingLimits limits = ListingLimits{});
+// Appends the document of the listing `l` to `b`, as action "repos" answers
+// it; the caller checks buf_ok.
+void listing_document(const Listing *l, Buf *b);
 // action "repo": one allowlisted repository in depth.
 void action_repo(const char *query);
 // Appends the detail document of the repository at `requested` to `b`, as
-// action "repo" answers it, checked against the root table as the caller
-// built it. Returns 1; 0 (nothing appended) when path_allowed refuses the
-// path. The caller checks buf_ok.
-int detail_document(const char *requested, Buf *b);
+// action "repo" answers it, checked against `roots`. Returns 1; 0 (nothing
+// appended) when path_allowed refuses the path. The caller checks buf_ok.
+int detail_document(const Roots *roots, const char *requested, Buf *b);
 // action "fetch" (POST): git fetch --prune in one allowlisted repository
 // `path` (as the client gave it); writes the whole answer.
 void action_fetch(const char *path);

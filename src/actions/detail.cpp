@@ -64,15 +64,15 @@ static void emit_commits(Buf *b, const char *text) {
     }
 }
 
-int detail_document(const char *requested, Buf *b) {
+int detail_document(const Roots *roots, const char *requested, Buf *b) {
     char full[FULL_PATH_SIZE];
     int root = -1;
-    if (!path_allowed(requested, full, &root)) return 0;
+    if (!path_allowed(roots, requested, full, &root)) return 0;
     // The one record of this request, below the root that admitted the path,
     // named as the listing names it.
     Repo rec;
     Repo *r = &rec;
-    repo_init(r, full, base_name(full), root_match_text(&g_roots[root]));
+    repo_init(r, full, base_name(full), root_match_text(&roots->list[root]));
     // One status serves the record and the changed list, one log the
     // record's last commit and the commit list.
     Buf status, log;
@@ -111,13 +111,14 @@ int detail_document(const char *requested, Buf *b) {
 
 void action_repo(const char *query) {
     char requested[PATH_SIZE];
-    collect_roots();
+    Roots roots;
+    collect_roots(&roots);
     // A path that does not fit whole (or holds a zero byte) is refused with
     // the empty one, never answered for the part of it that fits.
     get_query_whole(query, "path", requested, sizeof requested);
     Buf b;
     buf_init(&b, DOC_MAX);
-    if (detail_document(requested, &b))
+    if (detail_document(&roots, requested, &b))
         reply_document(&b);
     else
         json_reply(403, BODY_PATH_REFUSED);

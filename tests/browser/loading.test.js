@@ -138,7 +138,7 @@ test('a second opening shows the kept rows at once while the listing runs, then 
   try {
     const first = await openDashboard(context, host.url);
     const names = await rowNames(first);
-    const kept = await first.evaluate(() => JSON.parse(localStorage.getItem('quarlo_listing')));
+    const kept = await first.evaluate(() => keptListing(localStorage, ''));
     assert.deepEqual(kept.repos.map((r) => r.name), names);
     await first.close();
 
