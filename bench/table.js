@@ -87,6 +87,9 @@ async function warmOpens(context, url, runs, replay) {
 async function main() {
   const host = await startHost({
     env: { QUARLO_ONLY_ROOTS: '1', QUARLO_ROOTS: process.env.QUARLO_ROOTS, HOME: process.env.HOME },
+    // A listing of 10,000 repositories may take longer than the host's
+    // usual two minutes on a busy machine.
+    args: ['--timeout', '1800'],
   });
   const browser = await launchBrowser();
   try {
