@@ -56,13 +56,10 @@ function report(what, times) {
 // Opens the dashboard `runs` times in `context` (which holds a kept
 // listing) and gives, per opening, the milliseconds from the navigation's
 // start to the first row painted and to the new listing shown.
-async function warmOpens(context, url, runs, replay) {
+async function warmOpens(context, url, runs) {
   const out = [];
   for (let i = 0; i < runs; i++) {
     const page = await context.newPage();
-    if (replay)
-      await page.route((u) => u.searchParams.get('action') === 'repos', (route) =>
-        route.fulfill({ status: 200, contentType: 'application/json; charset=utf-8', body: replay }));
     await page.addInitScript(() => {
       window.marks = {};
       const seen = () => {
@@ -96,11 +93,12 @@ async function main() {
     const context = await browser.newContext({ viewport: { width: 1440, height: 900 } });
     // The listing of 10,000 repositories takes minutes on a busy machine.
     context.setDefaultTimeout(600000);
-    // The first listing, kept for BENCH_REPLAY.
-    let first = null;
-    context.on('response', async (res) => {
-      if (!first && new URL(res.url()).searchParams.get('action') === 'repos') first = res.text();
-    });
+    // BENCH_LISTING: every listing request answered with that document.
+    if (process.env.BENCH_LISTING) {
+      const body = require('node:fs').readFileSync(process.env.BENCH_LISTING);
+      await context.route((u) => u.searchParams.get('action') === 'repos', (route) =>
+        route.fulfill({ status: 200, contentType: 'application/json; charset=utf-8', body }));
+    }
     const page = await openDashboard(context, host.url);
     const count = await page.$eval('#vAll', (e) => e.textContent);
     const rows = await page.$$eval('#rows tr.row', (r) => r.length);
@@ -139,8 +137,7 @@ async function main() {
     console.log(`bare table of ${count} rows put in at once, same browser: median ${floor.toFixed(1)} ms`);
 
     // The listing of this opening is kept: each further opening shows it at once.
-    const replay = process.env.BENCH_REPLAY === '1' ? await first : null;
-    const warm = await warmOpens(context, host.url, 5, replay);
+    const warm = await warmOpens(context, host.url, 5);
     const median = (xs) => xs.slice().sort((a, b) => a - b)[Math.floor(xs.length / 2)];
     console.log(`warm opening at ${count} repositories: rows on screen after median ` +
       `${median(warm.map((m) => m.rows)).toFixed(0)} ms (slowest ${Math.max(...warm.map((m) => m.rows)).toFixed(0)} ms), ` +

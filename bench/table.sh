@@ -3,8 +3,9 @@
 # drawer in the dashboard, in Chromium, for a listing of N repositories
 # (default 10000; copies of a small repository, bench/make-copies.sh), and a
 # warm opening: the time to the kept rows on screen against the time to the
-# new listing. BENCH_REPLAY=1 answers the warm openings' listing requests
-# with the first listing, so that they time the page's own work only.
+# new listing. BENCH_LISTING=FILE answers every listing request with the
+# listing document in FILE, so that only the page's own work is timed (a
+# listing of 10,000 repositories takes minutes on a busy machine).
 # Usage: bench/table.sh [N]
 set -euo pipefail
 cd "$(dirname "$0")/.."

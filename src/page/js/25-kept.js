@@ -30,7 +30,7 @@ function keptListing(store, node) {
 }
 
 // The kept form of a listing, small enough for a browser's few megabytes of
-// local storage at 10,000 repositories (about a third of the document as it
+// local storage at 10,000 repositories (about a quarter of the document as it
 // came): the document without its rows, and the rows by column (packRows).
 function packListing(d) {
   var rest = {};
