@@ -2,6 +2,7 @@
 #pragma once
 
 #include "repo/repo.h"
+#include "roots/roots.h"
 #include "text/buf.h"
 
 #include <cstddef>
@@ -11,19 +12,36 @@
 // Number of status queries the listing runs at once (QUARLO_JOBS).
 int listing_jobs();
 
+// One listing: the roots with what their walks found (exists, count,
+// truncated, depth_limited) and the table of repositories found below them,
+// in the listing's order.
+struct Listing {
+    Roots roots;
+    std::vector<Repo> repos;
+    int table_capped = 0; // the table is full: repositories may have been left out
+};
+
+// The ceilings of a listing: repositories in its table, folders its walk
+// enters below one root. The program's own are REPO_MAX and WALK_DIRS_MAX;
+// tests lower them to reach them with small trees.
+struct ListingLimits {
+    int repos = REPO_MAX;
+    int dirs_per_root = WALK_DIRS_MAX;
+};
+
 // action "repos": every repository below every root, with a summary.
 void action_repos();
-// The listing's work on the root table as the caller built it (collect_roots
-// or root_add): discovers every repository below the roots into g_repos,
-// queries them (listing_jobs at once) and sorts them in the listing's order.
-void listing_collect();
+// The listing's work: discovers every repository below `roots` into `out`
+// (the roots copied, with what each walk found), queries them (listing_jobs
+// at once) and sorts them in the listing's order.
+void listing_collect(const Roots *roots, Listing *out, ListingLimits limits = ListingLimits{});
 // The first step of listing_collect alone: enters every repository found
-// below the roots into g_repos (path, name and root), in discovery order,
-// without running git.
-void listing_discover();
-// Appends the listing document of g_repos and g_roots (as listing_collect
-// left them) to `b`, as action "repos" answers it; the caller checks buf_ok.
-void listing_document(Buf *b);
+// below `roots` into `out` (path, name and root), in discovery order, without
+// running git.
+void listing_discover(const Roots *roots, Listing *out, ListingLimits limits = ListingLimits{});
+// Appends the document of the listing `l` to `b`, as action "repos" answers
+// it; the caller checks buf_ok.
+void listing_document(const Listing *l, Buf *b);
 // action "repo": one allowlisted repository in depth.
 void action_repo(const char *query);
 
@@ -52,10 +70,10 @@ struct Detail {
 #define DETAIL_CHANGED_MAX 500
 #define DETAIL_COMMITS_MAX 20
 
-// Collects the detail of the repository at `requested`, checked against the
-// root table as the caller built it. Returns 1; 0 (with *d untouched) when
-// path_allowed refuses the path.
-int detail_collect(const char *requested, Detail *d);
+// Collects the detail of the repository at `requested`, checked against
+// `roots`. Returns 1; 0 (with *d untouched) when path_allowed refuses the
+// path.
+int detail_collect(const Roots *roots, const char *requested, Detail *d);
 // Appends the detail document of `d` to `b`, as action "repo" answers it;
 // the caller checks buf_ok.
 void detail_emit(Buf *b, const Detail *d);

@@ -47,14 +47,14 @@ static void collect_commits(Detail *d, const char *text) {
     }
 }
 
-int detail_collect(const char *requested, Detail *d) {
+int detail_collect(const Roots *roots, const char *requested, Detail *d) {
     char full[FULL_PATH_SIZE];
     int root = -1;
-    if (!path_allowed(requested, full, &root)) return 0;
+    if (!path_allowed(roots, requested, full, &root)) return 0;
     // The one record of this request, below the root that admitted the path,
     // named as the listing names it.
     Repo *r = &d->repo;
-    repo_init(r, full, base_name(full), root_match_text(&g_roots[root]));
+    repo_init(r, full, base_name(full), root_match_text(&roots->list[root]));
     d->changed.clear();
     d->commits.clear();
     d->changed_count = d->changed_truncated = 0;
@@ -101,12 +101,13 @@ void detail_emit(Buf *b, const Detail *d) {
 
 void action_repo(const char *query) {
     char requested[PATH_SIZE];
-    collect_roots();
+    Roots roots;
+    collect_roots(&roots);
     // A path that does not fit whole (or holds a zero byte) is refused with
     // the empty one, never answered for the part of it that fits.
     get_query_whole(query, "path", requested, sizeof requested);
     Detail d;
-    if (!detail_collect(requested, &d)) {
+    if (!detail_collect(&roots, requested, &d)) {
         json_reply(403, BODY_PATH_REFUSED);
         return;
     }

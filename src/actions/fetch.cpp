@@ -28,8 +28,9 @@ int fetch_run(const char *full, Buf *out, char *why, size_t why_size) {
 
 void action_fetch(const char *path) {
     char full[FULL_PATH_SIZE];
-    collect_roots();
-    if (!path_allowed(path, full, nullptr)) {
+    Roots roots;
+    collect_roots(&roots);
+    if (!path_allowed(&roots, path, full, nullptr)) {
         json_reply(403, BODY_PATH_REFUSED);
         return;
     }

@@ -7,10 +7,15 @@
 
 #include <cstdlib>
 
-#define JOBS_DEFAULT_MAX 8
+// The default number of queries at once: the processor count, but at least
+// 8, because a first listing after the disk cache went cold waits on the
+// disk rather than the processors, and more queries at once overlap those
+// waits (at 1,000 repositories on two processors, cold: 64 s with 2 at
+// once, 25 s with 8; warm, the processor time stays the same); at most 16.
+#define JOBS_DEFAULT_MIN 8
+#define JOBS_DEFAULT_MAX 16
 
-// QUARLO_JOBS when it is a positive whole number, else the processor count
-// (at most 8).
+// QUARLO_JOBS when it is a positive whole number, else the default above.
 int listing_jobs() {
     const char *v = getenv("QUARLO_JOBS");
     if (v && *v) {
@@ -20,45 +25,65 @@ int listing_jobs() {
             return n > QUERY_JOBS_MAX ? QUERY_JOBS_MAX : (int)n;
     }
     int cpus = plat_cpu_count();
+    if (cpus < JOBS_DEFAULT_MIN) return JOBS_DEFAULT_MIN;
     return cpus < JOBS_DEFAULT_MAX ? cpus : JOBS_DEFAULT_MAX;
 }
 
-// The working copies found below the roots, before they enter the table.
-static FoundRepo g_found[REPO_MAX];
-
-// Walks every existing root and enters what it finds into the table, grouped
-// by root in discovery order. A folder reached twice is entered once.
-void listing_discover() {
-    g_repo_count = 0;
-    Walk w = {g_found, REPO_MAX, 0, 0, 0, 0, 0, 0, nullptr, nullptr, 0};
-    for (int i = 0; i < g_root_count; i++) {
-        Root *root = &g_roots[i];
-        w.first = w.count;
+// Walks every existing root of `l->roots` and enters what it finds into the
+// table, grouped by root in discovery order. A folder reached twice is
+// entered once.
+static void discover_repos(Listing *l, ListingLimits limits) {
+    Walk w;
+    w.cap = limits.repos;
+    w.dirs_max = limits.dirs_per_root;
+    for (int i = 0; i < l->roots.count; i++) {
+        Root *root = &l->roots.list[i];
+        w.first = (int)w.found.size();
         w.dirs = w.stop = w.dropped = w.deeper = 0;
         root->exists = plat_exists(root->start);
         if (root->exists) walk_dir(root->start, &w);
-        for (int k = w.first; k < w.count; k++)
-            repo_append(g_found[k].path, base_name(g_found[k].path), root_match_text(root));
-        root->count = w.count - w.first;
+        root->count = (int)w.found.size() - w.first;
         root->truncated = w.stop || w.dropped;
         root->depth_limited = w.deeper;
     }
+    // Full, the table may have left repositories out (the roots that lost
+    // some say so); exactly full, it cannot tell.
+    l->table_capped = w.found.size() >= (size_t)limits.repos;
+    l->repos.resize(w.found.size());
+    size_t k = 0; // each root's entries follow those of the roots before it
+    for (int i = 0; i < l->roots.count; i++) {
+        const char *root = root_match_text(&l->roots.list[i]);
+        for (int n = 0; n < l->roots.list[i].count; n++, k++) {
+            const char *path = w.found[k].path.c_str();
+            repo_init(&l->repos[k], path, base_name(path), root);
+        }
+    }
 }
 
-void listing_collect() {
-    listing_discover();
-    query_repos(g_repos, g_repo_count, MODE_LISTING, listing_jobs());
-    if (g_repo_count > 1) qsort(g_repos, (size_t)g_repo_count, sizeof g_repos[0], repo_cmp);
+void listing_discover(const Roots *roots, Listing *out, ListingLimits limits) {
+    out->roots = *roots;
+    out->repos.clear();
+    out->table_capped = 0;
+    discover_repos(out, limits);
 }
 
-void listing_document(Buf *b) {
+void listing_collect(const Roots *roots, Listing *out, ListingLimits limits) {
+    listing_discover(roots, out, limits);
+    int count = (int)out->repos.size();
+    query_repos(out->repos.data(), count, MODE_LISTING, listing_jobs());
+    if (count > 1) repos_sort(out->repos.data(), count);
+}
+
+void listing_document(const Listing *l, Buf *b) {
+    const Repo *repos = l->repos.data();
+    int count = (int)l->repos.size();
     RepoSummary s;
-    repo_summarize(g_repos, g_repo_count, &s);
+    repo_summarize(repos, count, &s);
     char checked_at[UTC_TEXT_SIZE];
     plat_utc_text(plat_now(), checked_at, sizeof checked_at);
 
-    buf_printf(b, "{\"ok\":true,\"action\":\"repos\",\"count\":%d", g_repo_count);
-    buf_printf(b, ",\"table_capped\":%s", json_bool(g_repo_count > REPO_MAX - 1));
+    buf_printf(b, "{\"ok\":true,\"action\":\"repos\",\"count\":%d", count);
+    buf_printf(b, ",\"table_capped\":%s", json_bool(l->table_capped));
     buf_printf(b,
                ",\"summary\":{\"dirty\":%d,\"ahead\":%d,\"behind\":%d,\"stashes\":%d,"
                "\"detached\":%d,\"errors\":%d,\"gone\":%d,\"in_progress\":%d}",
@@ -66,8 +91,8 @@ void listing_document(Buf *b) {
     buf_puts(b, ",\"checked_at\":");
     json_str(b, checked_at);
     buf_puts(b, ",\"roots\":[");
-    for (int i = 0; i < g_root_count; i++) {
-        const Root *root = &g_roots[i];
+    for (int i = 0; i < l->roots.count; i++) {
+        const Root *root = &l->roots.list[i];
         buf_puts(b, i ? ",{\"root\":" : "{\"root\":");
         json_str(b, root_match_text(root));
         buf_printf(b, ",\"exists\":%s,\"count\":%d,\"truncated\":%s,\"depth_limited\":%s}",
@@ -75,19 +100,21 @@ void listing_document(Buf *b) {
                    json_bool(root->depth_limited));
     }
     buf_puts(b, "],\"repos\":[");
-    for (int i = 0; i < g_repo_count; i++) {
+    for (int i = 0; i < count; i++) {
         if (i) buf_add(b, ",", 1);
-        emit_repo(b, &g_repos[i]);
+        emit_repo(b, &repos[i]);
     }
     buf_puts(b, "]}\n");
 }
 
 void action_repos() {
-    collect_roots();
-    listing_collect();
+    Roots roots;
+    collect_roots(&roots);
+    Listing l;
+    listing_collect(&roots, &l);
     Buf b;
     buf_init(&b, DOC_MAX);
-    listing_document(&b);
+    listing_document(&l, &b);
     reply_document(&b);
     buf_free(&b);
 }

@@ -33,9 +33,16 @@
 
 // Allowlisted roots: a handful of folders, more are ignored.
 #define ROOT_MAX 8
-// Repositories a listing holds: far beyond what one person keeps, small
-// enough that the table is a static array.
-#define REPO_MAX 1200
+// Repositories a listing holds at most: far beyond what one person keeps
+// (a mirror of a whole organisation included). The table grows with what the
+// walk finds; at the ceiling its records take about 100 MB.
+#define REPO_MAX 20000
+// Folders the walk enters below one root at most: what a home folder holds,
+// package caches and build trees included. It bounds the walk's time (each
+// folder is listed and probed for ".git": seconds for the whole budget with
+// a warm cache) and its memory (the paths of the folders queued for the next
+// level, some tens of megabytes at most).
+#define WALK_DIRS_MAX 500000
 // Git queries that run at once at most (QUARLO_JOBS is capped to it).
 #define QUERY_JOBS_MAX 64
 // Children the POSIX layer tracks at once for its signal handler: at least
@@ -87,7 +94,7 @@
 // terminator together: a child whose output would not fit is stopped.
 #define RUN_OUTPUT_MAX (64ull << 20)
 // A JSON document or another text the program builds: the listing at
-// REPO_MAX repositories is a few megabytes, so this is never reached but
+// REPO_MAX repositories is about 12 megabytes, so this is never reached but
 // through a fault, which then answers 500 instead of a document cut short.
 #define DOC_MAX (64ull << 20)
 

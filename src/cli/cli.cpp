@@ -112,9 +112,9 @@ static int read_args(int argc, char **argv, const char *allowed, Args *a, int *r
 
 // The roots of the table: those given (as full paths), else the
 // environment's.
-static int set_roots(const Args &a, int *rc) {
+static int set_roots(const Args &a, Roots *roots, int *rc) {
     if (a.operands.empty()) {
-        collect_roots();
+        collect_roots(roots);
         return 1;
     }
     if ((int)a.operands.size() > ROOT_MAX) {
@@ -123,11 +123,11 @@ static int set_roots(const Args &a, int *rc) {
         *rc = usage_error(why);
         return 0;
     }
-    g_root_count = 0;
+    roots->count = 0;
     for (const char *given : a.operands) {
         char full[FULL_PATH_SIZE];
         unsigned long n = plat_full_path(given, full, sizeof full);
-        root_add(n > 0 && n < sizeof full ? full : given);
+        root_add(roots, n > 0 && n < sizeof full ? full : given);
     }
     return 1;
 }
@@ -135,41 +135,43 @@ static int set_roots(const Args &a, int *rc) {
 static int cmd_status(int argc, char **argv) {
     Args a;
     int rc = CLI_OK;
+    Roots roots;
     if (!read_args(argc, argv, "json paths", &a, &rc)) return rc;
     if (a.json && a.paths) return usage_error("status takes --json or --paths, not both");
-    if (!set_roots(a, &rc)) return rc;
+    if (!set_roots(a, &roots, &rc)) return rc;
+    Listing l;
     if (a.paths) {
         // The repositories' paths alone, as found: no git command runs.
-        listing_discover();
+        listing_discover(&roots, &l);
         Buf b;
         buf_init(&b, DOC_MAX);
-        for (int i = 0; i < g_repo_count; i++) {
-            buf_puts(&b, g_repos[i].path);
+        for (const Repo &r : l.repos) {
+            buf_puts(&b, r.path);
             buf_add(&b, "\n", 1);
         }
         rc = print_or_fail(&b, CLI_OK);
         buf_free(&b);
         return rc;
     }
-    listing_collect();
+    listing_collect(&roots, &l);
     int errors = 0;
-    for (int i = 0; i < g_repo_count; i++) errors += g_repos[i].error[0] != 0;
+    for (const Repo &r : l.repos) errors += r.error[0] != 0;
     rc = errors ? CLI_FAILED : CLI_OK;
     Buf b;
     buf_init(&b, DOC_MAX);
     if (a.json) {
-        listing_document(&b);
+        listing_document(&l, &b);
     } else {
         // A root named on the command line that is not there is told.
         if (!a.operands.empty())
-            for (int i = 0; i < g_root_count; i++)
-                if (!g_roots[i].exists) {
+            for (int i = 0; i < l.roots.count; i++)
+                if (!l.roots.list[i].exists) {
                     char why[ERROR_TEXT_SIZE];
-                    snprintf(why, sizeof why, "%.1000s: no such folder", g_roots[i].root);
+                    snprintf(why, sizeof why, "%.1000s: no such folder", l.roots.list[i].root);
                     term_error(why);
                 }
         Term t = term_for_stdout();
-        status_table(&b, &t, g_repos, g_repo_count);
+        status_table(&b, &t, l.repos.data(), (int)l.repos.size());
     }
     rc = print_or_fail(&b, rc);
     buf_free(&b);
@@ -181,9 +183,10 @@ static int cmd_show(int argc, char **argv) {
     int rc = CLI_OK;
     if (!read_args(argc, argv, "json", &a, &rc)) return rc;
     if (a.operands.size() != 1) return usage_error("show takes one PATH");
-    collect_roots();
+    Roots roots;
+    collect_roots(&roots);
     Detail d;
-    if (!detail_collect(a.operands[0], &d)) {
+    if (!detail_collect(&roots, a.operands[0], &d)) {
         // The CGI answer's message: the document itself with --json.
         if (a.json) {
             plat_write_text(PLAT_STDOUT, BODY_PATH_REFUSED, strlen(BODY_PATH_REFUSED));
@@ -213,23 +216,25 @@ static int cmd_fetch(int argc, char **argv) {
     if (!read_args(argc, argv, "all", &a, &rc)) return rc;
     if (a.all && !a.operands.empty()) return usage_error("fetch takes --all or PATHs, not both");
     if (!a.all && a.operands.empty()) return usage_error("fetch needs --all or a PATH");
-    collect_roots();
+    Roots roots;
+    collect_roots(&roots);
     std::vector<FetchJob> jobs;
     int refused = 0;
     if (a.all) {
-        listing_collect();
-        jobs.resize((size_t)g_repo_count);
-        for (int i = 0; i < g_repo_count; i++) {
-            FetchJob *j = &jobs[(size_t)i];
+        Listing l;
+        listing_collect(&roots, &l);
+        jobs.resize(l.repos.size());
+        for (size_t i = 0; i < l.repos.size(); i++) {
+            FetchJob *j = &jobs[i];
             memset(j, 0, sizeof *j);
-            j->before = g_repos[i];
+            j->before = l.repos[i];
             j->only_with_remote = 1;
         }
     } else {
         for (const char *given : a.operands) {
             char full[FULL_PATH_SIZE];
             int root = -1;
-            if (!path_allowed(given, full, &root)) {
+            if (!path_allowed(&roots, given, full, &root)) {
                 char why[ERROR_TEXT_SIZE];
                 snprintf(why, sizeof why, "%.1000s: path not in an allowlisted root", given);
                 term_error(why);
@@ -239,7 +244,7 @@ static int cmd_fetch(int argc, char **argv) {
             jobs.emplace_back();
             FetchJob *j = &jobs.back();
             memset(j, 0, sizeof *j);
-            repo_init(&j->before, full, base_name(full), root_match_text(&g_roots[root]));
+            repo_init(&j->before, full, base_name(full), root_match_text(&roots.list[root]));
             j->query_before = 1;
         }
     }

@@ -121,7 +121,7 @@ static int state_parts(const Repo *r, long long now, Part *parts) {
 #define STATE_PARTS_MAX 8
 
 int state_cell(Buf *b, const Term *t, const Repo *r, long long now, int max) {
-    static Part parts[STATE_PARTS_MAX];
+    Part parts[STATE_PARTS_MAX];
     int n = state_parts(r, now, parts);
     int cells = 0;
     for (int i = 0; i < n; i++) {

@@ -1,4 +1,4 @@
-// The repository record and its table, the status query and the
+// The repository record, the status query and the
 // repository's JSON form and order. Git itself is run by git/runner/.
 #pragma once
 
@@ -40,15 +40,8 @@ struct Repo {
     long long fetched_at;               // FETCH_HEAD's modification time; 0: never fetched
 };
 
-extern Repo g_repos[REPO_MAX];
-extern int g_repo_count;
-
 // Zeroes the record and fills its identity (each text cut to its field).
 void repo_init(Repo *r, const char *path, const char *name, const char *root);
-
-// Appends a zeroed record with the given identity; returns it, or null when
-// the table is full.
-Repo *repo_append(const char *path, const char *name, const char *root);
 
 // Gives the record the error `text` unless it has one already (the first
 // failure is the one told), and sets its status fields back to zero.
@@ -155,6 +148,9 @@ void redact_url(const char *url, char *out);
 
 void emit_repo(Buf *b, const Repo *r);
 int repo_cmp(const void *a, const void *b);
+// Puts records 0..count-1 in repo_cmp's order. The records are large, so
+// their order is found on indexes and each record then moved once.
+void repos_sort(Repo *repos, int count);
 
 // What a table of records holds, counted once for the listing's summary and
 // the terminal's summary line: repositories with each state, and stashes.

@@ -1,23 +1,15 @@
 #include "text/text.h"
 #include "repo/repo.h"
 
+#include <algorithm>
 #include <cstring>
-
-Repo g_repos[REPO_MAX];
-int g_repo_count;
+#include <vector>
 
 void repo_init(Repo *r, const char *path, const char *name, const char *root) {
     memset(r, 0, sizeof *r);
     str_copy(r->path, sizeof r->path, path);
     str_copy(r->name, sizeof r->name, name);
     str_copy(r->root, sizeof r->root, root);
-}
-
-Repo *repo_append(const char *path, const char *name, const char *root) {
-    if (g_repo_count >= REPO_MAX) return nullptr;
-    Repo *r = &g_repos[g_repo_count++];
-    repo_init(r, path, name, root);
-    return r;
 }
 
 void repo_fail(Repo *r, const char *text) {
@@ -41,5 +33,27 @@ void repo_summarize(const Repo *repos, int count, RepoSummary *s) {
         s->gone += r->upstream_gone != 0;
         s->in_progress += r->operation[0] != 0;
         s->conflicted += r->conflicted > 0;
+    }
+}
+
+void repos_sort(Repo *repos, int count) {
+    std::vector<int> order((size_t)count);
+    for (int i = 0; i < count; i++) order[(size_t)i] = i;
+    std::sort(order.begin(), order.end(),
+              [repos](int a, int b) { return repo_cmp(&repos[a], &repos[b]) < 0; });
+    // Position i takes record order[i]: each cycle of the permutation is
+    // followed once, with one record set aside.
+    std::vector<char> placed((size_t)count);
+    for (int i = 0; i < count; i++) {
+        if (placed[(size_t)i] || order[(size_t)i] == i) continue;
+        Repo held = repos[i];
+        int to = i;
+        for (int from = order[(size_t)to]; from != i; from = order[(size_t)to]) {
+            repos[to] = repos[from];
+            placed[(size_t)to] = 1;
+            to = from;
+        }
+        repos[to] = held;
+        placed[(size_t)to] = 1;
     }
 }

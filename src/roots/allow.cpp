@@ -16,7 +16,7 @@ static int has_parent_component(const char *path) {
     return 0;
 }
 
-int path_allowed(const char *path, char *out, int *root) {
+int path_allowed(const Roots *roots, const char *path, char *out, int *root) {
     if (!path || !*path) return 0;
     if (has_parent_component(path)) return 0;
 
@@ -28,10 +28,11 @@ int path_allowed(const char *path, char *out, int *root) {
     // The first root whose walk reaches it admits it, as the listing lists a
     // folder under the first root that reaches it. The answer is spelt from
     // that root, whatever spelling of it the client sent.
-    for (int i = 0; i < g_root_count; i++) {
+    for (int i = 0; i < roots->count; i++) {
+        const Root *r = &roots->list[i];
         char rest[FULL_PATH_SIZE], found[FULL_PATH_SIZE];
-        if (!plat_path_below(full, root_match_text(&g_roots[i]), rest, sizeof rest)) continue;
-        if (!walk_reaches(g_roots[i].start, rest, found)) continue;
+        if (!plat_path_below(full, root_match_text(r), rest, sizeof rest)) continue;
+        if (!walk_reaches(r->start, rest, found)) continue;
         str_copy(out, FULL_PATH_SIZE, found);
         if (root) *root = i;
         return 1;

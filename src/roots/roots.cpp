@@ -6,9 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 
-Root g_roots[ROOT_MAX];
-int g_root_count;
-
 // Windows-only default folders of code checkouts; POSIX has none.
 static const char *const DEFAULT_CODEBASES[] = {
 #if defined(_WIN32)
@@ -39,21 +36,21 @@ static int bare_drive(const char *path) {
     return drive_prefix(path) && !path[2];
 }
 
-void root_add(const char *given) {
+void root_add(Roots *roots, const char *given) {
     if (!given || !*given) return;
-    if (g_root_count >= ROOT_MAX) return;
+    if (roots->count >= ROOT_MAX) return;
     char drive[] = {given[0], ':', PATH_SEP, 0};
     const char *path = bare_drive(given) ? drive : given;
     // A root that does not fit its field is dropped: cut short, it could name
     // a folder above the one meant and widen the allowlist.
-    if (strlen(path) > sizeof g_roots[0].root - 1) return;
-    Root *r = &g_roots[g_root_count];
+    if (strlen(path) > sizeof roots->list[0].root - 1) return;
+    Root *r = &roots->list[roots->count];
     unsigned long n = plat_full_path(path, r->resolved, sizeof r->resolved);
     // A full path that does not fit counts as a failed resolution.
     if (n == 0 || n >= sizeof r->resolved) str_copy(r->resolved, sizeof r->resolved, path);
     // One folder is one root, however it is spelt ("R:\proj", "r:\proj\").
-    for (int i = 0; i < g_root_count; i++)
-        if (plat_same_path(g_roots[i].resolved, r->resolved)) return;
+    for (int i = 0; i < roots->count; i++)
+        if (plat_same_path(roots->list[i].resolved, r->resolved)) return;
     str_copy(r->root, sizeof r->root, path);
     // The walk starts from the resolved root, so that every path below it
     // is one the gate takes as it stands ("/srv/code/../app" would not be).
@@ -66,7 +63,7 @@ void root_add(const char *given) {
     r->count = 0;
     r->truncated = 0;
     r->depth_limited = 0;
-    g_root_count++;
+    roots->count++;
 }
 
 // On POSIX a ':' always separates (there are no drive letters). On Windows a
@@ -85,7 +82,7 @@ static int colon_is_separator(const char *item, const char *colon) {
 #endif
 }
 
-void roots_from_env() {
+void roots_from_env(Roots *roots) {
     const char *v = getenv("QUARLO_ROOTS");
     if (!env_value_given(v)) return;
     // Each item is taken whole from the value, however long the value is, and
@@ -97,24 +94,24 @@ void roots_from_env() {
         while (*end && *end != ';' && !(*end == ':' && colon_is_separator(first, end))) end++;
         const char *last = end;
         while (last > first && is_blank(last[-1])) last--;
-        char item[sizeof g_roots[0].root + 1];
+        char item[sizeof roots->list[0].root + 1];
         size_t n = (size_t)(last - first);
         if (n > 0) {
             if (n > sizeof item - 1) n = sizeof item - 1; // too long still: root_add drops it
             memcpy(item, first, n);
             item[n] = 0;
-            root_add(item);
+            root_add(roots, item);
         }
         if (!*end) break;
         p = end + 1;
     }
 }
 
-void collect_roots() {
+void collect_roots(Roots *roots) {
     const char *only = getenv("QUARLO_ONLY_ROOTS");
-    g_root_count = 0;
+    roots->count = 0;
     if (env_value_given(only) && strcmp(only, "0") != 0) {
-        roots_from_env();
+        roots_from_env(roots);
         return;
     }
     const char *home = getenv("USERPROFILE");
@@ -122,10 +119,10 @@ void collect_roots() {
 #if !defined(_WIN32)
     if (!env_value_given(home)) home = getenv("HOME");
 #endif
-    if (env_value_given(home)) root_add(home);
+    if (env_value_given(home)) root_add(roots, home);
     for (int i = 0; DEFAULT_CODEBASES[i]; i++)
-        if (plat_exists(DEFAULT_CODEBASES[i])) root_add(DEFAULT_CODEBASES[i]);
-    roots_from_env();
+        if (plat_exists(DEFAULT_CODEBASES[i])) root_add(roots, DEFAULT_CODEBASES[i]);
+    roots_from_env(roots);
 }
 
 const char *root_match_text(const Root *r) {

@@ -5,6 +5,11 @@
 #include "platform/platform.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
 
 // One allowlisted folder.
 struct Root {
@@ -24,21 +29,24 @@ struct Root {
     int depth_limited;             // folders at the walk's depth limit hold folders not searched
 };
 
-extern Root g_roots[ROOT_MAX];
-extern int g_root_count;
+// The allowlisted roots of one run, in the order given.
+struct Roots {
+    Root list[ROOT_MAX];
+    int count = 0;
+};
 
-// Empties the root table and fills it from the environment and the defaults.
-void collect_roots();
+// Empties `roots` and fills it from the environment and the defaults.
+void collect_roots(Roots *roots);
 // Adds the roots listed in QUARLO_ROOTS, in the order written.
-void roots_from_env();
+void roots_from_env(Roots *roots);
 // Adds one root; ignores null, empty, duplicate texts and a ninth root.
-void root_add(const char *path);
+void root_add(Roots *roots, const char *path);
 
 // The text a requested path is matched against: `resolved`, else `root`.
 const char *root_match_text(const Root *r);
 
-// The one gate for a repository path from a client, checked against the root
-// table as the caller built it (collect_roots). A path is accepted exactly
+// The one gate for a repository path from a client, checked against `roots`.
+// A path is accepted exactly
 // where the listing's walk would find it: below a root (compared as the
 // system compares paths) by at most the walk's depth, through folders the
 // walk enters (no name it skips, no working copy on the way, no link it
@@ -47,7 +55,7 @@ const char *root_match_text(const Root *r);
 // (the root's `start`, then each name as the folder holds it) to `out`
 // (FULL_PATH_SIZE bytes) and the index of the root that admitted it to
 // *root (when `root` is not null); otherwise 0 and nothing is written.
-int path_allowed(const char *path, char *out, int *root);
+int path_allowed(const Roots *roots, const char *path, char *out, int *root);
 
 // The part of `path` after its last separator ('/', and on Windows '\'; the
 // whole path without one).
@@ -62,33 +70,42 @@ int path_join(char *out, size_t size, const char *dir, const char *name);
 
 // One working copy that discovery found.
 struct FoundRepo {
-    char path[PATH_SIZE];
+    std::string path;
     PlatFileId id; // the folder's identity, when has_id
     int has_id;
     int links; // links (junctions) passed on the way down from the root
 };
 
 // What discovery found below the roots, and how the walk of one root went.
-// The listing walks its roots one after another with the same `found` array,
-// setting `first` to `count` and the counters to 0 before each root.
+// The listing walks its roots one after another with the same Walk,
+// setting `first` to the number found and the counters to 0 before each root.
 struct Walk {
-    FoundRepo *found; // the caller's array of `cap` entries
-    int cap;
-    int count;                // entries stored, those of earlier roots included
-    int first;                // the first entry of the root being walked
-    int dirs;                 // folders counted so far
-    int stop;                 // 1 once the folder limit ended the walk
-    int dropped;              // working copies left out (array full, path longer than
-                              // ALLOWED_PATH_MAX) and folders not searched because their
-                              // path is too long or the system cannot take it or its name
-    int deeper;               // 1 when folders at the depth limit hold folders not searched
-    const char *top;          // the root being walked (set by walk_dir)
-    const char *const *along; // null: the whole tree; else only the folders
-                              // these names lead to, one per level
-    int along_count;          // names in `along`
+    std::vector<FoundRepo> found; // those of earlier roots included
+    int cap = 1;                  // entries stored at most: the table's ceiling
+    int dirs_max = WALK_DIRS_MAX; // folders entered per root at most
+    int first = 0;                // the first entry of the root being walked
+    int dirs = 0;                 // folders counted so far
+    int stop = 0;                 // 1 once the folder limit ended the walk
+    int dropped = 0;              // working copies left out (`cap` reached, path longer
+                                  // than ALLOWED_PATH_MAX) and folders not searched because
+                                  // their path is too long or the system cannot take it
+                                  // or its name
+    int deeper = 0;               // 1 when folders at the depth limit hold folders not searched
+    const char *top = nullptr;    // the root being walked (set by walk_dir)
+    const char *const *along = nullptr; // null: the whole tree; else only the folders
+                                        // these names lead to, one per level
+    int along_count = 0;                // names in `along`
+    // The entry of `found` for each folder identity (device or volume, then
+    // inode or file index), so that a folder reached again is found at once.
+    std::map<std::pair<uint64_t, uint64_t>, size_t> by_id;
 };
 
-// Searches the root folder `dir` for working copies and stores them in `w`.
+// Searches the root folder `dir` for working copies and stores them in `w`,
+// breadth first: every folder one level below the root before any two levels
+// below it, and so on, so that the folder limit is spent on the shallow
+// folders first and a big folder cannot hide a working copy beside it.
+// Every folder counted against the limit is looked into (a working copy
+// there is found); once the limit is spent no further folder is listed.
 // A working copy is never searched further. A folder that is already stored
 // (the same folder reached again through a link, or below an earlier root)
 // is stored once: under the earlier root, else by the path through fewer

@@ -6,7 +6,6 @@
 #include <cstring>
 
 #define WALK_DEPTH_MAX 4
-#define WALK_DIRS_MAX 20000
 
 const char *base_name(const char *path) {
     const char *last = nullptr;
@@ -26,11 +25,14 @@ static int skipped_folder(const char *name) {
     return name[0] == '.' || strcmp(name, "node_modules") == 0 || strcmp(name, "__pycache__") == 0;
 }
 
-// One folder on the way down from the root; its identity is read only when
-// a link below it needs to be compared with it.
-struct WalkLevel {
-    const char *dir;
-    WalkLevel *up;
+// One folder the walk has queued: its path, the links passed on the way
+// down to it and the folder above it (an index into the walk's list; -1 for
+// the root). Its identity is read only when a link below it needs to be
+// compared with it.
+struct WalkNode {
+    std::string dir;
+    int up;
+    int links;
     PlatFileId id;
     int id_state; // 0 not read yet, 1 read, -1 unreadable
 };
@@ -67,12 +69,13 @@ static int root_or_above(const char *root, const PlatFileId &id) {
 }
 
 // 1 when a link that leads to the folder `id` must not be entered: it is one
-// of the folders from `level` up to the root (a link back to it would walk
-// the same folders again, deeper each time) or a parent of the root.
-static int link_refused(WalkLevel *level, const PlatFileId &id, const Walk *w) {
-    for (; level; level = level->up) {
-        if (level->id_state == 0) level->id_state = plat_file_id(level->dir, &level->id) ? 1 : -1;
-        if (level->id_state == 1 && same_id(level->id, id)) return 1;
+// of the folders from `nodes[at]` up to the root (a link back to it would
+// walk the same folders again, deeper each time) or a parent of the root.
+static int link_refused(std::vector<WalkNode> &nodes, int at, const PlatFileId &id, const Walk *w) {
+    for (; at >= 0; at = nodes[(size_t)at].up) {
+        WalkNode &n = nodes[(size_t)at];
+        if (n.id_state == 0) n.id_state = plat_file_id(n.dir.c_str(), &n.id) ? 1 : -1;
+        if (n.id_state == 1 && same_id(n.id, id)) return 1;
     }
     return root_or_above(w->top, id);
 }
@@ -84,32 +87,28 @@ static void found_repo(const char *dir, int links, Walk *w) {
         w->dropped++;
         return;
     }
-    FoundRepo f;
-    f.has_id = plat_file_id(dir, &f.id);
-    f.links = links;
-    if (f.has_id) {
-        for (int i = 0; i < w->count; i++) {
-            FoundRepo *e = &w->found[i];
-            if (!e->has_id || !same_id(e->id, f.id)) continue;
+    PlatFileId id = {0, 0};
+    int has_id = plat_file_id(dir, &id);
+    if (has_id) {
+        auto seen = w->by_id.find({id.volume, id.index});
+        if (seen != w->by_id.end()) {
             // Reached before: an earlier root keeps it; in this root the path
             // through fewer links, then the shorter path, names it.
-            if (i >= w->first &&
-                (links < e->links || (links == e->links && len < strlen(e->path)))) {
-                str_copy(e->path, sizeof e->path, dir);
-                e->links = links;
+            FoundRepo &e = w->found[seen->second];
+            if (seen->second >= (size_t)w->first &&
+                (links < e.links || (links == e.links && len < e.path.size()))) {
+                e.path = dir;
+                e.links = links;
             }
             return;
         }
     }
-    if (w->count >= w->cap) {
+    if (w->found.size() >= (size_t)w->cap) {
         w->dropped++;
         return;
     }
-    FoundRepo *e = &w->found[w->count++];
-    str_copy(e->path, sizeof e->path, dir);
-    e->id = f.id;
-    e->has_id = f.has_id;
-    e->links = links;
+    if (has_id) w->by_id[{id.volume, id.index}] = w->found.size();
+    w->found.push_back(FoundRepo{dir, id, has_id, links});
 }
 
 // 1 when `dir` holds a folder that the walk would enter.
@@ -122,77 +121,88 @@ static int has_walkable_folder(const char *dir) {
     return found;
 }
 
-static void walk_level(const char *dir, int depth, int links, WalkLevel *up, Walk *w);
-
-// The walk's rule for one entry `d` of the folder `here`: a folder whose name
-// is not skipped, that its name reaches, and that is not a link back to the
-// way down or above the root, is entered. Returns 0 once the folder limit
-// ends the walk.
-static int walk_entry(const PlatDir *d, int depth, int links, WalkLevel *here, Walk *w) {
+// The walk's rule for one entry `d` of the folder `nodes[at]`: a folder whose
+// name is not skipped, that its name reaches, and that is not a link back to
+// the way down or above the root, is queued for the next level. Returns 0
+// once the folder limit ends the walk.
+static int walk_entry(const PlatDir *d, std::vector<WalkNode> &nodes, int at, Walk *w) {
     if (skipped_folder(d->name) || !d->is_dir) return 1;
     if (d->name_unusable) {
         w->dropped++; // neither it nor what it holds can be reached by its path
         return 1;
     }
-    if (++w->dirs > WALK_DIRS_MAX) {
+    if (++w->dirs > w->dirs_max) {
         w->stop = 1;
         return 0;
     }
     char child[FULL_PATH_SIZE];
-    if (!path_join(child, sizeof child, here->dir, d->name)) {
+    if (!path_join(child, sizeof child, nodes[(size_t)at].dir.c_str(), d->name)) {
         w->dropped++; // what it holds could not be named whole
         return 1;
     }
     if (d->is_link) {
         PlatFileId id;
-        if (plat_file_id(child, &id) && link_refused(here, id, w)) return 1;
+        if (plat_file_id(child, &id) && link_refused(nodes, at, id, w)) return 1;
     }
-    walk_level(child, depth + 1, links + d->is_link, here, w);
+    nodes.push_back(WalkNode{child, at, nodes[(size_t)at].links + d->is_link, {0, 0}, 0});
     return 1;
 }
 
-static void walk_level(const char *dir, int depth, int links, WalkLevel *up, Walk *w) {
-    if (w->stop) return;
+// Looks into the queued folder `nodes[at]`, `depth` levels below the root:
+// stores it when it is a working copy, else queues the folders it holds.
+static void walk_folder(std::vector<WalkNode> &nodes, int at, int depth, Walk *w) {
+    // The path is copied: queuing a folder may move the list.
+    const std::string dir = nodes[(size_t)at].dir;
 
     // A probe or child path that does not fit its buffer would name another
     // file, so such a folder is not taken for a working copy nor entered.
     char probe[FULL_PATH_SIZE + 8];
-    if (path_join(probe, sizeof probe, dir, ".git") && plat_exists(probe)) {
+    if (path_join(probe, sizeof probe, dir.c_str(), ".git") && plat_exists(probe)) {
         // A working copy is never searched further; one on the way to the
         // folder a path names is not that folder.
-        if (!w->along || depth == w->along_count) found_repo(dir, links, w);
+        if (!w->along || depth == w->along_count)
+            found_repo(dir.c_str(), nodes[(size_t)at].links, w);
         return;
     }
+    if (w->stop) return; // the folder limit is spent: nothing more is listed
     if (depth == WALK_DEPTH_MAX) {
-        if (!w->deeper && !w->along) w->deeper = has_walkable_folder(dir);
+        if (!w->deeper && !w->along) w->deeper = has_walkable_folder(dir.c_str());
         return;
     }
 
-    WalkLevel here = {dir, up, {0, 0}, 0};
     PlatDir d;
     if (w->along) {
         // Only the entry the path names next, as the listing of `dir` would
         // give it (its name as the folder holds it).
-        if (depth < w->along_count && plat_dir_find(&d, dir, w->along[depth]) == 1)
-            walk_entry(&d, depth, links, &here, w);
+        if (depth < w->along_count && plat_dir_find(&d, dir.c_str(), w->along[depth]) == 1)
+            walk_entry(&d, nodes, at, w);
         return;
     }
     // A folder gone or closed to this user is passed over, as the system
     // keeps it from everyone; one whose path or name the system cannot take
     // may hold repositories, so leaving it out is said.
-    int opened = plat_dir_open(&d, dir);
+    int opened = plat_dir_open(&d, dir.c_str());
     if (opened != 1) {
         if (opened == PLAT_DIR_UNUSABLE) w->dropped++;
         return;
     }
     while (plat_dir_next(&d))
-        if (!walk_entry(&d, depth, links, &here, w)) break;
+        if (!walk_entry(&d, nodes, at, w)) break;
     plat_dir_close(&d);
 }
 
 void walk_dir(const char *dir, Walk *w) {
     w->top = dir;
-    walk_level(dir, 0, 0, nullptr, w);
+    // Every folder queued so far, level after level; a level's folders are
+    // looked into in the order their parents listed them.
+    std::vector<WalkNode> nodes;
+    nodes.push_back(WalkNode{dir, -1, 0, {0, 0}, 0});
+    size_t level = 0;
+    for (int depth = 0; level < nodes.size(); depth++) {
+        size_t next = nodes.size();
+        for (size_t at = level; at < next; at++) walk_folder(nodes, (int)at, depth, w);
+        level = next;
+    }
 }
 
 int walk_reaches(const char *root, const char *rest, char *out) {
@@ -210,15 +220,11 @@ int walk_reaches(const char *root, const char *rest, char *out) {
         along[count++] = p;
         while (*p && !plat_is_sep(*p)) p++;
     }
-    FoundRepo found;
     Walk w;
-    memset(&w, 0, sizeof w);
-    w.found = &found;
-    w.cap = 1;
     w.along = along;
     w.along_count = count;
     walk_dir(root, &w);
-    if (w.count != 1) return 0;
-    str_copy(out, FULL_PATH_SIZE, found.path);
+    if (w.found.size() != 1) return 0;
+    str_copy(out, FULL_PATH_SIZE, w.found[0].path.c_str());
     return 1;
 }

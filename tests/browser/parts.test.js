@@ -136,11 +136,56 @@ test('the kept listing: one per node, never a broken page when storage fails', (
   // No storage at all, or text that is not a listing.
   assert.doesNotThrow(() => keepListing(null, '', listing));
   assert.equal(keptListing(null, ''), null);
-  for (const text of ['{', '"x"', '{"repos":{}}', 'null']) {
+  for (const text of ['{', '"x"', '{"repos":{}}', 'null', '{"packed":1,"doc":{}}']) {
     const bad = store();
     bad.items.quarlo_listing = text;
     assert.equal(keptListing(bad, ''), null, text);
   }
+});
+
+test('the kept listing is packed: read back as it came, and 10,000 rows fit a 5 MB storage', () => {
+  const { keepListing } = parts();
+  const keptListing = (...args) => JSON.parse(JSON.stringify(parts().keptListing(...args)));
+  const items = {};
+  const store = {
+    getItem: (k) => (k in items ? items[k] : null),
+    setItem(k, v) {
+      if (v.length > 5 * 1024 * 1024) throw new Error('QuotaExceededError');
+      items[k] = String(v);
+    },
+    removeItem: (k) => delete items[k],
+  };
+  // A row as the listing writes it, with a path as long as a user's.
+  const root = '/home/someone/src/github.com';
+  const row = (i) => ({
+    path: `${root}/organisation-${i % 50}/project-${i}`, name: `project-${i}`, root,
+    branch: i % 7 ? 'main' : `feature/${i}`, upstream: i % 7 ? 'origin/main' : '', remote: '', ahead: i % 3,
+    behind: 0, dirty: i % 10 ? 0 : 2, untracked: i % 10 ? 0 : 1, staged: 0, conflicted: 0, stash: i % 11 ? 0 : 1,
+    detached: i % 13 === 0, no_upstream: i % 7 === 0, unborn: false,
+    last_commit: i % 97 ? { hash: (i * 2654435761).toString(16).padStart(40, '0'), short: String(i).padStart(11, '0'),
+      ct: 1700000000 + i, at: '2023-11-14T22:13:20Z', subject: `change number ${i}` } : null,
+    path_param: `${root}/organisation-${i % 50}/project-${i}`, error: i % 500 ? '' : 'fatal: not a git repository',
+    upstream_gone: false, operation: '', operation_branch: '', fetched_at: i % 4 ? 1700000000 : 0,
+  });
+  // Rows of every kind: shared and differing values, nulls, nested objects,
+  // a key only some rows have, texts of every character.
+  const odd = { ...row(1), extra: [1, { a: 'b' }], name: 'quo"te\\ \u2028 \u00e9 \ud83d\ude00' };
+  const small = { ok: true, count: 4, summary: { dirty: 1 }, roots: [{ root: '/r', count: 4 }],
+    repos: [row(10), row(1), odd, row(97)] };
+  keepListing(store, '', small);
+  const back = keptListing(store, '');
+  assert.deepEqual(back.repos.slice(0, 2), [{ ...row(10), extra: null }, { ...row(1), extra: null }]);
+  assert.deepEqual(back.repos[2], odd);
+  assert.deepEqual(back.repos[3], { ...row(97), extra: null });
+  assert.deepEqual({ ...back, repos: [] }, { ...small, repos: [] });
+  // A listing kept whole by an earlier page is still read.
+  items.quarlo_listing = JSON.stringify(small);
+  assert.deepEqual(keptListing(store, ''), small);
+
+  const big = { ok: true, count: 10000, repos: Array.from({ length: 10000 }, (_, i) => row(i)) };
+  assert.ok(JSON.stringify(big).length > 5 * 1024 * 1024, 'the whole listing would not fit');
+  keepListing(store, '', big);
+  assert.deepEqual(keptListing(store, ''), big);
 });
 
 test('codeClass: the colour of a change code', () => {

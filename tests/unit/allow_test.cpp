@@ -48,8 +48,9 @@ class PathAllowed : public ::testing::Test {
     int check(const std::string &roots, const std::string &path, std::string *out) {
         env.set("QUARLO_ROOTS", roots.c_str());
         std::vector<char> buf(1400 + 32, 'Z');
-        collect_roots();
-        int ok = path_allowed(path.c_str(), buf.data(), nullptr);
+        Roots table;
+        collect_roots(&table);
+        int ok = path_allowed(&table, path.c_str(), buf.data(), nullptr);
         if (ok) {
             *out = buf.data();
         } else {
@@ -167,7 +168,9 @@ TEST_F(PathAllowed, Table) {
 TEST_F(PathAllowed, NullPathIsRefused) {
     env.set("QUARLO_ROOTS", "/");
     char out[1400] = "keep";
-    EXPECT_EQ(path_allowed(nullptr, out, nullptr), 0);
+    Roots roots;
+    collect_roots(&roots);
+    EXPECT_EQ(path_allowed(&roots, nullptr, out, nullptr), 0);
     EXPECT_STREQ(out, "keep");
 }
 

@@ -16,9 +16,9 @@ using unit::CwdGuard;
 using unit::EnvGuard;
 using unit::TempDir;
 
-std::vector<std::string> given_roots() {
+std::vector<std::string> given_roots(const Roots &roots) {
     std::vector<std::string> out;
-    for (int i = 0; i < g_root_count; i++) out.push_back(g_roots[i].root);
+    for (int i = 0; i < roots.count; i++) out.push_back(roots.list[i].root);
     return out;
 }
 
@@ -82,6 +82,7 @@ const char *show(const char *v) {
 }
 
 TEST(Roots, FromEnvironmentTable) {
+    Roots roots;
     for (const RootsCase &c : ROOTS_CASES) {
         SCOPED_TRACE(std::string("ONLY=") + show(c.only) + " ROOTS=" + show(c.roots) +
                      " USERPROFILE=" + show(c.userprofile) + " HOMEDRIVE=" + show(c.homedrive) +
@@ -92,29 +93,30 @@ TEST(Roots, FromEnvironmentTable) {
         env.set("USERPROFILE", c.userprofile);
         env.set("HOMEDRIVE", c.homedrive);
         env.set("HOME", c.home);
-        collect_roots();
-        EXPECT_EQ(given_roots(), c.want);
-        for (int i = 0; i < g_root_count; i++) {
-            EXPECT_EQ(g_roots[i].exists, 0);
-            EXPECT_EQ(g_roots[i].count, 0);
-            EXPECT_EQ(g_roots[i].truncated, 0);
+        collect_roots(&roots);
+        EXPECT_EQ(given_roots(roots), c.want);
+        for (int i = 0; i < roots.count; i++) {
+            EXPECT_EQ(roots.list[i].exists, 0);
+            EXPECT_EQ(roots.list[i].count, 0);
+            EXPECT_EQ(roots.list[i].truncated, 0);
         }
     }
 }
 
 TEST(Roots, RebuiltFromScratch) {
+    Roots roots;
     EnvGuard env;
     env.set("QUARLO_ONLY_ROOTS", "1");
     env.set("QUARLO_ROOTS", "/a:/b");
-    collect_roots();
-    ASSERT_EQ(g_root_count, 2);
-    g_roots[0].exists = g_roots[0].count = g_roots[0].truncated = 1;
+    collect_roots(&roots);
+    ASSERT_EQ(roots.count, 2);
+    roots.list[0].exists = roots.list[0].count = roots.list[0].truncated = 1;
     env.set("QUARLO_ROOTS", "/b");
-    collect_roots();
-    ASSERT_EQ(given_roots(), std::vector<std::string>{"/b"});
-    EXPECT_EQ(g_roots[0].exists, 0);
-    EXPECT_EQ(g_roots[0].count, 0);
-    EXPECT_EQ(g_roots[0].truncated, 0);
+    collect_roots(&roots);
+    ASSERT_EQ(given_roots(roots), std::vector<std::string>{"/b"});
+    EXPECT_EQ(roots.list[0].exists, 0);
+    EXPECT_EQ(roots.list[0].count, 0);
+    EXPECT_EQ(roots.list[0].truncated, 0);
 }
 
 struct ResolvedCase {
@@ -136,6 +138,7 @@ const ResolvedCase RESOLVED_CASES[] = {
 };
 
 TEST(Roots, ResolvedIsTheLexicalFullPath) {
+    Roots roots;
     TempDir tmp;
     unit::make_dirs(tmp / "sub");
     for (const ResolvedCase &c : RESOLVED_CASES) {
@@ -145,15 +148,16 @@ TEST(Roots, ResolvedIsTheLexicalFullPath) {
         env.set("QUARLO_ONLY_ROOTS", "1");
         std::string item = unit::with_dir(c.item, tmp.path());
         env.set("QUARLO_ROOTS", item.c_str());
-        collect_roots();
-        ASSERT_EQ(g_root_count, 1);
-        EXPECT_EQ(std::string(g_roots[0].root), unit::with_dir(c.root, tmp.path()));
-        EXPECT_EQ(std::string(g_roots[0].resolved), unit::with_dir(c.resolved, tmp.path()));
-        EXPECT_STREQ(root_match_text(&g_roots[0]), g_roots[0].resolved);
+        collect_roots(&roots);
+        ASSERT_EQ(roots.count, 1);
+        EXPECT_EQ(std::string(roots.list[0].root), unit::with_dir(c.root, tmp.path()));
+        EXPECT_EQ(std::string(roots.list[0].resolved), unit::with_dir(c.resolved, tmp.path()));
+        EXPECT_STREQ(root_match_text(&roots.list[0]), roots.list[0].resolved);
     }
 }
 
 TEST(Roots, LongItemsAreDroppedNeverCut) {
+    Roots roots;
     EnvGuard env;
     env.set("QUARLO_ONLY_ROOTS", "1");
 
@@ -165,33 +169,34 @@ TEST(Roots, LongItemsAreDroppedNeverCut) {
                                     "/" + std::string(799, 'a'), "/" + std::string(767, 'a')}) {
         SCOPED_TRACE(item.size());
         env.set("QUARLO_ROOTS", (item + ":/b").c_str());
-        collect_roots();
-        ASSERT_EQ(g_root_count, 1);
-        EXPECT_EQ(std::string(g_roots[0].root), "/b");
-        root_add(item.c_str());
-        EXPECT_EQ(g_root_count, 1);
+        collect_roots(&roots);
+        ASSERT_EQ(roots.count, 1);
+        EXPECT_EQ(std::string(roots.list[0].root), "/b");
+        root_add(&roots, item.c_str());
+        EXPECT_EQ(roots.count, 1);
     }
     // 767 bytes fit, blanks around an item do not count.
     const std::string fits = "/" + std::string(766, 'a');
     env.set("QUARLO_ROOTS", (" \t" + fits + " \t:/b").c_str());
-    collect_roots();
-    ASSERT_EQ(g_root_count, 2);
-    EXPECT_EQ(std::string(g_roots[0].root), fits);
+    collect_roots(&roots);
+    ASSERT_EQ(roots.count, 2);
+    EXPECT_EQ(std::string(roots.list[0].root), fits);
 
     // A value of any length is read whole: the third of three 700-byte
     // items, past the first 2047 bytes, is kept whole, and so is the fourth.
     std::string a = "/" + std::string(699, 'a'), b = "/" + std::string(699, 'b'),
                 c = "/" + std::string(699, 'c');
     env.set("QUARLO_ROOTS", (a + ";" + b + ";" + c + ";/d").c_str());
-    collect_roots();
-    ASSERT_EQ(g_root_count, 4);
-    EXPECT_EQ(std::string(g_roots[0].root), a);
-    EXPECT_EQ(std::string(g_roots[1].root), b);
-    EXPECT_EQ(std::string(g_roots[2].root), c);
-    EXPECT_EQ(std::string(g_roots[3].root), "/d");
+    collect_roots(&roots);
+    ASSERT_EQ(roots.count, 4);
+    EXPECT_EQ(std::string(roots.list[0].root), a);
+    EXPECT_EQ(std::string(roots.list[1].root), b);
+    EXPECT_EQ(std::string(roots.list[2].root), c);
+    EXPECT_EQ(std::string(roots.list[3].root), "/d");
 }
 
 TEST(Roots, ShortItemWithLongFullPathKeepsItsText) {
+    Roots roots;
     // A relative item whose full path (below a deep current folder) needs
     // more than 768 bytes: `resolved` is the given text.
     TempDir tmp;
@@ -202,24 +207,25 @@ TEST(Roots, ShortItemWithLongFullPathKeepsItsText) {
     EnvGuard env;
     env.set("QUARLO_ONLY_ROOTS", "1");
     env.set("QUARLO_ROOTS", "code");
-    collect_roots();
-    ASSERT_EQ(g_root_count, 1);
-    EXPECT_STREQ(g_roots[0].root, "code");
-    EXPECT_STREQ(g_roots[0].resolved, "code");
+    collect_roots(&roots);
+    ASSERT_EQ(roots.count, 1);
+    EXPECT_STREQ(roots.list[0].root, "code");
+    EXPECT_STREQ(roots.list[0].resolved, "code");
 }
 
 TEST(Roots, RootAddIgnoresNullEmptyAndTheNinth) {
+    Roots roots;
     EnvGuard env;
     env.set("QUARLO_ONLY_ROOTS", "1");
     env.set("QUARLO_ROOTS", nullptr);
-    collect_roots();
-    ASSERT_EQ(g_root_count, 0);
-    root_add(nullptr);
-    root_add("");
-    EXPECT_EQ(g_root_count, 0);
-    for (int i = 0; i < 10; i++) root_add(("/n" + std::to_string(i)).c_str());
-    EXPECT_EQ(g_root_count, ROOT_MAX);
-    EXPECT_STREQ(g_roots[ROOT_MAX - 1].root, "/n7");
+    collect_roots(&roots);
+    ASSERT_EQ(roots.count, 0);
+    root_add(&roots, nullptr);
+    root_add(&roots, "");
+    EXPECT_EQ(roots.count, 0);
+    for (int i = 0; i < 10; i++) root_add(&roots, ("/n" + std::to_string(i)).c_str());
+    EXPECT_EQ(roots.count, ROOT_MAX);
+    EXPECT_STREQ(roots.list[ROOT_MAX - 1].root, "/n7");
 }
 
 } // namespace

@@ -237,16 +237,15 @@ struct DriveFolder {
     ~DriveFolder() { win::remove_tree(path); }
 };
 
-static FoundRepo g_found[64];
-
 static std::set<std::string> walk(const std::string &root, int *stop_out = nullptr,
                                   int *deeper_out = nullptr) {
-    Walk w = {g_found, 64, 0, 0, 0, 0, 0, 0, nullptr, nullptr, 0};
+    Walk w;
+    w.cap = 64;
     walk_dir(root.c_str(), &w);
     if (stop_out) *stop_out = w.stop;
     if (deeper_out) *deeper_out = w.deeper;
     std::set<std::string> paths;
-    for (int i = 0; i < w.count; i++) paths.insert(g_found[i].path);
+    for (const FoundRepo &f : w.found) paths.insert(f.path);
     return paths;
 }
 
@@ -353,9 +352,10 @@ TEST(Discovery, RootThatIsARepositoryYieldsItselfOnly) {
 // ---- root list --------------------------------------------------------------
 
 static std::vector<std::string> roots() {
-    collect_roots();
+    Roots given;
+    collect_roots(&given);
     std::vector<std::string> r;
-    for (int i = 0; i < g_root_count; i++) r.push_back(g_roots[i].root);
+    for (int i = 0; i < given.count; i++) r.push_back(given.list[i].root);
     return r;
 }
 
@@ -390,14 +390,15 @@ TEST(Roots, ResolvedIsTheWindowsFullPath) {
     EnvGuard env;
     env.set("QUARLO_ONLY_ROOTS", "1");
     env.set("QUARLO_ROOTS", "C:/codebases/;rel;C:");
-    collect_roots();
-    ASSERT_EQ(g_root_count, 3);
-    EXPECT_STREQ(g_roots[0].root, "C:/codebases/");
-    EXPECT_STREQ(g_roots[0].resolved, "C:\\codebases\\");
-    EXPECT_EQ(std::string(g_roots[1].resolved), t / "rel");
+    Roots given;
+    collect_roots(&given);
+    ASSERT_EQ(given.count, 3);
+    EXPECT_STREQ(given.list[0].root, "C:/codebases/");
+    EXPECT_STREQ(given.list[0].resolved, "C:\\codebases\\");
+    EXPECT_EQ(std::string(given.list[1].resolved), t / "rel");
     // A bare drive is the drive's root, not its current folder.
-    EXPECT_STREQ(g_roots[2].root, "C:\\");
-    EXPECT_STREQ(g_roots[2].resolved, "C:\\");
+    EXPECT_STREQ(given.list[2].root, "C:\\");
+    EXPECT_STREQ(given.list[2].resolved, "C:\\");
 }
 
 // HOMEDRIVE names a drive ("C:"), which is the drive's root for the walk and
@@ -413,14 +414,15 @@ TEST(Roots, HomeDriveIsTheHomeRootWithoutUserProfile) {
     env.set("USERPROFILE", nullptr);
     env.set("HOMEDRIVE", "C:");
     env.set("HOME", "C:\\never-used");
-    collect_roots();
-    ASSERT_GE(g_root_count, 1);
-    EXPECT_STREQ(g_roots[0].root, "C:\\");
-    EXPECT_STREQ(g_roots[0].resolved, "C:\\");
-    for (int i = 0; i < g_root_count; i++) EXPECT_STRNE(g_roots[i].root, "C:\\never-used");
+    Roots given;
+    collect_roots(&given);
+    ASSERT_GE(given.count, 1);
+    EXPECT_STREQ(given.list[0].root, "C:\\");
+    EXPECT_STREQ(given.list[0].resolved, "C:\\");
+    for (int i = 0; i < given.count; i++) EXPECT_STRNE(given.list[i].root, "C:\\never-used");
     char out[1400];
     int root = -1;
-    EXPECT_EQ(path_allowed((d.path + "\\proj").c_str(), out, &root), 1);
+    EXPECT_EQ(path_allowed(&given, (d.path + "\\proj").c_str(), out, &root), 1);
     EXPECT_EQ(std::string(out), d.path + "\\proj");
     EXPECT_EQ(root, 0);
 }
@@ -505,8 +507,9 @@ TEST(PathAllowed, WindowsPathsAgainstRealFolders) {
     };
     for (const Case &c : cases) {
         char out[1400] = "untouched";
-        collect_roots();
-        int ok = path_allowed(c.in.c_str(), out, nullptr);
+        Roots given;
+        collect_roots(&given);
+        int ok = path_allowed(&given, c.in.c_str(), out, nullptr);
         if (c.want) {
             EXPECT_EQ(ok, 1) << c.in;
             EXPECT_EQ(std::string(out), T + c.want) << c.in;
@@ -527,13 +530,14 @@ TEST(PathAllowed, LongFormRootFindsAndAdmitsItsRepositories) {
     EnvGuard env;
     env.set("QUARLO_ONLY_ROOTS", "1");
     env.set("QUARLO_ROOTS", R.c_str());
-    collect_roots();
+    Roots given;
+    collect_roots(&given);
     char out[1400];
-    EXPECT_EQ(path_allowed((R + "\\proj").c_str(), out, nullptr), 1);
+    EXPECT_EQ(path_allowed(&given, (R + "\\proj").c_str(), out, nullptr), 1);
     EXPECT_EQ(std::string(out), R + "\\proj");
-    EXPECT_EQ(path_allowed((R + "\\missing").c_str(), out, nullptr), 0);
+    EXPECT_EQ(path_allowed(&given, (R + "\\missing").c_str(), out, nullptr), 0);
     // The usual form of the same folder is answered in the root's.
-    EXPECT_EQ(path_allowed((t.path() + "\\root\\proj").c_str(), out, nullptr), 1);
+    EXPECT_EQ(path_allowed(&given, (t.path() + "\\root\\proj").c_str(), out, nullptr), 1);
     EXPECT_EQ(std::string(out), R + "\\proj");
 }
 
@@ -544,8 +548,9 @@ TEST(PathAllowed, DriveRootAdmitsFoldersBelowIt) {
     env.set("QUARLO_ONLY_ROOTS", "1");
     env.set("QUARLO_ROOTS", "C:\\");
     char out[1400];
-    collect_roots();
-    EXPECT_EQ(path_allowed((d.path + "\\proj").c_str(), out, nullptr), 1);
+    Roots given;
+    collect_roots(&given);
+    EXPECT_EQ(path_allowed(&given, (d.path + "\\proj").c_str(), out, nullptr), 1);
     EXPECT_EQ(std::string(out), d.path + "\\proj");
 }
 
