@@ -86,6 +86,17 @@ static int starts_with(const wchar_t *text, const wchar_t *prefix) {
 // for a folder).
 #define LONG_PATH_FROM 248
 
+// What makes the full path `full` a \\?\ path: "\\?\" before a drive's path,
+// "\\?\UNC\" before a share's (in place of its "\\"), "" for one in that
+// form already. The part of `full` that follows the prefix goes to *rest.
+static const wchar_t *long_form_prefix(const wchar_t *full, const wchar_t **rest) {
+    *rest = full;
+    if (starts_with(full, L"\\\\?\\")) return L"";
+    if (!starts_with(full, L"\\\\")) return L"\\\\?\\";
+    *rest = full + 2;
+    return L"\\\\?\\UNC\\";
+}
+
 // `path` as a W call of the file system takes it, in `out` (WIDE_PATH_SIZE
 // units). A long path becomes its full path in the \\?\ form (\\?\UNC\ for a
 // server's share), which the system takes as it stands; a path already in
@@ -100,11 +111,7 @@ static int wide_file_path(const char *path, wchar_t *out) {
     DWORD len = 0;
     const wchar_t *full = wide_full_path(out, buf, &block, &len);
     if (!full) return 0;
-    const wchar_t *prefix = L"\\\\?\\", *rest = full;
-    if (starts_with(full, L"\\\\")) {
-        prefix = L"\\\\?\\UNC\\";
-        rest = full + 2;
-    }
+    const wchar_t *rest, *prefix = long_form_prefix(full, &rest);
     size_t plen = wcslen(prefix), rlen = wcslen(rest);
     int ok = plen + rlen + 1 <= WIDE_PATH_SIZE;
     if (ok) {
@@ -231,13 +238,7 @@ static int device_named_full_path(const wchar_t *given, wchar_t *out) {
     DWORD len = 0;
     const wchar_t *full = wide_full_path(parent, buf, &block, &len);
     if (!full) return 0;
-    const wchar_t *prefix = L"\\\\?\\", *rest = full;
-    if (starts_with(full, L"\\\\?\\")) {
-        prefix = L"";
-    } else if (starts_with(full, L"\\\\")) {
-        prefix = L"\\\\?\\UNC\\";
-        rest = full + 2;
-    }
+    const wchar_t *rest, *prefix = long_form_prefix(full, &rest);
     size_t plen = wcslen(prefix), rlen = wcslen(rest), nlen = n - cut;
     int sep = rlen > 0 && rest[rlen - 1] != L'\\';
     int ok = plen + rlen + sep + nlen + 1 <= WIDE_PATH_SIZE;
