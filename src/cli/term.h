@@ -14,9 +14,9 @@ struct Term {
 };
 
 // The look of standard output: colour when it is a terminal that takes the
-// sequences, NO_COLOR is unset or empty and TERM is not "dumb"; the width from COLUMNS (a
-// positive whole number), else the terminal's size, else 0 (a pipe or a file
-// gets whole lines, for grep).
+// sequences, NO_COLOR is unset or empty and TERM is not "dumb"; the width
+// from COLUMNS (a positive whole number), else the terminal's size, else 0
+// (a pipe or a file gets whole lines, for grep).
 Term term_for_stdout();
 
 // SGR colours used by the tables.
