@@ -19,7 +19,7 @@
 
 static const char USAGE[] = "usage: quarlo status [--json | --paths] [ROOT...]\n"
                             "       quarlo show [--json] PATH\n"
-                            "       quarlo fetch (--all | PATH...)\n"
+                            "       quarlo fetch (--all [ROOT...] | PATH...)\n"
                             "       quarlo --help | --version\n";
 
 static const char HELP[] =
@@ -35,25 +35,28 @@ static const char HELP[] =
     "      the age and subject of the last commit; those that need you first,\n"
     "      then a summary line. Lines are cut to COLUMNS, else to the terminal's\n"
     "      width; written to a pipe or a file they are whole. Colour only on a\n"
-    "      terminal and when NO_COLOR is not set. --json prints the listing\n"
-    "      document of the CGI action \"repos\". --paths prints only the paths\n"
-    "      of the repositories found, one per line, without running git (for\n"
-    "      shell completion and scripts).\n"
+    "      terminal, when NO_COLOR is not set and TERM is not \"dumb\". A ROOT\n"
+    "      that is not a folder is told, and so is a root whose search left\n"
+    "      repositories out. --json prints the listing document of the CGI\n"
+    "      action \"repos\". --paths prints only the paths of the repositories\n"
+    "      found, one per line, without running git (for shell completion and\n"
+    "      scripts).\n"
     "\n"
     "  quarlo show [--json] PATH\n"
     "      One repository in depth: its record, changed files and recent\n"
     "      commits. PATH must lie in a root. --json prints the detail document\n"
     "      of the CGI action \"repo\".\n"
     "\n"
-    "  quarlo fetch --all\n"
+    "  quarlo fetch --all [ROOT...]\n"
     "  quarlo fetch PATH...\n"
-    "      git fetch --prune in every listed repository that has a remote, or\n"
-    "      in the repositories named, several at once (QUARLO_JOBS), with the\n"
-    "      fetch action's limits; then a table of what moved and the errors.\n"
+    "      git fetch --prune in every listed repository that has a remote (below\n"
+    "      the ROOT folders given, as status takes them), or in the repositories\n"
+    "      named, several at once (QUARLO_JOBS), with the fetch action's limits;\n"
+    "      then a table of what moved and the errors.\n"
     "\n"
     "Exit status: 0 when the command did its work; 1 when a repository could\n"
-    "not be read, a fetch failed or a path was refused; 2 for a wrong command\n"
-    "line.\n"
+    "not be read, a fetch failed, a path was refused, a ROOT is not a folder\n"
+    "or a root's search left repositories out; 2 for a wrong command line.\n"
     "\n"
     "  quarlo --help | -h | help     this text\n"
     "  quarlo --version              the version\n"
@@ -132,6 +135,47 @@ static int set_roots(const Args &a, Roots *roots, int *rc) {
     return 1;
 }
 
+// Tells each root named on the command line that is not a folder (missing,
+// or a file) on standard error; returns how many there were. Run after the
+// listing, which found out whether each exists.
+static int tell_roots_not_folders(const Args &a, const Roots *roots) {
+    int bad = 0;
+    if (a.operands.empty()) return 0;
+    for (int i = 0; i < roots->count; i++) {
+        const Root *r = &roots->list[i];
+        if (r->exists && plat_is_dir(r->start)) continue;
+        char why[ERROR_TEXT_SIZE];
+        snprintf(why, sizeof why, "%.1000s: %s", r->root,
+                 r->exists ? "not a folder" : "no such folder");
+        term_error(why);
+        bad++;
+    }
+    return bad;
+}
+
+// A line after the table for each root whose search left repositories out;
+// returns how many there were.
+static int tell_roots_cut(Buf *b, const Term *t, const Roots *roots) {
+    int cut = 0;
+    for (int i = 0; i < roots->count; i++) {
+        if (!roots->list[i].truncated) continue;
+        term_on(b, t, SGR_YELLOW);
+        term_cell(b, roots->list[i].root, -1, 0);
+        buf_puts(b, ": repositories were left out (the folder limit, a path too long, or a "
+                    "name the system refuses)");
+        term_off(b, t);
+        buf_puts(b, "\n");
+        cut++;
+    }
+    return cut;
+}
+
+// Writes the table `b` to standard output, its lines cut to the width.
+static int print_table(Buf *b, const Term *t, int rc) {
+    term_fit_lines(b, t);
+    return print_or_fail(b, rc);
+}
+
 static int cmd_status(int argc, char **argv) {
     Args a;
     int rc = CLI_OK;
@@ -156,24 +200,20 @@ static int cmd_status(int argc, char **argv) {
     listing_collect(&roots, &l);
     int errors = 0;
     for (const Repo &r : l.repos) errors += r.error[0] != 0;
-    rc = errors ? CLI_FAILED : CLI_OK;
+    errors += tell_roots_not_folders(a, &l.roots);
     Buf b;
     buf_init(&b, DOC_MAX);
     if (a.json) {
+        // The document tells the roots that were cut.
+        for (int i = 0; i < l.roots.count; i++) errors += l.roots.list[i].truncated;
         listing_document(&l, &b);
+        rc = print_or_fail(&b, errors ? CLI_FAILED : CLI_OK);
     } else {
-        // A root named on the command line that is not there is told.
-        if (!a.operands.empty())
-            for (int i = 0; i < l.roots.count; i++)
-                if (!l.roots.list[i].exists) {
-                    char why[ERROR_TEXT_SIZE];
-                    snprintf(why, sizeof why, "%.1000s: no such folder", l.roots.list[i].root);
-                    term_error(why);
-                }
         Term t = term_for_stdout();
         status_table(&b, &t, l.repos.data(), (int)l.repos.size());
+        errors += tell_roots_cut(&b, &t, &l.roots);
+        rc = print_table(&b, &t, errors ? CLI_FAILED : CLI_OK);
     }
-    rc = print_or_fail(&b, rc);
     buf_free(&b);
     return rc;
 }
@@ -201,11 +241,12 @@ static int cmd_show(int argc, char **argv) {
     buf_init(&b, DOC_MAX);
     if (a.json) {
         detail_emit(&b, &d);
+        rc = print_or_fail(&b, rc);
     } else {
         Term t = term_for_stdout();
         show_detail(&b, &t, &d);
+        rc = print_table(&b, &t, rc);
     }
-    rc = print_or_fail(&b, rc);
     buf_free(&b);
     return rc;
 }
@@ -214,15 +255,20 @@ static int cmd_fetch(int argc, char **argv) {
     Args a;
     int rc = CLI_OK;
     if (!read_args(argc, argv, "all", &a, &rc)) return rc;
-    if (a.all && !a.operands.empty()) return usage_error("fetch takes --all or PATHs, not both");
     if (!a.all && a.operands.empty()) return usage_error("fetch needs --all or a PATH");
+    // With --all, operands are roots, as those of status are.
     Roots roots;
-    collect_roots(&roots);
+    if (!a.all) {
+        collect_roots(&roots);
+    } else if (!set_roots(a, &roots, &rc)) {
+        return rc;
+    }
     std::vector<FetchJob> jobs;
     int refused = 0;
     if (a.all) {
         Listing l;
         listing_collect(&roots, &l);
+        refused += tell_roots_not_folders(a, &l.roots);
         jobs.resize(l.repos.size());
         for (size_t i = 0; i < l.repos.size(); i++) {
             FetchJob *j = &jobs[i];
@@ -253,7 +299,7 @@ static int cmd_fetch(int argc, char **argv) {
     buf_init(&b, DOC_MAX);
     Term t = term_for_stdout();
     int failed = fetch_table(&b, &t, jobs.data(), (int)jobs.size(), !a.all);
-    rc = print_or_fail(&b, failed || refused ? CLI_FAILED : CLI_OK);
+    rc = print_table(&b, &t, failed || refused ? CLI_FAILED : CLI_OK);
     buf_free(&b);
     return rc;
 }

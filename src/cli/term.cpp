@@ -11,8 +11,10 @@
 
 Term term_for_stdout() {
     Term t = {0, 0};
+    // NO_COLOR asks for none; a terminal that calls itself "dumb" takes none.
     const char *no_colour = getenv("NO_COLOR");
-    int colour_allowed = !(no_colour && *no_colour);
+    const char *term = getenv("TERM");
+    int colour_allowed = !(no_colour && *no_colour) && !(term && strcmp(term, "dumb") == 0);
     t.colour = colour_allowed && plat_terminal_prepare(PLAT_STDOUT);
     const char *cols = getenv("COLUMNS");
     if (cols && *cols) {
@@ -92,6 +94,26 @@ static const Range WIDE[] = {
     {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
 };
 
+// Characters that show nothing and move nothing (format characters:
+// zero-width spaces and joiners, word joiners, invisible operators, the
+// byte-order mark, tag characters): passed on, "al<U+200B>pha" would show
+// as "alpha", a name that is not the folder's. They are shown by their code
+// point instead. The bidirectional controls among them are unsafe above.
+static const Range INVISIBLE[] = {
+    {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x06DD, 0x06DD},   {0x070F, 0x070F},
+    {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},   {0x200B, 0x200D},
+    {0x2060, 0x2064},   {0x206A, 0x206F},   {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},
+    {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3},
+    {0x1D173, 0x1D17A}, {0xE0001, 0xE0001}, {0xE0020, 0xE007F},
+};
+
+#define ZWJ 0x200Du
+
+// Pictographs that a zero-width joiner joins into one emoji ("🧑‍💻").
+static int is_pictograph(unsigned c) {
+    return (c >= 0x1F000 && c <= 0x1FAFF) || (c >= 0x2600 && c <= 0x27BF);
+}
+
 // Columns of one (safe) character.
 static int char_cells(unsigned c) {
     if (in_ranges(c, ZERO_WIDTH, sizeof ZERO_WIDTH / sizeof ZERO_WIDTH[0])) return 0;
@@ -99,14 +121,40 @@ static int char_cells(unsigned c) {
     return 1;
 }
 
+// One character as the terminal is given it.
+struct Shown {
+    unsigned cp;     // the character, U+FFFD for an unsafe one
+    char escape[16]; // for an invisible one: "<U+200B>", shown instead
+    int cells;
+};
+
+// Reads the character at s[i..n) (after `prev`, the one before it, 0 at the
+// start) into *out; returns the bytes it takes.
+static size_t next_shown(const unsigned char *s, size_t n, size_t i, unsigned prev, Shown *out) {
+    size_t len = next_char(s + i, n - i, &out->cp);
+    out->escape[0] = 0;
+    if (is_unsafe(out->cp)) out->cp = REPLACEMENT;
+    int invisible = in_ranges(out->cp, INVISIBLE, sizeof INVISIBLE / sizeof INVISIBLE[0]);
+    if (invisible && out->cp == ZWJ && is_pictograph(prev) && i + len < n) {
+        unsigned following;
+        next_char(s + i + len, n - i - len, &following);
+        invisible = !is_pictograph(following);
+    }
+    if (invisible) {
+        out->cells = snprintf(out->escape, sizeof out->escape, "<U+%04X>", out->cp);
+    } else {
+        out->cells = char_cells(out->cp);
+    }
+    return len;
+}
+
 int text_cells_n(const char *s, size_t n) {
     const unsigned char *p = (const unsigned char *)s;
     int cells = 0;
+    Shown c = {0, "", 0};
     for (size_t i = 0; i < n;) {
-        unsigned c;
-        i += next_char(p + i, n - i, &c);
-        if (is_unsafe(c)) c = REPLACEMENT;
-        cells += char_cells(c);
+        i += next_shown(p, n, i, c.cp, &c);
+        cells += c.cells;
     }
     return cells;
 }
@@ -129,14 +177,15 @@ int term_cell_n(Buf *b, const char *s, size_t n, int max, int pad) {
     // Room for the text before the ellipsis of a cut one.
     int room = cut ? max - 1 : whole;
     int cells = 0;
+    Shown c = {0, "", 0};
     for (size_t i = 0; i < n;) {
-        unsigned c;
-        i += next_char(p + i, n - i, &c);
-        if (is_unsafe(c)) c = REPLACEMENT;
-        int w = char_cells(c);
-        if (cells + w > room) break;
-        put_char(b, c);
-        cells += w;
+        i += next_shown(p, n, i, c.cp, &c);
+        if (cells + c.cells > room) break;
+        if (c.escape[0])
+            buf_puts(b, c.escape);
+        else
+            put_char(b, c.cp);
+        cells += c.cells;
     }
     if (cut && max > 0) {
         put_char(b, ELLIPSIS);
@@ -148,6 +197,51 @@ int term_cell_n(Buf *b, const char *s, size_t n, int max, int pad) {
 
 int term_cell(Buf *b, const char *s, int max, int pad) {
     return term_cell_n(b, s ? s : "", s ? strlen(s) : 0, max, pad);
+}
+
+void term_fit_lines(Buf *b, const Term *t) {
+    if (t->width <= 0 || !buf_ok(b)) return;
+    Buf fitted;
+    buf_init(&fitted, DOC_MAX);
+    const unsigned char *p = (const unsigned char *)b->data;
+    size_t n = (size_t)b->len;
+    for (size_t start = 0; start < n;) {
+        const unsigned char *nl = (const unsigned char *)memchr(p + start, '\n', n - start);
+        size_t end = nl ? (size_t)(nl - p) : n;
+        // The line's columns, and where a cut leaves room for the ellipsis.
+        // The text is safe already, so an ESC starts one of the colour
+        // sequences, which take none.
+        int cells = 0;
+        size_t cut_at = end;
+        for (size_t i = start; i < end;) {
+            if (p[i] == 0x1b) {
+                while (i < end && p[i] != 'm') i++;
+                i++;
+                continue;
+            }
+            unsigned c;
+            size_t len = next_char(p + i, end - i, &c);
+            int w = char_cells(c);
+            if (cut_at == end && cells + w > t->width - 1) cut_at = i;
+            cells += w;
+            i += len;
+        }
+        size_t keep = cells > t->width ? cut_at : end;
+        buf_add(&fitted, (const char *)p + start, keep - start);
+        if (keep < end) {
+            put_char(&fitted, ELLIPSIS);
+            term_off(&fitted, t);
+        }
+        if (nl) buf_add(&fitted, "\n", 1);
+        start = end + (nl ? 1 : 0);
+    }
+    if (buf_ok(&fitted)) {
+        Buf old = *b;
+        *b = fitted;
+        buf_free(&old);
+    } else {
+        buf_free(&fitted);
+    }
 }
 
 void age_text(long long then, long long now, char *out) {

@@ -14,9 +14,9 @@ struct Term {
 };
 
 // The look of standard output: colour when it is a terminal that takes the
-// sequences and NO_COLOR is unset or empty; the width from COLUMNS (a
-// positive whole number), else the terminal's size, else 0 (a pipe or a file
-// gets whole lines, for grep).
+// sequences, NO_COLOR is unset or empty and TERM is not "dumb"; the width
+// from COLUMNS (a positive whole number), else the terminal's size, else 0
+// (a pipe or a file gets whole lines, for grep).
 Term term_for_stdout();
 
 // SGR colours used by the tables.
@@ -46,11 +46,20 @@ int text_cells_n(const char *s, size_t n);
 // Made safe: bytes that are not UTF-8 become U+FFFD; control characters
 // (C0, DEL, C1) and the bidirectional controls, which could move the cursor,
 // recolour the terminal or reorder what is shown, become U+FFFD too, so a
-// branch name or a commit subject cannot write escape sequences. Returns
-// the columns appended (padding included).
+// branch name or a commit subject cannot write escape sequences. Characters
+// that show nothing (zero-width spaces and joiners, the byte-order mark and
+// the other format characters) are shown by their code point, "<U+200B>",
+// so that a name looks like no other; a joiner between two pictographs, which
+// makes them one emoji, is kept. Returns the columns appended (padding
+// included).
 int term_cell(Buf *b, const char *s, int max, int pad);
 // The same for the `n` bytes at `s`.
 int term_cell_n(Buf *b, const char *s, size_t n, int max, int pad);
+
+// Cuts every line of `b` (text made by these functions: safe, with colour
+// sequences) that is wider than the terminal to its width, the cut marked by
+// "…"; nothing without a width.
+void term_fit_lines(Buf *b, const Term *t);
 
 // An age in a few characters: "now", "5m", "3h", "2d", "5w", "4mo", "2y";
 // "" for a time of 0 (none). `out` holds AGE_TEXT_SIZE bytes.

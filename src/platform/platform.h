@@ -105,7 +105,9 @@ int plat_exists(const char *path);
 // Resolves `path` to a full path in `out` (`size` bytes). Returns the length
 // written; 0 on failure; when the buffer is too small, the size it needs
 // (a value >= size) and `out` is unspecified. Callers treat a result >= size
-// as a failure.
+// as a failure. On Windows a path whose last name is a device name
+// ("x\CON", "con.txt") resolves to the folder of that name in the "\\?\"
+// form, never to the device ("\\.\CON").
 unsigned long plat_full_path(const char *path, char *out, unsigned long size);
 
 // Resolves `path` as plat_full_path does, and also every link, junction and
@@ -113,10 +115,17 @@ unsigned long plat_full_path(const char *path, char *out, unsigned long size);
 // results as plat_full_path; 0 as well when `path` does not exist.
 unsigned long plat_real_path(const char *path, char *out, unsigned long size);
 
+// The long form of the existing `path` in `out` (`size` bytes): on Windows
+// each 8.3 short name on it ("PROGRA~1") spelt in full; same results as
+// plat_full_path. 0 on Linux, where names have one spelling, and when
+// `path` does not exist.
+unsigned long plat_long_path(const char *path, char *out, unsigned long size);
+
 // 1 when the full paths `a` and `b` (as plat_full_path gives them) are the
 // same path for the file system, final separators aside: byte for byte on
 // Linux; on Windows ignoring letter case, as the file system does, and a
-// "\\?\" prefix ("\\?\C:\x" is "C:\x", "\\?\UNC\srv\x" is "\\srv\x").
+// "\\?\" prefix ("\\?\C:\x" is "C:\x", "\\?\UNC\srv\x" is "\\srv\x"), and
+// the "\\.\" form of such a path ("\\.\C:\x").
 int plat_same_path(const char *a, const char *b);
 
 // 1 when the full path `path` is the folder `root` (a full path too) or lies

@@ -142,6 +142,10 @@ unsigned long plat_real_path(const char *path, char *out, unsigned long size) {
     return rc;
 }
 
+unsigned long plat_long_path(const char *, char *, unsigned long) {
+    return 0;
+}
+
 int plat_file_id(const char *path, PlatFileId *id) {
     struct stat st;
     if (!path || stat(path, &st) != 0) return 0;

@@ -86,6 +86,17 @@ static int starts_with(const wchar_t *text, const wchar_t *prefix) {
 // for a folder).
 #define LONG_PATH_FROM 248
 
+// What makes the full path `full` a \\?\ path: "\\?\" before a drive's path,
+// "\\?\UNC\" before a share's (in place of its "\\"), "" for one in that
+// form already. The part of `full` that follows the prefix goes to *rest.
+static const wchar_t *long_form_prefix(const wchar_t *full, const wchar_t **rest) {
+    *rest = full;
+    if (starts_with(full, L"\\\\?\\")) return L"";
+    if (!starts_with(full, L"\\\\")) return L"\\\\?\\";
+    *rest = full + 2;
+    return L"\\\\?\\UNC\\";
+}
+
 // `path` as a W call of the file system takes it, in `out` (WIDE_PATH_SIZE
 // units). A long path becomes its full path in the \\?\ form (\\?\UNC\ for a
 // server's share), which the system takes as it stands; a path already in
@@ -100,11 +111,7 @@ static int wide_file_path(const char *path, wchar_t *out) {
     DWORD len = 0;
     const wchar_t *full = wide_full_path(out, buf, &block, &len);
     if (!full) return 0;
-    const wchar_t *prefix = L"\\\\?\\", *rest = full;
-    if (starts_with(full, L"\\\\")) {
-        prefix = L"\\\\?\\UNC\\";
-        rest = full + 2;
-    }
+    const wchar_t *rest, *prefix = long_form_prefix(full, &rest);
     size_t plen = wcslen(prefix), rlen = wcslen(rest);
     int ok = plen + rlen + 1 <= WIDE_PATH_SIZE;
     if (ok) {
@@ -214,9 +221,41 @@ int plat_exists(const char *path) {
     return path && wide_file_path(path, w) && GetFileAttributesW(w) != INVALID_FILE_ATTRIBUTES;
 }
 
+// The full path of `given` whose last name is a device name ("x\CON",
+// "con.txt"), which GetFullPathNameW answers with the device ("\\.\CON"):
+// the folder of that name, in the \\?\ form that reaches it (the full path
+// of the folder above, then the name as written). Returns it in `out`
+// (WIDE_PATH_SIZE units), or 0 when it does not fit.
+static int device_named_full_path(const wchar_t *given, wchar_t *out) {
+    size_t n = wcslen(given), cut = n;
+    while (cut > 0 && given[cut - 1] != L'\\' && given[cut - 1] != L'/') cut--;
+    if (cut == 0 && n >= 2 && given[1] == L':') cut = 2; // "C:CON": drive C's current folder
+    wchar_t parent[WIDE_PATH_SIZE], buf[WIDE_PATH_SIZE], *block;
+    if (cut >= WIDE_PATH_SIZE) return 0;
+    wmemcpy(parent, given, cut);
+    parent[cut] = 0;
+    if (cut == 0) wcscpy(parent, L".");
+    DWORD len = 0;
+    const wchar_t *full = wide_full_path(parent, buf, &block, &len);
+    if (!full) return 0;
+    const wchar_t *rest, *prefix = long_form_prefix(full, &rest);
+    size_t plen = wcslen(prefix), rlen = wcslen(rest), nlen = n - cut;
+    int sep = rlen > 0 && rest[rlen - 1] != L'\\';
+    int ok = plen + rlen + sep + nlen + 1 <= WIDE_PATH_SIZE;
+    if (ok) {
+        wcscpy(out, prefix);
+        wcscat(out, rest);
+        if (sep) wcscat(out, L"\\");
+        wcscat(out, given + cut);
+    }
+    free(block);
+    return ok;
+}
+
 // GetFullPathNameW folds "." and "..", turns '/' into '\', resolves a
 // relative text against the current folder ("C:x" against drive C's) and
-// keeps letter case; a \\?\ path stays as it is.
+// keeps letter case; a \\?\ path stays as it is. A path whose last name is
+// a device name is the folder of that name, never the device.
 unsigned long plat_full_path(const char *path, char *out, unsigned long size) {
     if (!path || !*path || !out || size == 0) return 0;
     wchar_t given[WIDE_PATH_SIZE], buf[WIDE_PATH_SIZE], *block;
@@ -224,19 +263,43 @@ unsigned long plat_full_path(const char *path, char *out, unsigned long size) {
     DWORD len = 0;
     const wchar_t *full = wide_full_path(given, buf, &block, &len);
     if (!full) return 0;
+    if (starts_with(full, L"\\\\.\\") && !starts_with(given, L"\\\\.\\") &&
+        !starts_with(given, L"\\\\?\\")) {
+        free(block);
+        block = nullptr;
+        if (!device_named_full_path(given, buf)) return 0;
+        full = buf;
+        len = (DWORD)wcslen(buf);
+    }
     unsigned long n = to_utf8(full, (int)len, out, size);
     free(block);
     return n;
 }
 
 // The path `p` without its \\?\ prefix: a pointer into `p`, in which
-// "\\?\UNC\server" is made "\\server".
+// "\\?\UNC\server" is made "\\server". The device form of a drive's or a
+// share's path ("\\.\C:\x", "\\.\UNC\server") is the same path and loses
+// its prefix too; other device paths ("\\.\CON") are kept whole.
 static wchar_t *without_long_prefix(wchar_t *p) {
-    if (starts_with(p, L"\\\\?\\UNC\\")) {
+    if (starts_with(p, L"\\\\?\\UNC\\") || starts_with(p, L"\\\\.\\UNC\\")) {
         p[6] = L'\\';
         return p + 6;
     }
-    return starts_with(p, L"\\\\?\\") ? p + 4 : p;
+    if (starts_with(p, L"\\\\?\\")) return p + 4;
+    if (!starts_with(p, L"\\\\.\\")) return p;
+    wchar_t letter = (wchar_t)(p[4] | 0x20);
+    int drive = letter >= L'a' && letter <= L'z' && p[5] == L':' &&
+                (p[6] == 0 || p[6] == L'\\' || p[6] == L'/');
+    return drive ? p + 4 : p;
+}
+
+unsigned long plat_long_path(const char *path, char *out, unsigned long size) {
+    if (!path || !*path || !out || size == 0) return 0;
+    wchar_t w[WIDE_PATH_SIZE], lng[WIDE_PATH_SIZE];
+    if (to_wide(path, w, WIDE_PATH_SIZE) < 0) return 0;
+    DWORD len = GetLongPathNameW(w, lng, WIDE_PATH_SIZE);
+    if (len == 0 || len >= WIDE_PATH_SIZE) return 0;
+    return to_utf8(lng, (int)len, out, size);
 }
 
 // Paths compare as the file system compares names: ordinal, ignoring case.
@@ -705,11 +768,12 @@ static int child_start_prepare(ChildStart *s, const char *program, const char *c
     if (s->nul == INVALID_HANDLE_VALUE) return 0;
     if (!(s->job = kill_on_close_job())) return 0;
 
+    // Two attributes: the handles to inherit and the job to start in.
     SIZE_T size = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    InitializeProcThreadAttributeList(nullptr, 2, 0, &size);
     s->attrs = (LPPROC_THREAD_ATTRIBUTE_LIST)malloc(size);
     if (!s->attrs) return 0;
-    if (!InitializeProcThreadAttributeList(s->attrs, 1, 0, &size)) {
+    if (!InitializeProcThreadAttributeList(s->attrs, 2, 0, &size)) {
         free(s->attrs);
         s->attrs = nullptr;
         return 0;
@@ -722,8 +786,9 @@ static int child_start_prepare(ChildStart *s, const char *program, const char *c
 // are the write ends of a pipe each. Those three handles are all it
 // inherits, whatever else of this process is inheritable, so that no
 // child holds another child's pipe (children start from several threads at
-// once) or the host's. It is created suspended and put in its job before it
-// runs, so that nothing it starts can escape the job.
+// once) or the host's. It is created inside its job: nothing it starts can
+// escape the job, and there is no moment at which this program could end
+// (killed) leaving a child outside any job, which no one would ever end.
 static int child_start_once(PlatChild *c, const char *program, const char *cmdline,
                             const char *const *envp, DWORD *error) {
     ChildStart s;
@@ -739,25 +804,20 @@ static int child_start_once(PlatChild *c, const char *program, const char *cmdli
         si.StartupInfo.hStdOutput = s.wr[0];
         si.StartupInfo.hStdError = s.wr[1];
         si.lpAttributeList = s.attrs;
-        DWORD flags = CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT |
-                      CREATE_UNICODE_ENVIRONMENT;
+        DWORD flags = CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT;
         if (UpdateProcThreadAttribute(s.attrs, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
                                       sizeof inherited, nullptr, nullptr) &&
+            UpdateProcThreadAttribute(s.attrs, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, &s.job,
+                                      sizeof s.job, nullptr, nullptr) &&
             CreateProcessW(s.program, s.line, nullptr, nullptr, TRUE, flags, s.block, nullptr,
                            &si.StartupInfo, &s.pi)) {
-            if (AssignProcessToJobObject(s.job, s.pi.hProcess) &&
-                ResumeThread(s.pi.hThread) != (DWORD)-1) {
-                c->process = (intptr_t)s.pi.hProcess;
-                c->thread = (intptr_t)s.pi.hThread;
-                c->pipes[PLAT_CHILD_STDOUT] = (intptr_t)s.rd[0];
-                c->pipes[PLAT_CHILD_STDERR] = (intptr_t)s.rd[1];
-                c->job = (intptr_t)s.job;
-                s.pi.hProcess = s.pi.hThread = s.rd[0] = s.rd[1] = s.job = nullptr;
-                rc = 0;
-            } else {
-                // A child outside its job would escape a time-out: it never runs.
-                TerminateProcess(s.pi.hProcess, 1);
-            }
+            c->process = (intptr_t)s.pi.hProcess;
+            c->thread = (intptr_t)s.pi.hThread;
+            c->pipes[PLAT_CHILD_STDOUT] = (intptr_t)s.rd[0];
+            c->pipes[PLAT_CHILD_STDERR] = (intptr_t)s.rd[1];
+            c->job = (intptr_t)s.job;
+            s.pi.hProcess = s.pi.hThread = s.rd[0] = s.rd[1] = s.job = nullptr;
+            rc = 0;
         }
     }
     *error = rc == 0 ? 0 : GetLastError();

@@ -30,8 +30,18 @@ int path_allowed(const Roots *roots, const char *path, char *out, int *root) {
     // that root, whatever spelling of it the client sent.
     for (int i = 0; i < roots->count; i++) {
         const Root *r = &roots->list[i];
-        char rest[FULL_PATH_SIZE], found[FULL_PATH_SIZE];
-        if (!plat_path_below(full, root_match_text(r), rest, sizeof rest)) continue;
+        char rest[FULL_PATH_SIZE], found[FULL_PATH_SIZE], long_root[FULL_PATH_SIZE];
+        const char *match = root_match_text(r);
+        if (!plat_path_below(full, match, rest, sizeof rest)) {
+            // A root given in 8.3 short form ("C:\PROGRA~1\code") is the
+            // same folder as its long spelling, which a client may send. The
+            // names below the root are still taken only as the walk spells
+            // them.
+            unsigned long ln = plat_long_path(match, long_root, sizeof long_root);
+            if (ln == 0 || ln >= sizeof long_root ||
+                !plat_path_below(full, long_root, rest, sizeof rest))
+                continue;
+        }
         if (!walk_reaches(r->start, rest, found)) continue;
         str_copy(out, FULL_PATH_SIZE, found);
         if (root) *root = i;

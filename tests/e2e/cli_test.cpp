@@ -302,9 +302,12 @@ TEST_F(Cli, StatusTableFitsTheWidth) {
     std::string narrow = run_on_terminal({"status"}, shell_env(root_), 50);
     for (const std::string &l : lines_of(narrow)) EXPECT_LE(columns_of(l), 50) << l;
 
-    std::string plain = run_on_terminal({"status"}, shell_env(root_, {{"NO_COLOR", "1"}}), 80);
-    EXPECT_EQ(plain.find('\x1b'), std::string::npos) << plain;
-    for (const char *name : kNames) EXPECT_NE(row(plain, name), "") << name << "\n" << plain;
+    // No colour where it is not wanted or the terminal cannot show it.
+    for (const Env &no_colour : {Env{{"NO_COLOR", "1"}}, Env{{"TERM", "dumb"}}}) {
+        std::string plain = run_on_terminal({"status"}, shell_env(root_, no_colour), 80);
+        EXPECT_EQ(plain.find('\x1b'), std::string::npos) << no_colour[0].first << "\n" << plain;
+        for (const char *name : kNames) EXPECT_NE(row(plain, name), "") << name << "\n" << plain;
+    }
 }
 
 // show --json is the CGI detail's body; show prints the same record, files
@@ -325,6 +328,18 @@ TEST_F(Cli, Show) {
                              "f.txt", "new.txt", "recent commits", "seed commit"})
         EXPECT_NE(text.out.find(want), std::string::npos) << want << "\n" << text.out;
     EXPECT_EQ(text.out.find('\x1b'), std::string::npos);
+
+    // Every line fits a narrow width, on a pipe with COLUMNS and on a
+    // terminal, the record, the files and the commits alike.
+    ProcResult narrow = quarlo({"show", path}, shell_env(root_, {{"COLUMNS", "20"}}));
+    EXPECT_EQ(narrow.exit_status, 0);
+    std::string tty = run_on_terminal({"show", path}, shell_env(root_), 20);
+    for (const std::string &out : {narrow.out, tty}) {
+        EXPECT_NE(out.find("changed files (2)"), std::string::npos) << out;
+        EXPECT_GE(lines_of(out).size(), 10u) << out;
+        for (const std::string &l : lines_of(out)) EXPECT_LE(columns_of(l), 20) << l;
+    }
+    EXPECT_NE(tty.find("\x1b["), std::string::npos) << "colour on a terminal";
 
     ProcResult unreadable = quarlo({"show", root_ + "/unreadable"}, shell_env(root_));
     EXPECT_EQ(unreadable.exit_status, 1);
@@ -358,7 +373,13 @@ TEST(CliUsage, ExitStatuses) {
         {{"show"}, 2, "", "usage:"},
         {{"show", "a", "b"}, 2, "", "usage:"},
         {{"fetch"}, 2, "", "usage:"},
-        {{"fetch", "--all", root}, 2, "", "usage:"},
+        {{"fetch", "--all", root}, 0, "fetched 0 repositories", ""},
+        {{"fetch", "--all", root + "/missing"}, 1, "", "/missing: no such folder"},
+        // A root that is missing or a file is told, and fails.
+        {{"status", root + "/missing"}, 1, "0 repositories", "/missing: no such folder"},
+        {{"status", "--json", root + "/missing"}, 1, "\"exists\":false", "no such folder"},
+        {{"status", root + "/only/.git/HEAD"}, 1, "0 repositories", "/HEAD: not a folder"},
+        {{"status", root, root + "/missing"}, 1, "only", "/missing: no such folder"},
         {{"fetch", "--json"}, 2, "", "usage:"},
         {{"--version"}, 0, "quarlo", ""},
         // An option that is not a command still serves as CGI: the page.
@@ -484,6 +505,62 @@ TEST(CliFetch, AllRepositories) {
     EXPECT_NE(tty.find("\rfetching 6/6, 1 failed"), std::string::npos) << tty;
     std::string plain = std::regex_replace(tty, std::regex("\x1b\\[[0-9;]*m"), "");
     EXPECT_NE(plain.find("fetched 5 repositories, 1 failed, 0 moved"), std::string::npos) << tty;
+
+    // Roots after --all replace the environment's, as those of status do.
+    ProcResult given = quarlo({"fetch", "--all", root}, shell_env(seed));
+    EXPECT_EQ(given.exit_status, 1) << given.out << given.err;
+    EXPECT_NE(given.out.find("fetched 5 repositories, 1 failed"), std::string::npos) << given.out;
+    EXPECT_EQ(git_out(outer, "rev-parse refs/remotes/origin/main"), outer_before);
+}
+
+// A root whose search left repositories out is told after the table, and
+// the command fails, as the listing's "truncated" says.
+TEST(CliStatus, RootThatLeftRepositoriesOut) {
+    TempDir tmp;
+    std::string root = tmp.path() + "/root";
+    sh("git init -q " + shq(root + "/short"));
+    commit_at(root + "/short", "one", 1700000000);
+    // Four names of 250 bytes: a working copy whose path passes 1023 bytes.
+    std::string deep = root;
+    for (char c : {'a', 'b', 'c', 'd'}) deep += "/" + std::string(250, c);
+    sh("git init -q " + shq(deep));
+    ProcResult r = quarlo({"status"}, shell_env(root));
+    EXPECT_EQ(r.exit_status, 1) << r.out << r.err;
+    std::vector<std::string> lines = lines_of(r.out);
+    ASSERT_EQ(lines.size(), 3u) << r.out;
+    EXPECT_EQ(lines[1].rfind("1 repository", 0), 0u) << r.out;
+    EXPECT_EQ(lines[2], root + ": repositories were left out (the folder limit, a path too "
+                               "long, or a name the system refuses)");
+    ProcResult json = quarlo({"status", "--json", root}, shell_env(root));
+    EXPECT_EQ(json.exit_status, 1);
+    EXPECT_NE(json.out.find("\"truncated\":true"), std::string::npos) << json.out;
+    // Cut to the width like the rest.
+    ProcResult narrow = quarlo({"status"}, shell_env(root, {{"COLUMNS", "30"}}));
+    for (const std::string &l : lines_of(narrow.out)) EXPECT_LE(columns_of(l), 30) << l;
+}
+
+// Characters that show nothing are shown by their code point: a folder
+// "al<U+200B>pha" does not pass for "alpha", in the table or in show.
+TEST(CliStatus, InvisibleCharactersAreShown) {
+    TempDir tmp;
+    std::string root = tmp.path() + "/root";
+    for (const char *name : {"alpha", "al\xE2\x80\x8Bpha", "be\xEF\xBB\xBFta"}) {
+        sh("git init -q " + shq(root + "/" + name));
+        commit_at(root + "/" + name, std::string("subject\xE2\x81\xA0of ") + name, 1700000000);
+    }
+    ProcResult r = quarlo({"status"}, shell_env(root));
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_NE(row(r.out, "alpha"), "") << r.out;
+    EXPECT_NE(row(r.out, "al<U+200B>pha").find("subject<U+2060>of al<U+200B>pha"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(row(r.out, "be<U+FEFF>ta"), "") << r.out;
+    for (const char *hidden : {"\xE2\x80\x8B", "\xEF\xBB\xBF", "\xE2\x81\xA0"})
+        EXPECT_EQ(r.out.find(hidden), std::string::npos) << r.out;
+    ProcResult show = quarlo({"show", root + "/al\xE2\x80\x8Bpha"}, shell_env(root));
+    EXPECT_EQ(show.exit_status, 0) << show.err;
+    EXPECT_EQ(show.out.rfind("al<U+200B>pha\n", 0), 0u) << show.out;
+    EXPECT_EQ(show.out.find("\xE2\x80\x8B"), std::string::npos) << show.out;
 }
 
 } // namespace

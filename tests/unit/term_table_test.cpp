@@ -57,6 +57,18 @@ TEST(TermCell, CutsToColumnsAndMakesTextSafe) {
         {"\xE6\x97", -1, 0, R, 1}, // a sequence cut short
         {"\xE6\x97!", -1, 0, R + "!", 2},
         {"\xED\xA0\x80", -1, 0, R + R + R, 3}, // an encoded surrogate
+        // Characters that show nothing are shown by their code point.
+        {"al\xE2\x80\x8Bpha", -1, 0, "al<U+200B>pha", 13}, // zero-width space
+        {"al\xE2\x80\x8Bpha", 6, 0, "al" + E, 3},          // never cut inside
+        {"\xEF\xBB\xBFx\xC2\xAD", -1, 0, "<U+FEFF>x<U+00AD>", 17},
+        {"a\xE2\x80\x8D"
+         "b\xE2\x81\xA0",
+         -1, 0, "a<U+200D>b<U+2060>", 18},
+        {"\xF3\xA0\x81\x81", -1, 0, "<U+E0041>", 9}, // a tag character
+        // A joiner between two pictographs makes one emoji and is kept.
+        {"\xF0\x9F\xA7\x91\xE2\x80\x8D\xF0\x9F\x92\xBB", -1, 0,
+         "\xF0\x9F\xA7\x91\xE2\x80\x8D\xF0\x9F\x92\xBB", 4},
+        {"\xF0\x9F\xA7\x91\xE2\x80\x8D", -1, 0, "\xF0\x9F\xA7\x91<U+200D>", 10},
     };
     for (const Case &c : cases) {
         int cells = -1;
@@ -65,6 +77,36 @@ TEST(TermCell, CutsToColumnsAndMakesTextSafe) {
         if (c.max < 0) {
             EXPECT_EQ(text_cells(c.in.c_str()), c.cells) << c.in;
         }
+    }
+}
+
+// Lines wider than the terminal are cut, colour sequences counting for
+// nothing and closed after the cut.
+TEST(TermCell, FitLinesToTheWidth) {
+    const std::string E = "\xE2\x80\xA6";
+    const std::string text = "abc\n"
+                             "\x1b[1m\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\x1b[0m tail\n"
+                             "\x1b[2m12345678\x1b[0m\n"
+                             "123456789";
+    struct Case {
+        int colour, width;
+        std::string out;
+    } cases[] = {
+        {1, 0, text},
+        {1, 8,
+         "abc\n\x1b[1m\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E" + E +
+             "\x1b[0m\n\x1b[2m12345678\x1b[0m\n1234567" + E + "\x1b[0m"},
+        {0, 3, "abc\n\x1b[1m\xE6\x97\xA5" + E + "\n\x1b[2m12" + E + "\n12" + E},
+        {0, 1, E + "\n\x1b[1m" + E + "\n\x1b[2m" + E + "\n" + E},
+    };
+    for (const Case &c : cases) {
+        Buf b;
+        buf_init(&b, DOC_MAX);
+        buf_puts(&b, text.c_str());
+        Term t = {c.colour, c.width};
+        term_fit_lines(&b, &t);
+        EXPECT_EQ(std::string(b.data, (size_t)b.len), c.out) << c.width;
+        buf_free(&b);
     }
 }
 

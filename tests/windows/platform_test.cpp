@@ -541,6 +541,90 @@ TEST(PathAllowed, LongFormRootFindsAndAdmitsItsRepositories) {
     EXPECT_EQ(std::string(out), R + "\\proj");
 }
 
+// A root whose own name is a device name ("CON", "con.txt") is the folder
+// of that name, reached through the \\?\ form, never the device "\\.\CON":
+// it is searched and its repositories admitted.
+TEST(Roots, DeviceNamedRootIsTheFolder) {
+    TempDir t;
+    EnvGuard env;
+    env.set("QUARLO_ONLY_ROOTS", "1");
+    for (const char *name : {"CON", "con.txt", "nul"}) {
+        const std::string given = t.path() + "\\devs\\" + name;
+        const std::string want = "\\\\?\\" + given;
+        ASSERT_TRUE(win::make_dirs(want + "\\proj\\.git")) << name;
+        env.set("QUARLO_ROOTS", given.c_str());
+        Roots roots;
+        collect_roots(&roots);
+        ASSERT_EQ(roots.count, 1);
+        EXPECT_EQ(std::string(roots.list[0].root), given);
+        EXPECT_EQ(std::string(roots.list[0].resolved), want) << name;
+        EXPECT_EQ(plat_is_dir(roots.list[0].start), 1) << name;
+        EXPECT_EQ(walk(roots.list[0].start), std::set<std::string>{want + "\\proj"}) << name;
+        char out[1400] = "";
+        EXPECT_EQ(path_allowed(&roots, (given + "\\proj").c_str(), out, nullptr), 1) << name;
+        EXPECT_EQ(std::string(out), want + "\\proj");
+        // Relative to the current folder, the same.
+        CwdGuard cwd(t.path() + "\\devs");
+        EXPECT_EQ(full_path(name), want);
+        RemoveDirectoryA((want + "\\proj\\.git").c_str());
+        RemoveDirectoryA((want + "\\proj").c_str());
+        RemoveDirectoryA(want.c_str());
+    }
+    // A device path given as such stays one.
+    EXPECT_EQ(full_path("\\\\.\\CON"), "\\\\.\\CON");
+}
+
+// A listed repository is admitted however Windows lets its path be spelt:
+// the device form of a drive path ("\\.\C:\..."), and the long spelling of a
+// root given in 8.3 short form; names below the root are still taken only
+// as the listing spells them.
+TEST(PathAllowed, DeviceFormAndLongSpellingOfAShortRoot) {
+    TempDir t;
+    const std::string T = t.path();
+    const std::string long_root = T + "\\Long Folder Name";
+    ASSERT_TRUE(win::make_dirs(long_root + "\\proj\\.git"));
+    ASSERT_TRUE(win::make_dirs(long_root + "\\Another Long Repository\\.git"));
+    char short_buf[1400];
+    DWORD n = GetShortPathNameA(long_root.c_str(), short_buf, sizeof short_buf);
+    ASSERT_TRUE(n > 0 && n < sizeof short_buf);
+    const std::string short_root(short_buf, n);
+    if (short_root == long_root) GTEST_SKIP() << "no 8.3 names on this drive";
+    n = GetShortPathNameA((long_root + "\\Another Long Repository").c_str(), short_buf,
+                          sizeof short_buf);
+    ASSERT_TRUE(n > 0 && n < sizeof short_buf);
+    const std::string short_repo = base_name(short_buf); // "ANOTHE~1"
+
+    EnvGuard env;
+    env.set("QUARLO_ONLY_ROOTS", "1");
+    struct Case {
+        std::string root, in, want; // want "": refused
+    } cases[] = {
+        {long_root, "\\\\.\\" + long_root + "\\proj", long_root + "\\proj"},
+        {long_root, "\\\\.\\" + long_root + "\\PROJ\\", long_root + "\\proj"},
+        {"\\\\.\\" + long_root, long_root + "\\proj", "\\\\.\\" + long_root + "\\proj"},
+        {long_root, "\\\\.\\" + long_root + "\\missing", ""},
+        {long_root, "\\\\.\\CON", ""},
+        {short_root, long_root + "\\proj", short_root + "\\proj"},
+        {short_root, "\\\\?\\" + long_root + "\\proj", short_root + "\\proj"},
+        {short_root, short_root + "\\proj", short_root + "\\proj"},
+        {short_root, long_root + "\\Another Long Repository",
+         short_root + "\\Another Long Repository"},
+        // A short name below the root is not the listing's spelling.
+        {long_root, long_root + "\\" + short_repo, ""},
+        {short_root, T + "\\Long Folder Nam\\proj", ""},
+    };
+    for (const Case &c : cases) {
+        env.set("QUARLO_ROOTS", c.root.c_str());
+        Roots roots;
+        collect_roots(&roots);
+        char out[1400] = "untouched";
+        int ok = path_allowed(&roots, c.in.c_str(), out, nullptr);
+        EXPECT_EQ(ok, c.want.empty() ? 0 : 1) << c.root << " <- " << c.in;
+        EXPECT_EQ(std::string(out), c.want.empty() ? "untouched" : c.want)
+            << c.root << " <- " << c.in;
+    }
+}
+
 TEST(PathAllowed, DriveRootAdmitsFoldersBelowIt) {
     DriveFolder d;
     ASSERT_TRUE(win::make_dirs(d.path + "\\proj\\.git"));

@@ -2,9 +2,11 @@
 // output an inheritable pipe that the host reads to its end. The test git
 // leaves a helper that holds its pipe (and whatever else it could inherit)
 // and sleeps for a minute. The host sees the end of the answer promptly, and
-// no git nor helper remains, after a normal end, after a time-out, and after
-// the host stops the program.
+// no git nor helper remains, after a normal end, after a time-out, after
+// the host stops the program, and after it is killed while starting git.
 #include "win_support.h"
+
+#include <tlhelp32.h>
 
 #include <set>
 #include <sstream>
@@ -150,6 +152,71 @@ TEST_F(ProgramRun, StoppedByTheHost) {
     EXPECT_EQ(r.exit_code, 1u);
     EXPECT_LT(r.eof_s - r.stop_s, 10.0) << "a child held the answer open after the stop";
     expect_nothing_left();
+}
+
+// The git.exe processes whose parent was the process `parent`.
+std::vector<DWORD> git_children_of(DWORD parent) {
+    std::vector<DWORD> found;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return found;
+    PROCESSENTRY32W pe;
+    pe.dwSize = sizeof pe;
+    for (BOOL more = Process32FirstW(snap, &pe); more; more = Process32NextW(snap, &pe))
+        if (pe.th32ParentProcessID == parent && _wcsicmp(pe.szExeFile, L"git.exe") == 0)
+            found.push_back(pe.th32ProcessID);
+    CloseHandle(snap);
+    return found;
+}
+
+// The program ended by force (as taskkill /F or the host's TerminateProcess
+// ends it) while the listing starts git after git: no git it started is left
+// behind, not even one caught between its creation and its start.
+TEST_F(ProgramRun, KilledWhileStartingGitLeavesNone) {
+    DeleteFileA((fake + "\\status-branch.spawn").c_str());
+    for (int i = 0; i < 40; i++) {
+        std::string dir = root + "\\r" + std::to_string(i) + "\\.git\\fake";
+        win::make_dirs(dir);
+        win::write_file(dir + "\\status-branch.out", "# branch.head main\n");
+    }
+    env.set("QUARLO_JOBS", "8");
+    env.set("QUARLO_FAKE_GIT_PIDS", nullptr);
+    const char *exe = getenv("QUARLO_TEST_EXE");
+    ASSERT_TRUE(exe && *exe) << "QUARLO_TEST_EXE names quarlo.exe";
+    SECURITY_ATTRIBUTES inherit;
+    memset(&inherit, 0, sizeof inherit);
+    inherit.nLength = sizeof inherit;
+    inherit.bInheritHandle = TRUE;
+    int left = 0, rounds_with_git = 0;
+    for (int round = 0; round < 20; round++) {
+        HANDLE nul = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                 OPEN_EXISTING, 0, nullptr);
+        STARTUPINFOA si;
+        memset(&si, 0, sizeof si);
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdOutput = si.hStdError = nul;
+        PROCESS_INFORMATION pi;
+        std::string line = std::string("\"") + exe + "\"";
+        ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                   nullptr, nullptr, &si, &pi));
+        CloseHandle(nul);
+        // Once git runs, at a different moment of the listing each round.
+        ULONGLONG start = GetTickCount64();
+        while (git_children_of(pi.dwProcessId).empty() && win::seconds_since(start) < 30) Sleep(5);
+        Sleep((DWORD)(round * 31 % 600));
+        rounds_with_git += !git_children_of(pi.dwProcessId).empty();
+        TerminateProcess(pi.hProcess, 1);
+        WaitForSingleObject(pi.hProcess, 10000);
+        for (DWORD pid : git_children_of(pi.dwProcessId))
+            if (!win::process_gone_soon(pid)) {
+                ADD_FAILURE() << "round " << round << ": git " << pid << " left behind";
+                left++;
+            }
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+    EXPECT_GT(rounds_with_git, 0) << "the program was never stopped while git ran";
+    EXPECT_EQ(left, 0);
 }
 
 } // namespace

@@ -896,6 +896,7 @@ TEST_F(WineCgi, OtherSpellingsOpenInTheListingsSpelling) {
         lower_drive,
         upper,
         "\\\\?\\" + R + "\\alpha",
+        "\\\\.\\" + R + "\\alpha", // the device form of the same path
         "Z:" + root + "/alpha",
         R + "\\alpha\\",
         "z:" + root + "/ALPHA/",
@@ -945,6 +946,34 @@ TEST_F(WineCgi, DeviceNamedFoldersAreSaid) {
         EXPECT_EQ(run_exe(one, &status).substr(0, 22), "Status: 403 Forbidden\r");
     }
     EXPECT_TRUE(git_calls().empty());
+
+    // At the terminal, the root that left them out is told, and fails.
+    Env terminal = {{"QUARLO_JOBS", "1"}, {"COLUMNS", ""}, {"NO_COLOR", ""}};
+    std::string table = run_exe(terminal, &status, {"status", D});
+    EXPECT_EQ(status, 1) << table;
+    EXPECT_NE(table.find(D + ": repositories were left out"), std::string::npos) << table;
+}
+
+// A root whose own name is a device name is the folder of that name, in the
+// \\?\ form that reaches it: listed with what it holds, never as the
+// device "\\.\CON".
+TEST_F(WineCgi, DeviceNamedRootIsItsFolder) {
+    for (const char *d : {"CON", "con.txt"}) {
+        SCOPED_TRACE(d);
+        canned(std::string("devroot/") + d + "/proj", {});
+        const std::string given = win_path(T + "/devroot/" + d);
+        const std::string R = "\\\\?\\" + given;
+        Env env = request("action=repos");
+        env.push_back({"QUARLO_ROOTS", given});
+        int status = -1;
+        Json doc = document(run_exe(env, &status));
+        ASSERT_EQ(doc["roots"].size(), 1u);
+        EXPECT_EQ(doc["roots"][0]["root"].str(), R);
+        EXPECT_TRUE(doc["roots"][0]["exists"].boolean());
+        EXPECT_FALSE(doc["roots"][0]["truncated"].boolean());
+        EXPECT_EQ(listed_paths(doc), (std::map<std::string, int>{{R + "\\proj", 1}}));
+        expect_each_detail_opens(doc, env);
+    }
 }
 
 // Links that Wine shows for the Unix links below a root (Wine 8 makes no
