@@ -12,12 +12,15 @@
 #                  20-api.js, ...), @@THEME_HEAD@@ the theme head and
 #                  @@THEME_RUNTIME@@ the theme runtime script
 # theme.css, theme_boot.js, theme_runtime.js
-#                  the theme head (bootstrap script and palette style) and the
-#                  theme runtime script inserted at the markers
+#                  the theme head (bootstrap script, after the address
+#                  reader in one function, and palette style) and the theme
+#                  runtime script inserted at the markers
 # password.html    the page that asks for the node password, answered with
 #                  401 to a page request without it: its head is the page's
 #                  head after a "Status: 401 Unauthorized" line, and its
-#                  @@THEME_HEAD@@ takes the theme head
+#                  @@THEME_HEAD@@ takes the theme head and @@ADDRESS_JS@@
+#                  the reader of the page's address, js/12-address-read.js
+#                  (which the theme bootstrap and the page script hold too)
 #
 # The script refuses sources that would break the page: a marker that is
 # missing or repeated, a control byte other than the line feed, or a text that
@@ -112,6 +115,9 @@ foreach(part ${page_js_parts})
 endforeach()
 read_source(theme.css theme_css)
 read_source(theme_boot.js theme_boot)
+# The one reader of the page's address, also a part of the page script.
+read_source(js/12-address-read.js address_js)
+refuse_closing_tag(js/12-address-read.js "${address_js}" script)
 read_source(theme_runtime.js theme_runtime)
 read_source(password.html password)
 
@@ -130,7 +136,7 @@ set(password_head "Status: 401 Unauthorized\r\n${head}")
 replace_once(tmpl "@@PAGE_CSS@@" "${page_css}")
 replace_once(tmpl "@@PAGE_JS@@" "${page_js}")
 
-set(theme_head "<script>\n${theme_boot}</script>\n<style>\n${theme_css}</style>")
+set(theme_head "<script>\n(function () {\n'use strict';\n${address_js}${theme_boot}})();\n</script>\n<style>\n${theme_css}</style>")
 set(theme_rt "<script>\n${theme_runtime}</script>\n")
 
 # The theme texts at their markers: the theme head before the runtime.
@@ -148,6 +154,7 @@ if(NOT at EQUAL -1)
   message(FATAL_ERROR "embed_page.cmake: password.html must not hold @@THEME_RUNTIME@@")
 endif()
 replace_once(password "@@THEME_HEAD@@" "${theme_head}")
+replace_once(password "@@ADDRESS_JS@@" "${address_js}")
 
 # Each answer whole, head and page, as a byte array and its length.
 function(answer_array text out_arr out_len)

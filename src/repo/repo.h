@@ -128,12 +128,59 @@ void redact_url(const char *url, char *out);
 
 // ---- JSON form and order ----------------------------------------------------
 
+// The record as a JSON object; its state and step (repo_step) are told as of
+// the time the object is written.
 void emit_repo(Buf *b, const Repo *r);
+// The listing's order: those that need the user first (unreadable, then an
+// operation in progress, conflicts, an upstream deleted), then those with
+// changes (more first), then the newest last commit first.
 int repo_cmp(const void *a, const void *b);
+
+// ---- the state that matters most, and the step it asks for ----------------
+
+// A repository's states by urgency; its state is the first that applies.
+enum RepoState {
+    STATE_UNREADABLE,  // git could not read it (the record has an error)
+    STATE_OPERATION,   // a rebase, merge, cherry-pick, revert, am or bisect stopped half way
+    STATE_CONFLICTS,   // files in conflict, no operation
+    STATE_GONE,        // the branch's upstream was deleted
+    STATE_CHANGES,     // changed, staged or untracked files
+    STATE_UNPUSHED,    // commits not on the remote
+    STATE_BEHIND,      // commits to pull
+    STATE_NO_REMOTE,   // nothing of it is anywhere else
+    STATE_STALE,       // ahead and behind as of a fetch long ago (or never)
+    STATE_DETACHED,    // HEAD is no branch
+    STATE_STASHED,     // stashes kept
+    STATE_UNBORN,      // no commits yet
+    STATE_NO_UPSTREAM, // the branch follows no upstream
+    STATE_CLEAN,       // nothing to do
+    STATE_COUNT
+};
+// The last state that needs the user before anything else: the states up to
+// it make the "needs you" set of the listing, the page and the terminal.
+#define STATE_LAST_NEEDING_USER STATE_GONE
+// Ahead and behind figures fetched longer ago than this are old.
+#define STALE_AFTER_S (7 * 86400LL)
+// A step's text: the longest is an unreadable repository's, with its error.
+#define STEP_TEXT_SIZE (ERROR_TEXT_SIZE + 16)
+
+// The state of `r` at the time `now` (seconds since 1970).
+int repo_state(const Repo *r, long long now);
+// The state's name in the JSON documents: "unreadable", "operation", ...
+const char *repo_state_key(int state);
+// 1 when `r` needs the user before anything else (STATE_LAST_NEEDING_USER).
+int repo_needs_user(const Repo *r);
+// 1 when the ahead and behind figures are old (STALE_AFTER_S, or never fetched).
+int repo_sync_stale(const Repo *r, long long now);
+// The step the state asks for, in words: "Resolve 1 conflict, then git
+// rebase --continue", "Commit or stash 4 changes", "Fetched 12 days ago".
+void repo_step(const Repo *r, long long now, char *out, size_t size);
+// An age in words: "just now", "1 minute ago", "12 days ago", "2 years ago".
+void age_words(long long then, long long now, char *out, size_t size);
 
 // What a table of records holds, counted once for the listing's summary and
 // the terminal's summary line: repositories with each state, and stashes.
 struct RepoSummary {
-    int dirty, ahead, behind, stashes, detached, errors, gone, in_progress, conflicted;
+    int dirty, ahead, behind, stashes, detached, errors, gone, in_progress, conflicted, needs_you;
 };
 void repo_summarize(const Repo *repos, int count, RepoSummary *s);

@@ -41,5 +41,6 @@ void repo_summarize(const Repo *repos, int count, RepoSummary *s) {
         s->gone += r->upstream_gone != 0;
         s->in_progress += r->operation[0] != 0;
         s->conflicted += r->conflicted > 0;
+        s->needs_you += repo_needs_user(r);
     }
 }
