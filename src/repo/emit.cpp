@@ -48,6 +48,8 @@ void emit_repo(Buf *b, const Repo *r) {
     buf_puts(b, ",\"operation_branch\":");
     json_str(b, r->operation_branch);
     buf_printf(b, ",\"fetched_at\":%lld", r->fetched_at);
+    buf_printf(b, ",\"unpushed\":%d,\"unpushed_branches\":%d,\"gone_branches\":%d,\"no_remote\":%s",
+               r->unpushed, r->unpushed_branches, r->gone_branches, json_bool(r->no_remote));
     // The state that matters most and the step it asks for, as every face
     // of the program says them.
     long long now = plat_now();

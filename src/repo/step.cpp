@@ -32,8 +32,9 @@ int repo_state(const Repo *r, long long now) {
     if (r->conflicted > 0) return STATE_CONFLICTS;
     if (r->upstream_gone) return STATE_GONE;
     if (r->dirty > 0) return STATE_CHANGES;
-    if (r->ahead > 0) return STATE_UNPUSHED;
+    if (r->ahead > 0 || (r->unpushed > 0 && !r->no_remote)) return STATE_UNPUSHED;
     if (r->behind > 0) return STATE_BEHIND;
+    if (r->no_remote) return STATE_NO_REMOTE;
     if (repo_sync_stale(r, now)) return STATE_STALE;
     if (r->detached) return STATE_DETACHED;
     if (r->stash > 0) return STATE_STASHED;
@@ -111,9 +112,17 @@ void repo_step(const Repo *r, long long now, char *out, size_t size) {
         snprintf(out, size, "Commit or stash %s",
                  counted(r->dirty, "change", "changes", n, sizeof n));
         return;
-    case STATE_UNPUSHED:
-        snprintf(out, size, "Push %s", counted(r->ahead, "commit", "commits", n, sizeof n));
+    case STATE_UNPUSHED: {
+        // Every commit on no remote, on whichever branch; at least the
+        // current branch's ahead count.
+        int commits = r->unpushed > r->ahead ? r->unpushed : r->ahead;
+        if (r->unpushed_branches > 1)
+            snprintf(out, size, "Push %s (%d branches)",
+                     counted(commits, "commit", "commits", n, sizeof n), r->unpushed_branches);
+        else
+            snprintf(out, size, "Push %s", counted(commits, "commit", "commits", n, sizeof n));
         return;
+    }
     case STATE_BEHIND:
         snprintf(out, size, "Pull %s", counted(r->behind, "commit", "commits", n, sizeof n));
         return;
