@@ -99,7 +99,8 @@ static int state_parts(const Repo *r, long long now, Part *parts) {
         parts[n++].sgr = SGR_MAGENTA;
     }
     // How old ahead and behind are, where the step does not say it.
-    if ((state == STATE_UNPUSHED || state == STATE_BEHIND || ahead || behind) && r->fetched_at > 0) {
+    if ((state == STATE_UNPUSHED || state == STATE_BEHIND || ahead || behind) &&
+        r->fetched_at > 0) {
         char when[64];
         age_words(r->fetched_at, now, when, sizeof when);
         snprintf(parts[n].text, sizeof parts[n].text, "fetched %s", when);

@@ -12,8 +12,8 @@
 // repository, an operation stopped half way, files are in conflict, or the
 // branch follows an upstream that was deleted.
 static const char *const STATE_KEYS[STATE_COUNT] = {
-    "unreadable", "operation", "conflicts", "gone",     "changes",     "unpushed", "behind",
-    "no_remote",  "stale",     "detached",  "stashed",  "unborn",      "no_upstream", "clean"};
+    "unreadable", "operation", "conflicts", "gone",    "changes", "unpushed",    "behind",
+    "no_remote",  "stale",     "detached",  "stashed", "unborn",  "no_upstream", "clean"};
 
 const char *repo_state_key(int state) {
     return state >= 0 && state < STATE_COUNT ? STATE_KEYS[state] : "";

@@ -177,7 +177,7 @@ test('a refused path or an answer with ok false shows the reason', async () => {
   try {
     fs.rmSync(path.join(doomed, '.git'), { recursive: true, force: true });
     await openRow(page, 'doomed');
-    assert.equal(await page.textContent('#drawerBody'), 'Could not read this repository: HTTP 403');
+    assert.equal(await page.textContent('#drawerBody'), 'Could not read this repository: The host answered HTTP 403');
     assert.equal(await page.getAttribute('#drawerBody > div', 'class'), 'err');
     await page.keyboard.press('Escape');
 

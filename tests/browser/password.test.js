@@ -64,7 +64,7 @@ test('the password page opens the dashboard for the tab session, and every call 
     await page.fill('#pw', 'not it');
     await page.press('#pw', 'Enter');
     await page.waitForFunction(() => document.getElementById('pwMsg').textContent !== '');
-    assert.equal(await page.textContent('#pwMsg'), 'That password was not accepted.');
+    assert.equal(await page.textContent('#pwMsg'), 'The password was not accepted.');
     assert.equal(await page.evaluate(() => sessionStorage.length), 0);
 
     await page.fill('#pw', PASSWORD);

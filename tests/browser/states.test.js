@@ -46,7 +46,7 @@ const STATES = [
   ['pushme', 'unpushed', /^Push 2 commits$/, false],
   ['pullme', 'behind', /^Pull 1 commit$/, false],
   ['stale', 'stale', /^Fetched 12 days ago$/, false],
-  ['notes', 'no_upstream', /./, false],
+  ['notes', 'no_remote', /^No remote: everything is only here$/, false],
 ];
 
 function prepare(f) {

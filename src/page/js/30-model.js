@@ -138,12 +138,14 @@ var TAGS = [
     text: function (r) { return '\u2191' + num(r.ahead) + ' to push'; } },
   { state: 'behind', cls: 't-behind', column: true, on: function (r) { return num(r.behind) > 0; },
     text: function (r) { return '\u2193' + num(r.behind) + ' to pull'; } },
+  { state: 'no_remote', cls: 't-noup', on: function (r) { return r.no_remote === true; }, text: 'no remote' },
   { state: 'stale', cls: 't-stale', on: syncStale, text: fetchedText },
   { state: 'detached', cls: 't-det', on: function (r) { return !!r.detached && !operationDetaches(r); }, text: 'detached' },
   { state: 'stashed', cls: 't-stash', column: true, on: function (r) { return num(r.stash) > 0; },
     text: function (r) { return plural(num(r.stash), 'stash', 'stashes'); } },
   { state: 'unborn', cls: 't-unborn', on: function (r) { return !!r.unborn; }, text: 'no commits' },
-  { state: 'no_upstream', cls: 't-noup', on: function (r) { return !!r.no_upstream && !r.detached; }, text: 'no upstream' },
+  { state: 'no_upstream', cls: 't-noup', on: function (r) { return !!r.no_upstream && !r.detached && r.no_remote !== true; },
+    text: 'no upstream' },
 ];
 
 function tagPart(tag, part, r) {

@@ -92,7 +92,8 @@ function refreshStamps() {
   }
   var text = LAST_FAILURE + '. ';
   text += CHECKED
-    ? 'The rows shown are from the last good load, checked at ' + clockTime(CHECKED) + ' (' + age + ').'
+    ? 'The rows shown are from the last good load, checked at ' + clockTime(CHECKED) + ' (' +
+      ago(Math.floor(CHECKED / 1000)) + ').'
     : 'No listing has been loaded yet.';
   setText('bannerText', text);
   // A refused password: the field to type the new one, in place.
