@@ -80,7 +80,7 @@ function noticesHtml(d, roots) {
 // The stamp stays in view; it turns amber when the rows are old (or are
 // the kept ones of an earlier opening).
 function refreshStamps() {
-  var age = longAgo(Math.floor(CHECKED / 1000));
+  var age = ago(Math.floor(CHECKED / 1000));
   var stamp = CHECKED ? 'checked ' + age : '';
   if (LOADING) stamp = FROM_KEPT ? 'from ' + age + ', checking\u2026' : CHECKED ? 'rescanning\u2026' : 'loading\u2026';
   setText('stamp', stamp);
