@@ -1,9 +1,12 @@
 // The three JSON actions.
 #pragma once
 
+#include "repo/repo.h"
 #include "text/buf.h"
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 // Number of status queries the listing runs at once (QUARLO_JOBS).
 int listing_jobs();
@@ -19,11 +22,39 @@ void listing_collect();
 void listing_document(Buf *b);
 // action "repo": one allowlisted repository in depth.
 void action_repo(const char *query);
-// Appends the detail document of the repository at `requested` to `b`, as
-// action "repo" answers it, checked against the root table as the caller
-// built it. Returns 1; 0 (nothing appended) when path_allowed refuses the
-// path. The caller checks buf_ok.
-int detail_document(const char *requested, Buf *b);
+
+// One repository in depth, collected once and rendered both as the detail
+// document (detail_emit) and at the terminal (quarlo show).
+struct DetailChange {
+    char code[3];     // git's change code, as StatusLine has it
+    std::string path; // the path's bytes as they are on disk
+};
+struct DetailCommit {
+    std::string hash;
+    long long ct;
+    std::string author;
+    std::string subject;
+};
+struct Detail {
+    Repo repo;
+    // At most DETAIL_CHANGED_MAX of the changes, in git's order; none when
+    // the repository could not be read.
+    std::vector<DetailChange> changed;
+    int changed_count;     // every change git listed
+    int changed_truncated; // changed_count is more than `changed` holds
+    // The recent commits, newest first, at most DETAIL_COMMITS_MAX.
+    std::vector<DetailCommit> commits;
+};
+#define DETAIL_CHANGED_MAX 500
+#define DETAIL_COMMITS_MAX 20
+
+// Collects the detail of the repository at `requested`, checked against the
+// root table as the caller built it. Returns 1; 0 (with *d untouched) when
+// path_allowed refuses the path.
+int detail_collect(const char *requested, Detail *d);
+// Appends the detail document of `d` to `b`, as action "repo" answers it;
+// the caller checks buf_ok.
+void detail_emit(Buf *b, const Detail *d);
 // action "fetch" (POST): git fetch --prune in one allowlisted repository
 // `path` (as the client gave it); writes the whole answer.
 void action_fetch(const char *path);

@@ -9,38 +9,35 @@
 
 #include <cstdlib>
 #include <cstring>
-
-#define CHANGED_MAX 500
-#define COMMITS_MAX 20
+#include <utility>
 
 static_assert(sizeof(Repo::path) > ALLOWED_PATH_MAX, "an allowed path fits a record whole");
 
 // The change entries of git's porcelain status (its -z form, `len` bytes),
 // read as the status query reads them: each entry whole, however long, with
 // its path as it is on disk.
-static void emit_changes(Buf *b, const char *text, size_t len, int *seen, int *truncated) {
+static void collect_changes(Detail *d, const char *text, size_t len) {
     StatusLine l;
-    int listed = 0;
     for (const char *p = text; status_next_line(&p, text + len, &l);) {
         if (l.text[0] == '#') continue;
-        ++*seen;
-        if (listed >= CHANGED_MAX) {
-            *truncated = 1;
+        ++d->changed_count;
+        if (d->changed.size() >= DETAIL_CHANGED_MAX) {
+            d->changed_truncated = 1;
             continue;
         }
-        buf_puts(b, listed ? ",{\"code\":" : "{\"code\":");
-        json_str(b, l.code);
-        buf_puts(b, ",\"path\":");
-        json_strn(b, l.path, l.path_len);
-        buf_add(b, "}", 1);
-        listed++;
+        DetailChange c;
+        memcpy(c.code, l.code, sizeof c.code);
+        c.path.assign(l.path, l.path_len);
+        d->changed.push_back(std::move(c));
     }
 }
 
-static void emit_commits(Buf *b, const char *text) {
+// The log's "%H%x09%ct%x09%an%x09%s" lines; a line without its first two
+// tabs is passed over.
+static void collect_commits(Detail *d, const char *text) {
     char line[COMMIT_LINE_SIZE];
-    int listed = 0;
-    for (const char *p = text; listed < COMMITS_MAX && text_next_line(&p, line, sizeof line, 1);) {
+    for (const char *p = text;
+         d->commits.size() < DETAIL_COMMITS_MAX && text_next_line(&p, line, sizeof line, 1);) {
         if (!line[0]) continue;
         char *t1 = strchr(line, '\t');
         char *t2 = t1 ? strchr(t1 + 1, '\t') : nullptr;
@@ -53,60 +50,60 @@ static void emit_commits(Buf *b, const char *text) {
             *subject++ = 0;
         else
             subject = (char *)"";
-        buf_puts(b, listed ? ",{\"hash\":" : "{\"hash\":");
-        json_str(b, line);
-        buf_printf(b, ",\"ct\":%lld,\"author\":", strtoll(t1 + 1, nullptr, 10));
-        json_str(b, author);
-        buf_puts(b, ",\"subject\":");
-        json_str(b, subject);
-        buf_add(b, "}", 1);
-        listed++;
+        d->commits.push_back({line, strtoll(t1 + 1, nullptr, 10), author, subject});
     }
 }
 
-int detail_document(const char *requested, Buf *b) {
+int detail_collect(const char *requested, Detail *d) {
     char full[FULL_PATH_SIZE];
     int root = -1;
     if (!path_allowed(requested, full, &root)) return 0;
     // The one record of this request, below the root that admitted the path,
     // named as the listing names it.
-    Repo rec;
-    Repo *r = &rec;
+    Repo *r = &d->repo;
     repo_init(r, full, base_name(full), root_match_text(&g_roots[root]));
+    d->changed.clear();
+    d->commits.clear();
+    d->changed_count = d->changed_truncated = 0;
     // One status serves the record and the changed list, one log the
     // record's last commit and the commit list.
     Buf status, log;
     query_repo_detail(r, &status, &log);
-
-    // A repository git could not read answers with its record and error, no
-    // changes and no commits: nothing of a failed command is listed.
-    Buf changes, commits;
-    buf_init(&changes, DOC_MAX);
-    buf_init(&commits, DOC_MAX);
-    int seen = 0, truncated = 0;
-    if (!r->error[0] && status.data)
-        emit_changes(&changes, status.data, (size_t)status.len, &seen, &truncated);
-    if (!r->error[0] && !r->unborn && log.data) emit_commits(&commits, log.data);
+    // A repository git could not read has its record and error, no changes
+    // and no commits: nothing of a failed command is listed.
+    if (!r->error[0] && status.data) collect_changes(d, status.data, (size_t)status.len);
+    if (!r->error[0] && !r->unborn && log.data) collect_commits(d, log.data);
     buf_free(&status);
     buf_free(&log);
-    int readable = !r->error[0];
-    if (!readable) seen = truncated = 0;
-
-    buf_puts(b, "{\"ok\":true,\"action\":\"repo\",\"repo\":");
-    emit_repo(b, r);
-    buf_puts(b, ",\"changed\":[");
-    // A part that could not be kept fails the whole document (a 500), never
-    // a shorter list.
-    if (readable && !buf_ok(&changes)) buf_free(b);
-    if (readable && buf_ok(&changes)) buf_add(b, changes.data, (size_t)changes.len);
-    buf_printf(b, "],\"changed_count\":%d,\"changed_truncated\":%s", seen, json_bool(truncated));
-    buf_puts(b, ",\"commits\":[");
-    if (readable && !buf_ok(&commits)) buf_free(b);
-    if (readable && buf_ok(&commits)) buf_add(b, commits.data, (size_t)commits.len);
-    buf_puts(b, "]}\n");
-    buf_free(&changes);
-    buf_free(&commits);
     return 1;
+}
+
+void detail_emit(Buf *b, const Detail *d) {
+    buf_puts(b, "{\"ok\":true,\"action\":\"repo\",\"repo\":");
+    emit_repo(b, &d->repo);
+    buf_puts(b, ",\"changed\":[");
+    for (size_t i = 0; i < d->changed.size(); i++) {
+        const DetailChange &c = d->changed[i];
+        buf_puts(b, i ? ",{\"code\":" : "{\"code\":");
+        json_str(b, c.code);
+        buf_puts(b, ",\"path\":");
+        json_strn(b, c.path.data(), c.path.size());
+        buf_add(b, "}", 1);
+    }
+    buf_printf(b, "],\"changed_count\":%d,\"changed_truncated\":%s", d->changed_count,
+               json_bool(d->changed_truncated));
+    buf_puts(b, ",\"commits\":[");
+    for (size_t i = 0; i < d->commits.size(); i++) {
+        const DetailCommit &c = d->commits[i];
+        buf_puts(b, i ? ",{\"hash\":" : "{\"hash\":");
+        json_str(b, c.hash.c_str());
+        buf_printf(b, ",\"ct\":%lld,\"author\":", c.ct);
+        json_str(b, c.author.c_str());
+        buf_puts(b, ",\"subject\":");
+        json_str(b, c.subject.c_str());
+        buf_add(b, "}", 1);
+    }
+    buf_puts(b, "]}\n");
 }
 
 void action_repo(const char *query) {
@@ -115,11 +112,14 @@ void action_repo(const char *query) {
     // A path that does not fit whole (or holds a zero byte) is refused with
     // the empty one, never answered for the part of it that fits.
     get_query_whole(query, "path", requested, sizeof requested);
+    Detail d;
+    if (!detail_collect(requested, &d)) {
+        json_reply(403, BODY_PATH_REFUSED);
+        return;
+    }
     Buf b;
     buf_init(&b, DOC_MAX);
-    if (detail_document(requested, &b))
-        reply_document(&b);
-    else
-        json_reply(403, BODY_PATH_REFUSED);
+    detail_emit(&b, &d);
+    reply_document(&b);
     buf_free(&b);
 }

@@ -60,7 +60,6 @@
 // ---- the terminal commands --------------------------------------------------
 
 #define UTF8_CHAR_SIZE 4      // the longest UTF-8 sequence of one character
-#define JSON_DEPTH_MAX 64     // nesting the terminal's JSON reader follows (the documents have 4)
 #define PROGRESS_TEXT_SIZE 96 // the fetch's progress line on the terminal
 #define AGE_TEXT_SIZE 16      // an age in the terminal table ("11mo", "120y")
 #define STATE_TEXT_SIZE 1600  // the state cell of the terminal table, an error line included

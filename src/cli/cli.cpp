@@ -5,7 +5,6 @@
 #include "base/sizes.h"
 #include "cgi/reply.h"
 #include "cli/fetch_all.h"
-#include "cli/json_read.h"
 #include "cli/show.h"
 #include "cli/status.h"
 #include "cli/term.h"
@@ -156,10 +155,8 @@ static int cmd_show(int argc, char **argv) {
     if (!read_args(argc, argv, "json", &a, &rc)) return rc;
     if (a.operands.size() != 1) return usage_error("show takes one PATH");
     collect_roots();
-    Buf doc;
-    buf_init(&doc, DOC_MAX);
-    if (!detail_document(a.operands[0], &doc)) {
-        buf_free(&doc);
+    Detail d;
+    if (!detail_collect(a.operands[0], &d)) {
         // The CGI answer's message: the document itself with --json.
         if (a.json) {
             plat_write_text(PLAT_STDOUT, BODY_PATH_REFUSED, strlen(BODY_PATH_REFUSED));
@@ -168,25 +165,18 @@ static int cmd_show(int argc, char **argv) {
         }
         return CLI_FAILED;
     }
-    if (!buf_ok(&doc)) {
-        term_error("the answer did not fit in memory");
-        return CLI_FAILED;
-    }
     // A repository git could not read is told with its error, and fails.
-    JsonValue parsed;
-    int unreadable = !json_read(doc.data, &parsed) || !parsed.get("repo").get("error").s.empty();
-    rc = unreadable ? CLI_FAILED : CLI_OK;
+    rc = d.repo.error[0] ? CLI_FAILED : CLI_OK;
+    Buf b;
+    buf_init(&b, DOC_MAX);
     if (a.json) {
-        rc = print_or_fail(&doc, rc);
+        detail_emit(&b, &d);
     } else {
-        Buf b;
-        buf_init(&b, DOC_MAX);
         Term t = term_for_stdout();
-        if (!show_detail(&b, &t, doc.data)) rc = CLI_FAILED;
-        rc = print_or_fail(&b, rc);
-        buf_free(&b);
+        show_detail(&b, &t, &d);
     }
-    buf_free(&doc);
+    rc = print_or_fail(&b, rc);
+    buf_free(&b);
     return rc;
 }
 

@@ -1,9 +1,9 @@
-// The terminal form of one repository's detail, read back from the detail
-// document so that the two always tell the same.
+// The terminal form of one repository's detail, rendered from the same value
+// as the detail document so that the two always tell the same.
 #include "cli/show.h"
 
+#include "actions/actions.h"
 #include "base/sizes.h"
-#include "cli/json_read.h"
 #include "cli/status.h"
 #include "platform/platform.h"
 #include "text/text.h"
@@ -14,32 +14,6 @@
 #define LABEL_WIDTH 9 // "upstream" and a space
 #define HASH_SHOWN 9  // digits of a commit's hash in the commit list
 #define AUTHOR_COL_MAX 20
-
-static void repo_from_json(const JsonValue &j, Repo *r) {
-    repo_init(r, j.get("path").s.c_str(), j.get("name").s.c_str(), j.get("root").s.c_str());
-    str_copy(r->branch, sizeof r->branch, j.get("branch").s.c_str());
-    str_copy(r->upstream, sizeof r->upstream, j.get("upstream").s.c_str());
-    str_copy(r->remote, sizeof r->remote, j.get("remote").s.c_str());
-    r->ahead = (int)j.get("ahead").n;
-    r->behind = (int)j.get("behind").n;
-    r->dirty = (int)j.get("dirty").n;
-    r->untracked = (int)j.get("untracked").n;
-    r->staged = (int)j.get("staged").n;
-    r->conflicted = (int)j.get("conflicted").n;
-    r->stash = (int)j.get("stash").n;
-    r->detached = j.get("detached").b;
-    r->no_upstream = j.get("no_upstream").b;
-    r->unborn = j.get("unborn").b;
-    const JsonValue &last = j.get("last_commit");
-    r->last_ct = last.get("ct").n;
-    str_copy(r->last_hash, sizeof r->last_hash, last.get("hash").s.c_str());
-    str_copy(r->last_subject, sizeof r->last_subject, last.get("subject").s.c_str());
-    str_copy(r->error, sizeof r->error, j.get("error").s.c_str());
-    r->upstream_gone = j.get("upstream_gone").b;
-    str_copy(r->operation, sizeof r->operation, j.get("operation").s.c_str());
-    str_copy(r->operation_branch, sizeof r->operation_branch, j.get("operation_branch").s.c_str());
-    r->fetched_at = j.get("fetched_at").n;
-}
 
 // Columns left after `used` on a line of the terminal's width (-1: no limit).
 static int rest(const Term *t, int used) {
@@ -64,12 +38,8 @@ static void field(Buf *b, const Term *t, const char *name, const char *value, co
     buf_puts(b, "\n");
 }
 
-int show_detail(Buf *b, const Term *t, const char *doc) {
-    JsonValue d;
-    if (!json_read(doc, &d) || d.kind != JsonValue::OBJECT) return 0;
-    static Repo rec;
-    Repo *r = &rec;
-    repo_from_json(d.get("repo"), r);
+void show_detail(Buf *b, const Term *t, const Detail *d) {
+    const Repo *r = &d->repo;
     long long now = plat_now();
 
     term_on(b, t, SGR_BOLD);
@@ -95,17 +65,15 @@ int show_detail(Buf *b, const Term *t, const char *doc) {
         buf_puts(b, "\n");
     }
 
-    const JsonValue &changed = d.get("changed");
-    long long changed_count = d.get("changed_count").n;
-    if (changed_count > 0) {
+    if (d->changed_count > 0) {
         buf_puts(b, "\n");
         term_on(b, t, SGR_BOLD);
-        buf_printf(b, "changed files (%lld)", changed_count);
+        buf_printf(b, "changed files (%d)", d->changed_count);
         term_off(b, t);
         buf_puts(b, "\n");
-        for (const JsonValue &c : changed.items) {
+        for (const DetailChange &c : d->changed) {
             buf_puts(b, "  ");
-            const char *code = c.get("code").s.c_str();
+            const char *code = c.code;
             const char *sgr = strcmp(code, "??") == 0   ? SGR_DIM
                               : strcmp(code, "UU") == 0 ? SGR_RED
                                                         : SGR_YELLOW;
@@ -113,36 +81,35 @@ int show_detail(Buf *b, const Term *t, const char *doc) {
             term_cell(b, code, -1, 2);
             term_off(b, t);
             buf_puts(b, "  ");
-            term_cell(b, c.get("path").s.c_str(), rest(t, 6), 0);
+            term_cell_n(b, c.path.data(), c.path.size(), rest(t, 6), 0);
             buf_puts(b, "\n");
         }
-        long long more = changed_count - (long long)changed.items.size();
+        long long more = d->changed_count - (long long)d->changed.size();
         if (more > 0) buf_printf(b, "  ... and %lld more\n", more);
     }
 
-    const JsonValue &commits = d.get("commits");
-    if (!commits.items.empty()) {
+    if (!d->commits.empty()) {
         buf_puts(b, "\n");
         term_on(b, t, SGR_BOLD);
         buf_puts(b, "recent commits");
         term_off(b, t);
         buf_puts(b, "\n");
         int aw = 0, auth = 0;
-        for (const JsonValue &c : commits.items) {
+        for (const DetailCommit &c : d->commits) {
             char age[AGE_TEXT_SIZE];
-            age_text(c.get("ct").n, now, age);
-            int a = (int)strlen(age), w = text_cells(c.get("author").s.c_str());
+            age_text(c.ct, now, age);
+            int a = (int)strlen(age), w = text_cells(c.author.c_str());
             aw = a > aw ? a : aw;
             auth = w > auth ? w : auth;
         }
         if (auth > AUTHOR_COL_MAX) auth = AUTHOR_COL_MAX;
-        for (const JsonValue &c : commits.items) {
+        for (const DetailCommit &c : d->commits) {
             char age[AGE_TEXT_SIZE];
-            age_text(c.get("ct").n, now, age);
+            age_text(c.ct, now, age);
             int used = 2;
             buf_puts(b, "  ");
             term_on(b, t, SGR_YELLOW);
-            used += term_cell(b, c.get("hash").s.substr(0, HASH_SHOWN).c_str(), -1, HASH_SHOWN + 2);
+            used += term_cell(b, c.hash.substr(0, HASH_SHOWN).c_str(), -1, HASH_SHOWN + 2);
             term_off(b, t);
             for (int i = (int)strlen(age); i < aw; i++, used++) buf_add(b, " ", 1);
             term_on(b, t, SGR_DIM);
@@ -150,12 +117,11 @@ int show_detail(Buf *b, const Term *t, const char *doc) {
             term_off(b, t);
             buf_puts(b, "  ");
             used += 2;
-            used += term_cell(b, c.get("author").s.c_str(), auth, auth);
+            used += term_cell(b, c.author.c_str(), auth, auth);
             buf_puts(b, "  ");
             used += 2;
-            term_cell(b, c.get("subject").s.c_str(), rest(t, used), 0);
+            term_cell(b, c.subject.c_str(), rest(t, used), 0);
             buf_puts(b, "\n");
         }
     }
-    return 1;
 }

@@ -3,6 +3,7 @@
 
 #include "base/sizes.h"
 #include "platform/platform.h"
+#include "text/utf8.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,45 +37,13 @@ void term_off(Buf *b, const Term *t) {
 
 // ---- characters ---------------------------------------------------------------
 
-#define REPLACEMENT 0xFFFDu
+#define REPLACEMENT UTF8_REPLACEMENT
 
-// Decodes the UTF-8 character at s[0..n); returns its length (>= 1) and the
-// code point in *cp, U+FFFD for a byte that does not start a well-formed
-// sequence (one byte consumed).
+// The character at s[0..n) (U+FFFD for an ill-formed start) and the bytes it
+// takes.
 static size_t next_char(const unsigned char *s, size_t n, unsigned *cp) {
-    unsigned c = s[0];
-    size_t len;
-    unsigned min;
-    if (c < 0x80) {
-        *cp = c;
-        return 1;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-        len = 2, min = 0x80, c &= 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3, min = 0x800, c &= 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4, min = 0x10000, c &= 0x07;
-    } else {
-        *cp = REPLACEMENT;
-        return 1;
-    }
-    if (len > n) {
-        *cp = REPLACEMENT;
-        return 1;
-    }
-    for (size_t i = 1; i < len; i++) {
-        if ((s[i] & 0xC0) != 0x80) {
-            *cp = REPLACEMENT;
-            return 1;
-        }
-        c = (c << 6) | (s[i] & 0x3F);
-    }
-    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-        *cp = REPLACEMENT;
-        return 1;
-    }
-    *cp = c;
-    return len;
+    int len = utf8_decode((const char *)s, n, cp);
+    return (size_t)(len < 0 ? -len : len);
 }
 
 struct Range {
@@ -148,25 +117,7 @@ int text_cells(const char *s) {
 
 static void put_char(Buf *b, unsigned c) {
     char u[UTF8_CHAR_SIZE];
-    if (c < 0x80) {
-        u[0] = (char)c;
-        buf_add(b, u, 1);
-    } else if (c < 0x800) {
-        u[0] = (char)(0xC0 | (c >> 6));
-        u[1] = (char)(0x80 | (c & 0x3F));
-        buf_add(b, u, 2);
-    } else if (c < 0x10000) {
-        u[0] = (char)(0xE0 | (c >> 12));
-        u[1] = (char)(0x80 | ((c >> 6) & 0x3F));
-        u[2] = (char)(0x80 | (c & 0x3F));
-        buf_add(b, u, 3);
-    } else {
-        u[0] = (char)(0xF0 | (c >> 18));
-        u[1] = (char)(0x80 | ((c >> 12) & 0x3F));
-        u[2] = (char)(0x80 | ((c >> 6) & 0x3F));
-        u[3] = (char)(0x80 | (c & 0x3F));
-        buf_add(b, u, 4);
-    }
+    buf_add(b, u, (size_t)utf8_encode(c, u));
 }
 
 #define ELLIPSIS 0x2026u

@@ -1,5 +1,7 @@
 #include "text/buf.h"
 
+#include "text/utf8.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -81,37 +83,6 @@ int buf_printf(Buf *b, const char *fmt, ...) {
     return ok;
 }
 
-// Length of the well-formed UTF-8 sequence at `p` (at most `n` bytes), or,
-// when there is none, minus the length of its longest ill-formed start (the
-// bytes that one U+FFFD stands for).
-static int utf8_sequence(const unsigned char *p, size_t n) {
-    unsigned char c = p[0];
-    int len;
-    unsigned char lo = 0x80, hi = 0xBF; // range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-        len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3;
-        if (c == 0xE0)
-            lo = 0xA0; // no overlong forms
-        else if (c == 0xED)
-            hi = 0x9F; // no surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4;
-        if (c == 0xF0)
-            lo = 0x90; // no overlong forms
-        else if (c == 0xF4)
-            hi = 0x8F; // nothing above U+10FFFF
-    } else {
-        return -1;
-    }
-    for (int i = 1; i < len; i++) {
-        unsigned char min = i == 1 ? lo : 0x80, max = i == 1 ? hi : 0xBF;
-        if ((size_t)i >= n || p[i] < min || p[i] > max) return -i;
-    }
-    return len;
-}
-
 void json_strn(Buf *b, const char *s, size_t n) {
     static const char REPLACEMENT[] = "\xEF\xBF\xBD"; // U+FFFD
     if (!s) {
@@ -129,7 +100,8 @@ void json_strn(Buf *b, const char *s, size_t n) {
             p++;
             continue;
         }
-        int seq = c >= 0x80 ? utf8_sequence(p, (size_t)(end - p)) : 0;
+        unsigned cp;
+        int seq = c >= 0x80 ? utf8_decode((const char *)p, (size_t)(end - p), &cp) : 0;
         if (seq > 0) {
             p += seq;
             continue;

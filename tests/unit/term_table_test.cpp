@@ -52,8 +52,11 @@ TEST(TermCell, CutsToColumnsAndMakesTextSafe) {
          -1, 0, R + "2J", 3},                        // C1 CSI
         {"x\xE2\x80\xAEy", -1, 0, "x" + R + "y", 3}, // right-to-left override
         {"caf\xE9!", -1, 0, "caf" + R + "!", 5},     // Latin-1
-        {"\xE6\x97", -1, 0, R + R, 2},               // a sequence cut short
-        {"\xED\xA0\x80", -1, 0, R + R + R, 3},       // an encoded surrogate
+        // One U+FFFD for each longest ill-formed start, as the JSON writer
+        // replaces them.
+        {"\xE6\x97", -1, 0, R, 1}, // a sequence cut short
+        {"\xE6\x97!", -1, 0, R + "!", 2},
+        {"\xED\xA0\x80", -1, 0, R + R + R, 3}, // an encoded surrogate
     };
     for (const Case &c : cases) {
         int cells = -1;
