@@ -323,8 +323,8 @@ TEST_F(Cli, Show) {
     EXPECT_EQ(text.exit_status, 0) << text.err;
     // The step first, then the record.
     EXPECT_EQ(text.out.rfind("Commit or stash 2 changes\n", 0), 0u) << text.out;
-    for (const char *want : {"dirty\n", "main", "origin/main", "changed files (2)",
-                             "f.txt", "new.txt", "recent commits", "seed commit"})
+    for (const char *want : {"dirty\n", "main", "origin/main", "changed files (2)", "f.txt",
+                             "new.txt", "recent commits", "seed commit"})
         EXPECT_NE(text.out.find(want), std::string::npos) << want << "\n" << text.out;
     EXPECT_EQ(text.out.find('\x1b'), std::string::npos);
 
