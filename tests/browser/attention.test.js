@@ -7,23 +7,13 @@ const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { NOW, MIN, HOUR, DAY, git } = require('./lib/fixtures');
+const { NOW, MIN, HOUR, DAY, git, commitFile, fetchedAt } = require('./lib/fixtures');
 const { openDashboard, rowNames } = require('./lib/browser');
 const { startSuite, stopSuite } = require('./lib/suite');
 
 const AXE = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
 
 let fx, host, browser;
-
-function commitFile(dir, file, text, subject, when) {
-  fs.writeFileSync(path.join(dir, file), text);
-  git(dir, ['add', '-A']);
-  git(dir, ['commit', '-q', '-m', subject], when);
-}
-
-function fetchedAt(dir, when) {
-  fs.utimesSync(path.join(dir, '.git', 'FETCH_HEAD'), when, when);
-}
 
 // The repositories and what each is left in. Without the new states the
 // server would list "dirty" first and "broken" last.

@@ -9,23 +9,13 @@ const assert = require('node:assert/strict');
 const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
-const { NOW, MIN, HOUR, DAY, git } = require('./lib/fixtures');
+const { NOW, MIN, HOUR, DAY, git, commitFile, fetchedAt } = require('./lib/fixtures');
 const { openDashboard, rowNames } = require('./lib/browser');
 const { startSuite, stopSuite } = require('./lib/suite');
 
 const AXE = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
 
 let fx, host, browser;
-
-function commitFile(dir, file, text, subject, when) {
-  fs.writeFileSync(path.join(dir, file), text);
-  git(dir, ['add', '-A']);
-  git(dir, ['commit', '-q', '-m', subject], when);
-}
-
-function fetchedAt(dir, when) {
-  fs.utimesSync(path.join(dir, '.git', 'FETCH_HEAD'), when, when);
-}
 
 const REPOS = [
   ['web-frontend', { subject: 'Work in progress', age: MIN, dirty: 4, stash: 1 }],
