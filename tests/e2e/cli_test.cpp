@@ -253,10 +253,11 @@ TEST_F(Cli, StatusTableOnAPipe) {
         const char *name;
         const char *state;
     } cases[] = {
-        {"clean", "Nothing to do"},
+        // Cloned and never fetched since: the figures say nothing yet.
+        {"clean", "Never fetched"},
         {"dirty", "Commit or stash 2 changes"},
         {"ahead", "Push 1 commit"},
-        {"stashed", "Apply or drop 1 stash"},
+        {"stashed", "Never fetched; 1 stashed"},
         {"conflict", "Resolve 1 conflict, then git merge --continue"},
         {"gone", "Upstream deleted: switch branch or delete topic"},
         {"rebasing", "Resolve 1 conflict, then git rebase --continue; 1 changed"},
