@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 n=${1:-100}
 secs=${2:-10}
-scripts/install-deps.sh ca-certificates cmake make g++ git wrk
+scripts/install-deps.sh ca-certificates cmake make g++ git zlib1g-dev wrk
 if [ -z "${HOST_BUILD:-}" ]; then
   cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUARLO_TESTS=OFF >/dev/null
   cmake --build build -j"$(nproc)" >/dev/null

@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 program=${1:-}
 size=${2:-1000000000}
 if [ -z "$program" ]; then
-  scripts/install-deps.sh ca-certificates cmake make g++ git time
+  scripts/install-deps.sh ca-certificates cmake make g++ git zlib1g-dev time
   cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUARLO_TESTS=OFF >/dev/null
   cmake --build build -j"$(nproc)" >/dev/null
   program=$PWD/build/quarlo

@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 n=${1:-1200}
-scripts/install-deps.sh ca-certificates cmake make g++ git chromium
+scripts/install-deps.sh ca-certificates cmake make g++ git zlib1g-dev chromium
 command -v node >/dev/null || scripts/install-deps.sh nodejs npm
 (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUARLO_TESTS=OFF >/dev/null

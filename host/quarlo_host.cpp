@@ -94,7 +94,8 @@ void usage(FILE *to) {
             "  --queue     requests that may wait for a run, up to %d s each; more get\n"
             "              503 (default 32)\n"
             "  --insecure-open  serve on an address other than loopback without\n"
-            "              BOT_PASSWORD: anyone who reaches it sees every repository\n",
+            "              BOT_PASSWORD: anyone who reaches it sees every repository\n"
+            "  --help, -h  this text\n",
             QUEUE_WAIT_S);
 }
 

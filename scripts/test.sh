@@ -3,12 +3,18 @@
 # with clang (as a user would build, warnings as errors here), the Windows program
 # cross-built with mingw-w64, and the sanitizer build (AddressSanitizer and
 # UndefinedBehaviorSanitizer) whose CTest run covers the unit, end-to-end,
-# browser, package and Windows (under Wine) tests. Ends with CTest's summary;
+# browser, package and Windows (under Wine) tests; the package tests also
+# check the GCC release build's hardening and its Debian package. Ends with CTest's summary;
 # exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh ca-certificates cmake make g++ clang git googletest libgtest-dev zlib1g-dev \
   g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 binutils pkgconf libmicrohttpd-dev
+# The package: its manual pages (scdoc, man-db), the shells whose completions
+# are run, lintian, dpkg-shlibdeps (dpkg-dev), systemd-analyze for the user
+# unit.
+scripts/install-deps.sh scdoc man-db bsdextrautils bash bash-completion zsh fish lintian dpkg-dev \
+  systemd
 # The host and the browser tests: Debian's Chromium driven by playwright-core.
 scripts/install-deps.sh chromium fonts-dejavu-core
 command -v node >/dev/null || scripts/install-deps.sh nodejs npm
@@ -27,7 +33,8 @@ cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DQUARLO_WE
 cmake --build build-win -j"$jobs"
 # Every suite, or a configure error that names the missing tool.
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DQUARLO_SANITIZE=ON -DQUARLO_WERROR=ON \
-  -DQUARLO_REQUIRE_ALL_SUITES=ON -DQUARLO_WINDOWS_BUILD="$PWD/build-win" >/dev/null
+  -DQUARLO_REQUIRE_ALL_SUITES=ON -DQUARLO_WINDOWS_BUILD="$PWD/build-win" \
+  -DQUARLO_RELEASE_BUILD="$PWD/build-release-gcc" >/dev/null
 cmake --build build-test -j"$jobs"
 cd build-test
 ctest --output-on-failure -j"$jobs"

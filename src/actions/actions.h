@@ -17,6 +17,10 @@ void action_repos();
 // or root_add): discovers every repository below the roots into g_repos,
 // queries them (listing_jobs at once) and sorts them in the listing's order.
 void listing_collect();
+// The first step of listing_collect alone: enters every repository found
+// below the roots into g_repos (path, name and root), in discovery order,
+// without running git.
+void listing_discover();
 // Appends the listing document of g_repos and g_roots (as listing_collect
 // left them) to `b`, as action "repos" answers it; the caller checks buf_ok.
 void listing_document(Buf *b);

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <utility>
 
 static_assert(sizeof(Repo::path) > ALLOWED_PATH_MAX, "an allowed path fits a record whole");
@@ -38,19 +39,11 @@ static void collect_commits(Detail *d, const char *text) {
     char line[COMMIT_LINE_SIZE];
     for (const char *p = text;
          d->commits.size() < DETAIL_COMMITS_MAX && text_next_line(&p, line, sizeof line, 1);) {
-        if (!line[0]) continue;
-        char *t1 = strchr(line, '\t');
-        char *t2 = t1 ? strchr(t1 + 1, '\t') : nullptr;
-        if (!t2) continue;
-        *t1 = 0;
-        *t2 = 0;
-        char *author = t2 + 1;
-        char *subject = strchr(author, '\t');
-        if (subject)
-            *subject++ = 0;
-        else
-            subject = (char *)"";
-        d->commits.push_back({line, strtoll(t1 + 1, nullptr, 10), author, subject});
+        LogLine l;
+        if (!log_line_read(line, line + strlen(line), 1, &l) || !l.author) continue;
+        d->commits.push_back({std::string(l.hash, l.hash_len), l.ct,
+                              std::string(l.author, l.author_len),
+                              l.subject ? std::string(l.subject, l.subject_len) : std::string()});
     }
 }
 

@@ -28,7 +28,7 @@ static FoundRepo g_found[REPO_MAX];
 
 // Walks every existing root and enters what it finds into the table, grouped
 // by root in discovery order. A folder reached twice is entered once.
-static void discover_repos() {
+void listing_discover() {
     g_repo_count = 0;
     Walk w = {g_found, REPO_MAX, 0, 0, 0, 0, 0, 0, nullptr, nullptr, 0};
     for (int i = 0; i < g_root_count; i++) {
@@ -46,7 +46,7 @@ static void discover_repos() {
 }
 
 void listing_collect() {
-    discover_repos();
+    listing_discover();
     query_repos(g_repos, g_repo_count, MODE_LISTING, listing_jobs());
     if (g_repo_count > 1) qsort(g_repos, (size_t)g_repo_count, sizeof g_repos[0], repo_cmp);
 }

@@ -49,7 +49,7 @@
 #define UPSTREAM_SIZE 512    // an upstream ref ("origin/main")
 #define URL_SIZE 512         // a remote URL, its credentials taken out
 #define HASH_SIZE 65         // an object name: 64 hex digits (sha-256) and terminator
-#define SHORT_HASH_SIZE 12   // the listing's short hash: 9 digits
+#define SHORT_HASH_SIZE 12   // the listing's short hash: 11 digits
 #define SUBJECT_SIZE 300     // a commit's subject, cut
 #define ERROR_TEXT_SIZE 1200 // a record's error line, at most 1199 bytes
 #define OPERATION_SIZE 16    // an operation's name: "cherry-pick" is the longest

@@ -17,7 +17,7 @@
 #include <cstring>
 #include <vector>
 
-static const char USAGE[] = "usage: quarlo status [--json] [ROOT...]\n"
+static const char USAGE[] = "usage: quarlo status [--json | --paths] [ROOT...]\n"
                             "       quarlo show [--json] PATH\n"
                             "       quarlo fetch (--all | PATH...)\n"
                             "       quarlo --help | --version\n";
@@ -36,7 +36,9 @@ static const char HELP[] =
     "      then a summary line. Lines are cut to COLUMNS, else to the terminal's\n"
     "      width; written to a pipe or a file they are whole. Colour only on a\n"
     "      terminal and when NO_COLOR is not set. --json prints the listing\n"
-    "      document of the CGI action \"repos\".\n"
+    "      document of the CGI action \"repos\". --paths prints only the paths\n"
+    "      of the repositories found, one per line, without running git (for\n"
+    "      shell completion and scripts).\n"
     "\n"
     "  quarlo show [--json] PATH\n"
     "      One repository in depth: its record, changed files and recent\n"
@@ -51,7 +53,13 @@ static const char HELP[] =
     "\n"
     "Exit status: 0 when the command did its work; 1 when a repository could\n"
     "not be read, a fetch failed or a path was refused; 2 for a wrong command\n"
-    "line.\n";
+    "line.\n"
+    "\n"
+    "  quarlo --help | -h | help     this text\n"
+    "  quarlo --version              the version\n"
+    "  quarlo --meta                 the plugin's name for the bot (JSON)\n"
+    "\n"
+    "See quarlo(1) for the environment variables and the CGI requests.\n";
 
 static int usage_error(const char *why) {
     term_error(why);
@@ -70,13 +78,15 @@ static int print_or_fail(const Buf *b, int rc) {
 struct Args {
     int json;
     int all;
+    int paths;
     std::vector<const char *> operands;
 };
 
-// Reads argv[2..] into *a, allowing the flags `allowed` ("json", "all").
+// Reads argv[2..] into *a, allowing the flags `allowed` ("json", "all",
+// "paths").
 // Returns 1, or 0 after a usage error was told.
 static int read_args(int argc, char **argv, const char *allowed, Args *a, int *rc) {
-    a->json = a->all = 0;
+    a->json = a->all = a->paths = 0;
     int options = 1;
     for (int i = 2; i < argc; i++) {
         const char *s = argv[i];
@@ -86,6 +96,8 @@ static int read_args(int argc, char **argv, const char *allowed, Args *a, int *r
             a->json = 1;
         } else if (options && strcmp(s, "--all") == 0 && strstr(allowed, "all")) {
             a->all = 1;
+        } else if (options && strcmp(s, "--paths") == 0 && strstr(allowed, "paths")) {
+            a->paths = 1;
         } else if (options && s[0] == '-' && s[1]) {
             char why[ERROR_TEXT_SIZE];
             snprintf(why, sizeof why, "unknown option %.200s", s);
@@ -123,7 +135,22 @@ static int set_roots(const Args &a, int *rc) {
 static int cmd_status(int argc, char **argv) {
     Args a;
     int rc = CLI_OK;
-    if (!read_args(argc, argv, "json", &a, &rc) || !set_roots(a, &rc)) return rc;
+    if (!read_args(argc, argv, "json paths", &a, &rc)) return rc;
+    if (a.json && a.paths) return usage_error("status takes --json or --paths, not both");
+    if (!set_roots(a, &rc)) return rc;
+    if (a.paths) {
+        // The repositories' paths alone, as found: no git command runs.
+        listing_discover();
+        Buf b;
+        buf_init(&b, DOC_MAX);
+        for (int i = 0; i < g_repo_count; i++) {
+            buf_puts(&b, g_repos[i].path);
+            buf_add(&b, "\n", 1);
+        }
+        rc = print_or_fail(&b, CLI_OK);
+        buf_free(&b);
+        return rc;
+    }
     listing_collect();
     int errors = 0;
     for (int i = 0; i < g_repo_count; i++) errors += g_repos[i].error[0] != 0;

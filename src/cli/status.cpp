@@ -134,12 +134,12 @@ int state_cell(Buf *b, const Term *t, const Repo *r, long long now, int max) {
     return cells;
 }
 
+// Columns of the whole state cell, as state_cell writes it without a limit.
 static int state_cells(const Repo *r, long long now) {
-    Buf tmp;
-    buf_init(&tmp, DOC_MAX);
-    Term plain = {0, 0};
-    int cells = state_cell(&tmp, &plain, r, now, -1);
-    buf_free(&tmp);
+    Part parts[STATE_PARTS_MAX];
+    int n = state_parts(r, now, parts);
+    int cells = 0;
+    for (int i = 0; i < n; i++) cells += (i ? 2 : 0) + text_cells(parts[i].text);
     return cells;
 }
 

@@ -1,5 +1,6 @@
-// The status query: fills a record from git's porcelain status, the last
-// commit, the stash count and (detail mode) the origin URL.
+// The status query: runs git for a record (its porcelain status, the last
+// commit, the stash count and, for the detail, the origin URL) and hands the
+// outputs to the parsers of parse.cpp.
 #include "text/text.h"
 #include "platform/platform.h"
 #include "repo/repo.h"
@@ -11,233 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-void redact_url(const char *url, char *out) {
-    const char *scheme = strstr(url, "://");
-    const char *at = scheme ? strchr(scheme + 3, '@') : nullptr;
-    const char *slash = scheme ? strchr(scheme + 3, '/') : nullptr;
-    if (!scheme || !at || (slash && slash < at)) {
-        str_copy(out, URL_SIZE, url);
-        return;
-    }
-    size_t keep = (size_t)(scheme + 3 - url);
-    if (keep > URL_SIZE - 1) keep = URL_SIZE - 1;
-    memcpy(out, url, keep);
-    str_copy(out + keep, URL_SIZE - keep, at + 1);
-}
-
-static void parse_header(Repo *r, const char *h, int stash_header) {
-    while (*h == ' ') h++;
-    if (strncmp(h, "branch.head ", 12) == 0) {
-        const char *v = h + 12;
-        if (strcmp(v, "(detached)") == 0) {
-            str_copy(r->branch, sizeof r->branch, "detached");
-            r->detached = 1;
-        } else {
-            str_copy(r->branch, sizeof r->branch, v);
-        }
-    } else if (strncmp(h, "branch.upstream ", 16) == 0) {
-        redact_url(h + 16, r->upstream);
-    } else if (strncmp(h, "branch.ab ", 10) == 0) {
-        // "+A -B": A commits ahead, B behind. A value that is not a whole
-        // number in range is not taken.
-        const char *p = h + 10;
-        int a, b;
-        if (*p != '+' || !parse_int(p + 1, &a, &p)) return;
-        r->ahead = a;
-        while (*p == ' ') p++;
-        if (*p == '-' && parse_int(p + 1, &b, nullptr)) r->behind = b;
-    } else if (strncmp(h, "branch.oid ", 11) == 0) {
-        if (strcmp(h + 11, "(initial)") == 0) r->unborn = 1;
-    } else if (stash_header && strncmp(h, "stash ", 6) == 0) {
-        // "stash N", written only when there are stashes.
-        const char *end;
-        int n;
-        if (parse_int(h + 6, &n, &end) && *end == 0 && n > 0) r->stash += n;
-    }
-}
-
-static int is_blank(char c) {
-    return (unsigned char)c >= 1 && (unsigned char)c <= 32;
-}
-
-// Passes `n` fields of [s, end), each with the one space after it (a path
-// that begins with a space keeps it).
-static const char *skip_fields(const char *s, const char *end, int n) {
-    for (int i = 0; i < n && s < end; i++) {
-        while (s < end && *s != ' ') s++;
-        if (s < end) s++;
-    }
-    return s;
-}
-
-// The change code and path of a record that is not a header. A rename or
-// copy is listed under the path it had before: the record after it.
-static void classify_entry(StatusLine *l, const char **p, const char *end) {
-    const char *line = l->text, *stop = l->text + l->len, *rest = line;
-    memcpy(l->code, "--", 3);
-    switch (line[0]) {
-    case '?':
-    case '!':
-        l->code[0] = l->code[1] = line[0];
-        rest = l->len >= 2 ? line + 2 : stop;
-        break;
-    case 'u':
-        memcpy(l->code, "UU", 3);
-        rest = skip_fields(line, stop, 10);
-        break;
-    case '1':
-    case '2':
-        if (l->len >= 2 && line[1] == ' ') {
-            size_t n = l->len - 2 < 2 ? l->len - 2 : 2;
-            memcpy(l->code, line + 2, n);
-            l->code[n] = 0;
-        }
-        rest = skip_fields(line, stop, line[0] == '2' ? 9 : 8);
-        if (line[0] == '2' && *p < end) {
-            const char *src = *p;
-            const char *nul = (const char *)memchr(src, 0, (size_t)(end - src));
-            const char *src_end = nul ? nul : end;
-            *p = nul ? nul + 1 : end;
-            l->path = src;
-            l->path_len = (size_t)(src_end - src);
-            return;
-        }
-        break;
-    default:
-        break;
-    }
-    l->path = rest;
-    l->path_len = (size_t)(stop - rest);
-}
-
-int status_next_line(const char **p, const char *end, StatusLine *l) {
-    const char *s = *p;
-    while (s < end) {
-        const char *nul = (const char *)memchr(s, 0, (size_t)(end - s));
-        const char *a = s, *b = nul ? nul : end;
-        s = nul ? nul + 1 : end;
-        const char *t = a;
-        while (t < b && is_blank(*t)) t++;
-        if (t == b) continue; // a blank record
-        // A header's value ends at its last letter; an entry is its record
-        // whole, for its path is a name on disk.
-        if (*a == '#')
-            while (b > a && is_blank(b[-1])) b--;
-        l->text = a;
-        l->len = (size_t)(b - a);
-        l->code[0] = 0;
-        l->path = b;
-        l->path_len = 0;
-        *p = s;
-        if (*a != '#') classify_entry(l, p, end);
-        return 1;
-    }
-    *p = s;
-    return 0;
-}
-
-// An ordinary entry "1 XY ...": X, the index's letter, is not '.'.
-static int index_changed(const StatusLine *l) {
-    const char *x = l->text + 1, *end = l->text + l->len;
-    while (x < end && is_blank(*x)) x++;
-    return x < end && *x != '.';
-}
-
-// 1 for the header "# branch.ab +A -B", which git writes only when the
-// upstream's ref exists.
-static int is_ab_header(const char *h) {
-    while (*h == ' ') h++;
-    return strncmp(h, "branch.ab ", 10) == 0;
-}
-
-void parse_status(Repo *r, const char *text, size_t len, int stash_header) {
-    StatusLine l;
-    int ab_seen = 0;
-    for (const char *p = text; status_next_line(&p, text + len, &l);) {
-        switch (l.text[0]) {
-        case '#': {
-            char header[STATUS_LINE_SIZE];
-            size_t n = l.len < sizeof header - 1 ? l.len : sizeof header - 1;
-            memcpy(header, l.text, n);
-            header[n] = 0;
-            parse_header(r, header + 1, stash_header);
-            ab_seen |= is_ab_header(header + 1);
-            break;
-        }
-        case '1':
-            r->dirty++;
-            if (index_changed(&l)) r->staged++;
-            break;
-        case '2':
-            r->dirty++;
-            r->staged++;
-            break;
-        case 'u':
-            r->dirty++;
-            r->conflicted++;
-            break;
-        case '?':
-            r->dirty++;
-            r->untracked++;
-            break;
-        default:
-            break; // ignored entries and anything else
-        }
-    }
-    if (r->unborn || (r->branch[0] && strcmp(r->branch, "detached") != 0 && !r->upstream[0]))
-        r->no_upstream = 1;
-    // An upstream named without ahead and behind: its ref is gone (deleted
-    // on the remote and pruned). A branch without commits is not told so: a
-    // clone of an empty repository has nothing that could be out of step.
-    r->upstream_gone = r->upstream[0] && !ab_seen && !r->unborn;
-}
-
-void parse_last_commit(Repo *r, const char *text) {
-    const char *tab = strchr(text, '\t');
-    if (!tab) return;
-    size_t hash_len = (size_t)(tab - text);
-    if (hash_len > sizeof r->last_hash - 1) hash_len = sizeof r->last_hash - 1;
-    memcpy(r->last_hash, text, hash_len);
-    r->last_hash[hash_len] = 0;
-    r->last_ct = strtoll(tab + 1, nullptr, 10);
-    const char *tab2 = strchr(tab + 1, '\t');
-    if (tab2) str_copy(r->last_subject, sizeof r->last_subject, tab2 + 1);
-    str_trim(r->last_subject);
-}
-
-// "git version 2.35.0" and later (vendor suffixes such as ".windows.1" or
-// " (Apple Git-145)" follow the numbers).
-int git_version_shows_stash(const char *text) {
-    static const char PREFIX[] = "git version ";
-    if (strncmp(text, PREFIX, sizeof PREFIX - 1) != 0) return 0;
-    const char *p = text + sizeof PREFIX - 1;
-    int major, minor;
-    if (*p < '0' || *p > '9' || !parse_int(p, &major, &p) || *p != '.') return 0;
-    if (p[1] < '0' || p[1] > '9' || !parse_int(p + 1, &minor, nullptr)) return 0;
-    return major > 2 || (major == 2 && minor >= 35);
-}
-
-int count_stash_lines(const char *text) {
-    int n = 0;
-    for (const char *p = text; *p;) {
-        const char *nl = strchr(p, '\n');
-        if (!nl) break; // a last line without a line feed is not counted
-        if (nl > p) n++;
-        p = nl + 1;
-    }
-    return n;
-}
-
-void parse_remote(Repo *r, const char *text) {
-    char url[URL_SIZE];
-    str_copy(url, sizeof url, text);
-    str_trim(url);
-    if (url[0])
-        redact_url(url, r->remote);
-    else
-        r->remote[0] = 0;
-}
 
 // Whether the git on the search path prints the stash count in the status,
 // asked once per process with `git --version`. The status command's own
@@ -278,24 +52,6 @@ const char *query_run(Repo *r, const char *const *args, Buf *out, int also_ok) {
     return nullptr;
 }
 
-// The commit the status names in "# branch.oid <hash>", copied into `oid`
-// (HASH_SIZE bytes); empty when there is none (an unborn branch).
-static void status_head_oid(const char *text, size_t len, char *oid) {
-    static const char PREFIX[] = "# branch.oid ";
-    oid[0] = 0;
-    StatusLine l;
-    for (const char *p = text; status_next_line(&p, text + len, &l);) {
-        if (l.text[0] != '#') break; // the headers come first
-        if (l.len > sizeof PREFIX - 1 && l.len - (sizeof PREFIX - 1) < HASH_SIZE &&
-            memcmp(l.text, PREFIX, sizeof PREFIX - 1) == 0) {
-            size_t n = l.len - (sizeof PREFIX - 1);
-            memcpy(oid, l.text + sizeof PREFIX - 1, n);
-            oid[n] = 0;
-            return;
-        }
-    }
-}
-
 // Reads the last commit `oid` from the repository's object store (`dirs`,
 // null where its git folders were not found) into the record. Returns 0, the
 // record untouched, when it cannot be read directly and verified (then git
@@ -307,24 +63,6 @@ static int read_last_commit(Repo *r, const GitDirs *dirs, const char *oid) {
     r->last_ct = c.ct;
     str_copy(r->last_subject, sizeof r->last_subject, c.subject);
     return 1;
-}
-
-// The record's last commit from the first line of the detail's log
-// ("%H%x09%ct%x09%an%x09%s"), as parse_last_commit reads git log -1's line.
-static void parse_log_head(Repo *r, const char *text) {
-    char line[COMMIT_LINE_SIZE];
-    const char *nl = strchr(text, '\n');
-    size_t n = nl ? (size_t)(nl - text) : strlen(text);
-    if (n > sizeof line - 1) n = sizeof line - 1;
-    memcpy(line, text, n);
-    line[n] = 0;
-    char *t1 = strchr(line, '\t');
-    char *t2 = t1 ? strchr(t1 + 1, '\t') : nullptr;
-    char *t3 = t2 ? strchr(t2 + 1, '\t') : nullptr;
-    if (!t1) return;
-    // hash, time and subject: the author left out.
-    if (t3) memmove(t2 + 1, t3 + 1, strlen(t3 + 1) + 1);
-    parse_last_commit(r, line);
 }
 
 // The first command that fails ends the query: the record tells that failure
@@ -380,8 +118,7 @@ void query_repo(Repo *r, int mode) {
     // there, which saves a git run per repository.
     int stash_header = mode == MODE_LISTING && status_shows_stash();
     if ((text = query_run(r, stash_header ? STATUS_STASH : STATUS, &out))) {
-        parse_status(r, text, (size_t)out.len, stash_header);
-        status_head_oid(text, (size_t)out.len, oid);
+        parse_status(r, text, (size_t)out.len, stash_header, oid);
     }
     buf_free(&out);
     // The git folders, found once for the last commit and the state.
@@ -420,7 +157,7 @@ void query_repo_detail(Repo *r, Buf *status, Buf *log) {
     const char *text;
     if ((text = query_run(r, STATUS, status))) parse_status(r, text, (size_t)status->len, 1);
     if (!r->error[0] && !r->unborn) {
-        if ((text = query_run(r, LOG, log)) && *text) parse_log_head(r, text);
+        if ((text = query_run(r, LOG, log)) && *text) parse_last_commit(r, text, 1);
     } else {
         buf_init(log, RUN_OUTPUT_MAX);
     }

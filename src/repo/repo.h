@@ -66,6 +66,9 @@ void repo_fail(Repo *r, const char *text);
 
 struct GitDirs;
 
+// How query_repo asks: MODE_LISTING for a table of repositories; MODE_DETAIL
+// for one repository on its own (the fetch's before and after), where asking
+// git's version once would cost the run it saves.
 #define MODE_LISTING 0
 #define MODE_DETAIL 1
 
@@ -76,8 +79,8 @@ struct GitDirs;
 // repository's object store (git/objects/), and `git log -1` is asked only
 // where it cannot be read there; there is none without commits. The first
 // command that fails ends the query and gives the record its error.
-// MODE_DETAIL leaves out the version question (one repository: it would
-// cost the run it saves). The operation in progress and the last fetch are
+// MODE_DETAIL leaves out the version question and runs `git stash list`.
+// The operation in progress and the last fetch are
 // read from the git folder, found from `.git` without git (one more command,
 // `git rev-parse`, only where that folder is not one git's own rules name).
 void query_repo(Repo *r, int mode);
@@ -148,14 +151,36 @@ int status_next_line(const char **p, const char *end, StatusLine *line);
 // folders `d` (gitdir_find's answer), with file tests only.
 void read_git_state(Repo *r, const GitDirs *d);
 
-// Parsers of the query's command outputs (exposed for tests).
+// Parsers of the query's command outputs: pure functions of the text.
 // parse_status reads `len` bytes of `status --porcelain=v2 -z` output.
 // `stash_header`: the status was asked for the stash count (--show-stash), so
 // its "# stash N" header adds N to `stash`; otherwise that header is ignored.
-void parse_status(Repo *r, const char *text, size_t len, int stash_header = 0);
+// `head_oid` (HASH_SIZE bytes, may be null) gets the commit the status names
+// in "# branch.oid", or the empty text when it names none.
+void parse_status(Repo *r, const char *text, size_t len, int stash_header = 0,
+                  char *head_oid = nullptr);
 // 1 when `git --version` output names git 2.35 or later.
 int git_version_shows_stash(const char *text);
-void parse_last_commit(Repo *r, const char *text);
+
+// One line of git log in the format "%H%x09%ct%x09%s", or with the author
+// "%H%x09%ct%x09%an%x09%s". The texts point into the line; a field the line
+// does not have is null.
+struct LogLine {
+    const char *hash;
+    size_t hash_len;
+    long long ct; // the time's leading whole number, 0 when there is none
+    const char *author;
+    size_t author_len;
+    const char *subject; // the rest of the line, tabs included
+    size_t subject_len;
+};
+// Reads the line [s, end) (without its line feed). Returns 0 when it has no
+// tab (it is no such line).
+int log_line_read(const char *s, const char *end, int with_author, LogLine *l);
+// The record's last commit from the first line of git log's output (the
+// author's format with `with_author`): its hash, time and subject, the
+// subject trimmed.
+void parse_last_commit(Repo *r, const char *text, int with_author = 0);
 int count_stash_lines(const char *text);
 void parse_remote(Repo *r, const char *text);
 

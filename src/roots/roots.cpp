@@ -21,10 +21,6 @@ static int env_value_given(const char *v) {
     return v && *v;
 }
 
-static int is_blank(char c) {
-    return (unsigned char)c >= 1 && (unsigned char)c <= 32;
-}
-
 // 1 when `path` starts with a drive letter and its colon ("C:"); never on
 // POSIX, which has no drives.
 static int drive_prefix(const char *path) {

@@ -12,15 +12,15 @@ void str_copy(char *dst, size_t size, const char *src) {
     dst[n] = 0;
 }
 
-static int is_blank(unsigned char c) {
-    return c >= 1 && c <= 32;
+int is_blank(char c) {
+    return (unsigned char)c >= 1 && (unsigned char)c <= 32;
 }
 
 void str_trim(char *s) {
     if (!s) return;
-    if (is_blank((unsigned char)s[0])) {
+    if (is_blank(s[0])) {
         char *p = s;
-        while (is_blank((unsigned char)*p)) p++;
+        while (is_blank(*p)) p++;
         memmove(s, p, strlen(p) + 1);
     }
     size_t n = strlen(s);

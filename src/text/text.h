@@ -7,6 +7,10 @@
 // and always terminates it; a null `dst` or a zero `size` does nothing.
 void str_copy(char *dst, size_t size, const char *src);
 
+// 1 for a blank byte: a value from 1 to 32 (space, tab, line ends and the
+// other control characters).
+int is_blank(char c);
+
 // Removes every byte with a value from 1 to 32 from both ends of `s` in place.
 void str_trim(char *s);
 

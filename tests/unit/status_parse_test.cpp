@@ -145,6 +145,32 @@ TEST(ParseStatus, Table) {
     }
 }
 
+// The commit the status names, read in the same pass as the record.
+TEST(ParseStatus, HeadOid) {
+    const std::string H64(64, 'a');
+    struct {
+        const char *name;
+        std::string text;
+        std::string oid;
+    } cases[] = {
+        {"sha1", OID "# branch.head main\n" WORKTREE, "db5fa31696a093f89e4b811ecfb106ba67c6eec2"},
+        {"sha256", "# branch.oid " + H64 + "\n# branch.head main\n", H64},
+        {"unborn", "# branch.oid (initial)\n# branch.head main\n", ""},
+        {"too long for a name", "# branch.oid " + H64 + "b\n", ""},
+        {"trailing blanks", "# branch.oid abc \r\n", "abc"},
+        {"none", "# branch.head main\n" WORKTREE, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Repo r;
+        memset(&r, 0, sizeof r);
+        char oid[HASH_SIZE] = "stale";
+        std::string records = z(c.text);
+        parse_status(&r, records.c_str(), records.size(), 0, oid);
+        EXPECT_EQ(std::string(oid), c.oid);
+    }
+}
+
 // git names the upstream without "# branch.ab" when the upstream's ref does
 // not exist (deleted on the remote, then pruned).
 TEST(ParseStatus, UpstreamGone) {
@@ -386,6 +412,40 @@ TEST(ParseLastCommit, Table) {
         EXPECT_EQ(r.last_ct, c.ct);
         EXPECT_EQ(std::string(r.last_subject), c.subject);
     }
+}
+
+// The detail's log line carries the author before the subject.
+TEST(ParseLastCommit, WithAuthor) {
+    struct {
+        std::string text;
+        std::string hash;
+        long long ct;
+        std::string author, subject;
+    } cases[] = {
+        {HASH40 "\t5\tAnn Lee\tFix it\n" HASH40 "\t4\tB\told\n", HASH40, 5, "Ann Lee", "Fix it"},
+        {HASH40 "\t5\tAnn\ta\tb\n", HASH40, 5, "Ann", "a\tb"},
+        {HASH40 "\t5\tAnn\t\n", HASH40, 5, "Ann", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        Repo r;
+        memset(&r, 0, sizeof r);
+        parse_last_commit(&r, c.text.c_str(), 1);
+        EXPECT_EQ(std::string(r.last_hash), c.hash);
+        EXPECT_EQ(r.last_ct, c.ct);
+        EXPECT_EQ(std::string(r.last_subject), c.subject);
+        const char *nl = strchr(c.text.c_str(), '\n');
+        LogLine l;
+        ASSERT_TRUE(log_line_read(c.text.c_str(), nl, 1, &l));
+        EXPECT_EQ(std::string(l.author, l.author_len), c.author);
+    }
+    LogLine l;
+    const char no_tab[] = "fatal: bad revision";
+    EXPECT_FALSE(log_line_read(no_tab, no_tab + sizeof no_tab - 1, 1, &l));
+    const char no_author[] = HASH40 "\t5";
+    ASSERT_TRUE(log_line_read(no_author, no_author + sizeof no_author - 1, 1, &l));
+    EXPECT_EQ(l.author, nullptr);
+    EXPECT_EQ(l.subject, nullptr);
 }
 
 // ---- stash list -------------------------------------------------------------

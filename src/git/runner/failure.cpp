@@ -12,10 +12,6 @@ struct Line {
     size_t len;
 };
 
-static int is_blank(char c) {
-    return (unsigned char)c >= 1 && (unsigned char)c <= 32;
-}
-
 // Reads the next line that is not blank from the text at *p and moves *p
 // past it. Returns 0 at the end of the text.
 static int next_line(const char **p, Line *l) {
