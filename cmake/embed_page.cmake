@@ -1,5 +1,6 @@
-# Turns the page's sources into the four constant texts of serve_page, as byte
-# arrays in one generated C++ file. Run as a script:
+# Turns the page's sources into the two finished answers, the dashboard and
+# the password page (each its response head and its page), as byte arrays in
+# one generated C++ file. Run as a script:
 #
 #   cmake -DPAGE_DIR=<src/page> -DOUT=<file.cpp> -P embed_page.cmake
 #
@@ -8,15 +9,18 @@
 # page.html        the page template; @@PAGE_CSS@@ takes the contents of
 #                  page.css, @@PAGE_JS@@ the parts of the page script, js/*.js
 #                  joined in the order of their file names (10-util.js,
-#                  20-api.js, ...), and @@THEME_HEAD@@ and @@THEME_RUNTIME@@
-#                  become the marker bytes 0x01 and 0x02
+#                  20-api.js, ...), @@THEME_HEAD@@ the theme head and
+#                  @@THEME_RUNTIME@@ the theme runtime script
 # theme.css, theme_boot.js, theme_runtime.js
-#                  the theme head (bootstrap script and palette style) and the
-#                  theme runtime script inserted at the markers
+#                  the theme head (bootstrap script, after the address
+#                  reader in one function, and palette style) and the theme
+#                  runtime script inserted at the markers
 # password.html    the page that asks for the node password, answered with
 #                  401 to a page request without it: its head is the page's
 #                  head after a "Status: 401 Unauthorized" line, and its
-#                  @@THEME_HEAD@@ becomes the marker byte 0x01
+#                  @@THEME_HEAD@@ takes the theme head and @@ADDRESS_JS@@
+#                  the reader of the page's address, js/12-address-read.js
+#                  (which the theme bootstrap and the page script hold too)
 #
 # The script refuses sources that would break the page: a marker that is
 # missing or repeated, a control byte other than the line feed, or a text that
@@ -111,6 +115,9 @@ foreach(part ${page_js_parts})
 endforeach()
 read_source(theme.css theme_css)
 read_source(theme_boot.js theme_boot)
+# The one reader of the page's address, also a part of the page script.
+read_source(js/12-address-read.js address_js)
+refuse_closing_tag(js/12-address-read.js "${address_js}" script)
 read_source(theme_runtime.js theme_runtime)
 read_source(password.html password)
 
@@ -129,93 +136,50 @@ set(password_head "Status: 401 Unauthorized\r\n${head}")
 replace_once(tmpl "@@PAGE_CSS@@" "${page_css}")
 replace_once(tmpl "@@PAGE_JS@@" "${page_js}")
 
-# Split at the two markers: before, between, after.
-foreach(mark THEME_HEAD THEME_RUNTIME)
-  string(FIND "${tmpl}" "@@${mark}@@" first)
-  string(FIND "${tmpl}" "@@${mark}@@" last REVERSE)
-  if(first EQUAL -1 OR NOT first EQUAL last)
-    message(FATAL_ERROR "embed_page.cmake: page.html must hold @@${mark}@@ exactly once")
-  endif()
-endforeach()
+set(theme_head "<script>\n(function () {\n'use strict';\n${address_js}${theme_boot}})();\n</script>\n<style>\n${theme_css}</style>")
+set(theme_rt "<script>\n${theme_runtime}</script>\n")
+
+# The theme texts at their markers: the theme head before the runtime.
 string(FIND "${tmpl}" "@@THEME_HEAD@@" at1)
 string(FIND "${tmpl}" "@@THEME_RUNTIME@@" at2)
 if(NOT at1 LESS at2)
   message(FATAL_ERROR "embed_page.cmake: @@THEME_HEAD@@ must come before @@THEME_RUNTIME@@")
 endif()
-string(LENGTH "@@THEME_HEAD@@" len1)
-string(LENGTH "@@THEME_RUNTIME@@" len2)
-math(EXPR after1 "${at1} + ${len1}")
-math(EXPR between_len "${at2} - ${after1}")
-math(EXPR after2 "${at2} + ${len2}")
-string(SUBSTRING "${tmpl}" 0 ${at1} part0)
-string(SUBSTRING "${tmpl}" ${after1} ${between_len} part1)
-string(SUBSTRING "${tmpl}" ${after2} -1 part2)
+replace_once(tmpl "@@THEME_HEAD@@" "${theme_head}")
+replace_once(tmpl "@@THEME_RUNTIME@@" "${theme_rt}")
 
 # The password page: the theme head at its one marker, no theme runtime.
 string(FIND "${password}" "@@THEME_RUNTIME@@" at)
 if(NOT at EQUAL -1)
   message(FATAL_ERROR "embed_page.cmake: password.html must not hold @@THEME_RUNTIME@@")
 endif()
-replace_once(password "@@THEME_HEAD@@" "@@MARK@@")
-string(FIND "${password}" "@@MARK@@" at)
-string(SUBSTRING "${password}" 0 ${at} pw0)
-math(EXPR at "${at} + 8")
-string(SUBSTRING "${password}" ${at} -1 pw1)
+replace_once(password "@@THEME_HEAD@@" "${theme_head}")
+replace_once(password "@@ADDRESS_JS@@" "${address_js}")
 
-set(theme_head "<script>\n${theme_boot}</script>\n<style>\n${theme_css}</style>")
-set(theme_rt "<script>\n${theme_runtime}</script>\n")
+# Each answer whole, head and page, as a byte array and its length.
+function(answer_array text out_arr out_len)
+  text_to_hex("${text}" hex)
+  string(LENGTH "${hex}" n)
+  math(EXPR len "${n} / 2")
+  hex_to_array("${hex}" arr)
+  set(${out_arr} "${arr}" PARENT_SCOPE)
+  set(${out_len} "${len}" PARENT_SCOPE)
+endfunction()
 
-text_to_hex("${head}" head_hex)
-text_to_hex("${part0}" p0_hex)
-text_to_hex("${part1}" p1_hex)
-text_to_hex("${part2}" p2_hex)
-text_to_hex("${theme_head}" th_hex)
-text_to_hex("${theme_rt}" tr_hex)
-text_to_hex("${password_head}" pwh_hex)
-text_to_hex("${pw0}" pw0_hex)
-text_to_hex("${pw1}" pw1_hex)
+answer_array("${head}${tmpl}" page_arr page_len)
+answer_array("${password_head}${password}" pw_arr pw_len)
 file(REMOVE "${WORK}")
-
-string(LENGTH "${head_hex}" n)
-math(EXPR head_len "${n} / 2")
-string(LENGTH "${th_hex}" n)
-math(EXPR th_len "${n} / 2")
-string(LENGTH "${tr_hex}" n)
-math(EXPR tr_len "${n} / 2")
-string(LENGTH "${pwh_hex}" n)
-math(EXPR pwh_len "${n} / 2")
-
-hex_to_array("${head_hex}" head_arr)
-hex_to_array("${p0_hex}01${p1_hex}02${p2_hex}00" tmpl_arr)
-hex_to_array("${th_hex}" th_arr)
-hex_to_array("${tr_hex}" tr_arr)
-hex_to_array("${pwh_hex}" pwh_arr)
-hex_to_array("${pw0_hex}01${pw1_hex}00" pw_arr)
 
 set(code "// Generated by cmake/embed_page.cmake from the files in src/page/; do not edit.
 #include \"page/page_texts.h\"
 
-const unsigned char page_head[] = {
-    ${head_arr}};
-const size_t page_head_len = ${head_len};
+const unsigned char page_answer[] = {
+    ${page_arr}};
+const size_t page_answer_len = ${page_len};
 
-const unsigned char page_template[] = {
-    ${tmpl_arr}};
-
-const unsigned char theme_head[] = {
-    ${th_arr}};
-const size_t theme_head_len = ${th_len};
-
-const unsigned char theme_runtime[] = {
-    ${tr_arr}};
-const size_t theme_runtime_len = ${tr_len};
-
-const unsigned char password_head[] = {
-    ${pwh_arr}};
-const size_t password_head_len = ${pwh_len};
-
-const unsigned char password_template[] = {
+const unsigned char password_answer[] = {
     ${pw_arr}};
+const size_t password_answer_len = ${pw_len};
 ")
 
 file(WRITE "${OUT}" "${code}")

@@ -42,17 +42,21 @@ void show_detail(Buf *b, const Term *t, const Detail *d) {
     const Repo *r = &d->repo;
     long long now = plat_now();
 
+    // First what to do (the step, then the facts it does not tell), as the
+    // table says it; then the record.
+    state_cell(b, t, r, now, rest(t, 0));
+    buf_puts(b, "\n");
     term_on(b, t, SGR_BOLD);
     term_cell(b, r->name, rest(t, 0), 0);
     term_off(b, t);
     buf_puts(b, "\n");
     field(b, t, "path", r->path, "");
-    field(b, t, "branch", r->branch, SGR_CYAN);
+    // During a rebase HEAD is detached: the branch line names the branch
+    // being rebased.
+    field(b, t, "branch", r->operation_branch[0] ? r->operation_branch : r->branch, SGR_CYAN);
+    field(b, t, "doing", r->operation, SGR_RED);
     field(b, t, "upstream", r->upstream, "");
     field(b, t, "remote", r->remote, "");
-    label(b, t, "state");
-    state_cell(b, t, r, now, rest(t, LABEL_WIDTH));
-    buf_puts(b, "\n");
     if (r->last_hash[0]) {
         char age[AGE_TEXT_SIZE];
         age_text(r->last_ct, now, age);

@@ -15,16 +15,12 @@
 #define GAP 2              // spaces between columns
 #define NAME_COL_MAX 32    // widest name column, before the subject gets room
 #define BRANCH_COL_MAX 24  // widest branch column
-#define STATE_COL_MAX 40   // widest state column
+#define STATE_COL_MAX 56   // widest state column
 #define BRANCH_COL_FAIR 12 // a branch column narrowed before the others
 #define NAME_COL_FAIR 16   // a name column narrowed next
 #define STATE_COL_FAIR 20  // the state column, narrowed last
 #define COL_MIN 8          // a column is never made narrower than this
 #define SUBJECT_MIN 12     // room kept for the subject while others shrink
-
-int repo_needs_user(const Repo *r) {
-    return r->error[0] || r->operation[0] || r->conflicted > 0 || r->dirty > 0 || r->upstream_gone;
-}
 
 // The part of `path` below `root`, or null when `path` does not start there.
 static const char *below_root(const char *path, const char *root) {
@@ -60,60 +56,59 @@ struct Part {
     const char *sgr;
 };
 
+// The colour of a state's step: red for what needs the user, yellow for
+// work not saved anywhere else, dim for nothing to do.
+static const char *step_colour(int state) {
+    if (state <= STATE_LAST_NEEDING_USER) return SGR_RED;
+    if (state == STATE_CHANGES || state == STATE_UNPUSHED || state == STATE_NO_REMOTE)
+        return SGR_YELLOW;
+    if (state == STATE_CLEAN) return SGR_DIM;
+    return SGR_MAGENTA;
+}
+
+// The step first, then the facts it does not already tell: an operation's
+// conflicts are in its step, a change count in "Commit or stash 2 changes".
 static int state_parts(const Repo *r, long long now, Part *parts) {
     int n = 0;
-    if (r->error[0]) {
-        snprintf(parts[n].text, sizeof parts[n].text, "error: %s", r->error);
-        parts[n++].sgr = SGR_RED;
-        return n;
-    }
-    if (r->operation[0]) {
-        if (r->operation_branch[0])
-            snprintf(parts[n].text, sizeof parts[n].text, "%s of %s in progress", r->operation,
-                     r->operation_branch);
-        else
-            snprintf(parts[n].text, sizeof parts[n].text, "%s in progress", r->operation);
-        parts[n++].sgr = SGR_RED;
-    }
-    if (r->conflicted > 0) {
+    int state = repo_state(r, now);
+    repo_step(r, now, parts[n].text, sizeof parts[n].text);
+    parts[n++].sgr = step_colour(state);
+    if (state == STATE_UNREADABLE) return n;
+    if (r->conflicted > 0 && state != STATE_CONFLICTS &&
+        !(state == STATE_OPERATION && strcmp(r->operation, "bisect") != 0)) {
         snprintf(parts[n].text, sizeof parts[n].text, "%d conflicted", r->conflicted);
         parts[n++].sgr = SGR_RED;
     }
-    if (r->dirty > 0) {
+    if (r->dirty > 0 && state != STATE_CHANGES) {
         snprintf(parts[n].text, sizeof parts[n].text, "%d changed", r->dirty);
         parts[n++].sgr = SGR_YELLOW;
     }
-    if (r->upstream_gone) {
+    if (r->upstream_gone && state != STATE_GONE) {
         str_copy(parts[n].text, sizeof parts[n].text, "upstream gone");
         parts[n++].sgr = SGR_YELLOW;
     }
-    if (r->ahead > 0 || r->behind > 0) {
+    int ahead = r->ahead > 0 && state != STATE_UNPUSHED;
+    int behind = r->behind > 0 && state != STATE_BEHIND;
+    if (ahead || behind) {
         char ab[STATE_TEXT_SIZE] = "";
-        if (r->ahead > 0) snprintf(ab, sizeof ab, "\xe2\x86\x91%d", r->ahead);
-        if (r->behind > 0)
-            snprintf(ab + strlen(ab), sizeof ab - strlen(ab), "%s\xe2\x86\x93%d",
-                     r->ahead > 0 ? " " : "", r->behind);
-        // How old the remote's side of it is: the last fetch.
-        if (r->fetched_at > 0) {
-            char age[AGE_TEXT_SIZE];
-            age_text(r->fetched_at, now, age);
-            snprintf(ab + strlen(ab), sizeof ab - strlen(ab),
-                     strcmp(age, "now") == 0 ? " (fetched now)" : " (fetched %s ago)", age);
-        }
+        if (ahead) snprintf(ab, sizeof ab, "\xe2\x86\x91%d", r->ahead);
+        if (behind)
+            snprintf(ab + strlen(ab), sizeof ab - strlen(ab), "%s\xe2\x86\x93%d", ahead ? " " : "",
+                     r->behind);
         str_copy(parts[n].text, sizeof parts[n].text, ab);
         parts[n++].sgr = SGR_MAGENTA;
     }
-    if (r->stash > 0) {
-        snprintf(parts[n].text, sizeof parts[n].text, "%d stashed", r->stash);
-        parts[n++].sgr = SGR_BLUE;
-    }
-    if (r->unborn) {
-        str_copy(parts[n].text, sizeof parts[n].text, "no commits");
+    // How old ahead and behind are, where the step does not say it.
+    if ((state == STATE_UNPUSHED || state == STATE_BEHIND || ahead || behind) &&
+        r->fetched_at > 0) {
+        char when[64];
+        age_words(r->fetched_at, now, when, sizeof when);
+        snprintf(parts[n].text, sizeof parts[n].text, "fetched %s", when);
         parts[n++].sgr = SGR_DIM;
     }
-    if (n == 0) {
-        str_copy(parts[n].text, sizeof parts[n].text, "clean");
-        parts[n++].sgr = SGR_GREEN;
+    if (r->stash > 0 && state != STATE_STASHED) {
+        snprintf(parts[n].text, sizeof parts[n].text, "%d stashed", r->stash);
+        parts[n++].sgr = SGR_BLUE;
     }
     return n;
 }
@@ -125,7 +120,8 @@ int state_cell(Buf *b, const Term *t, const Repo *r, long long now, int max) {
     int n = state_parts(r, now, parts);
     int cells = 0;
     for (int i = 0; i < n; i++) {
-        const char *sep = i ? ", " : "";
+        // The step, then "; " and the other facts joined by ", ".
+        const char *sep = i == 0 ? "" : i == 1 ? "; " : ", ";
         int sep_cells = (int)strlen(sep);
         if (max >= 0 && cells + sep_cells >= max) break;
         buf_puts(b, sep);
@@ -158,10 +154,9 @@ static void trim_line(Buf *b, unsigned long long start) {
 }
 
 static void summary_line(Buf *b, const Term *t, const Repo *repos, int count) {
-    int need = 0;
-    for (int i = 0; i < count; i++) need += repo_needs_user(&repos[i]);
     RepoSummary s;
     repo_summarize(repos, count, &s);
+    int need = s.needs_you;
     // The parts, joined by ", "; a line that would pass the width goes on
     // below, indented.
     char head[STATE_TEXT_SIZE];
@@ -210,7 +205,8 @@ static void summary_line(Buf *b, const Term *t, const Repo *repos, int count) {
 
 void status_table(Buf *b, const Term *t, const Repo *repos, int count) {
     long long now = plat_now();
-    // Those that need their user first, each group in the listing's order.
+    // Those that need their user first, each group in the order given (the
+    // listing's order puts them first already).
     std::vector<int> order((size_t)count);
     for (int i = 0; i < count; i++) order[(size_t)i] = i;
     std::stable_sort(order.begin(), order.end(), [&](int x, int y) {

@@ -4,17 +4,13 @@
 #include "cli/term.h"
 #include "repo/repo.h"
 
-// 1 when the record asks something of its user: git could not read it, an
-// operation is in progress, conflicts, changes, or its upstream is gone.
-int repo_needs_user(const Repo *r);
-
 // The name the table shows for repos[i]: its name, or where another record
 // of `repos` has the same name, its path below its root (the whole path when
 // that repeats too). Points into the record.
 const char *table_name(const Repo *repos, int count, int i);
 
-// Appends the state cell's parts of `r` (what needs the user, ahead and
-// behind, stashes; "clean" when nothing) to `b`, cut to `max` columns
+// Appends the state cell of `r` (its step, then the facts the step does not
+// tell: changes, ahead and behind with the last fetch, stashes) to `b`, cut to `max` columns
 // (< 0: whole), coloured as `t` says. Returns the columns appended.
 int state_cell(Buf *b, const Term *t, const Repo *r, long long now, int max);
 

@@ -4,28 +4,12 @@
 
 #include <cstddef>
 
-// Bytes of page_template that stand for the inserted theme texts.
-#define PAGE_MARK_THEME_HEAD 0x01
-#define PAGE_MARK_THEME_RUNTIME 0x02
+// The dashboard's answer: its response head (header lines and the empty
+// line, each ending in CR LF), then the page with its style and scripts.
+extern const unsigned char page_answer[];
+extern const size_t page_answer_len;
 
-// The response head: the header lines and the empty line, each ending in CR LF.
-extern const unsigned char page_head[];
-extern const size_t page_head_len;
-
-// The page, holding each marker byte once, ended by a zero byte.
-extern const unsigned char page_template[];
-
-// The theme bootstrap script and the palette style, written at marker 1.
-extern const unsigned char theme_head[];
-extern const size_t theme_head_len;
-
-// The theme runtime script, written at marker 2.
-extern const unsigned char theme_runtime[];
-extern const size_t theme_runtime_len;
-
-// The head of the password page: a 401 Status line, then the page's head.
-extern const unsigned char password_head[];
-extern const size_t password_head_len;
-
-// The password page, holding marker 1 once, ended by a zero byte.
-extern const unsigned char password_template[];
+// The answer to a page request without the node password: a 401 Status
+// line, the page's head lines, then the password page.
+extern const unsigned char password_answer[];
+extern const size_t password_answer_len;

@@ -47,19 +47,32 @@ void emit_repo(Buf *b, const Repo *r) {
     json_str(b, r->operation);
     buf_puts(b, ",\"operation_branch\":");
     json_str(b, r->operation_branch);
-    buf_printf(b, ",\"fetched_at\":%lld}", r->fetched_at);
+    buf_printf(b, ",\"fetched_at\":%lld", r->fetched_at);
+    buf_printf(b, ",\"unpushed\":%d,\"unpushed_branches\":%d,\"gone_branches\":%d,\"no_remote\":%s",
+               r->unpushed, r->unpushed_branches, r->gone_branches, json_bool(r->no_remote));
+    // The state that matters most and the step it asks for, as every face
+    // of the program says them.
+    long long now = plat_now();
+    int state = repo_state(r, now);
+    char step[STEP_TEXT_SIZE];
+    repo_step(r, now, step, sizeof step);
+    buf_printf(b, ",\"state\":\"%s\",\"state_rank\":%d,\"needs_you\":%s,\"step\":",
+               repo_state_key(state), state, json_bool(state <= STATE_LAST_NEEDING_USER));
+    json_str(b, step);
+    buf_add(b, "}", 1);
 }
 
 // What needs the user first: a repository git could not read, then one with
-// an operation in progress, then one with conflicts. Then dirty
-// repositories (more changes first), then newer last commit, then path in
-// byte order.
+// an operation in progress, one with conflicts, one whose upstream was
+// deleted. Then dirty repositories (more changes first), then newer last
+// commit, then path in byte order.
 int repo_cmp(const void *pa, const void *pb) {
     const Repo *a = (const Repo *)pa;
     const Repo *b = (const Repo *)pb;
     if ((a->error[0] != 0) != (b->error[0] != 0)) return a->error[0] ? -1 : 1;
     if ((a->operation[0] != 0) != (b->operation[0] != 0)) return a->operation[0] ? -1 : 1;
     if ((a->conflicted > 0) != (b->conflicted > 0)) return a->conflicted > 0 ? -1 : 1;
+    if ((a->upstream_gone != 0) != (b->upstream_gone != 0)) return a->upstream_gone ? -1 : 1;
     if ((a->dirty > 0) != (b->dirty > 0)) return a->dirty > 0 ? -1 : 1;
     if (a->dirty != b->dirty) return b->dirty - a->dirty;
     if (a->last_ct != b->last_ct) return a->last_ct > b->last_ct ? -1 : 1;

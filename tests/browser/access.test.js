@@ -43,7 +43,7 @@ function focused(page) {
   return page.evaluate(() => {
     const el = document.activeElement;
     if (!el || el === document.body) return 'body';
-    if (el.classList.contains('row')) return `row:${el.querySelector('.name').textContent}`;
+    if (el.classList.contains('name') && el.closest('tr.row')) return `row:${el.textContent}`;
     return el.id ? `#${el.id}` : el.tagName.toLowerCase();
   });
 }
@@ -105,7 +105,7 @@ test('axe-core: the error tag, the notices and the failure banner in either them
       await page.waitForSelector('#banner:not(.hide)');
       await page.waitForFunction(() => !document.getElementById('rescan').disabled);
       assert.equal(await page.$$eval('#notices .notice', (els) => els.length), 3);
-      assert.equal(await page.$$eval('#rows .t-err', (els) => els.length), 1);
+      assert.equal(await page.$$eval('#rows .t-err', (els) => els.filter((e) => e.getClientRects().length).length), 1);
       assert.deepEqual(await axeProblems(page), [], theme);
     } finally {
       await context.close();
@@ -141,12 +141,15 @@ test('keyboard only: search, a row, the drawer and back', async () => {
 
     // Tab walks on to the filters, the sort, the sortable headers, then the rows in order.
     const stops = [];
-    for (let i = 0; i < 6; i++) {
+    for (let i = 0; i < 7; i++) {
       await page.keyboard.press('Tab');
       stops.push(await focused(page));
     }
     // The merge stopped on its conflict comes first: it needs the user.
-    assert.deepEqual(stops, ['#stateFilter', '#sortOrder', 'button', 'button', 'button', 'row:conflict']);
+    assert.deepEqual(stops, ['#stateFilter', '#sortOrder', 'button', 'button', 'button', 'button', 'row:conflict']);
+    // Each row's button is named by the repository and its state.
+    assert.equal(await page.evaluate(() => document.activeElement.getAttribute('aria-label')),
+      'conflict, Resolve 1 conflict, then git merge --continue');
     await page.keyboard.press('Tab');
     assert.equal(await focused(page), 'row:bulk');
     // Arrow keys move between rows too.
@@ -230,15 +233,19 @@ test('the live region says what a load and a filter did', async () => {
 });
 
 test('a merge stopped on a conflict shows the operation and the conflict tag', async () => {
-  const context = await browser.newContext();
+  const context = await browser.newContext({ viewport: { width: 1440, height: 900 } });
   try {
     const page = await openDashboard(context, host.url);
-    const tags = await page.$eval('#rows tr.row[data-p$="/conflict"]', (tr) =>
-      [...tr.querySelectorAll('.tag')].map((t) => `${t.className}|${t.textContent}`),
-    );
-    // Three tags besides the column ones; "no upstream" is counted in "+1".
-    assert.deepEqual(tags, ['tag t-op|merge in progress', 'tag t-dirty|1 changed', 'tag t-con|1 conflicted', 'tag t-more|+1']);
-    assert.equal(await page.getAttribute('#rows tr.row[data-p$="/conflict"] .t-dirty', 'title'), '1 conflicted');
+    const row = '#rows tr.row[data-p$="/conflict"]';
+    const shown = await page.$$eval(`${row} .c-state .tags > *`, (ts) =>
+      ts.filter((t) => t.getClientRects().length).map((t) => t.firstChild.textContent));
+    assert.deepEqual(shown, ['merging', '1 conflicted', '+2']);
+    assert.equal(await page.textContent(`${row} .step`), 'Resolve 1 conflict, then git merge --continue');
+    // What "+2" stands for shows beside it when the row has the focus.
+    await page.focus(`${row} .name`);
+    const more = page.locator(`${row} .tags.tw .more.mf .more-list`);
+    assert.equal((await more.textContent()).trim(), '1 changed, no remote');
+    assert.ok((await more.boundingBox()).width > 40);
   } finally {
     await context.close();
   }

@@ -59,7 +59,7 @@ test('a row opens the drawer with the repository in four sections', async () => 
       return {
         path: b.querySelector('.mo').textContent,
         tags: [...b.querySelectorAll('.tag')].map((t) => t.textContent),
-        branchNote: b.querySelector('.note').textContent,
+        step: b.querySelector('.dstep').textContent,
         files: [...b.querySelectorAll('.flist li')].map((li) => [
           li.querySelector('.c').className,
           li.querySelector('.c').textContent,
@@ -69,8 +69,8 @@ test('a row opens the drawer with the repository in four sections', async () => 
       };
     });
     assert.equal(body.path, fx.repos.beta);
-    assert.deepEqual(body.tags, ['3 changed', '-1']);
-    assert.equal(body.branchNote, 'branch main \u2192 origin/main');
+    assert.deepEqual(body.tags, ['3 changed', '\u21931 to pull']);
+    assert.equal(body.step, 'Commit or stash 3 changes');
     assert.deepEqual(body.files, [
       ['c c-mod', '.M', 'notes.txt'],
       ['c c-add', 'A.', 'staged.txt'],
@@ -82,10 +82,11 @@ test('a row opens the drawer with the repository in four sections', async () => 
     assert.match(body.commits[1], /^Fix flaky Widget sync[0-9a-f]{8}Ada Tester3d ago$/);
     // The branch note and the remote, as the detail reads it.
     const notes = await page.$$eval('#drawerBody .note', (els) => els.map((e) => e.textContent));
-    assert.deepEqual(notes.slice(0, 2), ['branch main \u2192 origin/main', `remote ${path.join(fx.base, 'remotes', 'beta-origin.git')}`]);
+    assert.deepEqual(notes.slice(0, 3), ['3 changed: 1 staged, 1 untracked', 'branch main \u2192 origin/main',
+      `remote ${path.join(fx.base, 'remotes', 'beta-origin.git')}`]);
     // Fetched while the fixture was made: moments ago.
-    assert.match(notes[2], /^fetched (just now|\d+ minutes? ago)$/);
-    assert.equal(notes.length, 3);
+    assert.match(notes[3], /^fetched (just now|\d+ minutes? ago)$/);
+    assert.equal(notes.length, 4);
     assert.deepEqual(page.problems, []);
   } finally {
     await context.close();
@@ -177,7 +178,7 @@ test('a refused path or an answer with ok false shows the reason', async () => {
   try {
     fs.rmSync(path.join(doomed, '.git'), { recursive: true, force: true });
     await openRow(page, 'doomed');
-    assert.equal(await page.textContent('#drawerBody'), 'Could not read this repository: HTTP 403');
+    assert.equal(await page.textContent('#drawerBody'), 'Could not read this repository: The host answered HTTP 403');
     assert.equal(await page.getAttribute('#drawerBody > div', 'class'), 'err');
     await page.keyboard.press('Escape');
 

@@ -69,14 +69,15 @@ test('1440 wide: a centred 1200px column, one row of chips, long names cut', asy
     assert.equal(wrap.width, 1200);
     assert.equal(wrap.x, 120);
     assert.deepEqual(await chipRows(page), [6]);
-    assert.deepEqual(await shownHeaders(page), ['Repository', 'Path', 'Sync', 'Stash', 'Last commit']);
+    assert.deepEqual(await shownHeaders(page), ['Repository', 'State', 'Path', 'Sync', 'Stash', 'Last commit']);
 
+    // A name longer than its column is cut at the column's edge, with an ellipsis.
     const name = await page.$eval(`#rows tr.row[data-p$="${LONG_NAME}"] .name`, (e) => ({
-      width: e.getBoundingClientRect().width,
+      fits: e.getBoundingClientRect().right <= e.closest('td').getBoundingClientRect().right,
       cut: e.scrollWidth > e.clientWidth,
       overflow: getComputedStyle(e).textOverflow,
     }));
-    assert.deepEqual(name, { width: 300, cut: true, overflow: 'ellipsis' });
+    assert.deepEqual(name, { fits: true, cut: true, overflow: 'ellipsis' });
 
     // The closed drawer lies beyond the right edge; the scrim is not shown.
     const drawer = await box(page, '#drawer');
@@ -88,10 +89,10 @@ test('1440 wide: a centred 1200px column, one row of chips, long names cut', asy
   }
 });
 
-test('700 wide: no Root column, columns apart, the drawer covers the width', async () => {
+test('700 wide: no Path column, columns apart, the drawer covers the width', async () => {
   const { context, page } = await dashboard(700);
   try {
-    assert.deepEqual(await shownHeaders(page), ['Repository', 'Sync', 'Stash', 'Last commit']);
+    assert.deepEqual(await shownHeaders(page), ['Repository', 'State', 'Sync', 'Stash', 'Last commit']);
     assert.equal(await page.$$eval('td.c-root', (tds) => tds.filter((td) => td.getClientRects().length).length), 0);
     assert.equal((await box(page, '.chips')).x, 12);
     // Every shown cell of a row ends before the next one starts.
@@ -101,9 +102,15 @@ test('700 wide: no Root column, columns apart, the drawer covers the width', asy
         const bad = [];
         for (let i = 1; i < cells.length; i++) {
           const prev = cells[i - 1];
+          // What the cell shows: its elements' boxes (a cut name is clipped
+          // by its own box), or its text where it has no element.
           const range = document.createRange();
           range.selectNodeContents(prev);
-          if (range.getBoundingClientRect().right > cells[i].getBoundingClientRect().left + 0.5)
+          const right = prev.children.length
+            ? Math.max(...[...prev.querySelectorAll('*')].filter((e) => e.getClientRects().length && !e.closest('.more-list'))
+              .map((e) => e.getBoundingClientRect().right))
+            : range.getBoundingClientRect().right;
+          if (right > cells[i].getBoundingClientRect().left + 0.5)
             bad.push(`${tr.querySelector('.name').textContent}: ${prev.className} runs into ${cells[i].className}`);
         }
         return bad;
@@ -121,26 +128,22 @@ test('700 wide: no Root column, columns apart, the drawer covers the width', asy
   }
 });
 
-test('390 wide: two columns at 48% and 52%, chips in two rows of three', async () => {
+test('390 wide: two columns at 40% and 60%, chips in two rows of three, the first row high up', async () => {
   const { context, page } = await dashboard(390);
   try {
-    assert.deepEqual(await shownHeaders(page), ['Repository', 'Last commit']);
+    assert.deepEqual(await shownHeaders(page), ['Repository', 'State']);
     const widths = await page.$eval('#rows tr.row', (tr) => {
       const table = tr.closest('table').getBoundingClientRect().width;
-      return [tr.cells[0].getBoundingClientRect().width / table, tr.cells[4].getBoundingClientRect().width / table];
+      return [tr.cells[0].getBoundingClientRect().width / table, tr.cells[1].getBoundingClientRect().width / table];
     });
-    assert.ok(Math.abs(widths[0] - 0.48) < 0.005, `repository column ${widths[0]}`);
-    assert.ok(Math.abs(widths[1] - 0.52) < 0.005, `last commit column ${widths[1]}`);
+    assert.ok(Math.abs(widths[0] - 0.4) < 0.005, `repository column ${widths[0]}`);
+    assert.ok(Math.abs(widths[1] - 0.6) < 0.005, `state column ${widths[1]}`);
 
     assert.deepEqual(await chipRows(page), [3, 3]);
-    assert.equal(await page.$eval('#vAll', (e) => getComputedStyle(e).fontSize), '19px');
-
-    // The long subject wraps to two lines, neither cut sideways nor growing a third.
-    const subject = await page.$eval(`#rows tr.row[data-p$="${LONG_NAME}"] .subtext`, (e) => ({
-      lines: Math.round(e.getBoundingClientRect().height / parseFloat(getComputedStyle(e).lineHeight)),
-      sideways: e.scrollWidth > e.clientWidth,
-    }));
-    assert.deepEqual(subject, { lines: 2, sideways: false });
+    assert.equal(await page.$eval('#vAll', (e) => getComputedStyle(e).fontSize), '17px');
+    // The rows begin in the window's upper half.
+    const first = await box(page, '#rows tr.row');
+    assert.ok(first.y < 450, `first row at ${first.y}`);
     await page.screenshot({ path: artifactPath('layout-390.png'), fullPage: true });
   } finally {
     await context.close();
@@ -172,7 +175,8 @@ test('1280 wide, both row heights: every tag of a row is in view or counted', as
       const res = await route.fetch();
       const d = await res.json();
       d.repos.push({ ...d.repos[0], name: 'everything', path: `${fx.root}/everything`, branch: 'feature/a-rather-long-branch-name',
-        dirty: 12, conflicted: 3, detached: false, no_upstream: true, unborn: true, ahead: 4, behind: 2, stash: 5 });
+        dirty: 12, conflicted: 3, detached: false, no_upstream: true, no_remote: false, unborn: true, ahead: 4, behind: 2,
+        stash: 5, state: 'conflicts', step: 'Resolve 3 conflicts' });
       await route.fulfill({ response: res, json: d });
     },
   );
@@ -181,23 +185,29 @@ test('1280 wide, both row heights: every tag of a row is in view or counted', as
     for (const density of ['comfortable', 'compact']) {
       if (density === 'compact') await page.click('#densityBtn');
       await page.screenshot({ path: artifactPath(`layout-1280-${density}.png`) });
-      // Each shown tag lies wholly inside its row's repository cell and its line.
+      // Each shown tag lies wholly inside its row's State cell.
       const cut = await page.$$eval('#rows tr.row', (trs) =>
         trs.flatMap((tr) => {
-          const cell = tr.querySelector('.c-repo');
-          const sub = tr.querySelector('.c-repo .sub');
+          const cell = tr.querySelector('.c-state');
           const box = (e) => e.getBoundingClientRect();
-          return [...tr.querySelectorAll('.c-repo .tag')]
+          return [...cell.querySelectorAll('.tag, .more')]
             .filter((t) => t.getClientRects().length)
-            .filter((t) => box(t).right > Math.min(box(cell).right, box(sub).right) + 0.5)
+            .filter((t) => box(t).right > box(cell).right + 0.5)
             .map((t) => `${tr.querySelector('.name').textContent}: ${t.textContent}`);
         }),
       );
       assert.deepEqual(cut, [], density);
-      const tags = await page.$$eval('#rows tr.row[data-p$="/everything"] .tag', (ts) =>
-        ts.filter((t) => t.getClientRects().length).map((t) => [t.textContent, t.title]));
-      assert.deepEqual(tags.map((t) => t[0]), ['12 changed', '3 conflicted', 'no upstream', '+1'], density);
-      assert.equal(tags[3][1], 'unborn');
+      const shown = await page.$$eval('#rows tr.row[data-p$="/everything"] .c-state .tags > *', (ts) =>
+        ts.filter((t) => t.getClientRects().length).map((t) => t.firstChild.textContent));
+      const hidden = await page.$$eval('#rows tr.row[data-p$="/everything"] .c-state .tags > .more', (ms) =>
+        ms.filter((m) => m.getClientRects().length).map((m) => m.querySelector('.more-list').textContent.trim()));
+      if (density === 'comfortable') {
+        assert.deepEqual(shown, ['3 conflicted', '12 changed', '+2']);
+        assert.deepEqual(hidden, ['no commits, no upstream']);
+      } else {
+        assert.deepEqual(shown, ['3 conflicted', '+3']);
+        assert.deepEqual(hidden, ['12 changed, no commits, no upstream']);
+      }
     }
   } finally {
     await context.close();

@@ -24,18 +24,21 @@ async function dashboard() {
   return { context, page };
 }
 
-// What each row shows: branch cell, tags, sync cell, stash cell, age. The
-// youngest commit is five minutes old when the fixture is made; a slow run
-// may see it a minute older. A detached row shows no branch (its tag says
-// it); a row without commits says so, with no hash line.
+// What each row shows: branch cell, the step, the tags in view, sync cell,
+// stash cell, age. The youngest commit is five minutes old when the fixture
+// is made; a slow run may see it a minute older. A detached row shows no
+// branch (its tag says it); a row without commits says so, with no hash
+// line. Empty cells are empty, not a dash read aloud.
 const ROWS = {
-  bulk: { branch: 'main', tags: ['742 changed', 'no upstream'], sync: '-', stash: '-', age: /^[56]m ago$/ },
-  beta: { branch: 'main', tags: ['3 changed', '-1'], sync: '+0 -1', stash: '-', age: '3d ago' },
+  bulk: { branch: 'main', step: 'Commit or stash 742 changes', tags: ['742 changed', 'no remote'], sync: '', stash: '',
+    age: /^[56]m ago$/ },
+  beta: { branch: 'main', step: 'Commit or stash 3 changes', tags: ['3 changed'], sync: '\u21910 \u21931', stash: '', age: '3d ago' },
   // Cloned and never fetched since: its figures are marked stale.
-  alpha: { branch: 'main', tags: ['+2', 'never fetched', '1 stash', 'clean'], sync: '+2 -0never fetched', stash: '1', age: '2h ago' },
-  gamma: { branch: null, tags: ['detached'], sync: '-', stash: '-', age: '1mo ago' },
-  delta: { branch: 'main', tags: ['no upstream', '2 stash', 'clean'], sync: '-', stash: '2', age: '1y ago' },
-  empty: { branch: 'main', tags: ['no upstream', 'unborn'], sync: '-', stash: '-', age: null },
+  alpha: { branch: 'main', step: 'Push 2 commits', tags: ['\u21912 to push', 'never fetched'], sync: '\u21912 \u21930', stash: '1',
+    age: '2h ago' },
+  gamma: { branch: null, step: 'No remote: everything is only here', tags: ['no remote', 'detached'], sync: '', stash: '', age: '1mo ago' },
+  delta: { branch: 'main', step: 'No remote: everything is only here', tags: ['no remote'], sync: '', stash: '2', age: '1y ago' },
+  empty: { branch: 'main', step: 'No remote: everything is only here', tags: ['no remote', 'no commits'], sync: '', stash: '', age: null },
 };
 
 test('pill, chips and rows show the server listing in its order', async () => {
@@ -59,13 +62,14 @@ test('pill, chips and rows show the server listing in its order', async () => {
         path: tr.getAttribute('data-p'),
         classes: [...tr.cells].map((td) => td.className),
         branch: tr.querySelector('.c-repo .sub .mo') ? tr.querySelector('.c-repo .sub .mo').textContent : null,
-        tags: [...tr.querySelectorAll('.c-repo .tag')].map((t) => `${t.className}|${t.textContent}`),
-        where: [tr.cells[1].textContent, tr.cells[1].title],
-        sync: tr.cells[2].textContent,
-        stash: tr.cells[3].textContent,
+        step: tr.querySelector('.c-state .step').textContent,
+        tags: [...tr.querySelectorAll('.c-state .tag')].filter((t) => t.getClientRects().length).map((t) => `${t.className}|${t.textContent}`),
+        where: [tr.cells[2].textContent, tr.cells[2].title],
+        sync: tr.cells[3].textContent,
+        stash: tr.cells[4].textContent,
         subject: tr.querySelector('.subtext').textContent,
         hash: tr.querySelector('.hash') ? tr.querySelector('.hash').textContent : null,
-        focusable: tr.tabIndex === 0 && tr.getAttribute('role') === 'button',
+        button: tr.querySelector('.c-repo button.name').getAttribute('aria-label'),
       })),
     );
     for (let i = 0; i < cells.length; i++) {
@@ -73,15 +77,17 @@ test('pill, chips and rows show the server listing in its order', async () => {
       const want = ROWS[r.name];
       const c = cells[i];
       assert.equal(c.path, r.path);
-      assert.deepEqual(c.classes, ['c-repo', 'c-root muted mo', 'c-sync mo', 'c-sync mo', 'c-last']);
+      assert.deepEqual(c.classes, ['c-repo', 'c-state', 'c-root muted mo', 'c-sync mo', 'c-stash mo', 'c-last']);
       assert.equal(c.branch, want.branch, r.name);
+      assert.equal(c.step, want.step, r.name);
+      assert.equal(c.step, r.step, r.name);
+      assert.equal(c.button, `${r.name}, ${r.step}`);
       assert.deepEqual(c.tags.map((t) => t.split('|')[1]), want.tags, r.name);
-      for (const t of c.tags) assert.match(t, /^tag t-(dirty|ahead|behind|stale|det|noup|stash|clean|unborn)( t-col)?\|/);
+      for (const t of c.tags) assert.match(t, /^tag t-(dirty|ahead|behind|stale|det|noup|stash|clean|unborn)( x)?\|/);
       // The path below the root; the root once, in the column header's tooltip.
       assert.deepEqual(c.where, [r.name, r.path]);
       assert.equal(c.sync, want.sync, r.name);
       assert.equal(c.stash, want.stash, r.name);
-      assert.ok(c.focusable, r.name);
       if (want.age === null) {
         assert.equal(c.subject, 'No commits yet');
         assert.equal(c.hash, null);
@@ -94,10 +100,11 @@ test('pill, chips and rows show the server listing in its order', async () => {
       else assert.equal(age, want.age, r.name);
     }
     assert.equal(await page.getAttribute('#pathHead', 'title'), `Below ${fx.root}`);
-    // The tags that say what the Sync and Stash columns say are not shown beside them.
+    // The tags that say what the Sync and Stash columns say are not shown
+    // beside them, unless one is the row's state.
     const shownTags = await page.$eval('#rows tr.row[data-p$="/alpha"]', (tr) =>
       [...tr.querySelectorAll('.tag')].filter((t) => t.getClientRects().length).map((t) => t.textContent));
-    assert.deepEqual(shownTags, ['clean']);
+    assert.deepEqual(shownTags, ['\u21912 to push', 'never fetched']);
     // An eleven-character short hash is cut to eight.
     assert.equal(listing.repos[0].last_commit.short.length, 11);
     assert.deepEqual(page.problems, []);
@@ -248,8 +255,10 @@ test('a refused listing shows the failure and keeps the page usable', async () =
     await waitLoaded(page);
     assert.equal(await page.textContent('#rootPill'), 'error');
     // One message, in the banner; the table's message box says nothing.
-    assert.equal(await page.textContent('#banner'), 'Load failed: HTTP 401. No listing has been loaded yet.');
+    assert.equal(await page.textContent('#bannerText'), 'The password was not accepted. No listing has been loaded yet.');
     assert.equal(await page.isVisible('#banner'), true);
+    // The field for the password, in place; typed, it loads the listing.
+    assert.equal(await page.isVisible('#pwAgainField'), true);
     assert.equal(await page.isVisible('#empty'), false);
     // The counts are unknown, not zero, and not coloured.
     assert.deepEqual(await page.$$eval('.chip .v', (els) => els.map((e) => e.textContent)),
@@ -258,6 +267,11 @@ test('a refused listing shows the failure and keeps the page usable', async () =
     assert.equal(colours, 1);
     assert.equal(await page.isEnabled('#rescan'), true);
     assert.deepEqual(await rowNames(page), []);
+    await page.fill('#pwAgainField', password);
+    await page.press('#pwAgainField', 'Enter');
+    await page.waitForSelector('#banner.hide', { state: 'attached' });
+    await waitLoaded(page);
+    assert.equal((await rowNames(page)).length, 6);
   } finally {
     await context.close();
     await guarded.stop();

@@ -47,6 +47,8 @@ function look(page) {
     skeleton: document.querySelectorAll('#rows tr.skel').length,
     rows: document.querySelectorAll('#rows tr.row').length,
     pending: document.getElementById('chips').classList.contains('pending'),
+    old: document.getElementById('chips').classList.contains('old'),
+    stampOld: document.getElementById('stamp').classList.contains('old'),
     busy: document.getElementById('chips').getAttribute('aria-busy'),
     bar: document.getElementById('loadbar').getClientRects().length > 0,
     rescan: !document.getElementById('rescan').disabled,
@@ -63,14 +65,16 @@ test('placeholder rows, pending chips and a bar while the listing loads; the age
     await page.goto(host.url);
     await page.waitForSelector('#rows tr.skel');
     assert.deepEqual(await look(page), {
-      skeleton: 6, rows: 0, pending: true, busy: 'true', bar: true, rescan: false, stamp: 'loading\u2026', empty: false,
+      skeleton: 6, rows: 0, pending: true, old: false, stampOld: false, busy: 'true', bar: true, rescan: false,
+      stamp: 'loading\u2026', empty: false,
     });
     fs.rmSync(hold);
     await waitLoaded(page);
     const loaded = await look(page);
     assert.match(loaded.stamp, /^checked \d+s ago$/);
     assert.deepEqual({ ...loaded, stamp: '' }, {
-      skeleton: 0, rows: 6, pending: false, busy: 'false', bar: false, rescan: true, stamp: '', empty: false,
+      skeleton: 0, rows: 6, pending: false, old: false, stampOld: false, busy: 'false', bar: false, rescan: true, stamp: '',
+      empty: false,
     });
 
     // The age is kept current.
@@ -82,7 +86,8 @@ test('placeholder rows, pending chips and a bar while the listing loads; the age
     await page.click('#rescan');
     await page.waitForFunction(() => document.getElementById('rescan').disabled);
     assert.deepEqual(await look(page), {
-      skeleton: 0, rows: 6, pending: true, busy: 'true', bar: true, rescan: false, stamp: 'rescanning\u2026', empty: false,
+      skeleton: 0, rows: 6, pending: false, old: false, stampOld: false, busy: 'true', bar: true, rescan: false,
+      stamp: 'rescanning\u2026', empty: false,
     });
     fs.rmSync(hold);
     await waitLoaded(page);
@@ -106,19 +111,21 @@ test('a failed rescan shows a banner at the top and keeps the last good rows', a
     await own.stop();
     await page.click('#rescan');
     await waitLoaded(page);
-    const banner = await page.textContent('#banner');
+    const banner = await page.textContent('#bannerText');
     assert.match(
       banner,
-      /^Load failed: .+\. The rows shown are from the last good load, checked at \d\d:\d\d:\d\d \(\d+s ago\)\.$/,
+      /^The host could not be reached\. The rows shown are from the last good load, checked at \d\d:\d\d:\d\d \(\d+s ago\)\.$/,
     );
+    // Not a password problem: no field to type one.
+    assert.equal(await page.isVisible('#pwAgain'), false);
     assert.deepEqual(await rowNames(page), names);
     assert.equal(await page.textContent('#rootPill'), 'error');
     // At the top: above the chips, in view without scrolling.
     const [bannerBox, chipsBox] = [await page.locator('#banner').boundingBox(), await page.locator('#chips').boundingBox()];
     assert.ok(bannerBox.y < chipsBox.y && bannerBox.y >= 0, `banner at ${bannerBox.y}`);
     // The banner's age follows the clock too.
-    await page.waitForFunction((b) => document.getElementById('banner').textContent !== b, banner, { timeout: 5000 });
-    assert.equal(await page.textContent('#live'), `Load failed: ${/^Load failed: (.+?)\. The rows/.exec(banner)[1]}`);
+    await page.waitForFunction((b) => document.getElementById('bannerText').textContent !== b, banner, { timeout: 5000 });
+    assert.equal(await page.textContent('#live'), 'The host could not be reached');
   } finally {
     await context.close();
     await own.stop();
@@ -152,9 +159,13 @@ test('a second opening shows the kept rows at once while the listing runs, then 
     await page.waitForSelector('#rows tr.row');
     const early = await look(page);
     assert.match(early.stamp, /^from \d+s ago, checking\u2026$/);
+    // The chips show the kept counts, marked as old, not grey blocks; so
+    // does the stamp.
     assert.deepEqual({ ...early, stamp: '' }, {
-      skeleton: 0, rows: 6, pending: true, busy: 'true', bar: true, rescan: false, stamp: '', empty: false,
+      skeleton: 0, rows: 6, pending: false, old: true, stampOld: true, busy: 'true', bar: true, rescan: false, stamp: '',
+      empty: false,
     });
+    assert.equal(await page.textContent('#vAll'), '6');
     assert.deepEqual(await rowNames(page), names);
     // The user works with them meanwhile: a filter, the drawer.
     await page.fill('#search', 'a');
@@ -167,7 +178,7 @@ test('a second opening shows the kept rows at once while the listing runs, then 
     await page.waitForSelector('#drawerBody .dsec');
     const after = await look(page);
     assert.match(after.stamp, /^checked \d+s ago$/);
-    assert.equal(after.pending, false);
+    assert.deepEqual([after.pending, after.old, after.stampOld], [false, false, false]);
     // The new listing keeps the filter, the open drawer and its marked row.
     assert.deepEqual(await rowNames(page), filtered);
     assert.equal(await page.inputValue('#search'), 'a');
@@ -283,6 +294,65 @@ test('coming back into view after a minute rescans once; not sooner, not beside 
     assert.equal(listings.count, 4);
     // Only the refused requests are reported.
     assert.deepEqual(page.problems.filter((p) => !/net::ERR_FAILED/.test(p)), []);
+  } finally {
+    fs.rmSync(hold, { force: true });
+    await context.close();
+  }
+});
+
+// Makes the page believe it is hidden or visible.
+function setVisible(page, visible) {
+  return page.evaluate((v) => {
+    Object.defineProperty(document, 'visibilityState', { configurable: true, get: () => (v ? 'visible' : 'hidden') });
+    Object.defineProperty(document, 'hidden', { configurable: true, get: () => !v });
+    document.dispatchEvent(new Event('visibilitychange'));
+  }, visible);
+}
+
+test('on a fake clock: a rescan every three minutes while visible, on focus after a minute, none while hidden, never two at once', async () => {
+  const context = await browser.newContext({ viewport: { width: 1280, height: 900 } });
+  try {
+    const page = await trackedPage(context);
+    const listings = countListings(page);
+    await page.clock.install();
+    await page.goto(host.url);
+    await waitLoaded(page);
+    assert.equal(listings.count, 1);
+    // Just short of the period: nothing; past it: one rescan.
+    await page.clock.runFor(170000);
+    assert.equal(listings.count, 1);
+    await page.clock.runFor(11000);
+    await waitLoaded(page);
+    assert.equal(listings.count, 2);
+    // The stamp turns amber once the rows are older than two periods.
+    assert.equal(await page.$eval('#stamp', (e) => e.classList.contains('old')), false);
+
+    // Hidden: no rescan however long, and the stamp says the rows are old.
+    await setVisible(page, false);
+    await page.clock.runFor(400000);
+    assert.equal(listings.count, 2);
+    assert.equal(await page.$eval('#stamp', (e) => e.classList.contains('old')), true);
+    // Back in view: one rescan at once.
+    await setVisible(page, true);
+    await waitLoaded(page);
+    assert.equal(listings.count, 3);
+
+    // The window's focus: not within a minute of the last load, once after.
+    await page.clock.runFor(30000);
+    await page.evaluate(() => window.dispatchEvent(new Event('focus')));
+    assert.equal(listings.count, 3);
+    await page.clock.runFor(31000);
+    fs.writeFileSync(hold, '');
+    await page.evaluate(() => window.dispatchEvent(new Event('focus')));
+    assert.equal(listings.count, 4);
+    // While that load runs, neither the period nor the focus starts another.
+    await page.clock.runFor(200000);
+    await page.evaluate(() => window.dispatchEvent(new Event('focus')));
+    assert.equal(listings.count, 4);
+    fs.rmSync(hold);
+    await waitLoaded(page);
+    assert.equal(listings.count, 4);
+    assert.deepEqual(page.problems, []);
   } finally {
     fs.rmSync(hold, { force: true });
     await context.close();

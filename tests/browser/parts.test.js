@@ -59,46 +59,54 @@ function tags(html) {
   return [...html.matchAll(/<span class="tag (t-[a-z]+)"[^>]*>([^<]*)<\/span>/g)].map((m) => `${m[1]}:${m[2]}`);
 }
 
-test('tagsHtml: the state tags in their order', () => {
+test('tagsHtml: the facts as tags, the tag of the listing\'s state first, "clean" only alone', () => {
   const { tagsHtml: badges } = parts();
   const base = { dirty: 0, ahead: 0, behind: 0, stash: 0, detached: false, no_upstream: false, unborn: false };
   const cases = [
     [{}, ['t-clean:clean']],
-    [{ dirty: 3, ahead: 1, behind: 2, stash: 1 }, ['t-dirty:3 changed', 't-ahead:+1', 't-behind:-2', 't-stash:1 stash']],
+    [{ dirty: 3, ahead: 1, behind: 2, stash: 1 }, ['t-dirty:3 changed', 't-ahead:\u21911 to push', 't-behind:\u21932 to pull', 't-stash:1 stash']],
+    // The listing's state picks the first tag.
+    [{ state: 'unpushed', dirty: 3, ahead: 1 }, ['t-ahead:\u21911 to push', 't-dirty:3 changed']],
     [{ detached: true, no_upstream: true }, ['t-det:detached']],
-    [{ unborn: true, no_upstream: true }, ['t-noup:no upstream', 't-unborn:unborn']],
-    [{ no_upstream: true, stash: 2 }, ['t-noup:no upstream', 't-stash:2 stash', 't-clean:clean']],
-    [{ ahead: 4 }, ['t-ahead:+4', 't-clean:clean']],
-    [{ dirty: 1, detached: true }, ['t-dirty:1 changed', 't-det:detached']],
+    [{ unborn: true, no_upstream: true }, ['t-unborn:no commits', 't-noup:no upstream']],
+    [{ no_upstream: true, stash: 2 }, ['t-stash:2 stashes', 't-noup:no upstream']],
+    [{ no_upstream: true, no_remote: true }, ['t-noup:no remote']],
+    [{ ahead: 4 }, ['t-ahead:\u21914 to push']],
+    [{ upstream: 'origin/a', upstream_gone: true, stash: 1 }, ['t-gone:upstream gone', 't-stash:1 stash']],
     // Conflicts count among the changes and get a tag of their own.
-    [{ dirty: 3, conflicted: 2 }, ['t-dirty:3 changed', 't-con:2 conflicted']],
+    [{ dirty: 3, conflicted: 2 }, ['t-con:2 conflicted', 't-dirty:3 changed']],
+    // A rebase keeps HEAD detached: the operation says it.
+    [{ operation: 'rebase', operation_branch: 'topic', detached: true, conflicted: 1, dirty: 1 },
+      ['t-op:rebasing topic', 't-con:1 conflicted', 't-dirty:1 changed']],
+    [{ operation: 'bisect', detached: true }, ['t-op:bisecting', 't-det:detached']],
     // A repository git could not read: its zeros are not "clean".
-    [{ error: 'git did not answer within 20 s' }, ['t-err:error']],
-    [{ error: 'fatal: not a git repository', no_upstream: true, unborn: true }, ['t-err:error']],
+    [{ error: 'git did not answer within 20 s' }, ['t-err:unreadable']],
+    [{ error: 'fatal: not a git repository', no_upstream: true, unborn: true }, ['t-err:unreadable']],
     // An empty error, or none at all (an older program), is no error.
     [{ error: '' }, ['t-clean:clean']],
   ];
   for (const [fields, want] of cases) assert.deepEqual(tags(badges({ ...base, ...fields })), want, JSON.stringify(fields));
-  // The tooltips: what the changes are, and the error message.
-  assert.match(badges({ ...base, dirty: 4, staged: 2, untracked: 1, conflicted: 1 }),
-    /title="2 staged, 1 untracked, 1 conflicted">4 changed</);
-  assert.match(badges({ ...base, error: 'fatal: <bad> "x"' }), /title="fatal: &lt;bad&gt; &quot;x&quot;">error</);
 });
 
-test('rowTagsHtml: column tags marked for narrow windows; more than three others counted', () => {
+test('rowTagsHtml: the state\'s tag, one more where it fits, and "+N" naming the rest', () => {
   const { rowTagsHtml } = parts();
-  const row = (r) => [...rowTagsHtml(r).matchAll(/<span class="tag ([^"]+)"(?: title="([^"]*)")?>([^<]*)</g)]
-    .map((m) => `${m[1]}:${m[3]}${m[2] ? ` (${m[2]})` : ''}`);
+  // Each set of tags: the tags, then each "+N" with its class and names.
+  const sets = (r) => [...rowTagsHtml(r).matchAll(/<span class="tags (t[wn])">(.*?)<\/span>(?=<span class="tags|$)/g)].map((m) => [
+    m[1],
+    [...m[2].matchAll(/<span class="tag ([^"]+)">([^<]*)</g)].map((t) => `${t[1]}:${t[2]}`),
+    [...m[2].matchAll(/<span class="more (m[a-z])">(\+\d+)<span class="more-list"> ([^<]*)</g)].map((t) => `${t[1]} ${t[2]}: ${t[3]}`),
+  ]);
   const cases = [
-    [{ ahead: 2, stash: 1 }, ['t-ahead t-col:+2 (2 commits to push)', 't-stash t-col:1 stash', 't-clean:clean']],
-    [{ dirty: 1, behind: 1 }, ['t-dirty:1 changed', 't-behind t-col:-1 (1 commit to pull)']],
-    [{ dirty: 2, conflicted: 1, detached: true }, ['t-dirty:2 changed (1 conflicted)', 't-con:1 conflicted', 't-det:detached']],
-    // Four tags besides the column ones: three and a count naming the rest.
-    [{ dirty: 2, conflicted: 1, no_upstream: true, unborn: true, stash: 1 },
-      ['t-dirty:2 changed (1 conflicted)', 't-con:1 conflicted', 't-noup:no upstream', 't-stash t-col:1 stash', 't-more:+1 (unborn)']],
-    [{ error: 'fatal: x' }, ['t-err:error (fatal: x)']],
+    // Wide windows leave out what the Sync and Stash columns say.
+    [{ ahead: 2, stash: 1 }, [
+      ['tw', ['t-ahead:\u21912 to push'], []],
+      ['tn', ['t-ahead:\u21912 to push'], ['mn +1: 1 stash']]]],
+    [{ state: 'changes', dirty: 2, conflicted: 1, no_upstream: true, unborn: true, stash: 1 }, [
+      ['tw', ['t-dirty:2 changed', 't-con x:1 conflicted'], ['mc +3: 1 conflicted, no commits, no upstream', 'mf +2: no commits, no upstream']],
+      ['tn', ['t-dirty:2 changed'], ['mn +4: 1 conflicted, 1 stash, no commits, no upstream']]]],
+    [{ error: 'fatal: x' }, [['tw', ['t-err:unreadable'], []], ['tn', ['t-err:unreadable'], []]]],
   ];
-  for (const [r, want] of cases) assert.deepEqual(row(r), want, JSON.stringify(r));
+  for (const [r, want] of cases) assert.deepEqual(sets(r), want, JSON.stringify(r));
 });
 
 test('the kept listing: one per node, never a broken page when storage fails', () => {
@@ -280,7 +288,7 @@ test('matches: two repositories of one name are told apart by their path below t
     assert.deepEqual(filtered(repos, { chip: 'all', state: '', search, ambiguous }).map((r) => r.path), paths, search);
   // The rows show the paths where the names are the same, the name elsewhere,
   // and the whole path as the name's tooltip.
-  const names = repos.map((r) => /<div class="name" title="([^"]*)">([^<]*)</.exec(rowHtml(r, ambiguous, '')).slice(1));
+  const names = repos.map((r) => /<button type="button" class="name" title="([^"]*)"[^>]*>([^<]*)</.exec(rowHtml(r, ambiguous, '')).slice(1));
   assert.deepEqual(names, [
     ['/r/clients/acme/app', 'clients/acme/app'],
     ['/r/clients/zeta/app', 'clients/zeta/app'],
@@ -309,12 +317,16 @@ test('rowHtml: the last-commit cell and the branch of unusual rows', () => {
     const html = rowHtml(r);
     assert.equal(lastCell(html), cell, r.name);
     if (absent) assert.ok(!html.includes(absent), `${r.name}: ${absent}`);
-    // Every row is a focusable button-like control, named by its text.
-    assert.match(html, /^<tr class="row" data-p="[^"]+" data-q="[^"]*" tabindex="0" role="button">/);
+    // Every row is a table row whose name is a button, named by the
+    // repository and its state.
+    assert.match(html, /^<tr class="row" data-p="[^"]+" data-q="[^"]*"><td class="c-repo"><div class="cell"><button type="button" class="name" /);
   }
-  // "detached" is written once: as the tag, not as the branch too.
+  assert.match(rowHtml({ name: 'w', path: '/w', branch: 'main', step: 'Commit or stash 2 changes', dirty: 2, last_commit: {} }),
+    / aria-label="w, Commit or stash 2 changes">w<\/button>/);
+  // "detached" is a tag, not the branch too.
   const detached = rowHtml({ name: 'd', path: '/d', branch: 'detached', detached: true, last_commit: {} });
-  assert.equal(detached.match(/>detached</g).length, 1);
+  assert.ok(!/class="mo br"/.test(detached));
+  assert.match(detached, /<span class="tag t-det">detached</);
 });
 
 test('sorted: each key in its natural order and reversed; ties keep the server order', () => {
@@ -336,9 +348,12 @@ test('sorted: each key in its natural order and reversed; ties keep the server o
     ['-age', ['c', 'e', 'f', 'A', 'd', 'b']],
     // Most commits apart first.
     ['sync', ['A', 'd', 'b', 'c', 'e', 'f']],
-    // Errors, then conflicts, changes, behind, ... clean or unborn last.
+    // The program's rank of each state, most urgent first; more changes
+    // first among equals.
     ['state', ['c', 'f', 'b', 'A', 'd', 'e']],
   ];
+  const ranks = { b: 4, A: 5, c: 0, d: 6, e: 11, f: 2 };
+  for (const r of repos) r.state_rank = ranks[r.name];
   for (const [sort, names] of cases) assert.deepEqual(sorted(repos, sort, {}).map((r) => r.name), names, sort);
 });
 
@@ -357,7 +372,7 @@ test('noticesHtml: the limits the listing reached and the repositories git could
     'The search below /&lt;x&gt; stopped at its depth or folder limit: some repositories there may be missing.',
   ]);
   assert.deepEqual(notices({ summary: { errors: 2 } }), [
-    'Git could not read 2 repositories: show the rows tagged &ldquo;error&rdquo;.',
+    'Git could not read 2 repositories: show the rows tagged &ldquo;unreadable&rdquo;.',
   ]);
 });
 
@@ -482,7 +497,10 @@ function bootFor(search) {
   const fs = require('node:fs');
   const path = require('node:path');
   const vm = require('node:vm');
-  const source = fs.readFileSync(path.join(__dirname, '..', '..', 'src', 'page', 'theme_boot.js'), 'utf8');
+  // As the build puts it in the page: the address reader, then the
+  // bootstrap, in one function.
+  const read = (...p) => fs.readFileSync(path.join(__dirname, '..', '..', 'src', 'page', ...p), 'utf8');
+  const source = `(function () {\n${read('js', '12-address-read.js')}${read('theme_boot.js')}})();`;
   const root = { attrs: {}, classes: new Set() };
   root.setAttribute = (k, v) => (root.attrs[k] = v);
   root.classList = { add: (c) => root.classes.add(c) };
@@ -537,34 +555,27 @@ test('tags of an operation in progress, a gone upstream and figures not fetched 
   const base = { dirty: 0, ahead: 0, behind: 0, stash: 0, upstream: 'origin/main', fetched_at: NOW - DAY_S };
   const cases = [
     [{ operation: 'rebase', operation_branch: 'feature', dirty: 1, conflicted: 1 },
-      ['t-op:rebase in progress on feature', 't-dirty:1 changed', 't-con:1 conflicted']],
-    [{ operation: 'rebase', operation_branch: '' }, ['t-op:rebase in progress', 't-clean:clean']],
-    [{ operation: 'merge', dirty: 1, conflicted: 1 }, ['t-op:merge in progress', 't-dirty:1 changed', 't-con:1 conflicted']],
-    [{ operation: 'cherry-pick' }, ['t-op:cherry-pick in progress', 't-clean:clean']],
-    [{ operation: 'revert' }, ['t-op:revert in progress', 't-clean:clean']],
-    [{ operation: 'bisect', detached: true }, ['t-op:bisecting', 't-det:detached']],
-    [{ operation: 'am' }, ['t-op:am in progress', 't-clean:clean']],
+      ['t-op:rebasing feature', 't-con:1 conflicted', 't-dirty:1 changed']],
+    [{ operation: 'rebase', operation_branch: '' }, ['t-op:rebasing']],
+    [{ operation: 'merge', dirty: 1, conflicted: 1 }, ['t-op:merging', 't-con:1 conflicted', 't-dirty:1 changed']],
+    [{ operation: 'cherry-pick' }, ['t-op:cherry-picking']],
+    [{ operation: 'revert' }, ['t-op:reverting']],
+    [{ operation: 'am', detached: true }, ['t-op:applying patches']],
     // A name a newer program may send is still said.
-    [{ operation: 'sequence' }, ['t-op:sequence in progress', 't-clean:clean']],
-    [{ upstream_gone: true, upstream: 'origin/feature' }, ['t-gone:gone', 't-clean:clean']],
+    [{ operation: 'sequence' }, ['t-op:sequence in progress']],
+    [{ upstream_gone: true, upstream: 'origin/feature' }, ['t-gone:upstream gone']],
     // Fetched more than a week ago, or never: the figures are stale.
-    [{ fetched_at: NOW - 8 * DAY_S }, ['t-stale:8d old', 't-clean:clean']],
+    [{ fetched_at: NOW - 8 * DAY_S }, ['t-stale:fetched 8 days ago']],
     [{ fetched_at: NOW - 7 * DAY_S }, ['t-clean:clean']],
-    [{ fetched_at: 0, behind: 2 }, ['t-behind:-2', 't-stale:never fetched', 't-clean:clean']],
+    [{ fetched_at: 0, behind: 2 }, ['t-behind:\u21932 to pull', 't-stale:never fetched']],
     // Nothing to compare with, or a program that does not say: not stale.
     [{ fetched_at: 0, upstream: '' }, ['t-clean:clean']],
-    [{ fetched_at: 0, upstream_gone: true }, ['t-gone:gone', 't-clean:clean']],
+    [{ fetched_at: 0, upstream_gone: true }, ['t-gone:upstream gone']],
     [{ fetched_at: undefined }, ['t-clean:clean']],
-    // A repository git could not read has the error tag alone.
-    [{ error: 'fatal: x', operation: '', fetched_at: 0 }, ['t-err:error']],
+    // A repository git could not read has the unreadable tag alone.
+    [{ error: 'fatal: x', operation: '', fetched_at: 0 }, ['t-err:unreadable']],
   ];
   for (const [fields, want] of cases) assert.deepEqual(tags(tagsHtml({ ...base, ...fields })), want, JSON.stringify(fields));
-  // The ahead and behind tooltips carry the age of the figures.
-  assert.match(tagsHtml({ ...base, ahead: 2, fetched_at: NOW - 12 * DAY_S }),
-    /title="2 commits to push, as of the last fetch \(fetched 12 days ago\)">\+2</);
-  assert.match(tagsHtml({ ...base, behind: 1, fetched_at: 0 }), /title="1 commit to pull, as of the last fetch \(never fetched\)">-1</);
-  assert.match(tagsHtml({ ...base, behind: 1, fetched_at: undefined }), /title="1 commit to pull">-1</);
-  assert.match(tagsHtml({ ...base, upstream_gone: true, upstream: 'origin/f' }), /title="The upstream origin\/f is gone: deleted on the remote">gone</);
 });
 
 test('fetchedText: when the remote was last fetched, in words', () => {
@@ -581,39 +592,40 @@ test('fetchedText: when the remote was last fetched, in words', () => {
     [NOW - 65 * DAY_S, 'fetched 2 months ago'],
     [NOW - 800 * DAY_S, 'fetched 2 years ago'],
   ];
-  for (const [t, want] of cases) assert.equal(fetchedText({ fetched_at: t }), want, String(t));
+  for (const [t, want] of cases) assert.equal(fetchedText({ upstream: 'origin/main', fetched_at: t }), want, String(t));
+  // Said only where there is an upstream to fetch from.
+  assert.equal(fetchedText({ upstream: '', fetched_at: 0 }), '');
+  assert.equal(fetchedText({ upstream: 'origin/f', upstream_gone: true, fetched_at: NOW }), '');
 });
 
-test('the Sync column: gone, stale figures with their age, never a plain dash for them', () => {
+test('the Sync column: neutral arrows, grey zeros and old figures, silent without an upstream', () => {
   const { rowHtml } = parts({ now: NOW * 1000 });
-  const sync = (r) => /<td class="c-sync mo">(.*?)<\/td><td class="c-sync mo">/.exec(rowHtml({ name: 'x', path: '/x', ...r }, {}, ''))[1];
+  const sync = (r) => /<td class="c-sync mo">(.*?)<\/td><td class="c-stash mo">/.exec(rowHtml({ name: 'x', path: '/x', ...r }, {}, ''))[1];
   const cases = [
-    [{ upstream: 'origin/main', fetched_at: NOW - DAY_S }, '<span class="muted">-</span>'],
-    [{ upstream: 'origin/main', ahead: 1, fetched_at: NOW - DAY_S },
-      '<span title="+1 -0, as of the last fetch (fetched 1 day ago)">+1 -0</span>'],
-    [{ upstream: 'origin/main', ahead: 1 }, '+1 -0'],
-    [{ upstream: 'origin/main', fetched_at: NOW - 12 * DAY_S },
-      '<span class="stale" title="Ahead and behind may be out of date, as of the last fetch (fetched 12 days ago)">+0 -0' +
-        '<span class="age">12d old</span></span>'],
-    [{ upstream: 'origin/main', fetched_at: 0 },
-      '<span class="stale" title="Ahead and behind may be out of date, as of the last fetch (never fetched)">+0 -0' +
-        '<span class="age">never fetched</span></span>'],
-    [{ upstream: 'origin/f', upstream_gone: true, fetched_at: NOW }, '<span class="stale" title="The upstream origin/f is gone">gone</span>'],
+    [{ upstream: 'origin/main', fetched_at: NOW - DAY_S }, '<span class="muted">\u21910 \u21930</span>'],
+    [{ upstream: 'origin/main', ahead: 1, fetched_at: NOW - DAY_S }, '\u21911 \u21930'],
+    [{ upstream: 'origin/main', ahead: 1 }, '\u21911 \u21930'],
+    [{ upstream: 'origin/main', fetched_at: NOW - 12 * DAY_S }, '<span class="stale">\u21910 \u21930</span>'],
+    [{ upstream: 'origin/main', behind: 2, fetched_at: 0 }, '<span class="stale">\u21910 \u21932</span>'],
+    [{ upstream: 'origin/f', upstream_gone: true, fetched_at: NOW }, ''],
+    [{ upstream: '', no_upstream: true, fetched_at: 0 }, ''],
   ];
   for (const [r, want] of cases) assert.equal(sync(r), want, JSON.stringify(r));
 });
 
 test('the chip, the state select and the state sort for what needs the user', () => {
   const { filtered, sorted } = parts({ now: NOW * 1000 });
+  // The program's state, its rank and whether it needs the user, as the
+  // listing says them.
   const repos = [
-    { name: 'clean', upstream: 'origin/main', fetched_at: NOW },
-    { name: 'old', upstream: 'origin/main', fetched_at: NOW - 30 * DAY_S },
-    { name: 'gone', upstream: 'origin/f', upstream_gone: true, fetched_at: NOW },
-    { name: 'dirty', dirty: 2 },
-    { name: 'conflict', dirty: 1, conflicted: 1 },
-    { name: 'rebasing', operation: 'rebase', operation_branch: 'f', dirty: 1, conflicted: 1 },
-    { name: 'bisect', operation: 'bisect' },
-    { name: 'broken', error: 'fatal: x' },
+    { name: 'clean', upstream: 'origin/main', fetched_at: NOW, state_rank: 13, needs_you: false },
+    { name: 'old', upstream: 'origin/main', fetched_at: NOW - 30 * DAY_S, state_rank: 8, needs_you: false },
+    { name: 'gone', upstream: 'origin/f', upstream_gone: true, fetched_at: NOW, state_rank: 3, needs_you: true },
+    { name: 'dirty', dirty: 2, state_rank: 4, needs_you: false },
+    { name: 'conflict', dirty: 1, conflicted: 1, state_rank: 2, needs_you: true },
+    { name: 'rebasing', operation: 'rebase', operation_branch: 'f', dirty: 1, conflicted: 1, state_rank: 1, needs_you: true },
+    { name: 'bisect', operation: 'bisect', state_rank: 1, needs_you: true },
+    { name: 'broken', error: 'fatal: x', state_rank: 0, needs_you: true },
   ];
   const names = (list) => list.map((r) => r.name);
   const cases = [
@@ -624,7 +636,7 @@ test('the chip, the state select and the state sort for what needs the user', ()
   ];
   for (const [chip, state, want] of cases)
     assert.deepEqual(names(filtered(repos, { chip, state, search: '', ambiguous: {} })), want, `${chip} / ${state}`);
-  assert.deepEqual(names(sorted(repos, 'state', {})), ['broken', 'rebasing', 'bisect', 'conflict', 'dirty', 'gone', 'clean', 'old']);
+  assert.deepEqual(names(sorted(repos, 'state', {})), ['broken', 'rebasing', 'bisect', 'conflict', 'gone', 'dirty', 'old', 'clean']);
 });
 
 test('the drawer says when the repository was last fetched and that its upstream is gone', () => {
@@ -636,9 +648,9 @@ test('the drawer says when the repository was last fetched and that its upstream
     [{ upstream: 'origin/main', fetched_at: NOW - 12 * DAY_S },
       ['fetched stale: fetched 12 days ago: ahead and behind may be out of date']],
     [{ upstream: 'origin/main', fetched_at: 0 }, ['fetched stale: never fetched: ahead and behind may be out of date']],
-    [{ upstream: '', fetched_at: 0 }, ['fetched: never fetched']],
+    [{ upstream: '', fetched_at: 0 }, []],
     [{ upstream: 'origin/f', upstream_gone: true, fetched_at: NOW - 60 },
-      ['gone: The upstream <span class="mo">origin/f</span> is gone: deleted on the remote.', 'fetched: fetched 1 minute ago']],
+      ['gone: The upstream <span class="mo">origin/f</span> was deleted on the remote.']],
     [{ upstream: 'origin/main' }, []],
     [{ error: 'fatal: x', fetched_at: 0 }, []],
   ];

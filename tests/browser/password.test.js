@@ -64,7 +64,7 @@ test('the password page opens the dashboard for the tab session, and every call 
     await page.fill('#pw', 'not it');
     await page.press('#pw', 'Enter');
     await page.waitForFunction(() => document.getElementById('pwMsg').textContent !== '');
-    assert.equal(await page.textContent('#pwMsg'), 'That password was not accepted.');
+    assert.equal(await page.textContent('#pwMsg'), 'The password was not accepted.');
     assert.equal(await page.evaluate(() => sessionStorage.length), 0);
 
     await page.fill('#pw', PASSWORD);
@@ -209,4 +209,74 @@ test('the host never writes the password to its log', async () => {
   const log = host.log();
   assert.match(log, /pwd=\*\*\*/);
   for (const form of [PASSWORD, pwd, 'open%20sesame', 'open+sesame', 'sesame']) assert.ok(!log.includes(form), form);
+});
+
+test('on every address form, with node after "?" or "&", the typed password loads the listing and a reload keeps it', async () => {
+  const forms = [
+    '/plugins?plugin=quarlo?theme=light?node=a',
+    '/plugin_quarlo?theme=light?node=a',
+    '/plugins?plugin=quarlo&node=a',
+    '/plugin_quarlo?node=a',
+    '/plugins?plugin=quarlo?embed=1&node=a',
+  ];
+  for (const form of forms) {
+    const context = await browser.newContext();
+    try {
+      const page = await trackedPage(context);
+      const res = await page.goto(host.origin + form);
+      assert.equal(res.status(), 401, form);
+      await page.fill('#pw', PASSWORD);
+      await page.click('#pwGo');
+      await waitLoaded(page);
+      assert.deepEqual((await rowNames(page)).sort(), ['app', 'lib'], form);
+      // Kept under the node's own name, where the dashboard reads it.
+      assert.equal(await page.evaluate(() => sessionStorage.getItem('quarlo_pwd_a')), PASSWORD, form);
+      await page.reload();
+      await waitLoaded(page);
+      assert.equal(await page.isVisible('#banner'), false, form);
+      assert.deepEqual((await rowNames(page)).sort(), ['app', 'lib'], form);
+      // The page requests themselves are answered 401 (the password page).
+      assert.deepEqual(page.problems.filter((p) => !/status of 401/.test(p)), [], form);
+    } finally {
+      await context.close();
+    }
+  }
+  // A wrong password after a second '?' is said to be wrong.
+  const context = await browser.newContext();
+  try {
+    const page = await context.newPage();
+    await page.goto(`${host.origin}/plugins?plugin=quarlo?node=a?pwd=wrong`);
+    assert.equal(await page.textContent('#pwMsg'), 'The password in the address was not accepted.');
+  } finally {
+    await context.close();
+  }
+});
+
+test('a password changed while the page is open: the field in place, and the new one loads the listing', async () => {
+  const context = await browser.newContext();
+  try {
+    const page = await trackedPage(context);
+    await page.goto(`${host.url}?node=b&pwd=${encodeURIComponent(PASSWORD)}`);
+    await waitLoaded(page);
+    // The node's password changes: the next rescan is refused.
+    await page.evaluate(() => sessionStorage.setItem('quarlo_pwd_b', 'old'));
+    await page.route((url) => url.searchParams.get('action') === 'repos' && url.searchParams.get('pwd') !== 'new one',
+      (route) => route.fulfill({ status: 401, contentType: 'application/json', body: '{"ok":false,"error":"invalid node password"}' }));
+    await page.route((url) => url.searchParams.get('pwd') === 'new one', async (route) => {
+      const url = new URL(route.request().url());
+      url.searchParams.set('pwd', PASSWORD);
+      route.continue({ url: url.toString(), headers: { ...route.request().headers(), 'x-bot-password': PASSWORD } });
+    });
+    await page.click('#rescan');
+    await page.waitForSelector('#pwAgainField', { state: 'visible' });
+    assert.match(await page.textContent('#bannerText'), /^The password was not accepted\./);
+    await page.fill('#pwAgainField', 'new one');
+    await page.click('#pwAgain button');
+    await page.waitForSelector('#banner.hide', { state: 'attached' });
+    await waitLoaded(page);
+    assert.deepEqual((await rowNames(page)).sort(), ['app', 'lib']);
+    assert.equal(await page.evaluate(() => sessionStorage.getItem('quarlo_pwd_b')), 'new one');
+  } finally {
+    await context.close();
+  }
 });

@@ -83,18 +83,41 @@ TEST_F(DetailTest, CleanTreeGivesTheWholeDocumentInKeyOrder) {
     EXPECT_EQ(doc["action"].str(), "repo");
 
     const Json &r = doc["repo"];
-    EXPECT_EQ(r.keys(), (std::vector<std::string>{"path",        "name",
-                                                  "root",        "branch",
-                                                  "upstream",    "remote",
-                                                  "ahead",       "behind",
-                                                  "dirty",       "untracked",
-                                                  "staged",      "conflicted",
-                                                  "stash",       "detached",
-                                                  "no_upstream", "unborn",
-                                                  "last_commit", "path_param",
-                                                  "error",       "upstream_gone",
-                                                  "operation",   "operation_branch",
-                                                  "fetched_at"}));
+    EXPECT_EQ(r.keys(), (std::vector<std::string>{"path",
+                                                  "name",
+                                                  "root",
+                                                  "branch",
+                                                  "upstream",
+                                                  "remote",
+                                                  "ahead",
+                                                  "behind",
+                                                  "dirty",
+                                                  "untracked",
+                                                  "staged",
+                                                  "conflicted",
+                                                  "stash",
+                                                  "detached",
+                                                  "no_upstream",
+                                                  "unborn",
+                                                  "last_commit",
+                                                  "path_param",
+                                                  "error",
+                                                  "upstream_gone",
+                                                  "operation",
+                                                  "operation_branch",
+                                                  "fetched_at",
+                                                  "unpushed",
+                                                  "unpushed_branches",
+                                                  "gone_branches",
+                                                  "no_remote",
+                                                  "state",
+                                                  "state_rank",
+                                                  "needs_you",
+                                                  "step"}));
+    // The state and its step, as the listing says them.
+    EXPECT_EQ(r["state_rank"].num() > 3, true);
+    EXPECT_NE(r["step"].str(), "");
+    EXPECT_FALSE(r["needs_you"].boolean());
     EXPECT_EQ(r["path"].str(), repo);
     EXPECT_EQ(r["name"].str(), "clean");
     EXPECT_EQ(r["root"].str(), root);

@@ -243,7 +243,8 @@ TEST_F(Listing, DocumentShapeSummaryAndRoots) {
 
     const Json &s = j["summary"];
     EXPECT_EQ(s.keys(), (std::vector<std::string>{"dirty", "ahead", "behind", "stashes", "detached",
-                                                  "errors", "gone", "in_progress"}));
+                                                  "errors", "gone", "in_progress", "unpushed",
+                                                  "no_remote", "needs_you"}));
     EXPECT_EQ(s["dirty"].num(), 2);
     EXPECT_EQ(s["ahead"].num(), 1);
     EXPECT_EQ(s["behind"].num(), 1);
@@ -252,6 +253,7 @@ TEST_F(Listing, DocumentShapeSummaryAndRoots) {
     EXPECT_EQ(s["errors"].num(), 0);
     EXPECT_EQ(s["gone"].num(), 0);
     EXPECT_EQ(s["in_progress"].num(), 1) << "the merge left with a conflict";
+    EXPECT_EQ(s["needs_you"].num(), 1) << "the merge left with a conflict, alone";
 
     // The time of composing, in UTC.
     const std::string at = j["checked_at"].str();
@@ -298,11 +300,37 @@ TEST_F(Listing, EveryRepositoryInOrderWithItsStatus) {
     const size_t n = sizeof kRepos / sizeof kRepos[0];
     ASSERT_EQ(repos.size(), n) << body;
 
-    const std::vector<std::string> repo_keys{
-        "path",  "name",          "root",        "branch",           "upstream",    "remote",
-        "ahead", "behind",        "dirty",       "untracked",        "staged",      "conflicted",
-        "stash", "detached",      "no_upstream", "unborn",           "last_commit", "path_param",
-        "error", "upstream_gone", "operation",   "operation_branch", "fetched_at"};
+    const std::vector<std::string> repo_keys{"path",
+                                             "name",
+                                             "root",
+                                             "branch",
+                                             "upstream",
+                                             "remote",
+                                             "ahead",
+                                             "behind",
+                                             "dirty",
+                                             "untracked",
+                                             "staged",
+                                             "conflicted",
+                                             "stash",
+                                             "detached",
+                                             "no_upstream",
+                                             "unborn",
+                                             "last_commit",
+                                             "path_param",
+                                             "error",
+                                             "upstream_gone",
+                                             "operation",
+                                             "operation_branch",
+                                             "fetched_at",
+                                             "unpushed",
+                                             "unpushed_branches",
+                                             "gone_branches",
+                                             "no_remote",
+                                             "state",
+                                             "state_rank",
+                                             "needs_you",
+                                             "step"};
     const std::vector<std::string> commit_keys{"hash", "short", "ct", "at", "subject"};
 
     for (size_t i = 0; i < n; ++i) {

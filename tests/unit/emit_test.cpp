@@ -26,14 +26,17 @@ Repo zero_repo() {
 }
 
 TEST(EmitRepo, ZeroRecord) {
-    EXPECT_EQ(emit(zero_repo()),
-              "{\"path\":\"\",\"name\":\"\",\"root\":\"\",\"branch\":\"\",\"upstream\":\"\","
-              "\"remote\":\"\",\"ahead\":0,\"behind\":0,\"dirty\":0,\"untracked\":0,\"staged\":0,"
-              "\"conflicted\":0,\"stash\":0,\"detached\":false,\"no_upstream\":false,"
-              "\"unborn\":false,\"last_commit\":{\"hash\":\"\",\"short\":\"\",\"ct\":0,"
-              "\"at\":\"1970-01-01T00:00:00Z\",\"subject\":\"\"},\"path_param\":\"\","
-              "\"error\":\"\",\"upstream_gone\":false,\"operation\":\"\","
-              "\"operation_branch\":\"\",\"fetched_at\":0}");
+    EXPECT_EQ(
+        emit(zero_repo()),
+        "{\"path\":\"\",\"name\":\"\",\"root\":\"\",\"branch\":\"\",\"upstream\":\"\","
+        "\"remote\":\"\",\"ahead\":0,\"behind\":0,\"dirty\":0,\"untracked\":0,\"staged\":0,"
+        "\"conflicted\":0,\"stash\":0,\"detached\":false,\"no_upstream\":false,"
+        "\"unborn\":false,\"last_commit\":{\"hash\":\"\",\"short\":\"\",\"ct\":0,"
+        "\"at\":\"1970-01-01T00:00:00Z\",\"subject\":\"\"},\"path_param\":\"\","
+        "\"error\":\"\",\"upstream_gone\":false,\"operation\":\"\","
+        "\"operation_branch\":\"\",\"fetched_at\":0,"
+        "\"unpushed\":0,\"unpushed_branches\":0,\"gone_branches\":0,\"no_remote\":false,"
+        "\"state\":\"clean\",\"state_rank\":13,\"needs_you\":false,\"step\":\"Nothing to do\"}");
 }
 
 TEST(EmitRepo, FullRecord) {
@@ -73,7 +76,11 @@ TEST(EmitRepo, FullRecord) {
         "\"subject\":\"Fix \\\"it\\\"\\ttab \xc3\xa9\"},\"path_param\":\"C%3A%5Csrc%5Ca%22p%01p\","
         "\"error\":\"fatal: \\\"x\\\"\\tnot \xef\xbf\xbd UTF-8\",\"upstream_gone\":true,"
         "\"operation\":\"cherry-pick\",\"operation_branch\":\"f\\\"eat\",\"fetched_at\":"
-        "1709285400}");
+        "1709285400,"
+        "\"unpushed\":0,\"unpushed_branches\":0,\"gone_branches\":0,\"no_remote\":false,"
+        // Git could not read it: the state says so, with git's message.
+        "\"state\":\"unreadable\",\"state_rank\":0,\"needs_you\":true,"
+        "\"step\":\"Unreadable: fatal: \\\"x\\\"\\tnot \xef\xbf\xbd UTF-8\"}");
 }
 
 TEST(EmitRepo, ShortHash) {
@@ -125,8 +132,13 @@ TEST(EmitRepo, FullWidthFieldsAndExistingText) {
     EXPECT_NE(out.find("\\u0002\"},\"path_param\":\"" + param + "\",\"error\":\""),
               std::string::npos);
     EXPECT_NE(out.find("\"" + std::string(1199, 'e') + "\",\"upstream_gone\""), std::string::npos);
-    std::string tail = "\"operation\":\"" + std::string(15, 'o') + "\",\"operation_branch\":\"" +
-                       std::string(255, 'b') + "\",\"fetched_at\":0}";
+    std::string tail =
+        "\"operation\":\"" + std::string(15, 'o') + "\",\"operation_branch\":\"" +
+        std::string(255, 'b') + "\",\"fetched_at\":0," +
+        "\"unpushed\":0,\"unpushed_branches\":0,\"gone_branches\":0,\"no_remote\":false," +
+        "\"state\":\"unreadable\",\"state_rank\":0,\"needs_you\":true,"
+        "\"step\":\"Unreadable: " +
+        std::string(1199, 'e') + "\"}";
     EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
 }
 

@@ -147,57 +147,48 @@ Repo record(const char *path, const char *root) {
     return r;
 }
 
+// The state cell: the step first, then the facts it does not tell.
 TEST(StatusTable, StateOfARecord) {
     const long long now = 1700000000;
     struct Case {
         const char *what;
         void (*set)(Repo *);
         std::string state;
-        int needs_user;
     } cases[] = {
-        {"nothing", [](Repo *) {}, "clean", 0},
-        {"changes", [](Repo *r) { r->dirty = 3; }, "3 changed", 1},
-        {"conflicts", [](Repo *r) { r->conflicted = 1, r->dirty = 1; }, "1 conflicted, 1 changed",
-         1},
-        {"stash", [](Repo *r) { r->stash = 2; }, "2 stashed", 0},
+        {"nothing", [](Repo *) {}, "Nothing to do"},
+        {"changes", [](Repo *r) { r->dirty = 3; }, "Commit or stash 3 changes"},
+        {"conflicts", [](Repo *r) { r->conflicted = 1, r->dirty = 1; },
+         "Resolve 1 conflict; 1 changed"},
+        {"stash", [](Repo *r) { r->stash = 2; }, "Apply or drop 2 stashes"},
         {"ahead and behind", [](Repo *r) { r->ahead = 1, r->behind = 2; },
-         "\xE2\x86\x91"
-         "1 \xE2\x86\x93"
-         "2",
-         0},
+         "Push 1 commit; \xE2\x86\x93"
+         "2"},
         {"behind, fetched two days ago",
          [](Repo *r) { r->behind = 4, r->fetched_at = 1700000000 - 2 * 86400; },
-         "\xE2\x86\x93"
-         "4 (fetched 2d ago)",
-         0},
-        {"upstream gone", [](Repo *r) { r->upstream_gone = 1; }, "upstream gone", 1},
+         "Pull 4 commits; fetched 2 days ago"},
         {"rebase of a branch",
          [](Repo *r) {
              str_copy(r->operation, sizeof r->operation, "rebase");
              str_copy(r->operation_branch, sizeof r->operation_branch, "topic");
-             r->conflicted = 1;
+             r->conflicted = 1, r->dirty = 1;
          },
-         "rebase of topic in progress, 1 conflicted", 1},
-        {"merge", [](Repo *r) { str_copy(r->operation, sizeof r->operation, "merge"); },
-         "merge in progress", 1},
+         "Resolve 1 conflict, then git rebase --continue; 1 changed"},
         {"an error hides the rest",
          [](Repo *r) {
              r->dirty = 2;
              str_copy(r->error, sizeof r->error, "fatal: bad object HEAD");
          },
-         "error: fatal: bad object HEAD", 1},
-        {"no commits", [](Repo *r) { r->unborn = 1; }, "no commits", 0},
+         "Unreadable: fatal: bad object HEAD"},
     };
     for (const Case &c : cases) {
         Repo r = record("/src/app", "/src");
         c.set(&r);
         EXPECT_EQ(state(r, now), c.state) << c.what;
-        EXPECT_EQ(repo_needs_user(&r), c.needs_user) << c.what;
     }
     // Cut to a width: the parts that fit, the last one ending in an ellipsis.
     Repo r = record("/src/app", "/src");
     r.dirty = 12, r.stash = 3;
-    EXPECT_EQ(state(r, now, 14), "12 changed, 3\xE2\x80\xA6");
+    EXPECT_EQ(state(r, now, 14), "Commit or sta\xE2\x80\xA6");
 }
 
 TEST(StatusTable, NamesThatRepeatShowTheirPathBelowTheRoot) {
@@ -256,7 +247,8 @@ TEST(StatusTable, FitsTheWidth) {
         EXPECT_GE(lines, 4) << out;
         size_t first = out.find('\n'), second = out.find('\n', first + 1);
         size_t at = out.find("broken");
-        EXPECT_TRUE(at > first && at < second) << "needs the user: second\n" << out;
+        EXPECT_TRUE(at < first) << "needs the user: first\n" << out;
+        (void)second;
     }
 }
 

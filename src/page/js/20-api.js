@@ -26,12 +26,36 @@ function movePasswordOutOfAddress() {
   } catch (e) {}
 }
 
+// A failed call, in plain words: `status` is the HTTP status, 0 when the
+// host could not be reached at all.
+function callError(status) {
+  var e = new Error(
+    status === 401 ? 'The password was not accepted' :
+    status ? 'The host answered HTTP ' + status : 'The host could not be reached');
+  e.status = status;
+  return e;
+}
+
 function api(action, extra) {
   var url = apiUrl(CONNECTION, action, extra);
   var pwd = CONNECTION.pwd;
   var request = pwd ? fetch(url, { headers: { 'X-Bot-Password': pwd } }) : fetch(url);
-  return request.then(function (res) {
-    if (res.status < 200 || res.status > 299) throw new Error('HTTP ' + res.status);
-    return res.json();
-  });
+  return request.then(
+    function (res) {
+      if (res.status < 200 || res.status > 299) throw callError(res.status);
+      return res.json();
+    },
+    function () {
+      throw callError(0);
+    },
+  );
+}
+
+// Takes a newly typed password for the calls that follow, kept for the
+// tab's session as the password page keeps it.
+function usePassword(pwd) {
+  CONNECTION.pwd = pwd;
+  try {
+    sessionStorage.setItem(CONNECTION.pwdKey, pwd);
+  } catch (e) {}
 }

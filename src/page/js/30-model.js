@@ -20,30 +20,31 @@ function changeParts(r) {
 // ---- what needs the user: an operation left half done, an upstream that
 // is gone, figures from a fetch long ago ----
 
-// An operation in progress as a tag says it ("rebase in progress on
-// feature"); empty when there is none.
+// An operation in progress as a tag says it ("rebasing topic", "merging");
+// empty when there is none.
 var OPERATION_TEXTS = {
-  rebase: 'rebase in progress',
-  merge: 'merge in progress',
-  'cherry-pick': 'cherry-pick in progress',
-  revert: 'revert in progress',
+  rebase: 'rebasing',
+  merge: 'merging',
+  'cherry-pick': 'cherry-picking',
+  revert: 'reverting',
   bisect: 'bisecting',
-  am: 'am in progress',
+  am: 'applying patches',
 };
 
 function operationText(r) {
   var op = str(r.operation);
   if (!op) return '';
   var text = Object.prototype.hasOwnProperty.call(OPERATION_TEXTS, op) ? OPERATION_TEXTS[op] : op + ' in progress';
-  if (op === 'rebase' && str(r.operation_branch)) text += ' on ' + str(r.operation_branch);
+  if (op === 'rebase' && str(r.operation_branch)) text += ' ' + str(r.operation_branch);
   return text;
 }
 
-// What to do about it, for the operation tag's tooltip.
-function operationTip(r) {
-  var op = str(r.operation);
-  if (op === 'bisect') return 'A bisect is running: finish it with git bisect reset';
-  return 'git stopped in the middle of a ' + op + ': continue it or abort it (git ' + op + ' --continue / --abort)';
+// The operation as the drawer says it first: "rebasing topic, stopped at a
+// conflict"; empty when there is none.
+function operationLine(r) {
+  var text = operationText(r), n = num(r.conflicted);
+  if (!text || str(r.operation) === 'bisect') return text;
+  return text + ', stopped ' + (n > 0 ? 'at ' + (n === 1 ? 'a conflict' : n + ' conflicts') : 'half way');
 }
 
 // A whole age in words: "12 days ago", "1 hour ago", "just now".
@@ -72,13 +73,15 @@ function fetchKnown(r) {
   return typeof r.fetched_at === 'number';
 }
 
-// "fetched 12 days ago" or "never fetched"; empty when not known.
+// "fetched 12 days ago" or "never fetched", said only where there is an
+// upstream to fetch from; empty otherwise.
 function fetchedText(r) {
-  if (!fetchKnown(r)) return '';
+  if (!fetchKnown(r) || !r.upstream || r.upstream_gone === true) return '';
   return r.fetched_at > 0 ? 'fetched ' + longAgo(r.fetched_at) : 'never fetched';
 }
 
-// Ahead and behind figures older than this many seconds are stale.
+// Ahead and behind figures older than this many seconds are stale (the
+// program's own threshold: a listing's "stale" state says the same).
 var STALE_AFTER = 7 * 86400;
 
 // Whether the ahead and behind figures are stale: there is an upstream to
@@ -88,53 +91,61 @@ function syncStale(r) {
   return !(r.fetched_at > 0) || Math.floor(Date.now() / 1000) - r.fetched_at > STALE_AFTER;
 }
 
-// A tooltip of the ahead and behind figures, with their age.
-function syncTip(text, r) {
-  var when = fetchedText(r);
-  return when ? text + ', as of the last fetch (' + when + ')' : text;
-}
-
-// The short age of a stale figure, as the Sync column shows it.
-function staleText(r) {
-  return r.fetched_at > 0 ? ago(r.fetched_at).replace(' ago', ' old') : 'never fetched';
-}
-
-// The repositories that need the user before anything else: git could not
-// read it, an operation is in progress, files are in conflict, or the
-// upstream is gone.
+// The repositories that need the user before anything else, as the program
+// decides them (the listing's needs_you: git cannot read it, an operation
+// stopped half way, conflicts, an upstream deleted).
 function needsYou(r) {
-  return !!repoError(r) || !!str(r.operation) || num(r.conflicted) > 0 || r.upstream_gone === true;
+  return r.needs_you === true;
 }
 
-// The state tags in the order a row shows them. Each has its colour class,
-// whether it applies to a repository, its text and its tooltip (none when
-// missing). A tag marked `column` says what the table's Sync and Stash
-// columns say: rows show it only where those columns are hidden (narrow
-// windows); the drawer always shows it. A repository git could not read has
-// the error tag alone. A new tag is one more entry here (and its colour
+// The step the repository asks for, in the program's words ("Resolve 1
+// conflict, then git rebase --continue"); empty from a program that does
+// not say it.
+function stepText(r) {
+  return str(r.step);
+}
+
+// How the step is coloured: what needs the user, work kept only here, the
+// rest.
+function stepClass(r) {
+  if (needsYou(r)) return 's-need';
+  var state = str(r.state);
+  return state === 'changes' || state === 'unpushed' || state === 'no_remote' ? 's-work' : 's-calm';
+}
+
+// Whether an operation keeps HEAD detached while it runs (a rebase, git am):
+// then "detached" says nothing the operation's tag does not.
+function operationDetaches(r) {
+  var op = str(r.operation);
+  return op === 'rebase' || op === 'am';
+}
+
+// The facts of a repository as tags, each with its colour class, the state
+// of the program's vocabulary it belongs to, whether it applies, and its
+// text. A tag marked `column` says what the table's Sync and Stash columns
+// say: rows show it only where those columns are hidden (narrow windows);
+// the drawer always shows it. A repository git could not read has the
+// unreadable tag alone. A new tag is one more entry here (and its colour
 // class in page.css).
 var TAGS = [
-  { cls: 't-op', on: function (r) { return !!str(r.operation); }, text: operationText, tip: operationTip },
-  { cls: 't-dirty', on: function (r) { return num(r.dirty) > 0; },
-    text: function (r) { return num(r.dirty) + ' changed'; }, tip: changeParts },
-  { cls: 't-con', on: function (r) { return num(r.conflicted) > 0; },
+  { state: 'operation', cls: 't-op', on: function (r) { return !!str(r.operation); }, text: operationText },
+  { state: 'conflicts', cls: 't-con', on: function (r) { return num(r.conflicted) > 0; },
     text: function (r) { return num(r.conflicted) + ' conflicted'; } },
-  { cls: 't-gone', on: function (r) { return r.upstream_gone === true; }, text: 'gone',
-    tip: function (r) { return 'The upstream ' + str(r.upstream) + ' is gone: deleted on the remote'; } },
-  { cls: 't-ahead', column: true, on: function (r) { return num(r.ahead) > 0; },
-    text: function (r) { return '+' + num(r.ahead); },
-    tip: function (r) { return syncTip(plural(num(r.ahead), 'commit', 'commits') + ' to push', r); } },
-  { cls: 't-behind', column: true, on: function (r) { return num(r.behind) > 0; },
-    text: function (r) { return '-' + num(r.behind); },
-    tip: function (r) { return syncTip(plural(num(r.behind), 'commit', 'commits') + ' to pull', r); } },
-  { cls: 't-stale', column: true, on: syncStale, text: staleText,
-    tip: function (r) { return syncTip('Ahead and behind may be out of date', r); } },
-  { cls: 't-det', on: function (r) { return !!r.detached; }, text: 'detached' },
-  { cls: 't-noup', on: function (r) { return !!r.no_upstream && !r.detached; }, text: 'no upstream' },
-  { cls: 't-unborn', on: function (r) { return !!r.unborn; }, text: 'unborn' },
-  { cls: 't-stash', column: true, on: function (r) { return num(r.stash) > 0; },
-    text: function (r) { return num(r.stash) + ' stash'; } },
-  { cls: 't-clean', on: function (r) { return num(r.dirty) === 0 && !r.detached && !r.unborn; }, text: 'clean' },
+  { state: 'gone', cls: 't-gone', on: function (r) { return r.upstream_gone === true; }, text: 'upstream gone' },
+  { state: 'changes', cls: 't-dirty', on: function (r) { return num(r.dirty) > 0; },
+    text: function (r) { return num(r.dirty) + ' changed'; } },
+  { state: 'unpushed', cls: 't-ahead', column: true, on: function (r) { return num(r.ahead) > 0; },
+    text: function (r) { return '\u2191' + num(r.ahead) + ' to push'; } },
+  { state: 'behind', cls: 't-behind', column: true, on: function (r) { return num(r.behind) > 0; },
+    text: function (r) { return '\u2193' + num(r.behind) + ' to pull'; } },
+  { state: 'no_remote', cls: 't-noup', on: function (r) { return r.no_remote === true; }, text: 'no remote' },
+  { state: 'stale', cls: 't-stale', on: syncStale, text: fetchedText },
+  { state: 'detached', cls: 't-det', on: function (r) { return !!r.detached && !operationDetaches(r); }, text: 'detached' },
+  { state: 'stashed', cls: 't-stash', column: true, on: function (r) { return num(r.stash) > 0; },
+    text: function (r) { return plural(num(r.stash), 'stash', 'stashes'); } },
+  { state: 'unborn', cls: 't-unborn', on: function (r) { return !!r.unborn; }, text: 'no commits' },
+  { state: 'no_upstream', cls: 't-noup', on: function (r) { return !!r.no_upstream && !r.detached && r.no_remote !== true; },
+    text: 'no upstream' },
 ];
 
 function tagPart(tag, part, r) {
@@ -142,45 +153,58 @@ function tagPart(tag, part, r) {
   return typeof v === 'function' ? v(r) : str(v);
 }
 
-// A repository's state tags, in order: [colour class, text, tooltip,
-// column tag].
+// A repository's tags: [colour class, text, column tag], the tag of its
+// state (the listing's `state`) first, then the others in their order;
+// "clean" only where no other tag applies.
 function tagList(r) {
-  var err = repoError(r);
-  if (err) return [['t-err', 'error', err, false]];
-  var list = [];
-  for (var i = 0; i < TAGS.length; i++)
-    if (TAGS[i].on(r)) list.push([TAGS[i].cls, tagPart(TAGS[i], 'text', r), tagPart(TAGS[i], 'tip', r), !!TAGS[i].column]);
-  return list;
+  if (repoError(r)) return [['t-err', 'unreadable', false]];
+  var first = [], rest = [], state = str(r.state);
+  for (var i = 0; i < TAGS.length; i++) {
+    if (!TAGS[i].on(r)) continue;
+    var t = [TAGS[i].cls, tagPart(TAGS[i], 'text', r), !!TAGS[i].column];
+    if (TAGS[i].state === state && !first.length) first.push(t);
+    else rest.push(t);
+  }
+  var list = first.concat(rest);
+  return list.length ? list : [['t-clean', 'clean', false]];
 }
 
-function tagHtml(t, inRow) {
-  var cls = 'tag ' + t[0] + (inRow && t[3] ? ' t-col' : '');
-  return '<span class="' + cls + '"' + (t[2] ? ' title="' + esc(t[2]) + '"' : '') + '>' + esc(t[1]) + '</span>';
+function tagHtml(t, extra) {
+  return '<span class="tag ' + t[0] + (extra ? ' ' + extra : '') + '">' + esc(t[1]) + '</span>';
 }
 
 // Every tag of `r`, as the drawer shows them.
 function tagsHtml(r) {
   return tagList(r)
     .map(function (t) {
-      return tagHtml(t, false);
+      return tagHtml(t);
     })
     .join('');
 }
 
-// The most tags a row shows beside its column tags; more are summarised in
-// one tag that counts them and names them in its tooltip.
-var ROW_TAGS_MAX = 3;
-
-// The tags of a table row: the column tags, marked as such, and at most
-// ROW_TAGS_MAX others, so that every tag fits or is counted.
-function rowTagsHtml(r) {
-  var kept = 0, rest = [], h = '';
-  tagList(r).forEach(function (t) {
-    if (t[3] || kept++ < ROW_TAGS_MAX) h += tagHtml(t, true);
-    else rest.push(t[1]);
+// "+N" for the tags `hidden`, naming them: the names stand beside it on
+// hover and focus (and are read with it).
+function moreHtml(hidden, cls) {
+  if (!hidden.length) return '';
+  var names = hidden.map(function (t) {
+    return t[1];
   });
-  if (rest.length) h += tagHtml(['t-more', '+' + rest.length, rest.join(', '), false], true);
-  return h;
+  return '<span class="more ' + cls + '">+' + hidden.length + '<span class="more-list"> ' + esc(names.join(', ')) +
+    '</span></span>';
+}
+
+// The tags of a row's State cell, kept to what fits: in wide windows
+// (Sync and Stash shown) the state's tag and one more, in narrow ones and
+// in compact rows the state's tag alone; each time a "+N" names the rest.
+// Both sets stand in the cell; the style shows the one that applies.
+function rowTagsHtml(r) {
+  var all = tagList(r);
+  var wide = all.filter(function (t, i) {
+    return i === 0 || !t[2];
+  });
+  return '<span class="tags tw">' + tagHtml(wide[0]) + (wide[1] ? tagHtml(wide[1], 'x') : '') +
+    moreHtml(wide.slice(1), 'mc') + moreHtml(wide.slice(2), 'mf') + '</span>' +
+    '<span class="tags tn">' + tagHtml(all[0]) + moreHtml(all.slice(1), 'mn') + '</span>';
 }
 
 // The chips' filters by their data-filter; "all" passes every repository.
@@ -250,20 +274,11 @@ function filtered(list, view) {
   });
 }
 
-// How pressing a row's state is: errors first, then an operation in
-// progress, conflicts, changes, a gone upstream; clean last.
+// How pressing a row's state is, as the program ranks it (0 first); a
+// listing that does not say it ranks last.
 function stateRank(r) {
-  if (repoError(r)) return 0;
-  if (str(r.operation)) return 1;
-  if (num(r.conflicted) > 0) return 2;
-  if (num(r.dirty) > 0) return 3;
-  if (r.upstream_gone === true) return 4;
-  if (num(r.behind) > 0) return 5;
-  if (num(r.ahead) > 0) return 6;
-  if (r.detached) return 7;
-  if (num(r.stash) > 0) return 8;
-  if (r.unborn || r.no_upstream) return 9;
-  return 10;
+  var rank = Number(r.state_rank);
+  return isFinite(rank) && r.state_rank !== null ? rank : 99;
 }
 
 function lastCt(r) {

@@ -12,40 +12,53 @@ function lastCell(r) {
     '<div class="hash">' + esc(str(lc.short).slice(0, 8)) + ' &middot; ' + ago(lc.ct) + '</div>';
 }
 
-// The Sync column: "+A -B" with the last fetch's age in its tooltip; for a
-// gone upstream "gone"; figures last fetched more than a week ago (or never)
-// muted with their age, never a plain dash that would read as in sync.
-function syncCell(r, dash) {
-  var ahead = num(r.ahead), behind = num(r.behind), figures = '+' + ahead + ' -' + behind;
-  if (r.upstream_gone === true)
-    return '<span class="stale" title="' + esc('The upstream ' + str(r.upstream) + ' is gone') + '">gone</span>';
-  if (syncStale(r))
-    return '<span class="stale" title="' + esc(syncTip('Ahead and behind may be out of date', r)) + '">' + figures +
-      '<span class="age">' + esc(staleText(r)) + '</span></span>';
-  if (!ahead && !behind) return dash;
-  var when = fetchedText(r);
-  return when ? '<span title="' + esc(syncTip(figures, r)) + '">' + figures + '</span>' : figures;
+// The Sync column: "↑A ↓B" in the text's colour (grey when both are zero);
+// figures last fetched more than a week ago (or never) grey and slanted:
+// the State cell says when. Empty (and silent) where there is no upstream
+// to compare with, a deleted one included (the State cell says so).
+function syncCell(r) {
+  var ahead = num(r.ahead), behind = num(r.behind);
+  if (!r.upstream || r.upstream_gone === true) return '';
+  var figures = '\u2191' + ahead + ' \u2193' + behind;
+  if (syncStale(r)) return '<span class="stale">' + figures + '</span>';
+  return ahead || behind ? figures : '<span class="muted">' + figures + '</span>';
+}
+
+// The State cell: the step in words, then the tags that fit.
+function stateCellHtml(r) {
+  var step = stepText(r);
+  return '<div class="cell st">' + (step ? '<div class="step ' + stepClass(r) + '">' + esc(step) + '</div>' : '') +
+    '<div class="facts">' + rowTagsHtml(r) + '</div></div>';
+}
+
+// The row's accessible name: the repository and its state.
+function rowLabel(r, ambiguous) {
+  var step = stepText(r) || tagList(r)[0][1];
+  return shownName(r, ambiguous) + ', ' + step;
 }
 
 // One row of the table for `r`; `ambiguous` from ambiguousNames, `selected`
 // the path of the repository open in the drawer. The Path column shows the
-// path below the root (the root stands once, in the column's header).
+// path below the root (the root stands once, in the column's header). The
+// name is a button that opens the drawer; a click anywhere on the row does
+// too.
 function rowHtml(r, ambiguous, selected) {
-  var ahead = num(r.ahead), behind = num(r.behind), stash = num(r.stash);
-  var dash = '<span class="muted">-</span>';
+  var stash = num(r.stash);
   var branch = '';
   if (!r.detached) {
     var tip = str(r.branch) + (r.upstream ? ' \u2192 ' + str(r.upstream) : '');
-    branch = '<span class="mo br" title="' + esc(tip) + '">' + (r.branch ? esc(r.branch) : '-') + '</span> ';
+    branch = '<span class="mo br" title="' + esc(tip) + '">' + esc(r.branch) + '</span>';
   }
   return (
     '<tr class="row' + (selected && r.path === selected ? ' sel' : '') + '" data-p="' + esc(r.path) +
-    '" data-q="' + esc(str(r.path_param)) + '" tabindex="0" role="button">' +
-    '<td class="c-repo"><div class="cell"><div class="name" title="' + esc(r.path) + '">' + esc(shownName(r, ambiguous)) +
-    '</div><div class="sub">' + branch + rowTagsHtml(r) + '</div></div></td>' +
-    '<td class="c-root muted mo" title="' + esc(r.path) + '">' + esc(relPath(r) || '-') + '</td>' +
-    '<td class="c-sync mo">' + syncCell(r, dash) + '</td>' +
-    '<td class="c-sync mo">' + (stash ? stash : dash) + '</td>' +
+    '" data-q="' + esc(str(r.path_param)) + '">' +
+    '<td class="c-repo"><div class="cell"><button type="button" class="name" title="' + esc(r.path) + '" aria-label="' +
+    esc(rowLabel(r, ambiguous)) + '">' + esc(shownName(r, ambiguous)) + '</button>' +
+    (branch ? '<div class="sub">' + branch + '</div>' : '') + '</div></td>' +
+    '<td class="c-state">' + stateCellHtml(r) + '</td>' +
+    '<td class="c-root muted mo" title="' + esc(r.path) + '">' + esc(relPath(r)) + '</td>' +
+    '<td class="c-sync mo">' + syncCell(r) + '</td>' +
+    '<td class="c-stash mo">' + (stash ? stash : '') + '</td>' +
     '<td class="c-last">' + lastCell(r) + '</td>' +
     '</tr>'
   );
@@ -73,7 +86,7 @@ function spacer() {
   var tr = document.createElement('tr');
   tr.className = 'pad';
   tr.setAttribute('aria-hidden', 'true');
-  tr.appendChild(document.createElement('td')).colSpan = 5;
+  tr.appendChild(document.createElement('td')).colSpan = 6;
   return tr;
 }
 
@@ -223,7 +236,8 @@ function scheduleWindow() {
 function showSkeleton() {
   var body = $('rows');
   var row = '<tr class="skel" aria-hidden="true"><td class="c-repo"><i></i><i class="s"></i></td>' +
-    '<td class="c-root"><i></i></td><td class="c-sync"><i class="s"></i></td><td class="c-sync"><i class="s"></i></td>' +
+    '<td class="c-state"><i></i><i class="s"></i></td>' +
+    '<td class="c-root"><i></i></td><td class="c-sync"><i class="s"></i></td><td class="c-stash"><i class="s"></i></td>' +
     '<td class="c-last"><i></i><i class="s"></i></td></tr>';
   body.innerHTML = new Array(7).join(row);
   PAD_TOP = PAD_BOTTOM = null;
@@ -265,9 +279,15 @@ function stepRow(tr, step) {
   for (var i = WIN_START; i < WIN_END; i++) {
     if (ROW_EL.get(VIEW[i]) !== tr) continue;
     var el = revealRow(i + step);
-    if (el) el.focus({ preventScroll: true });
+    if (el) focusRow(el);
     return;
   }
+}
+
+// Puts the focus on the row's button, without scrolling.
+function focusRow(tr) {
+  var button = tr.querySelector('button.name');
+  if (button) button.focus({ preventScroll: true });
 }
 
 function markSelected(path) {

@@ -55,7 +55,7 @@ function markChips() {
   }
 }
 
-var NATURAL_ORDER = { name: 'ascending', age: 'ascending', sync: 'descending' };
+var NATURAL_ORDER = { name: 'ascending', state: 'ascending', age: 'ascending', sync: 'descending' };
 
 function markSort() {
   var select = $('sortOrder');
@@ -114,8 +114,11 @@ function setSort(sort) {
   viewChanged();
 }
 
+// A chip pressed again lets go: every repository again.
 function setChip(chip) {
-  CHIP = CHIP_MARK = chip || 'all';
+  if (chip && chip === CHIP_MARK) chip = '';
+  CHIP = chip || 'all';
+  CHIP_MARK = chip || '';
   markChips();
   viewChanged();
 }

@@ -20,7 +20,7 @@ var UNKNOWN_HTML = '<div class="muted">Not known: git could not read this reposi
 function fetchNoteHtml(r) {
   var h = '';
   if (r.upstream_gone === true)
-    h += '<div class="note gone">The upstream <span class="mo">' + esc(r.upstream) + '</span> is gone: deleted on the remote.</div>';
+    h += '<div class="note gone">The upstream <span class="mo">' + esc(r.upstream) + '</span> was deleted on the remote.</div>';
   var when = fetchedText(r);
   if (when)
     h += '<div class="note fetched' + (syncStale(r) ? ' stale' : '') + '">' + esc(when) +
@@ -34,15 +34,25 @@ function detailHtml(d) {
   var err = repoError(r);
   var changed = Array.isArray(d.changed) ? d.changed : [];
   var commits = Array.isArray(d.commits) ? d.commits : [];
-  var h = '<div class="dsec">Repository</div>';
+  // First what to do, and the operation under way.
+  var h = '';
+  if (stepText(r)) h += '<div class="dstep ' + stepClass(r) + '">' + esc(stepText(r)) + '</div>';
+  if (operationLine(r)) h += '<div class="dop">' + esc(operationLine(r)) + '</div>';
+  h += '<div class="dsec">Repository</div>';
   h += '<div class="mo" style="font-size:12px;word-break:break-all">' + esc(r.path) + '</div>';
   h += '<div class="dact"><button type="button" class="icon-btn" id="copyPath">Copy path</button>' +
     '<span class="muted" id="copyStatus" role="status"></span></div>';
   h += '<div style="margin-top:8px">' + tagsHtml(r) + '</div>';
   if (err) h += '<div class="err">' + esc(err) + '</div>';
-  h += '<div class="note">branch <span class="mo">' + (r.branch ? esc(r.branch) : '-') + '</span>';
-  if (r.upstream) h += ' &rarr; <span class="mo">' + esc(r.upstream) + '</span>';
-  h += '</div>';
+  if (changeParts(r)) h += '<div class="note">' + esc(num(r.dirty) + ' changed: ' + changeParts(r)) + '</div>';
+  // During a rebase HEAD is detached: the branch line names the branch
+  // being rebased instead.
+  var branch = r.detached && operationDetaches(r) && str(r.operation_branch) ? str(r.operation_branch) : str(r.branch);
+  if (!err) {
+    h += '<div class="note">branch <span class="mo">' + (branch ? esc(branch) : '-') + '</span>';
+    if (r.upstream) h += ' &rarr; <span class="mo">' + esc(r.upstream) + '</span>';
+    h += '</div>';
+  }
   h += '<div class="note">remote <span class="mo">' + (r.remote ? esc(r.remote) : '-') + '</span></div>';
   if (!err) h += fetchNoteHtml(r);
 
@@ -185,7 +195,7 @@ function closeDetail() {
   if (wrap) wrap.inert = false;
   if (wasOpen && path) {
     var row = revealRow(viewIndex(path));
-    if (row) row.focus({ preventScroll: true });
+    if (row) focusRow(row);
   }
 }
 

@@ -57,13 +57,12 @@ $('rows').addEventListener('click', function (e) {
   var tr = rowOf(e);
   if (tr) openDetail(tr.getAttribute('data-p'), tr.getAttribute('data-q'));
 });
+// The row's button opens the drawer by its click; the arrows move along
+// the rows.
 $('rows').addEventListener('keydown', function (e) {
   var tr = rowOf(e);
-  if (!tr || e.target !== tr) return;
-  if (e.key === 'Enter' || e.key === ' ') {
-    e.preventDefault();
-    openDetail(tr.getAttribute('data-p'), tr.getAttribute('data-q'));
-  } else if (e.key === 'ArrowDown' || e.key === 'ArrowUp') {
+  if (!tr || !e.target.classList.contains('name')) return;
+  if (e.key === 'ArrowDown' || e.key === 'ArrowUp') {
     e.preventDefault();
     stepRow(tr, e.key === 'ArrowDown' ? 1 : -1);
   }
@@ -71,7 +70,9 @@ $('rows').addEventListener('keydown', function (e) {
 window.addEventListener('scroll', scheduleWindow, { passive: true });
 window.addEventListener('resize', scheduleWindow);
 document.addEventListener('visibilitychange', refreshIfStale);
-setInterval(refreshStamps, 1000);
+window.addEventListener('focus', refreshIfStale);
+$('pwAgain').addEventListener('submit', retryWithPassword);
+setInterval(tick, 1000);
 
 movePasswordOutOfAddress();
 applyDensity(storedValue(DENSITY_KEY) === 'compact');

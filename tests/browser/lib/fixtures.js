@@ -141,4 +141,16 @@ function buildFixture(list, prefix = 'quarlo-browser-') {
   };
 }
 
-module.exports = { NOW, MIN, HOUR, DAY, STANDARD, buildFixture, makeRepo, git, tempBase };
+// Commits `text` as `file` in `dir` at the time `when`.
+function commitFile(dir, file, text, subject, when) {
+  fs.writeFileSync(path.join(dir, file), text);
+  git(dir, ['add', '-A']);
+  git(dir, ['commit', '-q', '-m', subject], when);
+}
+
+// Dates the last fetch of the working copy `dir` at `when`.
+function fetchedAt(dir, when) {
+  fs.utimesSync(path.join(dir, '.git', 'FETCH_HEAD'), when, when);
+}
+
+module.exports = { NOW, MIN, HOUR, DAY, STANDARD, buildFixture, makeRepo, git, tempBase, commitFile, fetchedAt };

@@ -22,6 +22,6 @@ function loadParts(parts, { now, globals = {} } = {}) {
 }
 
 // The parts with no document at their top level.
-const PURE = ['10-util.js', '15-address.js', '25-kept.js', '30-model.js', '40-table.js', '55-load.js', '60-drawer.js'];
+const PURE = ['10-util.js', '12-address-read.js', '15-address.js', '25-kept.js', '30-model.js', '40-table.js', '55-load.js', '60-drawer.js'];
 
 module.exports = { loadParts, PURE };
