@@ -46,7 +46,6 @@
 namespace {
 
 const char PLUGIN[] = "quarlo";
-const size_t MAX_OUTPUT = 64u << 20;
 // The most program runs and waiting requests that may be asked for.
 const int RUNS_LIMIT = 64;
 // Connections at once, and from one address when the host is bound to
