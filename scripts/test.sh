@@ -33,7 +33,7 @@ cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DQUARLO_WE
 cmake --build build-win -j"$jobs"
 # Every suite, or a configure error that names the missing tool.
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DQUARLO_SANITIZE=ON -DQUARLO_WERROR=ON \
-  -DQUARLO_REQUIRE_ALL_SUITES=ON -DQUARLO_WINDOWS_BUILD="$PWD/build-win" \
+  -DQUARLO_TEST_SEAMS=ON -DQUARLO_REQUIRE_ALL_SUITES=ON -DQUARLO_WINDOWS_BUILD="$PWD/build-win" \
   -DQUARLO_RELEASE_BUILD="$PWD/build-release-gcc" >/dev/null
 cmake --build build-test -j"$jobs"
 cd build-test

@@ -43,7 +43,7 @@ static int has_remote(const char *path) {
     Buf out;
     buf_init(&out, RUN_OUTPUT_MAX);
     RunEnd end;
-    int code = run_git(path, REMOTE, &out, RUN_LIMIT_S, &end);
+    int code = run_git(path, REMOTE, &out, run_limit_s(), &end);
     int listed = end != RUN_EXITED || code != 0 || !out.data;
     if (!listed) {
         for (const char *p = out.data; *p && !listed; p++) listed = *p > ' ';

@@ -21,8 +21,8 @@ static int ask_status_shows_stash() {
     static const char *const VERSION[] = {"git", "--version", nullptr};
     Buf out;
     buf_init(&out, RUN_OUTPUT_MAX);
-    int shows =
-        run_argv(VERSION, &out, RUN_LIMIT_S) == 0 && out.data && git_version_shows_stash(out.data);
+    int shows = run_argv(VERSION, &out, run_limit_s()) == 0 && out.data &&
+                git_version_shows_stash(out.data);
     buf_free(&out);
     return shows;
 }
@@ -40,13 +40,13 @@ const char *query_run(Repo *r, const char *const *args, Buf *out, int also_ok) {
     Buf err;
     buf_init(&err, RUN_OUTPUT_MAX);
     RunEnd end;
-    int rc = run_git(r->path, args, out, RUN_LIMIT_S, &end, &err);
+    int rc = run_git(r->path, args, out, run_limit_s(), &end, &err);
     if (end == RUN_EXITED && (rc == 0 || (also_ok && rc == also_ok))) {
         buf_free(&err);
         return out->data ? out->data : "";
     }
     char why[ERROR_TEXT_SIZE];
-    run_failure_text(end, rc, err.data, RUN_LIMIT_S, why, sizeof why);
+    run_failure_text(end, rc, err.data, run_limit_s(), why, sizeof why);
     buf_free(&err);
     repo_fail(r, why);
     return nullptr;

@@ -13,9 +13,12 @@
 
 namespace {
 
-// Replaces every "{dir}" in `text` with `dir`.
+// Replaces every "{dir}" in `text` with `dir` and every "{limit}" with the
+// git deadline the test runs the program with.
 std::string with_dir(std::string text, const std::string &dir) {
     for (size_t at; (at = text.find("{dir}")) != std::string::npos;) text.replace(at, 5, dir);
+    const std::string limit = std::to_string(git_limits().run_s);
+    for (size_t at; (at = text.find("{limit}")) != std::string::npos;) text.replace(at, 7, limit);
     return text;
 }
 
@@ -84,6 +87,7 @@ std::string hanging_git(const std::string &dir, const TempDir &t, CgiRequest *re
                    shq(real_git) + " \"$@\"\n",
                0755);
     req->path_prefix = t.sub("bin");
+    use_git_limits(req);
     return "";
 }
 
@@ -105,7 +109,7 @@ const Damage DAMAGES[] = {
     {"empty_git_file", empty_git_file, "fatal: invalid gitfile format: {dir}/.git", false},
     {"empty_git_folder", empty_git_folder, NOT_A_REPOSITORY, false},
     {"unreadable_git", unreadable_git, NOT_A_REPOSITORY, false},
-    {"hanging_git", hanging_git, "git did not answer within 20 s", false},
+    {"hanging_git", hanging_git, "git did not answer within {limit} s", false},
     {"git_missing", no_git, "git could not be started", true},
 };
 

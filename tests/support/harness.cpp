@@ -29,6 +29,20 @@ std::string quarlo_bin() {
 #endif
 }
 
+GitLimits git_limits() {
+#if defined(QUARLO_TEST_SEAMS)
+    return {1, 2};
+#else
+    return {20, 30};
+#endif
+}
+
+void use_git_limits(CgiRequest *req) {
+    GitLimits l = git_limits();
+    req->env.push_back({"QUARLO_TEST_RUN_LIMIT_S", std::to_string(l.run_s)});
+    req->env.push_back({"QUARLO_TEST_FETCH_LIMIT_S", std::to_string(l.fetch_s)});
+}
+
 CgiResult run_cgi(const CgiRequest &req) {
     ChildRun run;
     std::string path = kDefaultPath;

@@ -45,6 +45,19 @@ struct CgiResult {
 
 CgiResult run_cgi(const CgiRequest &req);
 
+// The git deadlines the program runs with in a test of a hanging git. The
+// test build takes them from the environment, so such a test waits 1 s for a
+// git command and 2 s for a fetch (apart, so that a fetch stopped at the
+// other limit shows); any other build keeps its own 20 and 30 s.
+struct GitLimits {
+    int run_s;
+    int fetch_s;
+};
+GitLimits git_limits();
+
+// Adds to `req` the environment that sets git_limits().
+void use_git_limits(CgiRequest *req);
+
 // run_cgi, then EXPECTs what every road of the program must give: exit
 // status 0 and nothing on stderr (the program writes nothing but its response).
 CgiResult run_cgi_ok(const CgiRequest &req);

@@ -240,4 +240,29 @@ TEST(ObjectStore, ReplacedObjectsAndGraftsAreLeftToGit) {
     spill(r.git + "/packed-refs", "");
     EXPECT_EQ(objects_read_commit(r.git.c_str(), r.head.c_str(), &got), 1);
 }
+
+// A loose object whose content is another commit's, filed under the
+// checked-out commit's name (a copy gone wrong, blocks swapped on disk): the
+// reader refuses it rather than give the other commit as the checked-out one.
+TEST(ObjectStore, LooseObjectUnderAnotherNameIsRefused) {
+    PackedRepo r;
+    const std::string parent = run_sh("git -C '" + r.git + "' rev-parse HEAD~1");
+    const std::string pack = r.tmp.sub("all.pack");
+    ASSERT_EQ(run_sh("cd '" + r.git + "' && mv objects/pack/*.pack '" + pack +
+                     "' && rm -f objects/pack/* && git unpack-objects -q < '" + pack +
+                     "' && echo ok"),
+              "ok");
+    auto loose = [&](const std::string &hex) {
+        return r.git + "/objects/" + hex.substr(0, 2) + "/" + hex.substr(2);
+    };
+    CommitSummary got{};
+    ASSERT_EQ(objects_read_commit(r.git.c_str(), r.head.c_str(), &got), 1);
+    EXPECT_STREQ(got.subject, r.want.subject);
+
+    run_sh("chmod u+w '" + loose(r.head) + "'");
+    spill(loose(r.head), slurp(loose(parent)));
+    got = CommitSummary{};
+    EXPECT_EQ(objects_read_commit(r.git.c_str(), r.head.c_str(), &got), 0)
+        << "read as the commit: " << got.subject;
+}
 #endif

@@ -150,7 +150,7 @@ static const char *git_local_names(char **env) {
             Buf out;
             buf_init(&out, RUN_OUTPUT_MAX);
             RunEnd end;
-            if (run_argv_env(ASK, list, &out, RUN_LIMIT_S, &end) == 0 && end == RUN_EXITED &&
+            if (run_argv_env(ASK, list, &out, run_limit_s(), &end) == 0 && end == RUN_EXITED &&
                 out.data) {
                 const char *p = out.data;
                 char name[ENV_NAME_SIZE];

@@ -11,6 +11,12 @@
 #define RUN_LIMIT_S 20   // deadline of a git command, in seconds from its start
 #define FETCH_LIMIT_S 30 // the same for the fetch
 
+// The deadlines the program runs git with: RUN_LIMIT_S and FETCH_LIMIT_S. The
+// test build (QUARLO_TEST_SEAMS) takes shorter ones from QUARLO_TEST_RUN_LIMIT_S
+// and QUARLO_TEST_FETCH_LIMIT_S; no other build reads them.
+int run_limit_s();
+int fetch_limit_s();
+
 // Writes `arg` as one quoted argument of a Windows command line into `out`
 // (QUOTED_ARG_SIZE bytes) and returns its length. Backslashes are doubled only
 // where they stand before a double quote or before the closing quote.
