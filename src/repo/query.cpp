@@ -263,12 +263,14 @@ static int status_shows_stash() {
 // standard error) and returns null. Output of a failed run (what a command
 // stopped at its limit printed) is never parsed as data, and git's messages
 // (warnings of a run that succeeded) never are.
-static const char *query_run(Repo *r, const char *const *args, Buf *out, int also_ok = 0) {
+static const char *query_run(Repo *r, const char *const *args, Buf *out, int also_ok = 0,
+                             RunEnd *ended = nullptr) {
     buf_init(out, RUN_OUTPUT_MAX);
     Buf err;
     buf_init(&err, RUN_OUTPUT_MAX);
     RunEnd end;
     int rc = run_git(r->path, args, out, RUN_LIMIT_S, &end, &err);
+    if (ended) *ended = end;
     if (end == RUN_EXITED && (rc == 0 || (also_ok && rc == also_ok))) {
         buf_free(&err);
         return out->data ? out->data : "";
@@ -278,6 +280,36 @@ static const char *query_run(Repo *r, const char *const *args, Buf *out, int als
     buf_free(&err);
     repo_fail(r, why);
     return nullptr;
+}
+
+// The status (`args`, null-terminated): where git exits with a failure, it is
+// asked again without rename detection, which needs the content of a deleted
+// file. A partial clone lacks it and may not fetch it here (no query reaches
+// a remote), and a damaged object is no reason to show nothing. The record
+// then says that renames were not looked for, and why; where git fails again,
+// its first failure is the record's error.
+static const char *query_status(Repo *r, const char *const *args, Buf *out) {
+    RunEnd end;
+    const char *text = query_run(r, args, out, 0, &end);
+    if (text || end != RUN_EXITED) return text;
+    char why[ERROR_TEXT_SIZE];
+    str_copy(why, sizeof why, r->error);
+    const char *plain[RUN_GIT_ARGS_MAX + 1];
+    int n = 0;
+    while (args[n] && n < RUN_GIT_ARGS_MAX - 1) plain[n] = args[n], n++;
+    plain[n++] = "--no-renames";
+    plain[n] = nullptr;
+    buf_free(out);
+    r->error[0] = 0;
+    text = query_run(r, plain, out);
+    if (!text) {
+        str_copy(r->error, sizeof r->error, why);
+        return nullptr;
+    }
+    static const char SAID[] = "renames not detected: ";
+    str_copy(r->notice, sizeof r->notice, SAID);
+    str_copy(r->notice + sizeof SAID - 1, sizeof r->notice - (sizeof SAID - 1), why);
+    return text;
 }
 
 // The commit the status names in "# branch.oid <hash>", copied into `oid`
@@ -381,7 +413,7 @@ void query_repo(Repo *r, int mode) {
     // The listing takes the stash count from the status where git prints it
     // there, which saves a git run per repository.
     int stash_header = mode == MODE_LISTING && status_shows_stash();
-    if ((text = query_run(r, stash_header ? STATUS_STASH : STATUS, &out))) {
+    if ((text = query_status(r, stash_header ? STATUS_STASH : STATUS, &out))) {
         parse_status(r, text, (size_t)out.len, stash_header);
         status_head_oid(text, (size_t)out.len, oid);
     }
@@ -419,7 +451,7 @@ void query_repo_detail(Repo *r, Buf *status, Buf *log) {
     static const char *const LOG[] = {"log", "-20", "--format=%H%x09%ct%x09%an%x09%s", nullptr};
     static const char *const STASH[] = {"stash", "list", "--format=%gd", nullptr};
     const char *text;
-    if ((text = query_run(r, STATUS, status))) parse_status(r, text, (size_t)status->len, 1);
+    if ((text = query_status(r, STATUS, status))) parse_status(r, text, (size_t)status->len, 1);
     if (!r->error[0] && !r->unborn) {
         if ((text = query_run(r, LOG, log)) && *text) parse_log_head(r, text);
     } else {

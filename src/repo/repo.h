@@ -38,6 +38,9 @@ struct Repo {
                                         // "bisect" or "am": an operation left in progress
     char operation_branch[BRANCH_SIZE]; // the branch being rebased, without refs/heads/
     long long fetched_at;               // FETCH_HEAD's modification time; 0: never fetched
+    // What git could not tell in a record without an error, in one line
+    // ("renames not detected: ..."); empty when it told everything.
+    char notice[ERROR_TEXT_SIZE];
 };
 
 extern Repo g_repos[REPO_MAX];

@@ -493,6 +493,20 @@ TEST(RunFailureText, Table) {
          "error: bad signature 0x00000000\nfatal: index file corrupt\n",
          "fatal: index file corrupt"},
         {"an error line after warnings", RUN_EXITED, 1, "warning: w\n  error: e  \r\n", "error: e"},
+        // The cause git leaves to a line of its own stays with the fatal line.
+        {"a transport program's message before the fatal line", RUN_EXITED, 128,
+         "ssh: connect to host 127.0.0.1 port 9: Connection refused\n"
+         "fatal: Could not read from remote repository.\n\n"
+         "Please make sure you have the correct access rights\nand the repository exists.\n",
+         "fatal: Could not read from remote repository. (ssh: connect to host 127.0.0.1 port 9: "
+         "Connection refused)"},
+        {"a fatal line that ends in ':' and its reason", RUN_EXITED, 128,
+         "fatal: unable to connect to 127.0.0.1:\n127.0.0.1[0: 127.0.0.1]: errno=Connection "
+         "refused\n",
+         "fatal: unable to connect to 127.0.0.1: 127.0.0.1[0: 127.0.0.1]: errno=Connection "
+         "refused"},
+        {"hints and warnings before the fatal line are not its cause", RUN_EXITED, 128,
+         "hint: h\nwarning: w\nfatal: f\n", "fatal: f"},
         {"else the first line", RUN_EXITED, 2, "\n\n  something odd  \nmore\n", "something odd"},
         {"no output", RUN_EXITED, 3, "", "git exited with status 3"},
         {"no output, a Windows crash", RUN_EXITED, -1073741819, nullptr,
