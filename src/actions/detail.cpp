@@ -37,28 +37,16 @@ static void emit_changes(Buf *b, const char *text, size_t len, int *seen, int *t
     }
 }
 
-static void emit_commits(Buf *b, const char *text) {
-    char line[COMMIT_LINE_SIZE];
+static void emit_commits(Buf *b, const char *text, size_t len) {
+    LogRecord c;
     int listed = 0;
-    for (const char *p = text; listed < COMMITS_MAX && text_next_line(&p, line, sizeof line, 1);) {
-        if (!line[0]) continue;
-        char *t1 = strchr(line, '\t');
-        char *t2 = t1 ? strchr(t1 + 1, '\t') : nullptr;
-        if (!t2) continue;
-        *t1 = 0;
-        *t2 = 0;
-        char *author = t2 + 1;
-        char *subject = strchr(author, '\t');
-        if (subject)
-            *subject++ = 0;
-        else
-            subject = (char *)"";
+    for (const char *p = text; listed < COMMITS_MAX && log_next_record(&p, text + len, &c);) {
         buf_puts(b, listed ? ",{\"hash\":" : "{\"hash\":");
-        json_str(b, line);
-        buf_printf(b, ",\"ct\":%lld,\"author\":", strtoll(t1 + 1, nullptr, 10));
-        json_str(b, author);
+        json_strn(b, c.hash.text, c.hash.len);
+        buf_printf(b, ",\"ct\":%lld,\"author\":", parse_commit_time(c.ct.text, c.ct.len));
+        json_strn(b, c.author.text, c.author.len);
         buf_puts(b, ",\"subject\":");
-        json_str(b, subject);
+        json_strn(b, c.subject.text, c.subject.len);
         buf_add(b, "}", 1);
         listed++;
     }
@@ -86,7 +74,7 @@ int detail_document(const char *requested, Buf *b) {
     int seen = 0, truncated = 0;
     if (!r->error[0] && status.data)
         emit_changes(&changes, status.data, (size_t)status.len, &seen, &truncated);
-    if (!r->error[0] && !r->unborn && log.data) emit_commits(&commits, log.data);
+    if (!r->error[0] && !r->unborn && log.data) emit_commits(&commits, log.data, (size_t)log.len);
     buf_free(&status);
     buf_free(&log);
     int readable = !r->error[0];

@@ -25,6 +25,15 @@ void redact_url(const char *url, char *out) {
     str_copy(out + keep, URL_SIZE - keep, at + 1);
 }
 
+// Says in the record what git could not tell (`what`, then git's `why`),
+// where it says nothing of the kind yet.
+static void repo_notice(Repo *r, const char *what, const char *why) {
+    if (r->notice[0]) return;
+    size_t n = strlen(what);
+    str_copy(r->notice, sizeof r->notice, what);
+    if (n < sizeof r->notice) str_copy(r->notice + n, sizeof r->notice - n, why);
+}
+
 static void parse_header(Repo *r, const char *h, int stash_header) {
     while (*h == ' ') h++;
     if (strncmp(h, "branch.head ", 12) == 0) {
@@ -33,7 +42,13 @@ static void parse_header(Repo *r, const char *h, int stash_header) {
             str_copy(r->branch, sizeof r->branch, "detached");
             r->detached = 1;
         } else {
-            str_copy(r->branch, sizeof r->branch, v);
+            str_copy_text(r->branch, sizeof r->branch, v);
+            // Not shown as if it were the whole name.
+            if (strlen(v) >= sizeof r->branch) {
+                char why[40];
+                snprintf(why, sizeof why, "longer than %d bytes", (int)sizeof r->branch - 1);
+                repo_notice(r, "branch name cut: ", why);
+            }
         }
     } else if (strncmp(h, "branch.upstream ", 16) == 0) {
         redact_url(h + 16, r->upstream);
@@ -199,10 +214,32 @@ void parse_last_commit(Repo *r, const char *text) {
     if (hash_len > sizeof r->last_hash - 1) hash_len = sizeof r->last_hash - 1;
     memcpy(r->last_hash, text, hash_len);
     r->last_hash[hash_len] = 0;
-    r->last_ct = strtoll(tab + 1, nullptr, 10);
     const char *tab2 = strchr(tab + 1, '\t');
-    if (tab2) str_copy(r->last_subject, sizeof r->last_subject, tab2 + 1);
+    const char *ct_end = tab2 ? tab2 : tab + 1 + strcspn(tab + 1, "\n");
+    r->last_ct = parse_commit_time(tab + 1, (size_t)(ct_end - (tab + 1)));
+    if (tab2) str_copy_text(r->last_subject, sizeof r->last_subject, tab2 + 1);
     str_trim(r->last_subject);
+}
+
+int log_next_record(const char **p, const char *end, LogRecord *rec) {
+    while (*p < end) {
+        const char *s = *p;
+        const char *nl = (const char *)memchr(s, '\n', (size_t)(end - s));
+        const char *stop = nl ? nl : end;
+        *p = nl ? nl + 1 : end;
+        LogField *fields[] = {&rec->hash, &rec->ct, &rec->author, &rec->subject};
+        int n = 0;
+        for (const char *f = s; n < 4; n++) {
+            const char *nul = n < 3 ? (const char *)memchr(f, 0, (size_t)(stop - f)) : nullptr;
+            const char *fe = nul ? nul : stop;
+            fields[n]->text = f;
+            fields[n]->len = (size_t)(fe - f);
+            if (!nul) break;
+            f = nul + 1;
+        }
+        if (n == 3) return 1; // four fields: a record; anything else is passed
+    }
+    return 0;
 }
 
 // "git version 2.35.0" and later (vendor suffixes such as ".windows.1" or
@@ -259,39 +296,49 @@ static int status_shows_stash() {
 
 // Runs one git command of the query. Returns its standard output when git
 // ran and exited 0, or with `also_ok` (a further status that means "nothing
-// there"); otherwise gives the record its error (from what git wrote on
-// standard error) and returns null. Output of a failed run (what a command
-// stopped at its limit printed) is never parsed as data, and git's messages
-// (warnings of a run that succeeded) never are.
-static const char *query_run(Repo *r, const char *const *args, Buf *out, int also_ok = 0,
-                             RunEnd *ended = nullptr) {
+// there"); otherwise writes why it failed (from what git wrote on standard
+// error) to `why` (ERROR_TEXT_SIZE bytes) and returns null. Output of a
+// failed run (what a command stopped at its limit printed) is never parsed
+// as data, and git's messages (warnings of a run that succeeded) never are.
+static const char *query_try(Repo *r, const char *const *args, Buf *out, char *why,
+                             int also_ok = 0, RunEnd *ended = nullptr) {
     buf_init(out, RUN_OUTPUT_MAX);
     Buf err;
     buf_init(&err, RUN_OUTPUT_MAX);
     RunEnd end;
     int rc = run_git(r->path, args, out, RUN_LIMIT_S, &end, &err);
     if (ended) *ended = end;
-    if (end == RUN_EXITED && (rc == 0 || (also_ok && rc == also_ok))) {
-        buf_free(&err);
-        return out->data ? out->data : "";
-    }
-    char why[ERROR_TEXT_SIZE];
-    run_failure_text(end, rc, err.data, RUN_LIMIT_S, why, sizeof why);
+    const char *text = nullptr;
+    if (end == RUN_EXITED && (rc == 0 || (also_ok && rc == also_ok)))
+        text = out->data ? out->data : "";
+    else
+        run_failure_text(end, rc, err.data, RUN_LIMIT_S, why, ERROR_TEXT_SIZE);
     buf_free(&err);
-    repo_fail(r, why);
-    return nullptr;
+    return text;
 }
 
-// The status (`args`, null-terminated): where git exits with a failure, it is
-// asked again without rename detection, which needs the content of a deleted
-// file. A partial clone lacks it and may not fetch it here (no query reaches
-// a remote), and a damaged object is no reason to show nothing. The record
-// then says that renames were not looked for, and why; where git fails again,
-// its first failure is the record's error.
+// query_try, where a failure gives the record its error.
+static const char *query_run(Repo *r, const char *const *args, Buf *out, int also_ok = 0,
+                             RunEnd *ended = nullptr) {
+    char why[ERROR_TEXT_SIZE];
+    const char *text = query_try(r, args, out, why, also_ok, ended);
+    if (!text) repo_fail(r, why);
+    return text;
+}
+
+// The status (`args`, null-terminated): where git exits with a failure in a
+// partial clone, it is asked again without rename detection, which needs the
+// content of a deleted file: a partial clone may lack it and may not fetch it
+// here (no query reaches a remote), which is no reason to show nothing. The
+// record then says that renames were not looked for, and why; where git fails
+// again, its first failure is the record's error.
 static const char *query_status(Repo *r, const char *const *args, Buf *out) {
     RunEnd end;
     const char *text = query_run(r, args, out, 0, &end);
-    if (text || end != RUN_EXITED) return text;
+    GitDirs found;
+    if (text || end != RUN_EXITED || !gitdir_find(r->path, &found) ||
+        !objects_store_may_be_partial(found.common))
+        return text;
     char why[ERROR_TEXT_SIZE];
     str_copy(why, sizeof why, r->error);
     const char *plain[RUN_GIT_ARGS_MAX + 1];
@@ -306,9 +353,7 @@ static const char *query_status(Repo *r, const char *const *args, Buf *out) {
         str_copy(r->error, sizeof r->error, why);
         return nullptr;
     }
-    static const char SAID[] = "renames not detected: ";
-    str_copy(r->notice, sizeof r->notice, SAID);
-    str_copy(r->notice + sizeof SAID - 1, sizeof r->notice - (sizeof SAID - 1), why);
+    repo_notice(r, "renames not detected: ", why);
     return text;
 }
 
@@ -336,29 +381,28 @@ static void status_head_oid(const char *text, size_t len, char *oid) {
 // log is asked).
 static int read_last_commit(Repo *r, const GitDirs *dirs, const char *oid) {
     CommitSummary c;
-    if (!oid[0] || !dirs || !objects_read_commit(dirs->common, oid, &c)) return 0;
+    if (!oid[0] || !dirs || !objects_read_commit(dirs->common, oid, &c, dirs->git)) return 0;
     str_copy(r->last_hash, sizeof r->last_hash, c.hash);
     r->last_ct = c.ct;
     str_copy(r->last_subject, sizeof r->last_subject, c.subject);
     return 1;
 }
 
-// The record's last commit from the first line of the detail's log
-// ("%H%x09%ct%x09%an%x09%s"), as parse_last_commit reads git log -1's line.
-static void parse_log_head(Repo *r, const char *text) {
-    char line[COMMIT_LINE_SIZE];
-    const char *nl = strchr(text, '\n');
-    size_t n = nl ? (size_t)(nl - text) : strlen(text);
-    if (n > sizeof line - 1) n = sizeof line - 1;
-    memcpy(line, text, n);
-    line[n] = 0;
-    char *t1 = strchr(line, '\t');
-    char *t2 = t1 ? strchr(t1 + 1, '\t') : nullptr;
-    char *t3 = t2 ? strchr(t2 + 1, '\t') : nullptr;
-    if (!t1) return;
-    // hash, time and subject: the author left out.
-    if (t3) memmove(t2 + 1, t3 + 1, strlen(t3 + 1) + 1);
-    parse_last_commit(r, line);
+// The record's last commit from the first record of the detail's log, as
+// parse_last_commit reads git log -1's line.
+static void parse_log_head(Repo *r, const char *text, size_t len) {
+    LogRecord c;
+    if (!log_next_record(&text, text + len, &c)) return;
+    size_t n = c.hash.len < sizeof r->last_hash - 1 ? c.hash.len : sizeof r->last_hash - 1;
+    memcpy(r->last_hash, c.hash.text, n);
+    r->last_hash[n] = 0;
+    r->last_ct = parse_commit_time(c.ct.text, c.ct.len);
+    char subject[SUBJECT_SIZE + 1];
+    n = c.subject.len < SUBJECT_SIZE ? c.subject.len : SUBJECT_SIZE;
+    memcpy(subject, c.subject.text, n);
+    subject[n] = 0;
+    str_copy_text(r->last_subject, sizeof r->last_subject, subject);
+    str_trim(r->last_subject);
 }
 
 // The first command that fails ends the query: the record tells that failure
@@ -398,13 +442,24 @@ static void query_git_state(Repo *r, const GitDirs *dirs) {
         read_git_state(r, &asked);
 }
 
+// The listing's last commit: none without a commit (git log fails there).
+// The commit the status names (`oid`) is read from the object store; git log
+// is asked where it cannot be read there.
+static void query_last_commit(Repo *r, const GitDirs *dirs, const char *oid) {
+    static const char *const LOG[] = {"log", "-1", "--format=%H%x09%ct%x09%s", nullptr};
+    if (r->unborn || read_last_commit(r, dirs, oid)) return;
+    Buf out;
+    const char *text;
+    if ((text = query_run(r, LOG, &out)) && *text) parse_last_commit(r, text);
+    buf_free(&out);
+}
+
 void query_repo(Repo *r, int mode) {
     static const char *const STATUS[] = {"status",   "--porcelain=v2",           "-z",
                                          "--branch", "--untracked-files=normal", nullptr};
     static const char *const STATUS_STASH[] = {
         "status",       "--porcelain=v2",           "-z",   "--branch",
         "--show-stash", "--untracked-files=normal", nullptr};
-    static const char *const LOG[] = {"log", "-1", "--format=%H%x09%ct%x09%s", nullptr};
     static const char *const STASH[] = {"stash", "list", "--format=%gd", nullptr};
     Buf out;
     const char *text;
@@ -421,13 +476,7 @@ void query_repo(Repo *r, int mode) {
     // The git folders, found once for the last commit and the state.
     GitDirs found;
     const GitDirs *dirs = !r->error[0] && gitdir_find(r->path, &found) ? &found : nullptr;
-    // Without a commit there is no last commit to read (git log fails
-    // there). The commit the status names is read from the object store;
-    // git log is asked where it cannot be read there.
-    if (!r->error[0] && !r->unborn && !read_last_commit(r, dirs, oid)) {
-        if ((text = query_run(r, LOG, &out)) && *text) parse_last_commit(r, text);
-        buf_free(&out);
-    }
+    if (!r->error[0]) query_last_commit(r, dirs, oid);
     if (!r->error[0] && !stash_header) {
         if ((text = query_run(r, STASH, &out))) r->stash += count_stash_lines(text);
         buf_free(&out);
@@ -448,19 +497,33 @@ void query_repo_detail(Repo *r, Buf *status, Buf *log) {
     static const char *const STATUS[] = {"status",   "--porcelain=v2", "-z",
                                          "--branch", "--show-stash",   "--untracked-files=normal",
                                          nullptr};
-    static const char *const LOG[] = {"log", "-20", "--format=%H%x09%ct%x09%an%x09%s", nullptr};
+    static const char *const LOG[] = {"log", "-20", DETAIL_LOG_FORMAT, nullptr};
     static const char *const STASH[] = {"stash", "list", "--format=%gd", nullptr};
     const char *text;
-    if ((text = query_status(r, STATUS, status))) parse_status(r, text, (size_t)status->len, 1);
-    if (!r->error[0] && !r->unborn) {
-        if ((text = query_run(r, LOG, log)) && *text) parse_log_head(r, text);
+    char oid[HASH_SIZE] = "";
+    if ((text = query_status(r, STATUS, status))) {
+        parse_status(r, text, (size_t)status->len, 1);
+        status_head_oid(text, (size_t)status->len, oid);
+    }
+    GitDirs found;
+    const GitDirs *dirs = !r->error[0] && gitdir_find(r->path, &found) ? &found : nullptr;
+    char why[ERROR_TEXT_SIZE];
+    int run_log = !r->error[0] && !r->unborn;
+    if (run_log && (text = query_try(r, LOG, log, why))) {
+        parse_log_head(r, text, (size_t)log->len);
     } else {
+        if (run_log) {
+            // A setting git log refuses (a date format it does not know) is
+            // no reason to lose what the status said: the record is the
+            // listing's, and the commits are not listed.
+            repo_notice(r, "commits not listed: ", why);
+            query_last_commit(r, dirs, oid);
+            buf_free(log);
+        }
         buf_init(log, RUN_OUTPUT_MAX);
     }
     // A git before 2.35 prints no stash count in the status: where it
     // printed none and a stash may exist, the stash list tells.
-    GitDirs found;
-    const GitDirs *dirs = !r->error[0] && gitdir_find(r->path, &found) ? &found : nullptr;
     if (!r->error[0] && !r->stash && (!dirs || objects_ref_may_exist(dirs->common, "refs/stash"))) {
         Buf out;
         if ((text = query_run(r, STASH, &out))) r->stash += count_stash_lines(text);

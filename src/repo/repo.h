@@ -123,6 +123,22 @@ void parse_status(Repo *r, const char *text, size_t len, int stash_header = 0);
 // 1 when `git --version` output names git 2.35 or later.
 int git_version_shows_stash(const char *text);
 void parse_last_commit(Repo *r, const char *text);
+
+// One record of the detail's log: "%H%x00%ct%x00%an%x00%s" lines. git
+// cannot put a zero byte or a line feed in any of these fields (an author
+// name or a subject may hold a tab).
+struct LogField {
+    const char *text;
+    size_t len;
+};
+struct LogRecord {
+    LogField hash, ct, author, subject;
+};
+// Reads the next record of four fields from the log at *p (up to `end`) and
+// moves *p past its line. Returns 0 at the end of the log; a line of another
+// shape is passed.
+int log_next_record(const char **p, const char *end, LogRecord *rec);
+#define DETAIL_LOG_FORMAT "--format=%H%x00%ct%x00%an%x00%s"
 int count_stash_lines(const char *text);
 void parse_remote(Repo *r, const char *text);
 

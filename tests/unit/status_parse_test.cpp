@@ -357,6 +357,13 @@ struct CommitCase {
     std::string subject;
 };
 
+// 150 characters "é", two bytes each.
+const std::string E150 = [] {
+    std::string e;
+    for (int i = 0; i < 150; i++) e += "\xc3\xa9";
+    return e;
+}();
+
 const CommitCase COMMIT_CASES[] = {
     {"sha1", HASH40 "\t1709285400\tFix the parser\n", "", HASH40, 1709285400, "Fix the parser"},
     {"sha256 whole", HASH64 "\t1709285400\t  Add the parser\n", "", HASH64, 1709285400,
@@ -365,12 +372,22 @@ const CommitCase COMMIT_CASES[] = {
     {"empty subject", HASH40 "\t5\t\n", "old", HASH40, 5, ""},
     {"no second tab", HASH40 "\t1700000000\n", "kept ", HASH40, 1700000000, "kept"},
     {"no tab", "fatal: your current branch 'main' does not have any commits yet\n", "", "", 0, ""},
-    {"negative time", HASH40 "\t-5\ts\n", "", HASH40, -5, "s"},
-    {"time with blanks", HASH40 "\t  42x\ts\n", "", HASH40, 42, "s"},
+    // git prints a time as digits, or nothing: anything else, and digits
+    // past what the record holds, is no time.
+    {"negative time", HASH40 "\t-5\ts\n", "", HASH40, 0, "s"},
+    {"time with blanks", HASH40 "\t  42x\ts\n", "", HASH40, 0, "s"},
     {"no digits", HASH40 "\tnow\ts\n", "", HASH40, 0, "s"},
+    {"no time", HASH40 "\t\ts\n", "", HASH40, 0, "s"},
+    {"the largest time", HASH40 "\t9223372036854775807\ts\n", "", HASH40, 9223372036854775807LL,
+     "s"},
+    {"past the largest", HASH40 "\t9223372036854775808\ts\n", "", HASH40, 0, "s"},
+    {"20 digits", HASH40 "\t12345678901234567890\ts\n", "", HASH40, 0, "s"},
+    {"leading zeros", HASH40 "\t01700000000\ts\n", "", HASH40, 1700000000, "s"},
     {"CR LF", HASH40 "\t7\tWindows line\r\n", "", HASH40, 7, "Windows line"},
     {"long subject", HASH40 "\t7\t" + std::string(400, 's') + "\n", "", HASH40, 7,
      std::string(299, 's')},
+    {"long subject of two-byte characters", HASH40 "\t7\t" + E150 + "\n", "", HASH40, 7,
+     E150.substr(0, 298)},
     {"subject with bytes", HASH40 "\t7\t\xc3\xa9t\xc3\xa9 \"q\"\n", "", HASH40, 7,
      "\xc3\xa9t\xc3\xa9 \"q\""},
 };
@@ -386,6 +403,53 @@ TEST(ParseLastCommit, Table) {
         EXPECT_EQ(r.last_ct, c.ct);
         EXPECT_EQ(std::string(r.last_subject), c.subject);
     }
+}
+
+// A branch name longer than the record's field is cut at a character's edge,
+// and the record says it was cut; one that fits is whole and says nothing.
+TEST(ParseStatus, LongBranchNameIsCutVisibly) {
+    struct {
+        std::string name, branch, notice;
+    } cases[] = {
+        {std::string(255, 'b'), std::string(255, 'b'), ""},
+        {std::string(401, 'b'), std::string(255, 'b'), "branch name cut: longer than 255 bytes"},
+        {std::string(254, 'b') + "\xc3\xa9", std::string(254, 'b'),
+         "branch name cut: longer than 255 bytes"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name.size());
+        Repo r;
+        memset(&r, 0, sizeof r);
+        std::string text = "# branch.head " + c.name + "\n";
+        parse_status(&r, text.data(), text.size());
+        EXPECT_EQ(std::string(r.branch), c.branch);
+        EXPECT_EQ(std::string(r.notice), c.notice);
+    }
+}
+
+// ---- the detail's log -------------------------------------------------------
+
+TEST(LogNextRecord, FieldsApartWhateverTheyHold) {
+    const std::string z(1, '\0');
+    const std::string log = HASH40 + z + "1700000000" + z + "Ann\tLee" + z + "Fix\tit\n" +
+                            "a line of another shape\n\n" + HASH40 + z + "5" + z + z + "last";
+    struct Want {
+        std::string hash, ct, author, subject;
+    };
+    std::vector<Want> got;
+    LogRecord c;
+    for (const char *p = log.data(); log_next_record(&p, log.data() + log.size(), &c);)
+        got.push_back({std::string(c.hash.text, c.hash.len), std::string(c.ct.text, c.ct.len),
+                       std::string(c.author.text, c.author.len),
+                       std::string(c.subject.text, c.subject.len)});
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].hash, HASH40);
+    EXPECT_EQ(got[0].ct, "1700000000");
+    EXPECT_EQ(got[0].author, "Ann\tLee");
+    EXPECT_EQ(got[0].subject, "Fix\tit");
+    EXPECT_EQ(got[1].ct, "5");
+    EXPECT_EQ(got[1].author, "");
+    EXPECT_EQ(got[1].subject, "last");
 }
 
 // ---- stash list -------------------------------------------------------------
