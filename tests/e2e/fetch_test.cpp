@@ -451,7 +451,8 @@ TEST_F(FetchTest, NoPromptReachesAnAskpassProgram) {
     }
     // The terminal's fetch, on a desktop.
     std::vector<std::pair<std::string, std::string>> env = desktop;
-    env.push_back({"PATH", bin + ":" + getenv("PATH")});
+    env.push_back({"QUARLO_ROOTS", root});
+    env.push_back({"QUARLO_ONLY_ROOTS", "1"});
     ProcResult cli = run_process({quarlo_bin(), "fetch", repo}, "", env);
     EXPECT_NE(cli.exit_status, 0);
     EXPECT_FALSE(path_exists(asked)) << read_file(asked);
@@ -467,6 +468,8 @@ TEST_F(FetchTest, NoPromptReachesAnAskpassProgram) {
                0755);
     write_file(own, "#!/bin/sh\necho \"own $*\" >>" + shq(ssh_log) + "\nexit 255\n", 0755);
     git(repo, "remote set-url origin ssh://git@example.invalid/x.git");
+    // git asks a command it does not know for its kind first (-G): each
+    // line of the log is one start.
     struct SshCase {
         const char *name;
         std::vector<std::pair<std::string, std::string>> env;
@@ -477,9 +480,11 @@ TEST_F(FetchTest, NoPromptReachesAnAskpassProgram) {
          "ssh -o BatchMode=yes -o SendEnv=GIT_PROTOCOL git@example.invalid git-upload-pack "
          "'/x.git' askpass=unset require=never\n"},
         {"core.sshCommand", desktop, true,
-         "own -o SendEnv=GIT_PROTOCOL git@example.invalid git-upload-pack '/x.git'\n"},
+         "own -G -o SendEnv=GIT_PROTOCOL git@example.invalid\n"
+         "own git@example.invalid git-upload-pack '/x.git'\n"},
         {"GIT_SSH_COMMAND", {{"GIT_SSH_COMMAND", own}}, false,
-         "own -o SendEnv=GIT_PROTOCOL git@example.invalid git-upload-pack '/x.git'\n"},
+         "own -G -o SendEnv=GIT_PROTOCOL git@example.invalid\n"
+         "own git@example.invalid git-upload-pack '/x.git'\n"},
     };
     for (const SshCase &c : ssh_cases) {
         SCOPED_TRACE(c.name);
