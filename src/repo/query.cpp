@@ -300,8 +300,8 @@ static int status_shows_stash() {
 // error) to `why` (ERROR_TEXT_SIZE bytes) and returns null. Output of a
 // failed run (what a command stopped at its limit printed) is never parsed
 // as data, and git's messages (warnings of a run that succeeded) never are.
-static const char *query_try(Repo *r, const char *const *args, Buf *out, char *why,
-                             int also_ok = 0, RunEnd *ended = nullptr) {
+static const char *query_try(Repo *r, const char *const *args, Buf *out, char *why, int also_ok = 0,
+                             RunEnd *ended = nullptr) {
     buf_init(out, RUN_OUTPUT_MAX);
     Buf err;
     buf_init(&err, RUN_OUTPUT_MAX);

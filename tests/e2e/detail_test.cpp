@@ -282,12 +282,14 @@ TEST_F(DetailTest, SettingThatBreaksTheLogKeepsTheListingsRecord) {
     for (bool global : {false, true}) {
         for (const Case &c : cases) {
             SCOPED_TRACE(std::string(c.key) + (global ? " in ~/.gitconfig" : " in the repository"));
-            const std::string setting = std::string("[") + std::string(c.key).substr(0, strchr(c.key, '.') - c.key) +
+            const std::string setting = std::string("[") +
+                                        std::string(c.key).substr(0, strchr(c.key, '.') - c.key) +
                                         "]\n\t" + (strchr(c.key, '.') + 1) + " = " + c.value + "\n";
             const std::string config = global ? home + "/.gitconfig" : repo + "/.git/config";
             const std::string before = read_file(config);
             write_file(config, before + setting);
-            CgiRequest listing = request("action=repos"), one = request("action=repo&path=" + url_encode(repo));
+            CgiRequest listing = request("action=repos"),
+                       one = request("action=repo&path=" + url_encode(repo));
             listing.env.push_back({"HOME", home});
             one.env.push_back({"HOME", home});
             Json l = parse_json(run_cgi_ok(listing).body);
@@ -297,7 +299,8 @@ TEST_F(DetailTest, SettingThatBreaksTheLogKeepsTheListingsRecord) {
             const Json &want = l["repos"][0], &got = d["repo"];
             EXPECT_EQ(want["error"].str(), "");
             for (const char *k : {"branch", "error"}) EXPECT_EQ(got[k].str(), want[k].str()) << k;
-            for (const char *k : {"dirty", "staged", "stash"}) EXPECT_EQ(got[k].num(), want[k].num()) << k;
+            for (const char *k : {"dirty", "staged", "stash"})
+                EXPECT_EQ(got[k].num(), want[k].num()) << k;
             EXPECT_EQ(got["last_commit"]["hash"].str(), want["last_commit"]["hash"].str());
             EXPECT_EQ(got["last_commit"]["ct"].num(), 1700000000);
             EXPECT_EQ(got["last_commit"]["subject"].str(), "the subject");

@@ -431,7 +431,8 @@ TEST_F(FetchTest, NoPromptReachesAnAskpassProgram) {
         bool in_config;
     } cases[] = {
         {"SSH_ASKPASS and a display", desktop, false},
-        {"SSH_ASKPASS required", {{"SSH_ASKPASS", askpass}, {"SSH_ASKPASS_REQUIRE", "force"}},
+        {"SSH_ASKPASS required",
+         {{"SSH_ASKPASS", askpass}, {"SSH_ASKPASS_REQUIRE", "force"}},
          false},
         {"GIT_ASKPASS", {{"GIT_ASKPASS", askpass}}, false},
         {"core.askPass", {}, true},
@@ -482,7 +483,9 @@ TEST_F(FetchTest, NoPromptReachesAnAskpassProgram) {
         {"core.sshCommand", desktop, true,
          "own -G -o SendEnv=GIT_PROTOCOL git@example.invalid\n"
          "own git@example.invalid git-upload-pack '/x.git'\n"},
-        {"GIT_SSH_COMMAND", {{"GIT_SSH_COMMAND", own}}, false,
+        {"GIT_SSH_COMMAND",
+         {{"GIT_SSH_COMMAND", own}},
+         false,
          "own -G -o SendEnv=GIT_PROTOCOL git@example.invalid\n"
          "own git@example.invalid git-upload-pack '/x.git'\n"},
     };

@@ -148,10 +148,11 @@ class Objects : public ::testing::Test {
             r = make(committed.first, FALLBACK);
             git(r, "init -q");
             std::string tree = trimmed(git_out(r, "write-tree"));
-            write_file(side + "/commit", "tree " + tree + "\nauthor A <a@b> 1 +0000\ncommitter C <c@d> " +
+            write_file(side + "/commit", "tree " + tree +
+                                             "\nauthor A <a@b> 1 +0000\ncommitter C <c@d> " +
                                              committed.second + "\n\nodd time\n");
-            std::string hash =
-                trimmed(git_out(r, "hash-object -t commit -w --literally " + shq(side + "/commit")));
+            std::string hash = trimmed(
+                git_out(r, "hash-object -t commit -w --literally " + shq(side + "/commit")));
             git(r, "update-ref HEAD " + hash);
         }
 
