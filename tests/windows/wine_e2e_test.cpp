@@ -327,7 +327,9 @@ TEST_F(WineCgi, StateFromTheGitFolderBehindAGitFile) {
     unit::write_file(own + "/commondir", "../..\n");
     unit::write_file(own + "/HEAD", "ref: refs/heads/topic\n");
     unit::write_file(own + "/rebase-merge/head-name", "refs/heads/topic\n");
-    unit::write_file(own + "/FETCH_HEAD", "");
+    // A fetch that succeeded wrote what it fetched (an empty file is a failed one).
+    unit::write_file(own + "/FETCH_HEAD",
+                     std::string(ALPHA_HASH) + "\tnot-for-merge\tbranch 'main'\n");
     struct utimbuf times = {1700000000, 1700000000};
     ASSERT_EQ(utime((own + "/FETCH_HEAD").c_str(), &times), 0);
     unit::write_file(root + "/linked/.git", "gitdir: Z:" + own + "\n");
@@ -374,8 +376,10 @@ TEST_F(WineCgi, FetchRunsTheCannedGit) {
                          "-> origin/old\\n\",\"ahead\":2,\"behind\":1,\"branch\":\"main\","
                          "\"error\":\"\"}\n");
     std::vector<std::string> calls = git_calls();
-    ASSERT_FALSE(calls.empty());
-    EXPECT_EQ(calls[0], "<-C> <" + alpha + "> <fetch> <--prune>");
+    // Whether the user named an ssh command is asked first.
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls[0], "<-C> <" + alpha + "> <config> <--get> <core.sshCommand>");
+    EXPECT_EQ(calls[1], "<-C> <" + alpha + "> <fetch> <--prune>");
 
     // A failing fetch: its exit code and error text are the answer.
     const std::string beta = win_path(root) + "\\beta";
