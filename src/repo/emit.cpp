@@ -47,7 +47,13 @@ void emit_repo(Buf *b, const Repo *r) {
     json_str(b, r->operation);
     buf_puts(b, ",\"operation_branch\":");
     json_str(b, r->operation_branch);
-    buf_printf(b, ",\"fetched_at\":%lld}", r->fetched_at);
+    buf_printf(b, ",\"fetched_at\":%lld", r->fetched_at);
+    // Only where there is something to say: every other record keeps its bytes.
+    if (r->notice[0]) {
+        buf_puts(b, ",\"notice\":");
+        json_str(b, r->notice);
+    }
+    buf_add(b, "}", 1);
 }
 
 // What needs the user first: a repository git could not read, then one with
