@@ -33,17 +33,15 @@ static void collect_changes(Detail *d, const char *text, size_t len) {
     }
 }
 
-// The log's "%H%x09%ct%x09%an%x09%s" lines; a line without its first two
-// tabs is passed over.
-static void collect_commits(Detail *d, const char *text) {
-    char line[COMMIT_LINE_SIZE];
+// The log's "%H%x00%ct%x00%an%x00%s" records; a line of another shape is
+// passed over.
+static void collect_commits(Detail *d, const char *text, size_t len) {
+    LogLine l;
     for (const char *p = text;
-         d->commits.size() < DETAIL_COMMITS_MAX && text_next_line(&p, line, sizeof line, 1);) {
-        LogLine l;
-        if (!log_line_read(line, line + strlen(line), 1, &l) || !l.author) continue;
+         d->commits.size() < DETAIL_COMMITS_MAX && log_next_record(&p, text + len, &l);) {
         d->commits.push_back({std::string(l.hash, l.hash_len), l.ct,
                               std::string(l.author, l.author_len),
-                              l.subject ? std::string(l.subject, l.subject_len) : std::string()});
+                              std::string(l.subject, l.subject_len)});
     }
 }
 
@@ -67,7 +65,7 @@ int detail_collect(const Roots *roots, const char *requested, Detail *d) {
     d->branches.clear();
     if (!r->error[0]) query_branches(r, &d->branches);
     if (!r->error[0] && status.data) collect_changes(d, status.data, (size_t)status.len);
-    if (!r->error[0] && !r->unborn && log.data) collect_commits(d, log.data);
+    if (!r->error[0] && !r->unborn && log.data) collect_commits(d, log.data, (size_t)log.len);
     buf_free(&status);
     buf_free(&log);
     return 1;

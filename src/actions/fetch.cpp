@@ -19,7 +19,7 @@ int fetch_run(const char *full, Buf *out, char *why, size_t why_size) {
     static const char *const FETCH[] = {"fetch", "--prune", nullptr};
     RunEnd end;
     // The fetch's output is shown as git wrote it: both streams, as they came.
-    int code = run_git(full, FETCH, out, fetch_limit_s(), &end, out);
+    int code = run_git_fetch(full, FETCH, out, fetch_limit_s(), &end, out);
     if (why_size) why[0] = 0;
     if (end != RUN_EXITED || code != 0)
         run_failure_text(end, code, out->data, fetch_limit_s(), why, why_size);

@@ -74,7 +74,6 @@
 // ---- git output and command lines ------------------------------------------
 
 #define STATUS_LINE_SIZE 1200 // one header line of git status, at most 1199 bytes
-#define COMMIT_LINE_SIZE 1500 // one line of the detail's commit log
 #define QUOTED_ARG_SIZE 1200  // one quoted Windows argument, quotes included
 #define CMDLINE_SIZE 4096     // a Windows command line
 #define RUN_GIT_ARGS_MAX 11   // arguments after `git -C dir`

@@ -121,6 +121,17 @@ unsigned long plat_real_path(const char *path, char *out, unsigned long size);
 // `path` does not exist.
 unsigned long plat_long_path(const char *path, char *out, unsigned long size);
 
+// A path that names the folder above the calling process's working folder
+// once its links are resolved ("/proc/self/cwd/.." on Linux); null where the
+// system has none.
+inline const char *plat_cwd_parent_alias() {
+#if defined(_WIN32)
+    return nullptr;
+#else
+    return "/proc/self/cwd/..";
+#endif
+}
+
 // 1 when the full paths `a` and `b` (as plat_full_path gives them) are the
 // same path for the file system, final separators aside: byte for byte on
 // Linux; on Windows ignoring letter case, as the file system does, and a

@@ -59,6 +59,11 @@ void emit_repo(Buf *b, const Repo *r) {
     buf_printf(b, ",\"state\":\"%s\",\"state_rank\":%d,\"needs_you\":%s,\"step\":",
                repo_state_key(state), state, json_bool(state <= STATE_LAST_NEEDING_USER));
     json_str(b, step);
+    // Only where there is something to say: every other record keeps its bytes.
+    if (r->notice[0]) {
+        buf_puts(b, ",\"notice\":");
+        json_str(b, r->notice);
+    }
     buf_add(b, "}", 1);
 }
 

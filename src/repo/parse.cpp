@@ -3,6 +3,7 @@
 #include "repo/repo.h"
 #include "text/text.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -28,7 +29,13 @@ static void parse_header(Repo *r, const char *h, int stash_header, char *head_oi
             str_copy(r->branch, sizeof r->branch, "detached");
             r->detached = 1;
         } else {
-            str_copy(r->branch, sizeof r->branch, v);
+            str_copy_text(r->branch, sizeof r->branch, v);
+            // Not shown as if it were the whole name.
+            if (strlen(v) >= sizeof r->branch) {
+                char why[40];
+                snprintf(why, sizeof why, "longer than %d bytes", (int)sizeof r->branch - 1);
+                repo_notice(r, "branch name cut: ", why);
+            }
         }
     } else if (strncmp(h, "branch.upstream ", 16) == 0) {
         redact_url(h + 16, r->upstream);
@@ -188,19 +195,19 @@ void parse_status(Repo *r, const char *text, size_t len, int stash_header, char 
     r->upstream_gone = r->upstream[0] && !ab_seen && !r->unborn;
 }
 
-int log_line_read(const char *s, const char *end, int with_author, LogLine *l) {
-    const char *t1 = (const char *)memchr(s, '\t', (size_t)(end - s));
+int log_line_read(const char *s, const char *end, char sep, int with_author, LogLine *l) {
+    const char *t1 = (const char *)memchr(s, sep, (size_t)(end - s));
     if (!t1) return 0;
     l->hash = s;
     l->hash_len = (size_t)(t1 - s);
-    l->ct = strtoll(t1 + 1, nullptr, 10);
     l->author = l->subject = nullptr;
     l->author_len = l->subject_len = 0;
-    const char *t2 = (const char *)memchr(t1 + 1, '\t', (size_t)(end - t1 - 1));
+    const char *t2 = (const char *)memchr(t1 + 1, sep, (size_t)(end - t1 - 1));
+    l->ct = parse_commit_time(t1 + 1, (size_t)((t2 ? t2 : end) - (t1 + 1)));
     if (!t2) return 1;
     const char *field = t2 + 1;
     if (with_author) {
-        const char *t3 = (const char *)memchr(field, '\t', (size_t)(end - field));
+        const char *t3 = (const char *)memchr(field, sep, (size_t)(end - field));
         l->author = field;
         l->author_len = (size_t)((t3 ? t3 : end) - field);
         if (!t3) return 1;
@@ -211,21 +218,43 @@ int log_line_read(const char *s, const char *end, int with_author, LogLine *l) {
     return 1;
 }
 
-// Copies the `n` bytes at `s` into `dst` (`size` bytes), cut to fit.
-static void copy_cut(char *dst, size_t size, const char *s, size_t n) {
-    if (n > size - 1) n = size - 1;
-    memcpy(dst, s, n);
-    dst[n] = 0;
+int log_next_record(const char **p, const char *end, LogLine *l) {
+    while (*p < end) {
+        const char *s = *p;
+        const char *nl = (const char *)memchr(s, '\n', (size_t)(end - s));
+        *p = nl ? nl + 1 : end;
+        if (log_line_read(s, nl ? nl : end, 0, 1, l) && l->subject) return 1;
+    }
+    return 0;
 }
 
-void parse_last_commit(Repo *r, const char *text, int with_author) {
+// The record's last commit from the log line `l`.
+static void last_commit_from(Repo *r, const LogLine *l) {
+    size_t n = l->hash_len < sizeof r->last_hash - 1 ? l->hash_len : sizeof r->last_hash - 1;
+    memcpy(r->last_hash, l->hash, n);
+    r->last_hash[n] = 0;
+    r->last_ct = l->ct;
+    if (l->subject) {
+        // Cut at a character's edge: copied whole up to one byte past the
+        // field, then cut there by str_copy_text.
+        char subject[SUBJECT_SIZE + 1];
+        n = l->subject_len < SUBJECT_SIZE ? l->subject_len : SUBJECT_SIZE;
+        memcpy(subject, l->subject, n);
+        subject[n] = 0;
+        str_copy_text(r->last_subject, sizeof r->last_subject, subject);
+    }
+    str_trim(r->last_subject);
+}
+
+void parse_last_commit(Repo *r, const char *text) {
     const char *nl = strchr(text, '\n');
     LogLine l;
-    if (!log_line_read(text, nl ? nl : text + strlen(text), with_author, &l)) return;
-    copy_cut(r->last_hash, sizeof r->last_hash, l.hash, l.hash_len);
-    r->last_ct = l.ct;
-    if (l.subject) copy_cut(r->last_subject, sizeof r->last_subject, l.subject, l.subject_len);
-    str_trim(r->last_subject);
+    if (log_line_read(text, nl ? nl : text + strlen(text), '\t', 0, &l)) last_commit_from(r, &l);
+}
+
+void parse_log_head(Repo *r, const char *text, size_t len) {
+    LogLine l;
+    if (log_next_record(&text, text + len, &l)) last_commit_from(r, &l);
 }
 
 // "git version 2.35.0" and later (vendor suffixes such as ".windows.1" or

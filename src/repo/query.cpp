@@ -32,24 +32,72 @@ static int status_shows_stash() {
     return shows;
 }
 
-// Output of a failed run (what a command stopped at its limit printed) is
-// never parsed as data, and git's messages (warnings of a run that
-// succeeded) never are.
-const char *query_run(Repo *r, const char *const *args, Buf *out, int also_ok) {
+// Runs one git command of the query. Returns its standard output when git
+// ran and exited 0, or with `also_ok` (a further status that means "nothing
+// there"); otherwise writes why it failed (from what git wrote on standard
+// error) to `why` (ERROR_TEXT_SIZE bytes) and returns null. Output of a
+// failed run (what a command stopped at its limit printed) is never parsed
+// as data, and git's messages (warnings of a run that succeeded) never are.
+static const char *query_try(Repo *r, const char *const *args, Buf *out, char *why, int also_ok = 0,
+                             RunEnd *ended = nullptr) {
     buf_init(out, RUN_OUTPUT_MAX);
     Buf err;
     buf_init(&err, RUN_OUTPUT_MAX);
     RunEnd end;
     int rc = run_git(r->path, args, out, run_limit_s(), &end, &err);
-    if (end == RUN_EXITED && (rc == 0 || (also_ok && rc == also_ok))) {
-        buf_free(&err);
-        return out->data ? out->data : "";
-    }
-    char why[ERROR_TEXT_SIZE];
-    run_failure_text(end, rc, err.data, run_limit_s(), why, sizeof why);
+    if (ended) *ended = end;
+    const char *text = nullptr;
+    if (end == RUN_EXITED && (rc == 0 || (also_ok && rc == also_ok)))
+        text = out->data ? out->data : "";
+    else
+        run_failure_text(end, rc, err.data, run_limit_s(), why, ERROR_TEXT_SIZE);
     buf_free(&err);
-    repo_fail(r, why);
-    return nullptr;
+    return text;
+}
+
+// query_try, where a failure gives the record its error; `ended` (when not
+// null) tells how the run ended.
+static const char *query_run_ended(Repo *r, const char *const *args, Buf *out, int also_ok,
+                                   RunEnd *ended) {
+    char why[ERROR_TEXT_SIZE];
+    const char *text = query_try(r, args, out, why, also_ok, ended);
+    if (!text) repo_fail(r, why);
+    return text;
+}
+
+const char *query_run(Repo *r, const char *const *args, Buf *out, int also_ok) {
+    return query_run_ended(r, args, out, also_ok, nullptr);
+}
+
+// The status (`args`, null-terminated): where git exits with a failure in a
+// partial clone, it is asked again without rename detection, which needs the
+// content of a deleted file: a partial clone may lack it and may not fetch it
+// here (no query reaches a remote), which is no reason to show nothing. The
+// record then says that renames were not looked for, and why; where git fails
+// again, its first failure is the record's error.
+static const char *query_status(Repo *r, const char *const *args, Buf *out) {
+    RunEnd end;
+    const char *text = query_run_ended(r, args, out, 0, &end);
+    GitDirs found;
+    if (text || end != RUN_EXITED || !gitdir_find(r->path, &found) ||
+        !objects_store_may_be_partial(found.common))
+        return text;
+    char why[ERROR_TEXT_SIZE];
+    str_copy(why, sizeof why, r->error);
+    const char *plain[RUN_GIT_ARGS_MAX + 1];
+    int n = 0;
+    while (args[n] && n < RUN_GIT_ARGS_MAX - 1) plain[n] = args[n], n++;
+    plain[n++] = "--no-renames";
+    plain[n] = nullptr;
+    buf_free(out);
+    r->error[0] = 0;
+    text = query_run(r, plain, out);
+    if (!text) {
+        str_copy(r->error, sizeof r->error, why);
+        return nullptr;
+    }
+    repo_notice(r, "renames not detected: ", why);
+    return text;
 }
 
 // Reads the last commit `oid` from the repository's object store (`dirs`,
@@ -58,7 +106,7 @@ const char *query_run(Repo *r, const char *const *args, Buf *out, int also_ok) {
 // log is asked).
 static int read_last_commit(Repo *r, const GitDirs *dirs, const char *oid) {
     CommitSummary c;
-    if (!oid[0] || !dirs || !objects_read_commit(dirs->common, oid, &c)) return 0;
+    if (!oid[0] || !dirs || !objects_read_commit(dirs->common, oid, &c, dirs->git)) return 0;
     str_copy(r->last_hash, sizeof r->last_hash, c.hash);
     r->last_ct = c.ct;
     str_copy(r->last_subject, sizeof r->last_subject, c.subject);
@@ -102,13 +150,24 @@ static void query_git_state(Repo *r, const GitDirs *dirs) {
         read_git_state(r, &asked);
 }
 
+// The listing's last commit: none without a commit (git log fails there).
+// The commit the status names (`oid`) is read from the object store; git log
+// is asked where it cannot be read there.
+static void query_last_commit(Repo *r, const GitDirs *dirs, const char *oid) {
+    static const char *const LOG[] = {"log", "-1", "--format=%H%x09%ct%x09%s", nullptr};
+    if (r->unborn || read_last_commit(r, dirs, oid)) return;
+    Buf out;
+    const char *text;
+    if ((text = query_run(r, LOG, &out)) && *text) parse_last_commit(r, text);
+    buf_free(&out);
+}
+
 void query_repo(Repo *r, int mode) {
     static const char *const STATUS[] = {"status",   "--porcelain=v2",           "-z",
                                          "--branch", "--untracked-files=normal", nullptr};
     static const char *const STATUS_STASH[] = {
         "status",       "--porcelain=v2",           "-z",   "--branch",
         "--show-stash", "--untracked-files=normal", nullptr};
-    static const char *const LOG[] = {"log", "-1", "--format=%H%x09%ct%x09%s", nullptr};
     static const char *const STASH[] = {"stash", "list", "--format=%gd", nullptr};
     Buf out;
     const char *text;
@@ -117,20 +176,13 @@ void query_repo(Repo *r, int mode) {
     // The listing takes the stash count from the status where git prints it
     // there, which saves a git run per repository.
     int stash_header = mode == MODE_LISTING && status_shows_stash();
-    if ((text = query_run(r, stash_header ? STATUS_STASH : STATUS, &out))) {
+    if ((text = query_status(r, stash_header ? STATUS_STASH : STATUS, &out)))
         parse_status(r, text, (size_t)out.len, stash_header, oid);
-    }
     buf_free(&out);
     // The git folders, found once for the last commit and the state.
     GitDirs found;
     const GitDirs *dirs = !r->error[0] && gitdir_find(r->path, &found) ? &found : nullptr;
-    // Without a commit there is no last commit to read (git log fails
-    // there). The commit the status names is read from the object store;
-    // git log is asked where it cannot be read there.
-    if (!r->error[0] && !r->unborn && !read_last_commit(r, dirs, oid)) {
-        if ((text = query_run(r, LOG, &out)) && *text) parse_last_commit(r, text);
-        buf_free(&out);
-    }
+    if (!r->error[0]) query_last_commit(r, dirs, oid);
     if (!r->error[0] && !stash_header) {
         if ((text = query_run(r, STASH, &out))) r->stash += count_stash_lines(text);
         buf_free(&out);
@@ -152,19 +204,31 @@ void query_repo_detail(Repo *r, Buf *status, Buf *log) {
     static const char *const STATUS[] = {"status",   "--porcelain=v2", "-z",
                                          "--branch", "--show-stash",   "--untracked-files=normal",
                                          nullptr};
-    static const char *const LOG[] = {"log", "-20", "--format=%H%x09%ct%x09%an%x09%s", nullptr};
+    static const char *const LOG[] = {"log", "-20", DETAIL_LOG_FORMAT, nullptr};
     static const char *const STASH[] = {"stash", "list", "--format=%gd", nullptr};
     const char *text;
-    if ((text = query_run(r, STATUS, status))) parse_status(r, text, (size_t)status->len, 1);
-    if (!r->error[0] && !r->unborn) {
-        if ((text = query_run(r, LOG, log)) && *text) parse_last_commit(r, text, 1);
+    char oid[HASH_SIZE] = "";
+    if ((text = query_status(r, STATUS, status)))
+        parse_status(r, text, (size_t)status->len, 1, oid);
+    GitDirs found;
+    const GitDirs *dirs = !r->error[0] && gitdir_find(r->path, &found) ? &found : nullptr;
+    char why[ERROR_TEXT_SIZE];
+    int run_log = !r->error[0] && !r->unborn;
+    if (run_log && (text = query_try(r, LOG, log, why))) {
+        parse_log_head(r, text, (size_t)log->len);
     } else {
+        if (run_log) {
+            // A setting git log refuses (a date format it does not know) is
+            // no reason to lose what the status said: the record is the
+            // listing's, and the commits are not listed.
+            repo_notice(r, "commits not listed: ", why);
+            query_last_commit(r, dirs, oid);
+            buf_free(log);
+        }
         buf_init(log, RUN_OUTPUT_MAX);
     }
     // A git before 2.35 prints no stash count in the status: where it
     // printed none and a stash may exist, the stash list tells.
-    GitDirs found;
-    const GitDirs *dirs = !r->error[0] && gitdir_find(r->path, &found) ? &found : nullptr;
     if (!r->error[0] && !r->stash && (!dirs || objects_ref_may_exist(dirs->common, "refs/stash"))) {
         Buf out;
         if ((text = query_run(r, STASH, &out))) r->stash += count_stash_lines(text);

@@ -46,6 +46,9 @@ struct Repo {
     int unpushed_branches; // local branches holding at least one of them
     int gone_branches;     // local branches whose configured upstream's ref no longer exists
     int no_remote;         // no remote-tracking branch at all: everything is only here
+    // What git could not tell in a record without an error, in one line
+    // ("renames not detected: ..."); empty when it told everything.
+    char notice[ERROR_TEXT_SIZE];
 };
 
 // Zeroes the record and fills its identity (each text cut to its field).
@@ -54,6 +57,10 @@ void repo_init(Repo *r, const char *path, const char *name, const char *root);
 // Gives the record the error `text` unless it has one already (the first
 // failure is the one told), and sets its status fields back to zero.
 void repo_fail(Repo *r, const char *text);
+
+// Says in the record what git could not tell (`what`, then git's `why`),
+// where it says nothing of the kind yet.
+void repo_notice(Repo *r, const char *what, const char *why);
 
 // ---- status query -----------------------------------------------------------
 
@@ -155,25 +162,33 @@ void parse_status(Repo *r, const char *text, size_t len, int stash_header = 0,
 // 1 when `git --version` output names git 2.35 or later.
 int git_version_shows_stash(const char *text);
 
-// One line of git log in the format "%H%x09%ct%x09%s", or with the author
-// "%H%x09%ct%x09%an%x09%s". The texts point into the line; a field the line
-// does not have is null.
+// One line of git log: the listing's "%H%x09%ct%x09%s" (`sep` a tab) or the
+// detail's "%H%x00%ct%x00%an%x00%s" (`sep` a zero byte, `with_author`: git
+// cannot put a zero byte or a line feed in any of these fields, while an
+// author name or a subject may hold a tab). The texts point into the line; a
+// field the line does not have is null.
 struct LogLine {
     const char *hash;
     size_t hash_len;
-    long long ct; // the time's leading whole number, 0 when there is none
+    long long ct; // parse_commit_time's value of the time field
     const char *author;
     size_t author_len;
-    const char *subject; // the rest of the line, tabs included
+    const char *subject; // the rest of the line
     size_t subject_len;
 };
 // Reads the line [s, end) (without its line feed). Returns 0 when it has no
-// tab (it is no such line).
-int log_line_read(const char *s, const char *end, int with_author, LogLine *l);
-// The record's last commit from the first line of git log's output (the
-// author's format with `with_author`): its hash, time and subject, the
-// subject trimmed.
-void parse_last_commit(Repo *r, const char *text, int with_author = 0);
+// `sep` (it is no such line).
+int log_line_read(const char *s, const char *end, char sep, int with_author, LogLine *l);
+// Reads the next line of the detail's log that has all four fields from the
+// log at *p (up to `end`) and moves *p past it. Returns 0 at the end of the
+// log; a line of another shape is passed.
+int log_next_record(const char **p, const char *end, LogLine *l);
+#define DETAIL_LOG_FORMAT "--format=%H%x00%ct%x00%an%x00%s"
+// The record's last commit from the first line of git log -1's output: its
+// hash, time and subject, the subject cut at a character's edge and trimmed.
+void parse_last_commit(Repo *r, const char *text);
+// The same from the first record of the detail's log (`len` bytes).
+void parse_log_head(Repo *r, const char *text, size_t len);
 int count_stash_lines(const char *text);
 void parse_remote(Repo *r, const char *text);
 

@@ -35,6 +35,31 @@ static void read_rebase_branch(const char *rebase_dir, char *out) {
     if (strncmp(text, "refs/heads/", 11) == 0) str_copy(out, BRANCH_SIZE, text + 11);
 }
 
+// A cherry-pick or revert of several commits that waits for --continue after
+// a conflict was committed: its marker file is gone, the list of what is left
+// to do stays. Its first command names the operation, as git reads it
+// ("pick" or "p", or "revert", after blanks, then a space or a tab). Null
+// where there is no such list.
+static const char *read_sequencer_operation(const char *git) {
+    char path[FULL_PATH_SIZE], text[STATE_FILE_MAX];
+    PlatFile f;
+    if (!gitdir_join(path, sizeof path, git, "sequencer/todo") || !plat_file_open(&f, path))
+        return nullptr;
+    long long got = plat_file_read_at(&f, 0, text, sizeof text - 1);
+    plat_file_close(&f);
+    if (got <= 0) return nullptr;
+    text[got] = 0;
+    const char *p = text + strspn(text, " \t\r\n");
+    static const struct {
+        const char *command, *operation;
+    } COMMANDS[] = {{"pick", "cherry-pick"}, {"p", "cherry-pick"}, {"revert", "revert"}};
+    for (const auto &c : COMMANDS) {
+        size_t n = strlen(c.command);
+        if (strncmp(p, c.command, n) == 0 && (p[n] == ' ' || p[n] == '\t')) return c.operation;
+    }
+    return nullptr;
+}
+
 // The operation git would say is in progress, in the order git's own prompt
 // checks them: a rebase (or `git am`, which keeps its state where the
 // non-interactive rebase does, marked by `applying`), then a merge, a
@@ -58,27 +83,59 @@ static void read_operation(Repo *r, const char *git) {
     } MARKERS[] = {{"MERGE_HEAD", "merge"},
                    {"CHERRY_PICK_HEAD", "cherry-pick"},
                    {"REVERT_HEAD", "revert"},
+                   {nullptr, nullptr}, // the sequencer's list, see below
                    {"BISECT_LOG", "bisect"}};
     for (const auto &m : MARKERS) {
-        if (has_entry(git, m.file, 0)) {
-            str_copy(r->operation, sizeof r->operation, m.operation);
+        const char *operation = m.file ? (has_entry(git, m.file, 0) ? m.operation : nullptr)
+                                       : read_sequencer_operation(git);
+        if (operation) {
+            str_copy(r->operation, sizeof r->operation, operation);
             return;
         }
     }
 }
 
-// FETCH_HEAD's time: git writes it in the working copy's own git folder.
-// A linked worktree shares its remote-tracking refs with the main copy, so a
-// fetch made there refreshed its figures too: the newer of the two counts.
-static void read_fetch_time(Repo *r, const GitDirs *d) {
+// The time of the fetch recorded in the git folder `git_dir`: its
+// FETCH_HEAD's modification time; 0 where there is none. A fetch that failed
+// leaves the file empty (git empties it before it reaches the remote): that
+// is no fetch.
+static long long fetch_head_time(const char *git_dir) {
     char path[FULL_PATH_SIZE];
     long long t = 0;
-    r->fetched_at = 0;
-    if (gitdir_join(path, sizeof path, d->git, "FETCH_HEAD") && plat_file_mtime(path, &t) && t > 0)
-        r->fetched_at = t;
-    if (strcmp(d->git, d->common) != 0 && gitdir_join(path, sizeof path, d->common, "FETCH_HEAD") &&
-        plat_file_mtime(path, &t) && t > r->fetched_at)
-        r->fetched_at = t;
+    if (!gitdir_join(path, sizeof path, git_dir, "FETCH_HEAD") || !plat_file_mtime(path, &t) ||
+        t <= 0)
+        return 0;
+    PlatFile f;
+    if (!plat_file_open(&f, path)) return 0;
+    long long size = plat_file_size(&f);
+    plat_file_close(&f);
+    return size > 0 ? t : 0;
+}
+
+// When the remote was last fetched. Git writes FETCH_HEAD in the git folder
+// of the working copy the fetch ran in, but every working copy of a
+// repository (the main one and its linked worktrees, whose folders are below
+// the common one's `worktrees`) shares the remote-tracking refs: the newest
+// fetch among them counts for each.
+static void read_fetch_time(Repo *r, const GitDirs *d) {
+    long long t = fetch_head_time(d->common);
+    if (strcmp(d->git, d->common) != 0) {
+        long long own = fetch_head_time(d->git);
+        if (own > t) t = own;
+    }
+    char dir[FULL_PATH_SIZE], linked[FULL_PATH_SIZE];
+    PlatDir list;
+    if (gitdir_join(dir, sizeof dir, d->common, "worktrees") && plat_dir_open(&list, dir) == 1) {
+        while (plat_dir_next(&list)) {
+            if (!list.is_dir || list.name_unusable || list.name[0] == '.' ||
+                !gitdir_join(linked, sizeof linked, dir, list.name))
+                continue;
+            long long w = fetch_head_time(linked);
+            if (w > t) t = w;
+        }
+        plat_dir_close(&list);
+    }
+    r->fetched_at = t;
 }
 
 void read_git_state(Repo *r, const GitDirs *d) {

@@ -20,6 +20,13 @@ void repo_fail(Repo *r, const char *text) {
     *r = kept;
 }
 
+void repo_notice(Repo *r, const char *what, const char *why) {
+    if (r->notice[0]) return;
+    size_t n = strlen(what);
+    str_copy(r->notice, sizeof r->notice, what);
+    if (n < sizeof r->notice) str_copy(r->notice + n, sizeof r->notice - n, why);
+}
+
 void repo_summarize(const Repo *repos, int count, RepoSummary *s) {
     *s = RepoSummary{};
     for (int i = 0; i < count; i++) {

@@ -12,6 +12,32 @@ void str_copy(char *dst, size_t size, const char *src) {
     dst[n] = 0;
 }
 
+void str_copy_text(char *dst, size_t size, const char *src) {
+    if (!dst || size == 0) return;
+    if (!src) src = "";
+    size_t n = strlen(src);
+    if (n > size - 1) {
+        n = size - 1;
+        // Back to the first byte of the character that was cut.
+        size_t back = 0;
+        while (back < 3 && n - back > 0 && ((unsigned char)src[n - back] & 0xC0) == 0x80) back++;
+        if (((unsigned char)src[n - back] & 0xC0) != 0x80) n -= back;
+    }
+    memcpy(dst, src, n);
+    dst[n] = 0;
+}
+
+long long parse_commit_time(const char *s, size_t n) {
+    long long v = 0;
+    for (size_t i = 0; i < n; i++) {
+        if (s[i] < '0' || s[i] > '9') return 0;
+        int d = s[i] - '0';
+        if (v > (LLONG_MAX - d) / 10) return 0;
+        v = v * 10 + d;
+    }
+    return v;
+}
+
 int is_blank(char c) {
     return (unsigned char)c >= 1 && (unsigned char)c <= 32;
 }

@@ -11,6 +11,15 @@ void str_copy(char *dst, size_t size, const char *src);
 // other control characters).
 int is_blank(char c);
 
+// str_copy for UTF-8 text: a text cut to the field ends before the character
+// that did not fit whole, never inside it.
+void str_copy_text(char *dst, size_t size, const char *src);
+
+// The commit time git prints (%ct) in the `n` bytes at `s`: their value where
+// they are all digits and fit a long long; 0 where there are none (git had no
+// time to show) or the value does not fit.
+long long parse_commit_time(const char *s, size_t n);
+
 // Removes every byte with a value from 1 to 32 from both ends of `s` in place.
 void str_trim(char *s);
 

@@ -64,7 +64,8 @@ struct Case {
     std::string error_start; // "" for a readable repository
 };
 
-const long long F_GONE = 1760000000, F_LIVE = 1760100000, F_MAIN = 1760200000, F_WT = 1760300000;
+const long long F_GONE = 1760000000, F_LIVE = 1760100000, F_MAIN = 1760200000, F_WT = 1760300000,
+                F_WT2 = 1760400000;
 
 // clang-format off
 const Case kCases[] = {
@@ -78,13 +79,19 @@ const Case kCases[] = {
     {"merge-conflict",     "merge",       "",       false, 0,       ""},
     {"cherry-pick",        "cherry-pick", "",       false, 0,       ""},
     {"revert",             "revert",      "",       false, 0,       ""},
+    {"cherry-pick-seq",    "cherry-pick", "",       false, 0,       ""},
+    {"revert-seq",         "revert",      "",       false, 0,       ""},
     {"bisect",             "bisect",      "",       false, 0,       ""},
     {"am",                 "am",          "",       false, 0,       ""},
-    // A main copy fetched at F_MAIN; its linked worktree mid-rebase shares
-    // those remote-tracking refs; a second worktree fetched on its own later.
-    {"wt-main",            "",            "",       false, F_MAIN,  ""},
-    {"wt-rebasing",        "rebase",      "side",   false, F_MAIN,  ""},
+    // A fetch that failed: git left an empty FETCH_HEAD.
+    {"fetch-failed",       "",            "",       false, 0,       ""},
+    // A main copy fetched at F_MAIN and two linked worktrees, one of which
+    // fetched later: all three share the remote-tracking refs it refreshed.
+    {"wt-main",            "",            "",       false, F_WT,    ""},
+    {"wt-rebasing",        "rebase",      "side",   false, F_WT,    ""},
     {"wt-fetched",         "",            "",       false, F_WT,    ""},
+    {"wt2-main",           "",            "",       false, F_WT2,   ""},
+    {"wt2-linked",         "",            "",       false, F_WT2,   ""},
     {"broken",             "",            "",       false, 0,       "fatal: "},
 };
 // clang-format on
@@ -158,6 +165,28 @@ class Attention : public ::testing::Test {
         commit_file(rv, "f", "3\n", "three", T + 52);
         git_stops(rv, {"revert", "--no-edit", "HEAD~1"});
 
+        // Several commits picked (reverted): the first conflicted, and its
+        // resolution was committed. The marker file is gone; the rest waits
+        // for --continue.
+        const std::string cs = R + "/cherry-pick-seq";
+        diverged(cs, T + 44);
+        git(cs, "checkout -q other");
+        commit_file(cs, "g", "g\n", "more", T + 47);
+        git(cs, "checkout -q main");
+        git_stops(cs, {"cherry-pick", "other~1", "other"});
+        commit_file(cs, "f", "resolved\n", "resolved", T + 48);
+        ASSERT_FALSE(path_exists(cs + "/.git/CHERRY_PICK_HEAD"));
+        ASSERT_TRUE(path_exists(cs + "/.git/sequencer/todo"));
+
+        const std::string rs = R + "/revert-seq";
+        sh("git init -q " + shq(rs));
+        for (int i = 1; i <= 3; i++)
+            commit_file(rs, "f", std::to_string(i) + "\n", "c" + std::to_string(i), T + 53 + i);
+        git_stops(rs, {"revert", "--no-edit", "HEAD~1", "HEAD"});
+        commit_file(rs, "f", "resolved\n", "resolved", T + 57);
+        ASSERT_FALSE(path_exists(rs + "/.git/REVERT_HEAD"));
+        ASSERT_TRUE(path_exists(rs + "/.git/sequencer/todo"));
+
         const std::string bi = R + "/bisect";
         sh("git init -q " + shq(bi));
         for (int i = 0; i < 4; i++)
@@ -185,6 +214,21 @@ class Attention : public ::testing::Test {
         git_stops(R + "/wt-rebasing", {"rebase", "base-change"});
         git(R + "/wt-fetched", "fetch -q");
         fetched_at(wm + "/.git/worktrees/wt-fetched", F_WT);
+
+        // A main copy that never fetched and its linked worktree that did.
+        const std::string w2 = R + "/wt2-main";
+        sh("git clone -q " + shq(up) + " " + shq(w2));
+        git(w2, "worktree add -q -b side2 " + shq(R + "/wt2-linked"));
+        git(R + "/wt2-linked", "fetch -q");
+        fetched_at(w2 + "/.git/worktrees/wt2-linked", F_WT2);
+
+        // Fetched once, then the remote went away and the next fetch failed.
+        const std::string ff = R + "/fetch-failed";
+        sh("git clone -q " + shq(up) + " " + shq(ff));
+        git(ff, "fetch -q");
+        git(ff, "remote set-url origin " + shq(base_->sub("deleted.git")));
+        git_stops(ff, {"fetch", "-q"});
+        ASSERT_EQ(read_file(ff + "/.git/FETCH_HEAD"), "");
 
         // A `.git` file that is not one: git cannot read the repository.
         write_file(R + "/broken/.git", "nonsense\n");

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -255,6 +256,83 @@ TEST_F(DetailTest, SubjectWithATabKeepsItEscaped) {
     Json doc = parse_json(r.body);
     ASSERT_EQ(doc["commits"].size(), 1u);
     EXPECT_EQ(doc["commits"][0]["subject"].str(), "before\tafter");
+}
+
+// Names and subjects hold any byte git keeps in them: a tab in an author's
+// name stays in the author, and a long subject is cut in the record (the
+// listing's and the detail's alike) at a character's edge, whole in the list.
+TEST_F(DetailTest, AuthorsAndSubjectsAreReadWhole) {
+    std::string repo = make_repo(root + "/names");
+    std::string long_subject;
+    for (int i = 0; i < 150; i++) long_subject += "\xc3\xa9";
+    const std::string cut = long_subject.substr(0, 298);
+    commit_at(repo, long_subject, 1700000000);
+    git_argv(repo, {"commit", "-q", "--allow-empty", "-m", "Fix the parser",
+                    "--author=Ann\tLee <ann@example.com>"});
+
+    Json doc = detail(repo);
+    ASSERT_EQ(doc["commits"].size(), 2u);
+    EXPECT_EQ(doc["commits"][0]["author"].str(), "Ann\tLee");
+    EXPECT_EQ(doc["commits"][0]["subject"].str(), "Fix the parser");
+    EXPECT_EQ(doc["commits"][1]["subject"].str(), long_subject);
+    EXPECT_EQ(doc["repo"]["last_commit"]["subject"].str(), "Fix the parser");
+
+    git(repo, "reset -q --hard HEAD~1");
+    Json listing = parse_json(run_cgi_ok(request("action=repos")).body);
+    ASSERT_EQ(listing["count"].num(), 1);
+    EXPECT_EQ(listing["repos"][0]["last_commit"]["subject"].str(), cut);
+    EXPECT_EQ(detail(repo)["repo"]["last_commit"]["subject"].str(), cut);
+}
+
+// A setting that makes git log fail, in the repository's config or the
+// user's: the detail's record is the listing's, with no commits and a notice
+// saying why.
+TEST_F(DetailTest, SettingThatBreaksTheLogKeepsTheListingsRecord) {
+    std::string repo = make_repo(root + "/settings");
+    write_file(repo + "/f", "f\n");
+    git(repo, "add f");
+    commit_at(repo, "the subject", 1700000000);
+    write_file(repo + "/f", "changed\n");
+    const std::string home = tmp.sub("home");
+    sh("mkdir -p " + shq(home));
+    struct Case {
+        const char *key, *value, *notice;
+    } cases[] = {
+        {"log.date", "bogus", "commits not listed: fatal: unknown date format bogus"},
+        {"format.pretty", "nosuchformat", "commits not listed: fatal: invalid --pretty format: "},
+        {"log.showSignature", "bogus", "commits not listed: fatal: bad boolean config value "},
+    };
+    for (bool global : {false, true}) {
+        for (const Case &c : cases) {
+            SCOPED_TRACE(std::string(c.key) + (global ? " in ~/.gitconfig" : " in the repository"));
+            const std::string setting = std::string("[") +
+                                        std::string(c.key).substr(0, strchr(c.key, '.') - c.key) +
+                                        "]\n\t" + (strchr(c.key, '.') + 1) + " = " + c.value + "\n";
+            const std::string config = global ? home + "/.gitconfig" : repo + "/.git/config";
+            const std::string before = read_file(config);
+            write_file(config, before + setting);
+            CgiRequest listing = request("action=repos"),
+                       one = request("action=repo&path=" + url_encode(repo));
+            listing.env.push_back({"HOME", home});
+            one.env.push_back({"HOME", home});
+            Json l = parse_json(run_cgi_ok(listing).body);
+            Json d = detail(one);
+            write_file(config, before);
+            ASSERT_EQ(l["count"].num(), 1);
+            const Json &want = l["repos"][0], &got = d["repo"];
+            EXPECT_EQ(want["error"].str(), "");
+            for (const char *k : {"branch", "error"}) EXPECT_EQ(got[k].str(), want[k].str()) << k;
+            for (const char *k : {"dirty", "staged", "stash"})
+                EXPECT_EQ(got[k].num(), want[k].num()) << k;
+            EXPECT_EQ(got["last_commit"]["hash"].str(), want["last_commit"]["hash"].str());
+            EXPECT_EQ(got["last_commit"]["ct"].num(), 1700000000);
+            EXPECT_EQ(got["last_commit"]["subject"].str(), "the subject");
+            EXPECT_EQ(got["dirty"].num(), 1);
+            EXPECT_EQ(got["notice"].str().rfind(c.notice, 0), 0u) << got["notice"].str();
+            EXPECT_EQ(d["commits"].size(), 0u);
+            EXPECT_EQ(d["changed_count"].num(), 1);
+        }
+    }
 }
 
 TEST_F(DetailTest, ListsTheTwentyNewestCommits) {

@@ -323,6 +323,210 @@ TEST_F(FetchTest, RemoteAskingForCredentialsFailsWithoutPrompting) {
     EXPECT_GE(server.connections(), 2);
 }
 
+// A port on 127.0.0.1 where nothing listens: taken, then let go.
+int closed_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    EXPECT_EQ(getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len), 0);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+// A partial clone whose status needs an object it lacks: a staged deletion
+// beside a similar new file makes git look for a rename, and git would fetch
+// the deleted file's content on its own. No listing, detail or terminal
+// status runs the remote's upload program or connects to it; the repository
+// is listed all the same, with its changes counted without renames and a
+// notice saying so. The fetch itself still reaches the remote.
+TEST_F(FetchTest, PartialCloneIsListedWithoutReachingItsRemote) {
+    std::string lines;
+    for (int i = 0; i < 200; i++) lines += "line " + std::to_string(i) + "\n";
+    write_file(seed + "/big.txt", lines);
+    git(seed, "add big.txt");
+    commit_at(seed, "big", 1700000100);
+    git(seed, "push -q " + shq(remote) + " main");
+    git(remote, "config uploadpack.allowFilter true");
+    const std::string partial = root + "/partial", ran = tmp.sub("upload-pack-ran");
+    auto make_partial = [&] {
+        sh("rm -rf " + shq(partial));
+        sh("git clone -q --no-local --no-checkout --filter=blob:none file://" + shq(remote) + " " +
+           shq(partial));
+        git(partial, "read-tree HEAD");
+        git(partial, "rm -q --cached big.txt");
+        write_file(partial + "/moved.txt", lines + "one more\n");
+        git(partial, "add moved.txt");
+        git(partial, "config remote.origin.uploadpack " +
+                         shq("touch " + shq(ran) + " && exec git-upload-pack"));
+    };
+    // git on its own fetches the missing content for the status.
+    make_partial();
+    ProcResult direct = run_process({"git", "-C", partial, "status", "--porcelain"}, "", git_env());
+    EXPECT_EQ(direct.exit_status, 0) << direct.err;
+    ASSERT_TRUE(path_exists(ran)) << "the status did not run the remote's upload program";
+    sh("rm -f " + shq(ran));
+    make_partial();
+
+    LocalServer server(LocalServer::Unauthorized);
+    for (const std::string &url :
+         {"file://" + remote, "http://127.0.0.1:" + std::to_string(server.port()) + "/x.git"}) {
+        SCOPED_TRACE(url);
+        git(partial, "remote set-url origin " + shq(url));
+        CgiRequest listing = post("action=repos", nullptr);
+        listing.method = "GET";
+        Json doc = parse_json(run_cgi_ok(listing).body);
+        const Json *rec = nullptr;
+        for (size_t i = 0; i < doc["repos"].size(); i++)
+            if (doc["repos"][i]["path"].str() == partial) rec = &doc["repos"][i];
+        ASSERT_TRUE(rec) << doc["repos"].size();
+        EXPECT_EQ((*rec)["error"].str(), "");
+        EXPECT_EQ((*rec)["branch"].str(), "main");
+        // big.txt deleted and moved.txt added in the index, a.txt missing
+        // from the folder (never checked out).
+        EXPECT_EQ((*rec)["staged"].num(), 2);
+        EXPECT_EQ((*rec)["dirty"].num(), 3);
+        EXPECT_EQ((*rec)["last_commit"]["subject"].str(), "big");
+        EXPECT_EQ((*rec)["notice"].str().rfind("renames not detected: fatal: ", 0), 0u)
+            << (*rec)["notice"].str();
+        EXPECT_EQ((*rec).keys().back(), "notice");
+
+        CgiRequest detail = post("action=repo&path=" + url_encode(partial), nullptr);
+        detail.method = "GET";
+        Json d = parse_json(run_cgi_ok(detail).body);
+        EXPECT_EQ(d["repo"]["error"].str(), "");
+        EXPECT_EQ(d["repo"]["notice"].str(), (*rec)["notice"].str());
+        EXPECT_EQ(d["changed_count"].num(), 3);
+
+        ProcResult status = run_process({quarlo_bin(), "status", "--json", root}, "", {});
+        EXPECT_NE(status.out.find("\"notice\":\"renames not detected"), std::string::npos)
+            << status.out;
+
+        EXPECT_FALSE(path_exists(ran));
+        EXPECT_EQ(server.connections(), 0);
+    }
+    // The fetch does reach it.
+    Json fetched = fetch(partial);
+    EXPECT_GE(server.connections(), 1);
+    EXPECT_FALSE(fetched["ok"].boolean());
+}
+
+// An askpass program that writes down each question and answers it: set as
+// SSH_ASKPASS with a display (as on a desktop), as GIT_ASKPASS or in the
+// repository's config, it is never asked; the fetch fails at once. ssh gets
+// BatchMode, and no askpass, unless the user named an ssh command of their
+// own, which is run as they named it.
+TEST_F(FetchTest, NoPromptReachesAnAskpassProgram) {
+    LocalServer server(LocalServer::Unauthorized);
+    const std::string asked = tmp.sub("asked.log"), askpass = tmp.sub("askpass");
+    write_file(askpass, "#!/bin/sh\necho \"$*\" >>" + shq(asked) + "\necho answer\n", 0755);
+    git(repo, "remote set-url origin http://127.0.0.1:" + std::to_string(server.port()) + "/x.git");
+    const std::vector<std::pair<std::string, std::string>> desktop = {{"SSH_ASKPASS", askpass},
+                                                                      {"DISPLAY", ":0"}};
+    struct Case {
+        const char *name;
+        std::vector<std::pair<std::string, std::string>> env;
+        bool in_config;
+    } cases[] = {
+        {"SSH_ASKPASS and a display", desktop, false},
+        {"SSH_ASKPASS required",
+         {{"SSH_ASKPASS", askpass}, {"SSH_ASKPASS_REQUIRE", "force"}},
+         false},
+        {"GIT_ASKPASS", {{"GIT_ASKPASS", askpass}}, false},
+        {"core.askPass", {}, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.in_config) git(repo, "config core.askPass " + shq(askpass));
+        CgiRequest req = post("action=fetch&path=" + url_encode(repo));
+        req.env.insert(req.env.end(), c.env.begin(), c.env.end());
+        Json doc = fetch(req);
+        EXPECT_FALSE(doc["ok"].boolean());
+        EXPECT_EQ(doc["exit"].num(), 128);
+        EXPECT_NE(doc["error"].str().find("terminal prompts disabled"), std::string::npos)
+            << doc["error"].str();
+        EXPECT_FALSE(path_exists(asked)) << read_file(asked);
+        if (c.in_config) git(repo, "config --unset core.askPass");
+    }
+    // The terminal's fetch, on a desktop.
+    std::vector<std::pair<std::string, std::string>> env = desktop;
+    env.push_back({"QUARLO_ROOTS", root});
+    env.push_back({"QUARLO_ONLY_ROOTS", "1"});
+    ProcResult cli = run_process({quarlo_bin(), "fetch", repo}, "", env);
+    EXPECT_NE(cli.exit_status, 0);
+    EXPECT_FALSE(path_exists(asked)) << read_file(asked);
+    EXPECT_GE(server.connections(), 5);
+
+    // ssh: a stand-in first on PATH notes how it was started and fails as an
+    // unknown host key makes ssh fail.
+    const std::string ssh_log = tmp.sub("ssh.log"), own = tmp.sub("own-ssh");
+    write_file(bin + "/ssh",
+               "#!/bin/sh\necho \"ssh $* askpass=${SSH_ASKPASS-unset} "
+               "require=${SSH_ASKPASS_REQUIRE-unset}\" >>" +
+                   shq(ssh_log) + "\necho 'Host key verification failed.' >&2\nexit 255\n",
+               0755);
+    write_file(own, "#!/bin/sh\necho \"own $*\" >>" + shq(ssh_log) + "\nexit 255\n", 0755);
+    git(repo, "remote set-url origin ssh://git@example.invalid/x.git");
+    // git asks a command it does not know for its kind first (-G): each
+    // line of the log is one start.
+    struct SshCase {
+        const char *name;
+        std::vector<std::pair<std::string, std::string>> env;
+        bool in_config;
+        std::string started;
+    } ssh_cases[] = {
+        {"plain ssh", desktop, false,
+         "ssh -o BatchMode=yes -o SendEnv=GIT_PROTOCOL git@example.invalid git-upload-pack "
+         "'/x.git' askpass=unset require=never\n"},
+        {"core.sshCommand", desktop, true,
+         "own -G -o SendEnv=GIT_PROTOCOL git@example.invalid\n"
+         "own git@example.invalid git-upload-pack '/x.git'\n"},
+        {"GIT_SSH_COMMAND",
+         {{"GIT_SSH_COMMAND", own}},
+         false,
+         "own -G -o SendEnv=GIT_PROTOCOL git@example.invalid\n"
+         "own git@example.invalid git-upload-pack '/x.git'\n"},
+    };
+    for (const SshCase &c : ssh_cases) {
+        SCOPED_TRACE(c.name);
+        sh("rm -f " + shq(ssh_log));
+        if (c.in_config) git(repo, "config core.sshCommand " + shq(own));
+        CgiRequest req = post("action=fetch&path=" + url_encode(repo));
+        req.env.insert(req.env.end(), c.env.begin(), c.env.end());
+        Json doc = fetch(req);
+        EXPECT_FALSE(doc["ok"].boolean());
+        EXPECT_EQ(read_file(ssh_log), c.started);
+        if (c.in_config) git(repo, "config --unset core.sshCommand");
+    }
+}
+
+// A fetch that fails says why in its error, where git leaves the reason to a
+// line of its own: ssh's message before git's fatal line, the system's after
+// a fatal line that ends in ':'.
+TEST_F(FetchTest, ErrorKeepsItsCause) {
+    const int port = closed_port();
+    const std::string p = std::to_string(port);
+    struct Case {
+        std::string url, error;
+    } cases[] = {
+        {"ssh://127.0.0.1:" + p + "/x.git",
+         "fatal: Could not read from remote repository. (ssh: connect to host 127.0.0.1 port " + p +
+             ": Connection refused)"},
+        {"git://127.0.0.1:" + p + "/x.git",
+         "fatal: unable to connect to 127.0.0.1: 127.0.0.1[0: 127.0.0.1]: errno=Connection "
+         "refused"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.url);
+        git(repo, "remote set-url origin " + shq(c.url));
+        Json doc = fetch(repo);
+        EXPECT_FALSE(doc["ok"].boolean());
+        EXPECT_EQ(doc["error"].str(), c.error) << doc["output"].str();
+    }
+}
+
 // A remote that accepts the connection and never answers: the run is ended at
 // the fetch's limit, together with every process git started.
 class FetchHangTest : public FetchTest, public ::testing::WithParamInterface<const char *> {};

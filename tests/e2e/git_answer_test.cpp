@@ -79,10 +79,32 @@ TEST(GitAnswer, WarningsAndTracesAreNotData) {
         EXPECT_NE(p.err, "");
     }
 
-    for (const char *trace : {"", "1"}) {
-        SCOPED_TRACE(std::string("GIT_TRACE=") + trace);
+    // Trace output sent to standard output by the user's global config, in
+    // each place git reads it from.
+    const std::string traces = "[trace2]\n\tnormalTarget = /dev/stdout\n"
+                               "\tperfTarget = /dev/stdout\n\teventTarget = /dev/stdout\n";
+    write_file(t.sub("home/.gitconfig"), traces);
+    write_file(t.sub("xdg/git/config"), traces);
+    write_file(t.sub("global.cfg"), traces);
+    sh("mkdir -p " + shq(t.sub("empty-home")));
+    const std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>
+        environments = {
+            {"plain", {}},
+            {"GIT_TRACE", {{"GIT_TRACE", "1"}}},
+            {"trace2 in ~/.gitconfig", {{"HOME", t.sub("home")}}},
+            {"trace2 in the XDG config",
+             {{"HOME", t.sub("empty-home")}, {"XDG_CONFIG_HOME", t.sub("xdg")}}},
+            {"trace2 in GIT_CONFIG_GLOBAL", {{"GIT_CONFIG_GLOBAL", t.sub("global.cfg")}}},
+        };
+    // git itself does write the traces there.
+    ProcResult traced = run_process({"git", "-C", root + "/plain", "log", "-1", "--format=%H"}, "",
+                                    {{"HOME", t.sub("home")}});
+    EXPECT_NE(traced.out.find("version"), std::string::npos) << traced.out;
+
+    for (const auto &environment : environments) {
+        SCOPED_TRACE(environment.first);
         CgiRequest req = request_for(root, "action=repos");
-        if (*trace) req.env.push_back({"GIT_TRACE", trace});
+        req.env.insert(req.env.end(), environment.second.begin(), environment.second.end());
         Json doc = answer(req);
         ASSERT_EQ(doc["count"].num(), (long long)repos.size()) << doc["repos"].size();
         for (const Repo &want : repos) {
@@ -94,6 +116,7 @@ TEST(GitAnswer, WarningsAndTracesAreNotData) {
             EXPECT_EQ((*got)["branch"].str(), "main");
             EXPECT_EQ((*got)["dirty"].num(), 0);
             EXPECT_EQ((*got)["staged"].num(), 0);
+            EXPECT_EQ((*got)["stash"].num(), 0);
             EXPECT_EQ((*got)["error"].str(), "");
 
             CgiRequest detail =
@@ -101,6 +124,8 @@ TEST(GitAnswer, WarningsAndTracesAreNotData) {
             detail.env = req.env;
             Json d = answer(detail);
             EXPECT_EQ(d["repo"]["error"].str(), "");
+            EXPECT_EQ(d["repo"]["last_commit"]["hash"].str(), want.hash);
+            EXPECT_EQ(d["repo"]["stash"].num(), 0);
             EXPECT_EQ(d["changed"].size(), 0u);
             EXPECT_EQ(d["changed_count"].num(), 0);
             ASSERT_EQ(d["commits"].size(), 1u);

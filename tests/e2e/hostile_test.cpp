@@ -146,8 +146,9 @@ TEST(Hostile, GitChildrenSeeNoPasswordNorHeaders) {
         {"GET", "action=repos", 2},
         // The status, the 20-commit log and the origin URL.
         {"GET", "action=repo&path=" + repo, 3},
-        // The fetch, then the status and the stash list.
-        {"POST", "action=fetch&path=" + repo, 3},
+        // Whether the user named an ssh command, the fetch, then the status
+        // and the stash list.
+        {"POST", "action=fetch&path=" + repo, 4},
     };
     for (const Road &road : roads) {
         SCOPED_TRACE(road.query);

@@ -171,4 +171,46 @@ TEST_F(PathsTest, EveryListedRepositoryOpensInTheListingsSpelling) {
     }
 }
 
+// A working copy whose folder's name holds ':' (the separator of git's
+// ceiling list), and a root through a link to a folder inside it, below which
+// a folder has an empty `.git`: that folder is not a repository, and the one
+// above the root never answers for it, in the listing, the detail or a fetch.
+TEST(PathsColon, RepositoryAboveTheRootNeverAnswers) {
+    TempDir tmp;
+    const std::string outer = tmp.sub("x:y"), root = tmp.sub("root");
+    make_repo(outer);
+    write_file(outer + "/f", "f\n");
+    git(outer, "add f");
+    commit_at(outer, "outer subject", 1700000000);
+    sh("mkdir -p " + shq(outer + "/sub/x/.git"));
+    link_to(outer + "/sub", root);
+    // Fetching in the outer repository would change its remote-tracking ref.
+    make_repo(tmp.sub("remote"));
+    commit_at(tmp.sub("remote"), "remote", 1700000100);
+    git(outer, "remote add origin " + shq(tmp.sub("remote")));
+
+    CgiRequest req;
+    req.env = {{"QUARLO_ROOTS", root}, {"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ALLOW_FETCH", "1"}};
+    req.query = "action=repos";
+    Json doc = parse_json(run_cgi_ok(req).body);
+    ASSERT_EQ(doc["count"].num(), 1) << doc["repos"].size();
+    const Json &x = doc["repos"][0];
+    EXPECT_EQ(x["path"].str(), root + "/x");
+    EXPECT_EQ(x["branch"].str(), "");
+    EXPECT_EQ(x["last_commit"]["subject"].str(), "");
+    EXPECT_EQ(x["error"].str().rfind("fatal: not a git repository", 0), 0u) << x["error"].str();
+
+    req.query = "action=repo&path=" + url_encode(root + "/x");
+    Json detail = parse_json(run_cgi_ok(req).body);
+    EXPECT_EQ(detail["repo"]["branch"].str(), "");
+    EXPECT_EQ(detail["commits"].size(), 0u);
+
+    req.method = "POST";
+    req.query = "action=fetch&path=" + url_encode(root + "/x");
+    Json fetched = parse_json(run_cgi_ok(req).body);
+    EXPECT_FALSE(fetched["ok"].boolean()) << fetched["output"].str();
+    EXPECT_FALSE(path_exists(outer + "/.git/FETCH_HEAD"));
+    EXPECT_FALSE(path_exists(outer + "/.git/refs/remotes/origin/main"));
+}
+
 } // namespace

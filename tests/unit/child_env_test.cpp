@@ -127,6 +127,17 @@ const EnvCase ENV_CASES[] = {
       "GIT_OPTIONAL_LOCKS=0", "GIT_CONFIG_KEY_0=core.fsmonitor", "GIT_CONFIG_VALUE_0=false",
       "GIT_CONFIG_KEY_1=log.showSignature", "GIT_CONFIG_VALUE_1=false",
       "GIT_CONFIG_KEY_2=core.quotePath", "GIT_CONFIG_VALUE_2=false", "GIT_CONFIG_COUNT=3"}},
+    // The user's own prompt programs, trace targets, transports and message
+    // language give way to the fixed entries; LC_ALL's character set stays.
+    {"prompts, language and transports",
+     {"SSH_ASKPASS=/usr/bin/ask", "DISPLAY=:0", "GIT_ASKPASS=/usr/bin/ask", "GIT_TERMINAL_PROMPT=1",
+      "SSH_ASKPASS_REQUIRE=force", "LANGUAGE=de", "LANG=de_DE.UTF-8", "LC_ALL=de_DE.UTF-8",
+      "LC_CTYPE=C", "LC_MESSAGES=de_DE.UTF-8", "GIT_TRACE2_PERF=/dev/stdout",
+      "GIT_ALLOW_PROTOCOL=ssh:https"},
+     {"DISPLAY=:0", "LANG=de_DE.UTF-8", "LC_CTYPE=de_DE.UTF-8", "GIT_OPTIONAL_LOCKS=0",
+      "GIT_CONFIG_KEY_0=core.fsmonitor", "GIT_CONFIG_VALUE_0=false",
+      "GIT_CONFIG_KEY_1=log.showSignature", "GIT_CONFIG_VALUE_1=false",
+      "GIT_CONFIG_KEY_2=core.quotePath", "GIT_CONFIG_VALUE_2=false", "GIT_CONFIG_COUNT=3"}},
     {"empty environment",
      {},
      {"GIT_OPTIONAL_LOCKS=0", "GIT_CONFIG_KEY_0=core.fsmonitor", "GIT_CONFIG_VALUE_0=false",
@@ -134,10 +145,19 @@ const EnvCase ENV_CASES[] = {
       "GIT_CONFIG_KEY_2=core.quotePath", "GIT_CONFIG_VALUE_2=false", "GIT_CONFIG_COUNT=3"}},
 };
 
+// Set in every child whatever the environment holds: no prompts, no trace2
+// output, git's messages untranslated.
+const std::vector<std::string> FIXED = {
+    "GIT_TERMINAL_PROMPT=0", "GIT_ASKPASS=",      "SSH_ASKPASS_REQUIRE=never",
+    "GIT_TRACE2=0",          "GIT_TRACE2_PERF=0", "GIT_TRACE2_EVENT=0",
+    "LC_MESSAGES=C",
+};
+
 TEST(ChildEnvironment, BuiltFromTheEnvironment) {
     for (const EnvCase &c : ENV_CASES) {
         SCOPED_TRACE(c.name);
         std::vector<std::string> want = c.want;
+        want.insert(want.end(), FIXED.begin(), FIXED.end());
         want.push_back(DUMP_VAR "=1");
         std::sort(want.begin(), want.end());
         EXPECT_EQ(child_env_for(c.env), want);
@@ -219,7 +239,9 @@ TEST(ChildEnvironment, BoundToTheFolderGitRunsIn) {
         {"through a link: the real folder's parent", T + "/link", nullptr, T + "/real"},
         {"a folder that is gone: its full path's parent", T + "/gone/x", nullptr, T + "/gone"},
         {"the program's own entries first", T + "/real/repo", "/a:/b", "/a:/b:" + T + "/real"},
-        {"':' would split the entry: the folder above it", T + "/odd:name/repo", nullptr, T},
+        {"':' would split the entry: git's own name for it, then the folder above",
+         T + "/odd:name/repo", nullptr, "/proc/self/cwd/..:" + T},
+        {"':' in the folder itself only", T + "/odd:name", nullptr, T},
         {"just below the top", "/tmp", nullptr, "/"},
         {"the top has no parent", "/", nullptr, ""},
         {"the top, with the program's own", "/", "/a", "/a"},
@@ -233,6 +255,8 @@ TEST(ChildEnvironment, BoundToTheFolderGitRunsIn) {
         for (const std::string &e : got)
             if (e.rfind("GIT_CEILING_DIRECTORIES=", 0) == 0) ceiling = e.substr(24);
         EXPECT_EQ(ceiling, c.want.empty() ? "(none)" : c.want);
+        // No query reaches a remote.
+        EXPECT_EQ(std::count(got.begin(), got.end(), "GIT_ALLOW_PROTOCOL="), 1);
         EXPECT_EQ(std::count(got.begin(), got.end(), "GIT_CONFIG_COUNT=3"), 1);
     }
 }

@@ -74,6 +74,9 @@ TEST(CommitSummary, SubjectTimeAndRefusals) {
         {head + "committer C <c> <d> 5 +0000\n\nx\n", 0, 0, ""},
         {head + "committer C <c> x5 +0000\n\nx\n", 0, 0, ""},
         {head + "committer C <c> 5\n\nx\n", 0, 0, ""},
+        // git shows no time where the zone's sign has no digits.
+        {head + "committer C <c> 1700000000 +\n\nx\n", 0, 0, ""},
+        {head + "committer C <c> 1700000000 -\n\nx\n", 0, 0, ""},
         {head + who + "5 +0000\n\n" + std::string("zero\0byte", 9), 0, 0, ""},
     };
     for (const Case &c : cases) {
@@ -92,6 +95,12 @@ TEST(CommitSummary, LongSubjectCutAsTheRecordCutsIt) {
     CommitSummary s{};
     ASSERT_EQ(commit_summary_parse((const unsigned char *)content.data(), content.size(), &s), 1);
     EXPECT_EQ(std::string(s.subject), std::string(SUBJECT_SIZE - 1, 's'));
+    // Never inside a character: 150 two-byte characters keep 149 of them.
+    std::string e;
+    for (int i = 0; i < 150; i++) e += "\xc3\xa9";
+    content = "tree t\ncommitter C <c> 5 +0000\n\n" + e + "\n";
+    ASSERT_EQ(commit_summary_parse((const unsigned char *)content.data(), content.size(), &s), 1);
+    EXPECT_EQ(std::string(s.subject), e.substr(0, 298));
 }
 
 #if !defined(_WIN32)

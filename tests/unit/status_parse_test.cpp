@@ -383,6 +383,13 @@ struct CommitCase {
     std::string subject;
 };
 
+// 150 characters "é", two bytes each.
+const std::string E150 = [] {
+    std::string e;
+    for (int i = 0; i < 150; i++) e += "\xc3\xa9";
+    return e;
+}();
+
 const CommitCase COMMIT_CASES[] = {
     {"sha1", HASH40 "\t1709285400\tFix the parser\n", "", HASH40, 1709285400, "Fix the parser"},
     {"sha256 whole", HASH64 "\t1709285400\t  Add the parser\n", "", HASH64, 1709285400,
@@ -391,12 +398,22 @@ const CommitCase COMMIT_CASES[] = {
     {"empty subject", HASH40 "\t5\t\n", "old", HASH40, 5, ""},
     {"no second tab", HASH40 "\t1700000000\n", "kept ", HASH40, 1700000000, "kept"},
     {"no tab", "fatal: your current branch 'main' does not have any commits yet\n", "", "", 0, ""},
-    {"negative time", HASH40 "\t-5\ts\n", "", HASH40, -5, "s"},
-    {"time with blanks", HASH40 "\t  42x\ts\n", "", HASH40, 42, "s"},
+    // git prints a time as digits, or nothing: anything else, and digits
+    // past what the record holds, is no time.
+    {"negative time", HASH40 "\t-5\ts\n", "", HASH40, 0, "s"},
+    {"time with blanks", HASH40 "\t  42x\ts\n", "", HASH40, 0, "s"},
     {"no digits", HASH40 "\tnow\ts\n", "", HASH40, 0, "s"},
+    {"no time", HASH40 "\t\ts\n", "", HASH40, 0, "s"},
+    {"the largest time", HASH40 "\t9223372036854775807\ts\n", "", HASH40, 9223372036854775807LL,
+     "s"},
+    {"past the largest", HASH40 "\t9223372036854775808\ts\n", "", HASH40, 0, "s"},
+    {"20 digits", HASH40 "\t12345678901234567890\ts\n", "", HASH40, 0, "s"},
+    {"leading zeros", HASH40 "\t01700000000\ts\n", "", HASH40, 1700000000, "s"},
     {"CR LF", HASH40 "\t7\tWindows line\r\n", "", HASH40, 7, "Windows line"},
     {"long subject", HASH40 "\t7\t" + std::string(400, 's') + "\n", "", HASH40, 7,
      std::string(299, 's')},
+    {"long subject of two-byte characters", HASH40 "\t7\t" + E150 + "\n", "", HASH40, 7,
+     E150.substr(0, 298)},
     {"subject with bytes", HASH40 "\t7\t\xc3\xa9t\xc3\xa9 \"q\"\n", "", HASH40, 7,
      "\xc3\xa9t\xc3\xa9 \"q\""},
 };
@@ -414,38 +431,90 @@ TEST(ParseLastCommit, Table) {
     }
 }
 
-// The detail's log line carries the author before the subject.
-TEST(ParseLastCommit, WithAuthor) {
+// The detail's log records carry the author before the subject, each field
+// ended by a zero byte; a tab is part of a field.
+TEST(ParseLogHead, WithAuthor) {
+    const std::string z(1, '\0');
     struct {
         std::string text;
         std::string hash;
         long long ct;
         std::string author, subject;
     } cases[] = {
-        {HASH40 "\t5\tAnn Lee\tFix it\n" HASH40 "\t4\tB\told\n", HASH40, 5, "Ann Lee", "Fix it"},
-        {HASH40 "\t5\tAnn\ta\tb\n", HASH40, 5, "Ann", "a\tb"},
-        {HASH40 "\t5\tAnn\t\n", HASH40, 5, "Ann", ""},
+        {HASH40 + z + "5" + z + "Ann Lee" + z + "Fix it\n" + HASH40 + z + "4" + z + "B" + z +
+             "old\n",
+         HASH40, 5, "Ann Lee", "Fix it"},
+        {HASH40 + z + "5" + z + "Ann" + z + "a\tb\n", HASH40, 5, "Ann", "a\tb"},
+        {HASH40 + z + "5" + z + "Ann\tLee" + z + "\n", HASH40, 5, "Ann\tLee", ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
         Repo r;
         memset(&r, 0, sizeof r);
-        parse_last_commit(&r, c.text.c_str(), 1);
+        parse_log_head(&r, c.text.data(), c.text.size());
         EXPECT_EQ(std::string(r.last_hash), c.hash);
         EXPECT_EQ(r.last_ct, c.ct);
         EXPECT_EQ(std::string(r.last_subject), c.subject);
-        const char *nl = strchr(c.text.c_str(), '\n');
+        const char *nl = (const char *)memchr(c.text.data(), '\n', c.text.size());
         LogLine l;
-        ASSERT_TRUE(log_line_read(c.text.c_str(), nl, 1, &l));
+        ASSERT_TRUE(log_line_read(c.text.data(), nl, 0, 1, &l));
         EXPECT_EQ(std::string(l.author, l.author_len), c.author);
     }
     LogLine l;
-    const char no_tab[] = "fatal: bad revision";
-    EXPECT_FALSE(log_line_read(no_tab, no_tab + sizeof no_tab - 1, 1, &l));
-    const char no_author[] = HASH40 "\t5";
-    ASSERT_TRUE(log_line_read(no_author, no_author + sizeof no_author - 1, 1, &l));
+    const char no_sep[] = "fatal: bad revision";
+    EXPECT_FALSE(log_line_read(no_sep, no_sep + sizeof no_sep - 1, 0, 1, &l));
+    const std::string no_author = HASH40 + z + "5";
+    ASSERT_TRUE(log_line_read(no_author.data(), no_author.data() + no_author.size(), 0, 1, &l));
     EXPECT_EQ(l.author, nullptr);
     EXPECT_EQ(l.subject, nullptr);
+}
+
+// A branch name longer than the record's field is cut at a character's edge,
+// and the record says it was cut; one that fits is whole and says nothing.
+TEST(ParseStatus, LongBranchNameIsCutVisibly) {
+    struct {
+        std::string name, branch, notice;
+    } cases[] = {
+        {std::string(255, 'b'), std::string(255, 'b'), ""},
+        {std::string(401, 'b'), std::string(255, 'b'), "branch name cut: longer than 255 bytes"},
+        {std::string(254, 'b') + "\xc3\xa9", std::string(254, 'b'),
+         "branch name cut: longer than 255 bytes"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name.size());
+        Repo r;
+        memset(&r, 0, sizeof r);
+        std::string text = "# branch.head " + c.name + "\n";
+        parse_status(&r, text.data(), text.size());
+        EXPECT_EQ(std::string(r.branch), c.branch);
+        EXPECT_EQ(std::string(r.notice), c.notice);
+    }
+}
+
+// ---- the detail's log -------------------------------------------------------
+
+TEST(LogNextRecord, FieldsApartWhateverTheyHold) {
+    const std::string z(1, '\0');
+    const std::string log = HASH40 + z + "1700000000" + z + "Ann\tLee" + z + "Fix\tit\n" +
+                            "a line of another shape\n\n" + HASH40 + z + "5" + z + z + "last";
+    struct Want {
+        std::string hash;
+        long long ct;
+        std::string author, subject;
+    };
+    std::vector<Want> got;
+    LogLine c;
+    for (const char *p = log.data(); log_next_record(&p, log.data() + log.size(), &c);)
+        got.push_back({std::string(c.hash, c.hash_len), c.ct, std::string(c.author, c.author_len),
+                       std::string(c.subject, c.subject_len)});
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].hash, HASH40);
+    EXPECT_EQ(got[0].ct, 1700000000);
+    EXPECT_EQ(got[0].author, "Ann\tLee");
+    EXPECT_EQ(got[0].subject, "Fix\tit");
+    EXPECT_EQ(got[1].ct, 5);
+    EXPECT_EQ(got[1].author, "");
+    EXPECT_EQ(got[1].subject, "last");
 }
 
 // ---- stash list -------------------------------------------------------------
@@ -553,6 +622,20 @@ TEST(RunFailureText, Table) {
          "error: bad signature 0x00000000\nfatal: index file corrupt\n",
          "fatal: index file corrupt"},
         {"an error line after warnings", RUN_EXITED, 1, "warning: w\n  error: e  \r\n", "error: e"},
+        // The cause git leaves to a line of its own stays with the fatal line.
+        {"a transport program's message before the fatal line", RUN_EXITED, 128,
+         "ssh: connect to host 127.0.0.1 port 9: Connection refused\n"
+         "fatal: Could not read from remote repository.\n\n"
+         "Please make sure you have the correct access rights\nand the repository exists.\n",
+         "fatal: Could not read from remote repository. (ssh: connect to host 127.0.0.1 port 9: "
+         "Connection refused)"},
+        {"a fatal line that ends in ':' and its reason", RUN_EXITED, 128,
+         "fatal: unable to connect to 127.0.0.1:\n127.0.0.1[0: 127.0.0.1]: errno=Connection "
+         "refused\n",
+         "fatal: unable to connect to 127.0.0.1: 127.0.0.1[0: 127.0.0.1]: errno=Connection "
+         "refused"},
+        {"hints and warnings before the fatal line are not its cause", RUN_EXITED, 128,
+         "hint: h\nwarning: w\nfatal: f\n", "fatal: f"},
         {"else the first line", RUN_EXITED, 2, "\n\n  something odd  \nmore\n", "something odd"},
         {"no output", RUN_EXITED, 3, "", "git exited with status 3"},
         {"no output, a Windows crash", RUN_EXITED, -1073741819, nullptr,

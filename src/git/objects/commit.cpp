@@ -38,7 +38,8 @@ static int committer_time(const char *s, size_t n, long long *t) {
         if (++digits > 18) return 0;
         v = v * 10 + (*p - '0');
     }
-    if (!digits || p + 2 > end || *p != ' ' || (p[1] != '+' && p[1] != '-')) return 0;
+    // git shows no time where the zone's sign has no digits after it.
+    if (!digits || p + 3 > end || *p != ' ' || (p[1] != '+' && p[1] != '-')) return 0;
     for (p += 2; p < end; p++)
         if (*p < '0' || *p > '9') return 0;
     *t = v;
@@ -93,7 +94,7 @@ int commit_summary_parse(const unsigned char *content, size_t len, CommitSummary
     }
     subject[used] = 0;
     // Kept as the record keeps git's line: cut, then blanks trimmed.
-    str_copy(out->subject, sizeof out->subject, subject);
+    str_copy_text(out->subject, sizeof out->subject, subject);
     str_trim(out->subject);
     out->ct = ct;
     return 1;

@@ -58,8 +58,17 @@ int commit_summary_parse(const unsigned char *content, size_t len, CommitSummary
 // cannot be read directly and `git log -1` must be asked: the repository
 // replaces objects (refs/replace/, a grafts file), keeps refs in a form not
 // read here, or uses another object format; the object is missing, corrupt,
-// not a commit, larger than OBJECT_SIZE_MAX, or in a form not understood.
-int objects_read_commit(const char *common, const char *hex, CommitSummary *out);
+// not a commit, larger than OBJECT_SIZE_MAX, or in a form not understood;
+// or a config file (the common one, the main working copy's config.worktree
+// or that of the working copy's own git folder `own_git`, when given) sets an
+// output encoding or includes another file.
+int objects_read_commit(const char *common, const char *hex, CommitSummary *out,
+                        const char *own_git = nullptr);
+
+// 1 when the repository of the git folder `common` may be a partial clone
+// (its config mentions a promisor remote or a partial clone), whose missing
+// objects git would fetch on its own; 0 only when it surely is not.
+int objects_store_may_be_partial(const char *common);
 
 // 1 when the ref `name` ("refs/stash") may exist in the git folder `common`:
 // its file is there, or packed-refs names it, or packed-refs cannot be read

@@ -526,10 +526,20 @@ static int file_mentions(const char *path, const char *needle, int fold) {
     return found;
 }
 
+// 1 when the config file `name` in the git folder `dir` might change how git
+// shows a commit: it sets a log output encoding or includes another file.
+static int config_rewrites(const char *dir, const char *name) {
+    char path[FULL_PATH_SIZE];
+    return !path_join(path, dir, name) || file_mentions(path, "logoutputencoding", 1) ||
+           file_mentions(path, "include", 1);
+}
+
 // 1 when git might show another commit, or the same commit otherwise, than
 // the one the store holds under the name: replaced objects, grafts, refs in
-// a form not read here, a log output encoding or a config include.
-static int store_is_rewritten(const char *common) {
+// a form not read here, a log output encoding or a config include (in the
+// common config or a working copy's config.worktree, the main one's in
+// `common`, a linked one's in its own git folder `own_git`).
+static int store_is_rewritten(const char *common, const char *own_git) {
     char path[FULL_PATH_SIZE];
     static const char *const PRESENT[] = {"info" PATH_SEP_STR "grafts",
                                           "refs" PATH_SEP_STR "replace", "reftable"};
@@ -537,15 +547,14 @@ static int store_is_rewritten(const char *common) {
         if (!path_join(path, common, name) || plat_exists(path)) return 1;
     if (!path_join(path, common, "packed-refs") || file_mentions(path, "refs/replace/", 0))
         return 1;
-    if (!path_join(path, common, "config") || file_mentions(path, "logoutputencoding", 1) ||
-        file_mentions(path, "include", 1))
-        return 1;
-    return 0;
+    return config_rewrites(common, "config") || config_rewrites(common, "config.worktree") ||
+           (own_git && strcmp(own_git, common) != 0 && config_rewrites(own_git, "config.worktree"));
 }
 
-int objects_read_commit(const char *common, const char *hex, CommitSummary *out) {
+int objects_read_commit(const char *common, const char *hex, CommitSummary *out,
+                        const char *own_git) {
     unsigned char name[SHA1_LEN];
-    if (!sha1_from_hex(hex, name) || store_is_rewritten(common)) return 0;
+    if (!sha1_from_hex(hex, name) || store_is_rewritten(common, own_git)) return 0;
     Store *s = (Store *)calloc(1, sizeof *s);
     if (!s) return 0;
     s->packs = (Pack *)calloc(PACKS_MAX, sizeof(Pack));
@@ -573,6 +582,12 @@ int objects_read_commit(const char *common, const char *hex, CommitSummary *out)
     store_close(s);
     free(s);
     return ok;
+}
+
+int objects_store_may_be_partial(const char *common) {
+    char path[FULL_PATH_SIZE];
+    return !path_join(path, common, "config") || file_mentions(path, "promisor", 1) ||
+           file_mentions(path, "partialclone", 1);
 }
 
 int objects_ref_may_exist(const char *common, const char *name) {

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #define CEILING_NAME "GIT_CEILING_DIRECTORIES"
 
@@ -61,11 +62,25 @@ static const char *const FORCED_CONFIG[][2] = {
     {"core.quotePath", "false"},
 };
 
+// Set for every git child, in place of the program's own values: no prompt
+// of git's or ssh's, on a terminal or through an askpass program (an empty
+// GIT_ASKPASS also stops git from falling back to core.askPass and
+// SSH_ASKPASS); no trace2 output, which the user's global config could send
+// to standard output, where it would be read as git's answer; and git's
+// messages untranslated, so that its "fatal:" and "error:" lines are found.
+static const char *const FIXED_ENV[] = {
+    "GIT_TERMINAL_PROMPT=0", "GIT_ASKPASS=",      "SSH_ASKPASS_REQUIRE=never",
+    "GIT_TRACE2=0",          "GIT_TRACE2_PERF=0", "GIT_TRACE2_EVENT=0",
+    "LC_MESSAGES=C",
+};
+
 // The shared part of every child's environment.
 struct ChildEnv {
-    const char **list;        // null-terminated; null when memory was short
-    size_t count;             // entries in `list`
-    const char *user_ceiling; // the program's own GIT_CEILING_DIRECTORIES value, or null
+    const char **list;          // null-terminated; null when memory was short
+    size_t count;               // entries in `list`
+    const char *user_ceiling;   // the program's own GIT_CEILING_DIRECTORIES value, or null
+    const char *user_protocols; // the program's own GIT_ALLOW_PROTOCOL entry, or null
+    int user_ssh;               // the program's environment names an ssh command for git
 };
 
 // The variables that locate or reconfigure a repository, as git 2.39 lists
@@ -178,10 +193,13 @@ static const char *git_local_names(char **env) {
 // a count; git reads none of those). The entries the count covers are kept
 // (the user's own settings); the forced ones come after them and win.
 static int env_left_out(const char *e, long long config_count, const char *local) {
+    for (const char *fixed : FIXED_ENV) // the name with its '='
+        if (plat_env_names_equal(e, fixed, (size_t)(strchr(fixed, '=') - fixed) + 1)) return 1;
     if (env_name_is(e, "BOT_PASSWORD") || env_name_starts(e, "HTTP_") ||
-        env_name_is(e, CEILING_NAME) || env_name_is(e, "GIT_OPTIONAL_LOCKS") ||
-        env_name_is(e, "GIT_CONFIG_COUNT") || env_name_is(e, "GIT_CONFIG_PARAMETERS") ||
-        env_name_starts(e, "GIT_TRACE"))
+        env_name_is(e, "SSH_ASKPASS") || env_name_is(e, "LC_ALL") || env_name_is(e, "LANGUAGE") ||
+        env_name_is(e, "GIT_ALLOW_PROTOCOL") || env_name_is(e, CEILING_NAME) ||
+        env_name_is(e, "GIT_OPTIONAL_LOCKS") || env_name_is(e, "GIT_CONFIG_COUNT") ||
+        env_name_is(e, "GIT_CONFIG_PARAMETERS") || env_name_starts(e, "GIT_TRACE"))
         return 1;
     long long n = config_entry_number(e);
     if (n >= 0) return n >= config_count;
@@ -189,20 +207,33 @@ static int env_left_out(const char *e, long long config_count, const char *local
 }
 
 static ChildEnv build_child_environment() {
-    ChildEnv ce = {nullptr, 0, nullptr};
+    ChildEnv ce = {nullptr, 0, nullptr, nullptr, 0};
     char **env = plat_environ();
     size_t count = 0;
+    const char *all_categories = nullptr; // LC_ALL's value
     for (char **e = env; e && *e; e++) {
         count++;
         if (env_name_is(*e, CEILING_NAME) && (*e)[sizeof CEILING_NAME])
             ce.user_ceiling = *e + sizeof CEILING_NAME;
+        if (env_name_is(*e, "GIT_ALLOW_PROTOCOL")) ce.user_protocols = *e;
+        if (env_name_is(*e, "GIT_SSH") || env_name_is(*e, "GIT_SSH_COMMAND")) ce.user_ssh = 1;
+        if (env_name_is(*e, "LC_ALL") && (*e)[7]) all_categories = *e + 7;
     }
     long long config_count = config_count_of(env);
     const char *local = git_local_names(env);
     Buf text;
     buf_init(&text, DOC_MAX);
     for (char **e = env; e && *e; e++)
-        if (!env_left_out(*e, config_count, local)) buf_add(&text, *e, strlen(*e) + 1);
+        if (!env_left_out(*e, config_count, local) &&
+            !(all_categories && env_name_is(*e, "LC_CTYPE")))
+            buf_add(&text, *e, strlen(*e) + 1);
+    // LC_ALL would override the untranslated messages; the character set it
+    // chose stays.
+    if (all_categories) {
+        buf_printf(&text, "LC_CTYPE=%s", all_categories);
+        buf_add(&text, "", 1);
+    }
+    for (const char *fixed : FIXED_ENV) buf_add(&text, fixed, strlen(fixed) + 1);
     buf_add(&text, "GIT_OPTIONAL_LOCKS=0", 21);
     int forced = (int)(sizeof FORCED_CONFIG / sizeof FORCED_CONFIG[0]);
     for (int i = 0; i < forced; i++) {
@@ -216,7 +247,8 @@ static ChildEnv build_child_environment() {
     buf_add(&text, "", 1);
 
     // The text and the pointer array live for the rest of the process.
-    const char **list = (const char **)calloc(count + 2 * forced + 3, sizeof *list);
+    size_t added = 3 + sizeof FIXED_ENV / sizeof FIXED_ENV[0] + 2 * (size_t)forced;
+    const char **list = (const char **)calloc(count + added + 1, sizeof *list);
     if (!list || !text.data) return ce;
     size_t i = 0;
     for (const char *p = text.data; p < text.data + text.len; p += strlen(p) + 1) list[i++] = p;
@@ -263,11 +295,6 @@ static size_t parent_folder(const char *dir, char *out, size_t size) {
     if (n == 0 || n >= size) n = plat_full_path(dir, out, (unsigned long)size);
     if (n == 0 || n >= size) return 0;
     size_t len = parent_length(out, n);
-    // An entry holding the list's own separator would be split in two and
-    // bind nothing: the nearest folder above that holds none is taken.
-    const char *sep;
-    while (len > 0 && (sep = (const char *)memchr(out, PATH_LIST_SEP, len)))
-        len = parent_length(out, (size_t)(sep - out) + 1);
     out[len] = 0;
     return len;
 }
@@ -278,22 +305,65 @@ void git_ceiling_value(const char *dir, Buf *value) {
     size_t n = parent_folder(dir, parent, sizeof parent);
     const char sep = PATH_LIST_SEP;
     if (user) buf_puts(value, user);
-    if (user && n) buf_add(value, &sep, 1);
-    if (n) buf_add(value, parent, n);
+    if (!n) return;
+    if (user) buf_add(value, &sep, 1);
+    if (!memchr(parent, PATH_LIST_SEP, n)) {
+        buf_add(value, parent, n);
+        return;
+    }
+    // An entry holding the list's own separator would be split in two and
+    // bind nothing. Git resolves links in each entry, so the system's own
+    // name for the folder above git's working folder names it where there is
+    // one; the nearest folder above that holds no separator follows, a
+    // looser bound where that name cannot be resolved.
+    const char *alias = plat_cwd_parent_alias();
+    const char *cut;
+    while (n > 0 && (cut = (const char *)memchr(parent, PATH_LIST_SEP, n)))
+        n = parent_length(parent, (size_t)(cut - parent) + 1);
+    if (alias) buf_puts(value, alias);
+    if (alias && n) buf_add(value, &sep, 1);
+    buf_add(value, parent, n);
 }
 
-const char **bound_environment(const char *dir, Buf *entry) {
+const char **bound_environment(const char *dir, Buf *entry, int online, const char *extra) {
     const ChildEnv &ce = shared_environment();
     buf_init(entry, DOC_MAX);
     if (!ce.list || !entry->data) return nullptr;
-    const char **env = (const char **)malloc((ce.count + 2) * sizeof *env);
+    const char **env = (const char **)malloc((ce.count + 4) * sizeof *env);
     if (!env) return nullptr;
     memcpy(env, ce.list, ce.count * sizeof *env);
     size_t n = ce.count;
+    // The entries are written one after another into `entry` and pointed at
+    // once it no longer grows.
+    size_t at[3], count = 0;
     buf_puts(entry, CEILING_NAME "=");
     size_t name_len = entry->len;
     git_ceiling_value(dir, entry);
-    if (entry->len > name_len) env[n++] = entry->data;
+    if (entry->data && entry->len == name_len) {
+        entry->len = 0; // no ceiling: the entry is left out
+        entry->data[0] = 0;
+    } else {
+        at[count++] = 0;
+        buf_add(entry, "", 1);
+    }
+    // Only a fetch reaches a remote. Any other command is refused every
+    // transport: a partial clone would otherwise fetch a missing object on
+    // its own, running the remote's programs.
+    const char *protocols = online ? ce.user_protocols : "GIT_ALLOW_PROTOCOL=";
+    for (const char *e : {protocols, extra}) {
+        if (!e) continue;
+        at[count++] = entry->len;
+        buf_add(entry, e, strlen(e) + 1);
+    }
+    if (!entry->data) {
+        free(env);
+        return nullptr;
+    }
+    for (size_t i = 0; i < count; i++) env[n++] = entry->data + at[i];
     env[n] = nullptr;
     return env;
+}
+
+int env_names_ssh_command() {
+    return shared_environment().user_ssh;
 }

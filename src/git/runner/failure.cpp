@@ -32,6 +32,11 @@ static int next_line(const char **p, Line *l) {
     return 0;
 }
 
+static int has_prefix(const Line &l, const char *prefix) {
+    size_t n = strlen(prefix);
+    return l.len >= n && memcmp(l.text, prefix, n) == 0;
+}
+
 void run_failure_text(RunEnd end, int status, const char *messages, int limit_s, char *out,
                       size_t size) {
     switch (end) {
@@ -52,18 +57,39 @@ void run_failure_text(RunEnd end, int status, const char *messages, int limit_s,
     }
     // git's own words: the line that says why it gave up, rather than a
     // warning or a hint around it.
-    Line l, first = {}, fatal = {}, error = {};
-    for (const char *p = messages ? messages : ""; next_line(&p, &l);) {
+    Line l, first = {}, fatal = {}, error = {}, before = {}, before_fatal = {}, after_fatal = {};
+    for (const char *p = messages ? messages : ""; next_line(&p, &l); before = l) {
+        if (fatal.text && !after_fatal.text) after_fatal = l;
         if (!first.text) first = l;
-        if (!fatal.text && l.len >= 6 && memcmp(l.text, "fatal:", 6) == 0) fatal = l;
-        if (!error.text && l.len >= 6 && memcmp(l.text, "error:", 6) == 0) error = l;
+        if (!fatal.text && has_prefix(l, "fatal:")) {
+            fatal = l;
+            before_fatal = before;
+        }
+        if (!error.text && has_prefix(l, "error:")) error = l;
     }
     const Line *said = fatal.text ? &fatal : error.text ? &error : &first;
     if (!said->text || size == 0) {
         snprintf(out, size, "git exited with status %d", status);
         return;
     }
-    size_t n = said->len < size - 1 ? said->len : size - 1;
-    memcpy(out, said->text, n);
-    out[n] = 0;
+    Buf text;
+    buf_init(&text, RUN_OUTPUT_MAX);
+    buf_add(&text, said->text, said->len);
+    if (said == &fatal) {
+        // The cause git leaves to another line: the reason on the line
+        // after a fatal line that ends in ':' ("unable to connect to
+        // host:"), or what a transport program (ssh) wrote just before git
+        // gave up ("Could not read from remote repository.").
+        if (said->text[said->len - 1] == ':' && after_fatal.text) {
+            buf_add(&text, " ", 1);
+            buf_add(&text, after_fatal.text, after_fatal.len);
+        } else if (before_fatal.text && !has_prefix(before_fatal, "hint:") &&
+                   !has_prefix(before_fatal, "warning:") && !has_prefix(before_fatal, "error:")) {
+            buf_add(&text, " (", 2);
+            buf_add(&text, before_fatal.text, before_fatal.len);
+            buf_add(&text, ")", 1);
+        }
+    }
+    str_copy(out, size, text.data ? text.data : "git failed");
+    buf_free(&text);
 }

@@ -118,16 +118,44 @@ int run_argv_env(const char *const *argv, const char *const *env, Buf *out, int 
     return status;
 }
 
-int run_git(const char *dir, const char *const *args, Buf *out, int limit_s, RunEnd *end,
-            Buf *err) {
+// Runs git -C dir with `args` in the environment bound to `dir`.
+static int run_git_bound(const char *dir, const char *const *args, Buf *out, int limit_s,
+                         RunEnd *end, Buf *err, int online, const char *extra) {
     const char *argv[3 + RUN_GIT_ARGS_MAX + 1] = {"git", "-C", dir};
     int n = 3;
     for (int i = 0; args[i] && i < RUN_GIT_ARGS_MAX; i++) argv[n++] = args[i];
     argv[n] = nullptr;
     Buf entry;
-    const char **env = bound_environment(dir, &entry);
+    const char **env = bound_environment(dir, &entry, online, extra);
     int rc = run_argv_env(argv, env, out, limit_s, end, err);
     free(env);
     buf_free(&entry);
     return rc;
+}
+
+int run_git(const char *dir, const char *const *args, Buf *out, int limit_s, RunEnd *end,
+            Buf *err) {
+    return run_git_bound(dir, args, out, limit_s, end, err, 0, nullptr);
+}
+
+// 1 when git's config for `dir` names an ssh command (`git config` exits 1
+// where it names none).
+static int config_names_ssh_command(const char *dir) {
+    static const char *const ASK[] = {"config", "--get", "core.sshCommand", nullptr};
+    Buf out;
+    buf_init(&out, RUN_OUTPUT_MAX);
+    RunEnd end;
+    int rc = run_git(dir, ASK, &out, RUN_LIMIT_S, &end);
+    buf_free(&out);
+    return !(end == RUN_EXITED && rc == 1);
+}
+
+int run_git_fetch(const char *dir, const char *const *args, Buf *out, int limit_s, RunEnd *end,
+                  Buf *err) {
+    // The variable would override the user's core.sshCommand: it is set only
+    // where nothing names another command.
+    const char *batch = env_names_ssh_command() || config_names_ssh_command(dir)
+                            ? nullptr
+                            : "GIT_SSH_COMMAND=ssh -o BatchMode=yes";
+    return run_git_bound(dir, args, out, limit_s, end, err, 1, batch);
 }

@@ -63,6 +63,13 @@ int run_argv_env(const char *const *argv, const char *const *envp, Buf *out, int
 int run_git(const char *dir, const char *const *args, Buf *out, int limit_s, RunEnd *end = nullptr,
             Buf *err = nullptr);
 
+// git fetch and what else reaches a remote: run_git, where the transports
+// are those the program's own environment allows, and ssh never asks a
+// question (BatchMode) unless the user named an ssh command of their own (in
+// the environment or in git's config, which this asks git for).
+int run_git_fetch(const char *dir, const char *const *args, Buf *out, int limit_s, RunEnd *end,
+                  Buf *err);
+
 // The environment every git child gets: the program's own, without
 // BOT_PASSWORD, the request's HTTP_ variables, GIT_CEILING_DIRECTORIES,
 // GIT_OPTIONAL_LOCKS, GIT_CONFIG_COUNT and the GIT_CONFIG_KEY_n /
@@ -71,7 +78,11 @@ int run_git(const char *dir, const char *const *args, Buf *out, int limit_s, Run
 // repository (GIT_LOCAL_ENV_KNOWN and the installed git's own list, asked
 // once and only where the environment holds another GIT_ name), with
 // GIT_OPTIONAL_LOCKS=0, core.fsmonitor / log.showSignature forced off and
-// core.quotePath off (file names as they are). Names are compared as the
+// core.quotePath off (file names as they are). Every prompt is off (git's
+// terminal prompt and askpass, ssh's askpass: SSH_ASKPASS is left out), trace2
+// output is off whatever the config says, and git's messages are untranslated
+// (LANGUAGE and LC_ALL are left out; LC_ALL's value stays as LC_CTYPE).
+// Names are compared as the
 // platform compares them: on Windows `bot_password` is BOT_PASSWORD. Built
 // once, shared by every thread.
 const char *const *child_environment();
@@ -91,14 +102,24 @@ const char *env_value(const char *name);
 // The environment of a git child run in `dir`: child_environment() and
 // GIT_CEILING_DIRECTORIES ending in the parent of dir's real path (after any
 // entries of the program's own environment), so that git looks for the
-// repository in `dir` and never in a folder above it. Returns a
-// null-terminated array to release with free(), whose added entry is the
-// text of `entry` (released by the caller with buf_free); null when memory
-// is short.
-const char **bound_environment(const char *dir, Buf *entry);
+// repository in `dir` and never in a folder above it. Without `online`, every
+// transport is refused (GIT_ALLOW_PROTOCOL empty); with it, the program's own
+// GIT_ALLOW_PROTOCOL holds. `extra`, when given, is one further "NAME=value"
+// entry. Returns a null-terminated array to release with free(), whose added
+// entries are texts in `entry` (released by the caller with buf_free); null
+// when memory is short.
+const char **bound_environment(const char *dir, Buf *entry, int online = 0,
+                               const char *extra = nullptr);
+
+// 1 when the program's own environment names an ssh command for git
+// (GIT_SSH_COMMAND or GIT_SSH).
+int env_names_ssh_command();
 
 // The value of GIT_CEILING_DIRECTORIES for a git child run in `dir` (see
 // bound_environment), appended to `value`; nothing when `dir` has no parent.
+// A parent whose path holds the list's separator is named by
+// plat_cwd_parent_alias (git resolves it in its own working folder, `dir`),
+// then bounded by the nearest folder above it that holds none.
 void git_ceiling_value(const char *dir, Buf *value);
 
 // One line saying why a run of git failed: "git could not be started", "git
