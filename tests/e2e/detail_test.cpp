@@ -80,7 +80,7 @@ TEST_F(DetailTest, CleanTreeGivesTheWholeDocumentInKeyOrder) {
     Json doc = detail(repo);
     EXPECT_EQ(doc.keys(),
               (std::vector<std::string>{"ok", "action", "repo", "changed", "changed_count",
-                                        "changed_truncated", "commits"}));
+                                        "changed_truncated", "commits", "branches"}));
     EXPECT_EQ(doc["action"].str(), "repo");
 
     const Json &r = doc["repo"];
