@@ -143,7 +143,7 @@ struct BranchConfig {
 
 struct RepoConfig {
     std::map<std::string, BranchConfig> branches;
-    std::map<std::string, std::vector<std::string>> remotes; // name -> fetch refspecs
+    std::map<std::string, std::vector<std::string>> remotes; // name -> its fetch mappings
 };
 
 static std::string lower(std::string s) {
@@ -246,13 +246,15 @@ static int parse_config(const std::string &text, RepoConfig *c) {
     return 1;
 }
 
-// The remote-tracking ref that a fetch refspec list maps `ref` to, as git
-// finds an upstream: the first refspec whose source matches. Returns 1 with
-// `out` (empty when none matches); 0 for a refspec of a form not read here.
-static int map_refspecs(const std::vector<std::string> &specs, const std::string &ref,
-                        std::string *out) {
+// The remote-tracking ref that a remote's fetch mappings (its
+// `remote.NAME.fetch` values, "+refs/heads/*:refs/remotes/origin/*") map
+// `ref` to, as git finds an upstream: the first mapping whose source side
+// matches. Returns 1 with `out` (empty when none matches); 0 for a mapping of
+// a form not read here.
+static int map_fetch_mappings(const std::vector<std::string> &mappings, const std::string &ref,
+                              std::string *out) {
     out->clear();
-    for (std::string s : specs) {
+    for (std::string s : mappings) {
         if (!s.empty() && s[0] == '+') s = s.substr(1);
         size_t colon = s.find(':');
         if (s.empty() || s[0] == '^' || colon == std::string::npos) return 0;
@@ -342,7 +344,7 @@ int refs_read_table(const GitDirs *d, RefTable *t) {
             } else {
                 auto remote = config.remotes.find(bc.remote);
                 if (remote == config.remotes.end() ||
-                    !map_refspecs(remote->second, merge, &tip.upstream))
+                    !map_fetch_mappings(remote->second, merge, &tip.upstream))
                     return 0;
             }
             if (!tip.upstream.empty()) {
