@@ -64,6 +64,25 @@ static void emit_commits(Buf *b, const char *text) {
     }
 }
 
+// The local branches: each with its upstream, how far it is from it, its
+// commits on no remote-tracking branch and its last commit.
+static void emit_branches(Buf *b, const std::vector<BranchRow> &rows) {
+    for (size_t i = 0; i < rows.size(); i++) {
+        const BranchRow &w = rows[i];
+        buf_puts(b, i ? ",{\"name\":" : "{\"name\":");
+        json_str(b, w.name);
+        buf_puts(b, ",\"upstream\":");
+        json_str(b, w.upstream);
+        buf_printf(b, ",\"ahead\":%d,\"behind\":%d,\"gone\":%s,\"unpushed\":%d", w.ahead, w.behind,
+                   json_bool(w.gone), w.unpushed);
+        buf_puts(b, ",\"last_commit\":{\"hash\":");
+        json_str(b, w.hash);
+        buf_printf(b, ",\"ct\":%lld,\"subject\":", w.ct);
+        json_str(b, w.subject);
+        buf_puts(b, "}}");
+    }
+}
+
 int detail_document(const char *requested, Buf *b) {
     char full[FULL_PATH_SIZE];
     int root = -1;
@@ -77,6 +96,8 @@ int detail_document(const char *requested, Buf *b) {
     // record's last commit and the commit list.
     Buf status, log;
     query_repo_detail(r, &status, &log);
+    std::vector<BranchRow> branches;
+    if (!r->error[0]) query_branches(r, &branches);
 
     // A repository git could not read answers with its record and error, no
     // changes and no commits: nothing of a failed command is listed.
@@ -103,6 +124,8 @@ int detail_document(const char *requested, Buf *b) {
     buf_puts(b, ",\"commits\":[");
     if (readable && !buf_ok(&commits)) buf_free(b);
     if (readable && buf_ok(&commits)) buf_add(b, commits.data, (size_t)commits.len);
+    buf_puts(b, "],\"branches\":[");
+    if (!r->error[0]) emit_branches(b, branches);
     buf_puts(b, "]}\n");
     buf_free(&changes);
     buf_free(&commits);

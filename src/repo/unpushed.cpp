@@ -10,6 +10,8 @@
 #include "repo/query_run.h"
 #include "git/gitdir/gitdir.h"
 #include "git/refs/refs.h"
+#include "git/runner/runner.h"
+#include "platform/platform.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -122,6 +124,12 @@ static int count_reached(const UnpushedGraph &g, const std::string &oid, std::ve
     return n;
 }
 
+// 1 when git told that the branch is not ahead of an upstream that is a
+// remote-tracking branch: every commit on it is on that one.
+static int holds_nothing_new(const RefTip &h) {
+    return h.upstream.compare(0, 13, "refs/remotes/") == 0 && !h.gone && h.ahead == 0;
+}
+
 // Fills the record's figures from the refs in `t`, and each branch's own
 // count of unpushed commits when `per_branch`. Returns 0 when git failed
 // (the record has its error).
@@ -134,7 +142,8 @@ static int count_unpushed(Repo *r, RefTable *t, int per_branch) {
     std::sort(t->remote_oids.begin(), t->remote_oids.end());
     int all_pushed = 1;
     for (const RefTip &h : t->heads)
-        if (!std::binary_search(t->remote_oids.begin(), t->remote_oids.end(), h.oid))
+        if (!std::binary_search(t->remote_oids.begin(), t->remote_oids.end(), h.oid) &&
+            !(h.described && holds_nothing_new(h)))
             all_pushed = 0;
     if (all_pushed) return 1;
     Buf out;
@@ -167,9 +176,110 @@ static int ask_refs(Repo *r, RefTable *t) {
     return text != nullptr;
 }
 
+// Includes are followed this deep in the config outside the repository.
+#define INCLUDE_DEPTH_MAX 5
+
+static int config_file_is_plain(const std::string &path, int depth);
+
+// The folder of the config file an entry came from (its origin
+// "file:PATH"), or empty for another origin.
+static std::string origin_folder(const std::string &origin) {
+    if (origin.compare(0, 5, "file:") != 0) return "";
+    std::string f = origin.substr(5);
+    size_t n = f.size();
+    while (n > 0 && !plat_is_sep(f[n - 1])) n--;
+    return f.substr(0, n);
+}
+
+// The file an include names, as git resolves it: "~/" from the home folder,
+// a relative path from the including file's folder. Empty when that cannot
+// be told.
+static std::string include_target(const std::string &value, const std::string &origin) {
+    if (value.compare(0, 2, "~/") == 0) {
+        const char *home = getenv("HOME");
+        return home && *home ? std::string(home) + value.substr(1) : "";
+    }
+    if (!value.empty() && (plat_is_sep(value[0]) || (value.size() > 1 && value[1] == ':')))
+        return value;
+    std::string folder = origin_folder(origin);
+    return folder.empty() || value.empty() ? "" : folder + value;
+}
+
+// Reads `git config --list --show-origin -z` output ("ORIGIN\0KEY\nVALUE\0"
+// entries). Returns 1 when no entry, nor any file an include names (whatever
+// its condition), sets a branch's or a remote's values.
+static int config_list_is_plain(const char *text, size_t len, int depth) {
+    const char *end = text + len;
+    for (const char *p = text; p < end;) {
+        std::string origin = next_field(&p, end);
+        std::string entry = next_field(&p, end);
+        size_t nl = entry.find('\n');
+        std::string key = entry.substr(0, nl);
+        std::string value = nl == std::string::npos ? "" : entry.substr(nl + 1);
+        if (key.compare(0, 7, "branch.") == 0 || key.compare(0, 7, "remote.") == 0) return 0;
+        int include =
+            key == "include.path" || (key.compare(0, 10, "includeif.") == 0 && key.size() > 15 &&
+                                      key.compare(key.size() - 5, 5, ".path") == 0);
+        if (!include) continue;
+        std::string target = include_target(value, origin);
+        if (target.empty() || depth >= INCLUDE_DEPTH_MAX ||
+            !config_file_is_plain(target, depth + 1))
+            return 0;
+    }
+    return 1;
+}
+
+// A missing include file is skipped by git.
+static int config_file_is_plain(const std::string &path, int depth) {
+    const char *const argv[] = {"git",           "config",        "--file", path.c_str(), "--list",
+                                "--no-includes", "--show-origin", "-z",     nullptr};
+    Buf out;
+    buf_init(&out, RUN_OUTPUT_MAX);
+    RunEnd end;
+    int rc = run_argv(argv, &out, RUN_LIMIT_S, &end);
+    int plain = end == RUN_EXITED && rc == 0
+                    ? config_list_is_plain(out.data ? out.data : "", (size_t)out.len, depth)
+                    : end == RUN_EXITED && !plat_exists(path.c_str());
+    buf_free(&out);
+    return plain;
+}
+
+// Whether the config outside any repository (the system's and the user's
+// files and what they include) leaves the branches' upstreams to each
+// repository's own config file, asked once per process: git lists it with a
+// git folder that does not exist (below `common`, any repository's).
+static int ask_outside_config_plain(const char *common) {
+    std::string none = std::string("--git-dir=") + common + PATH_SEP_STR "quarlo-no-such-folder";
+    const char *const argv[] = {"git",           none.c_str(),    "config", "--list",
+                                "--no-includes", "--show-origin", "-z",     nullptr};
+    Buf out;
+    buf_init(&out, RUN_OUTPUT_MAX);
+    RunEnd end;
+    int rc = run_argv(argv, &out, RUN_LIMIT_S, &end);
+    int plain = end == RUN_EXITED && rc == 0 &&
+                config_list_is_plain(out.data ? out.data : "", (size_t)out.len, 0);
+    buf_free(&out);
+    return plain;
+}
+
+static int outside_config_plain(const char *common) {
+    static const int plain = ask_outside_config_plain(common); // once, whatever the thread
+    return plain;
+}
+
 void query_unpushed(Repo *r, const GitDirs *dirs) {
     RefTable t;
-    if (!(dirs && refs_read_table(dirs, &t)) && !ask_refs(r, &t)) return;
+    int read = dirs && outside_config_plain(dirs->common) && refs_read_table(dirs, &t);
+    if (!read && !ask_refs(r, &t)) return;
+    // The status told how far the checked-out branch is ahead of its
+    // upstream: a branch behind it holds nothing new either.
+    if (read && r->branch[0] && !r->detached && !r->unborn && r->upstream[0] && !r->upstream_gone)
+        for (RefTip &h : t.heads)
+            if (h.name.compare(0, 11, "refs/heads/") == 0 &&
+                h.name.compare(11, std::string::npos, r->branch) == 0) {
+                h.ahead = r->ahead;
+                h.described = 1;
+            }
     count_unpushed(r, &t, 0);
 }
 

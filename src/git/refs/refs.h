@@ -22,7 +22,8 @@ struct RefTip {
     long long ct = 0;           // its last commit's time, where git told it
     std::string subject;        // its last commit's subject, where git told it
     int unpushed = 0;           // its commits on no remote-tracking branch
-    int described = 0;          // ahead, behind, ct and subject were told by git
+    int described = 0;          // git told `ahead` (for-each-ref, or the status for the
+                                // checked-out branch)
 };
 
 // The local branches and the tips of the remote-tracking branches.
