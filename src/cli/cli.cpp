@@ -18,7 +18,7 @@
 #include <cstring>
 #include <vector>
 
-static const char USAGE[] = "usage: quarlo status [--json] [ROOT...]\n"
+static const char USAGE[] = "usage: quarlo status [--json] [--only-here] [--exit-code] [ROOT...]\n"
                             "       quarlo show [--json] PATH\n"
                             "       quarlo fetch (--all | PATH...)\n"
                             "       quarlo --help | --version\n";
@@ -29,19 +29,24 @@ static const char HELP[] =
     "Without arguments it answers one CGI request (the bot's plugin); with a\n"
     "command it answers at the terminal:\n"
     "\n"
-    "  quarlo status [--json] [ROOT...]\n"
+    "  quarlo status [--json] [--only-here] [--exit-code] [ROOT...]\n"
     "      One line per repository below the ROOT folders (without any, the\n"
     "      roots QUARLO_ROOTS names, as the CGI listing): name, branch, what\n"
-    "      needs you (errors, conflicts, changes, ahead and behind, stashes),\n"
-    "      the age and subject of the last commit; those that need you first,\n"
-    "      then a summary line. Lines are cut to COLUMNS, else to the terminal's\n"
+    "      needs you (errors, conflicts, changes, ahead and behind, stashes,\n"
+    "      unpushed commits on any branch, no remote, gone branches), the age\n"
+    "      and subject of the last commit; those that need you first, then a\n"
+    "      summary line. Lines are cut to COLUMNS, else to the terminal's\n"
     "      width; written to a pipe or a file they are whole. Colour only on a\n"
     "      terminal and when NO_COLOR is not set. --json prints the listing\n"
-    "      document of the CGI action \"repos\".\n"
+    "      document of the CGI action \"repos\". --only-here lists just the\n"
+    "      repositories holding work that exists only on this machine\n"
+    "      (changes, untracked files, stashes, unpushed commits, no remote),\n"
+    "      with what that is in each. --exit-code exits 1 when any listed\n"
+    "      repository needs you or holds work only here.\n"
     "\n"
     "  quarlo show [--json] PATH\n"
-    "      One repository in depth: its record, changed files and recent\n"
-    "      commits. PATH must lie in a root. --json prints the detail document\n"
+    "      One repository in depth: its record, changed files, recent commits\n"
+    "      and every local branch. PATH must lie in a root. --json prints the detail document\n"
     "      of the CGI action \"repo\".\n"
     "\n"
     "  quarlo fetch --all\n"
@@ -51,7 +56,8 @@ static const char HELP[] =
     "      fetch action's limits; then a table of what moved and the errors.\n"
     "\n"
     "Exit status: 0 when the command did its work; 1 when a repository could\n"
-    "not be read, a fetch failed or a path was refused; 2 for a wrong command\n"
+    "not be read, a fetch failed or a path was refused (or, with --exit-code,\n"
+    "a repository needs you or holds work only here); 2 for a wrong command\n"
     "line.\n";
 
 static int usage_error(const char *why) {
@@ -71,13 +77,15 @@ static int print_or_fail(const Buf *b, int rc) {
 struct Args {
     int json;
     int all;
+    int only_here;
+    int exit_code;
     std::vector<const char *> operands;
 };
 
 // Reads argv[2..] into *a, allowing the flags `allowed` ("json", "all").
 // Returns 1, or 0 after a usage error was told.
 static int read_args(int argc, char **argv, const char *allowed, Args *a, int *rc) {
-    a->json = a->all = 0;
+    a->json = a->all = a->only_here = a->exit_code = 0;
     int options = 1;
     for (int i = 2; i < argc; i++) {
         const char *s = argv[i];
@@ -87,6 +95,10 @@ static int read_args(int argc, char **argv, const char *allowed, Args *a, int *r
             a->json = 1;
         } else if (options && strcmp(s, "--all") == 0 && strstr(allowed, "all")) {
             a->all = 1;
+        } else if (options && strcmp(s, "--only-here") == 0 && strstr(allowed, "only-here")) {
+            a->only_here = 1;
+        } else if (options && strcmp(s, "--exit-code") == 0 && strstr(allowed, "exit-code")) {
+            a->exit_code = 1;
         } else if (options && s[0] == '-' && s[1]) {
             char why[ERROR_TEXT_SIZE];
             snprintf(why, sizeof why, "unknown option %.200s", s);
@@ -124,11 +136,22 @@ static int set_roots(const Args &a, int *rc) {
 static int cmd_status(int argc, char **argv) {
     Args a;
     int rc = CLI_OK;
-    if (!read_args(argc, argv, "json", &a, &rc) || !set_roots(a, &rc)) return rc;
+    if (!read_args(argc, argv, "json only-here exit-code", &a, &rc) || !set_roots(a, &rc))
+        return rc;
     listing_collect();
-    int errors = 0;
-    for (int i = 0; i < g_repo_count; i++) errors += g_repos[i].error[0] != 0;
-    rc = errors ? CLI_FAILED : CLI_OK;
+    // --only-here keeps the records holding work only here, in their order.
+    if (a.only_here) {
+        int kept = 0;
+        for (int i = 0; i < g_repo_count; i++)
+            if (repo_only_here(&g_repos[i])) g_repos[kept++] = g_repos[i];
+        g_repo_count = kept;
+    }
+    int errors = 0, attention = 0;
+    for (int i = 0; i < g_repo_count; i++) {
+        errors += g_repos[i].error[0] != 0;
+        attention += repo_needs_user(&g_repos[i]) || repo_only_here(&g_repos[i]);
+    }
+    rc = errors || (a.exit_code && attention) ? CLI_FAILED : CLI_OK;
     Buf b;
     buf_init(&b, DOC_MAX);
     if (a.json) {
@@ -143,7 +166,7 @@ static int cmd_status(int argc, char **argv) {
                     term_error(why);
                 }
         Term t = term_for_stdout();
-        status_table(&b, &t, g_repos, g_repo_count);
+        status_table(&b, &t, g_repos, g_repo_count, a.only_here);
     }
     rc = print_or_fail(&b, rc);
     buf_free(&b);
