@@ -8,12 +8,15 @@
 #include "platform/platform.h"
 #include "text/text.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #define LABEL_WIDTH 9 // "upstream" and a space
 #define HASH_SHOWN 9  // digits of a commit's hash in the commit list
 #define AUTHOR_COL_MAX 20
+#define BRANCH_NAME_COL_MAX 32 // widest branch name column
+#define UPSTREAM_COL_MAX 28    // widest upstream column
 
 static void repo_from_json(const JsonValue &j, Repo *r) {
     repo_init(r, j.get("path").s.c_str(), j.get("name").s.c_str(), j.get("root").s.c_str());
@@ -39,6 +42,10 @@ static void repo_from_json(const JsonValue &j, Repo *r) {
     str_copy(r->operation, sizeof r->operation, j.get("operation").s.c_str());
     str_copy(r->operation_branch, sizeof r->operation_branch, j.get("operation_branch").s.c_str());
     r->fetched_at = j.get("fetched_at").n;
+    r->unpushed = (int)j.get("unpushed").n;
+    r->unpushed_branches = (int)j.get("unpushed_branches").n;
+    r->gone_branches = (int)j.get("gone_branches").n;
+    r->no_remote = j.get("no_remote").b;
 }
 
 // Columns left after `used` on a line of the terminal's width (-1: no limit).
@@ -62,6 +69,82 @@ static void field(Buf *b, const Term *t, const char *name, const char *value, co
     term_cell(b, value, rest(t, LABEL_WIDTH), 0);
     if (sgr && *sgr) term_off(b, t);
     buf_puts(b, "\n");
+}
+
+// How a branch stands against its upstream: "↑2 ↓1", "gone", "in sync";
+// empty without an upstream.
+static std::string branch_sync(const JsonValue &br) {
+    if (br.get("upstream").s.empty()) return "";
+    if (br.get("gone").b) return "gone";
+    std::string text;
+    if (br.get("ahead").n > 0) text += "\xe2\x86\x91" + std::to_string(br.get("ahead").n);
+    if (br.get("behind").n > 0)
+        text += (text.empty() ? "" : " ") + std::string("\xe2\x86\x93") +
+                std::to_string(br.get("behind").n);
+    return text.empty() ? "in sync" : text;
+}
+
+// The table of local branches: the checked-out one marked with '*', its
+// upstream and how it stands, its unpushed commits, its last commit.
+static void branch_table(Buf *b, const Term *t, const JsonValue &branches, const Repo *r,
+                         long long now) {
+    if (branches.items.empty()) return;
+    buf_puts(b, "\n");
+    term_on(b, t, SGR_BOLD);
+    buf_printf(b, "branches (%d)", (int)branches.items.size());
+    term_off(b, t);
+    buf_puts(b, "\n");
+    int nw = 0, uw = 0, sw = 0, pw = 0, aw = 0;
+    for (const JsonValue &br : branches.items) {
+        char age[AGE_TEXT_SIZE];
+        age_text(br.get("last_commit").get("ct").n, now, age);
+        nw = std::max(nw, text_cells(br.get("name").s.c_str()));
+        uw = std::max(uw, text_cells(br.get("upstream").s.c_str()));
+        sw = std::max(sw, text_cells(branch_sync(br).c_str()));
+        long long u = br.get("unpushed").n;
+        if (u > 0) pw = std::max(pw, (int)std::to_string(u).size() + 9); // "N unpushed"
+        aw = std::max(aw, (int)strlen(age));
+    }
+    nw = std::min(nw, BRANCH_NAME_COL_MAX);
+    uw = std::min(uw, UPSTREAM_COL_MAX);
+    for (const JsonValue &br : branches.items) {
+        const JsonValue &last = br.get("last_commit");
+        int current = !r->detached && br.get("name").s == r->branch;
+        int used = 0;
+        auto gap = [&](int n) {
+            for (int i = 0; i < n; i++) buf_add(b, " ", 1);
+            used += n;
+        };
+        // A column of `width` cells, then two blanks; nothing for a width of 0.
+        auto column = [&](const std::string &text, const char *sgr, int width) {
+            if (width == 0) return;
+            term_on(b, t, sgr);
+            used += term_cell(b, text.c_str(), width, width);
+            if (*sgr) term_off(b, t);
+            gap(2);
+        };
+        buf_puts(b, current ? "* " : "  ");
+        used += 2;
+        column(br.get("name").s, current ? SGR_CYAN : "", nw);
+        column(br.get("upstream").s, "", uw);
+        std::string sync = branch_sync(br);
+        column(sync, br.get("gone").b ? SGR_YELLOW : SGR_MAGENTA, sw);
+        long long u = br.get("unpushed").n;
+        column(u > 0 ? std::to_string(u) + " unpushed" : "", SGR_MAGENTA, pw);
+        term_on(b, t, SGR_YELLOW);
+        used += term_cell(b, last.get("hash").s.substr(0, HASH_SHOWN).c_str(), -1, HASH_SHOWN);
+        term_off(b, t);
+        gap(2);
+        char age[AGE_TEXT_SIZE];
+        age_text(last.get("ct").n, now, age);
+        gap(aw - (int)strlen(age));
+        term_on(b, t, SGR_DIM);
+        used += term_cell(b, age, -1, 0);
+        term_off(b, t);
+        gap(2);
+        term_cell(b, last.get("subject").s.c_str(), rest(t, used), 0);
+        buf_puts(b, "\n");
+    }
 }
 
 int show_detail(Buf *b, const Term *t, const char *doc) {
@@ -157,5 +240,6 @@ int show_detail(Buf *b, const Term *t, const char *doc) {
             buf_puts(b, "\n");
         }
     }
+    branch_table(b, t, d.get("branches"), r, now);
     return 1;
 }

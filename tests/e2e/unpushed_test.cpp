@@ -410,4 +410,41 @@ TEST_F(Unpushed, TerminalTagsOnlyHereAndExitCode) {
     EXPECT_NE(none.out.find("0 repositories"), std::string::npos) << none.out;
 }
 
+// `quarlo show` ends with the branch table: the checked-out branch marked,
+// each with its upstream, how it stands, its unpushed commits.
+TEST_F(Unpushed, ShowPrintsTheBranchTable) {
+    struct {
+        const char *rel;
+        std::vector<std::string> rows; // each row's start, blanks squeezed
+    } cases[] = {
+        {"ahead",
+         {"* main origin/main in sync ", "  feature origin/feature \xe2\x86\x91"
+                                         "2 2 unpushed "}},
+        {"gone",
+         {"* old2 origin/old2 gone ", "  main origin/main in sync ", "  old1 origin/old1 gone "}},
+        {"no-remote", {"* main 2 unpushed ", "  side 3 unpushed "}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.rel);
+        Env env = git_env();
+        env.push_back({"COLUMNS", ""});
+        env.push_back({"NO_COLOR", "1"});
+        env.push_back({"QUARLO_ONLY_ROOTS", "1"});
+        env.push_back({"QUARLO_ROOTS", root_});
+        ProcResult p = run_process({quarlo_bin(), "show", at(c.rel)}, "", env);
+        EXPECT_EQ(p.exit_status, 0) << p.err;
+        std::vector<std::string> lines = lines_of(p.out);
+        auto head = std::find(lines.begin(), lines.end(),
+                              "branches (" + std::to_string(c.rows.size()) + ")");
+        ASSERT_NE(head, lines.end()) << p.out;
+        ASSERT_GE((size_t)(lines.end() - head), c.rows.size() + 1) << p.out;
+        for (size_t i = 0; i < c.rows.size(); i++) {
+            std::string squeezed, line = head[(long)i + 1];
+            for (size_t k = 0; k < line.size(); k++)
+                if (!(k >= 2 && line[k] == ' ' && line[k - 1] == ' ')) squeezed += line[k];
+            EXPECT_EQ(squeezed.substr(0, c.rows[i].size()), c.rows[i]) << line;
+        }
+    }
+}
+
 } // namespace
