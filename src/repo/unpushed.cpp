@@ -179,7 +179,7 @@ static int ask_refs(Repo *r, RefTable *t) {
 // Includes are followed this deep in the config outside the repository.
 #define INCLUDE_DEPTH_MAX 5
 
-static int config_file_is_plain(const std::string &path, int depth);
+static int config_file_is_plain(const char *dir, const std::string &path, int depth);
 
 // The folder of the config file an entry came from (its origin
 // "file:PATH"), or empty for another origin.
@@ -191,13 +191,22 @@ static std::string origin_folder(const std::string &origin) {
     return f.substr(0, n);
 }
 
+// The home folder git reads "~/" from: HOME, on Windows else USERPROFILE.
+static const char *home_folder() {
+    const char *home = getenv("HOME");
+#if defined(_WIN32)
+    if (!home || !*home) home = getenv("USERPROFILE");
+#endif
+    return home && *home ? home : nullptr;
+}
+
 // The file an include names, as git resolves it: "~/" from the home folder,
 // a relative path from the including file's folder. Empty when that cannot
 // be told.
 static std::string include_target(const std::string &value, const std::string &origin) {
     if (value.compare(0, 2, "~/") == 0) {
-        const char *home = getenv("HOME");
-        return home && *home ? std::string(home) + value.substr(1) : "";
+        const char *home = home_folder();
+        return home ? std::string(home) + value.substr(1) : "";
     }
     if (!value.empty() && (plat_is_sep(value[0]) || (value.size() > 1 && value[1] == ':')))
         return value;
@@ -208,7 +217,7 @@ static std::string include_target(const std::string &value, const std::string &o
 // Reads `git config --list --show-origin -z` output ("ORIGIN\0KEY\nVALUE\0"
 // entries). Returns 1 when no entry, nor any file an include names (whatever
 // its condition), sets a branch's or a remote's values.
-static int config_list_is_plain(const char *text, size_t len, int depth) {
+static int config_list_is_plain(const char *dir, const char *text, size_t len, int depth) {
     const char *end = text + len;
     for (const char *p = text; p < end;) {
         std::string origin = next_field(&p, end);
@@ -223,53 +232,54 @@ static int config_list_is_plain(const char *text, size_t len, int depth) {
         if (!include) continue;
         std::string target = include_target(value, origin);
         if (target.empty() || depth >= INCLUDE_DEPTH_MAX ||
-            !config_file_is_plain(target, depth + 1))
+            !config_file_is_plain(dir, target, depth + 1))
             return 0;
     }
     return 1;
 }
 
-// A missing include file is skipped by git.
-static int config_file_is_plain(const std::string &path, int depth) {
-    const char *const argv[] = {"git",           "config",        "--file", path.c_str(), "--list",
-                                "--no-includes", "--show-origin", "-z",     nullptr};
+// Runs `git config ... --list --no-includes --show-origin -z` (the options
+// `args` before --list) in the folder `dir`. Returns 1 when it lists
+// nothing that sets a branch or a remote; `missing_ok` is a file whose
+// absence git skips (an include's).
+static int config_run_is_plain(const char *dir, const std::vector<const char *> &args, int depth,
+                               const char *missing_ok) {
+    std::vector<const char *> argv(args);
+    for (const char *a : {"--list", "--no-includes", "--show-origin", "-z"}) argv.push_back(a);
+    argv.push_back(nullptr);
     Buf out;
     buf_init(&out, RUN_OUTPUT_MAX);
     RunEnd end;
-    int rc = run_argv(argv, &out, RUN_LIMIT_S, &end);
+    int rc = run_git(dir, argv.data(), &out, RUN_LIMIT_S, &end);
     int plain = end == RUN_EXITED && rc == 0
-                    ? config_list_is_plain(out.data ? out.data : "", (size_t)out.len, depth)
-                    : end == RUN_EXITED && !plat_exists(path.c_str());
+                    ? config_list_is_plain(dir, out.data ? out.data : "", (size_t)out.len, depth)
+                    : end == RUN_EXITED && missing_ok && !plat_exists(missing_ok);
     buf_free(&out);
     return plain;
+}
+
+static int config_file_is_plain(const char *dir, const std::string &path, int depth) {
+    return config_run_is_plain(dir, {"config", "--file", path.c_str()}, depth, path.c_str());
 }
 
 // Whether the config outside any repository (the system's and the user's
 // files and what they include) leaves the branches' upstreams to each
-// repository's own config file, asked once per process: git lists it with a
-// git folder that does not exist (below `common`, any repository's).
-static int ask_outside_config_plain(const char *common) {
+// repository's own config file, asked once per process in the working copy
+// `dir` with a git folder that does not exist (below its `common` one), so
+// that git lists just that config.
+static int ask_outside_config_plain(const char *dir, const char *common) {
     std::string none = std::string("--git-dir=") + common + PATH_SEP_STR "quarlo-no-such-folder";
-    const char *const argv[] = {"git",           none.c_str(),    "config", "--list",
-                                "--no-includes", "--show-origin", "-z",     nullptr};
-    Buf out;
-    buf_init(&out, RUN_OUTPUT_MAX);
-    RunEnd end;
-    int rc = run_argv(argv, &out, RUN_LIMIT_S, &end);
-    int plain = end == RUN_EXITED && rc == 0 &&
-                config_list_is_plain(out.data ? out.data : "", (size_t)out.len, 0);
-    buf_free(&out);
-    return plain;
+    return config_run_is_plain(dir, {none.c_str(), "config"}, 0, nullptr);
 }
 
-static int outside_config_plain(const char *common) {
-    static const int plain = ask_outside_config_plain(common); // once, whatever the thread
+static int outside_config_plain(const char *dir, const char *common) {
+    static const int plain = ask_outside_config_plain(dir, common); // once, whatever the thread
     return plain;
 }
 
 void query_unpushed(Repo *r, const GitDirs *dirs) {
     RefTable t;
-    int read = dirs && outside_config_plain(dirs->common) && refs_read_table(dirs, &t);
+    int read = dirs && outside_config_plain(r->path, dirs->common) && refs_read_table(dirs, &t);
     if (!read && !ask_refs(r, &t)) return;
     // The status told how far the checked-out branch is ahead of its
     // upstream: a branch behind it holds nothing new either.

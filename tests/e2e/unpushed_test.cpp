@@ -371,6 +371,30 @@ TEST_F(Unpushed, GitIsAskedOnlyWhereNeeded) {
     for (const Case &c : kCases) EXPECT_EQ(extra[c.rel], c.git_runs) << c.rel;
 }
 
+// A user's config that may name a branch's upstream (here through an
+// include with a condition) leaves every repository's refs to git: the same
+// figures, from `git for-each-ref` in each.
+TEST_F(Unpushed, UserConfigNamingBranchesIsLeftToGit) {
+    TempDir home, bin;
+    write_file(home.sub(".gitconfig"), "[includeIf \"gitdir:/nowhere/\"]\n\tpath = ~/more.inc\n");
+    write_file(home.sub("more.inc"), "[branch \"elsewhere\"]\n\tdescription = not here\n");
+    const std::string real = trimmed(sh("command -v git")), log = bin.sub("runs.log");
+    write_file(bin.sub("git"),
+               "#!/bin/sh\necho \"$*\" >>" + shq(log) + "\nexec " + shq(real) + " \"$@\"\n", 0755);
+    CgiRequest req = request("action=repos");
+    req.env.push_back({"HOME", home.path()});
+    req.path_prefix = bin.path();
+    auto listed = by_name(document(req));
+    for (const Case &c : kCases) {
+        SCOPED_TRACE(c.rel);
+        expect_case(listed[c.rel], c);
+    }
+    int asked = 0;
+    for (const std::string &line : lines_of(read_file(log)))
+        asked += line.find(" for-each-ref ") != std::string::npos;
+    EXPECT_EQ(asked, (int)(sizeof kCases / sizeof kCases[0]));
+}
+
 TEST_F(Unpushed, TerminalTagsOnlyHereAndExitCode) {
     ProcResult st = terminal({"status"}, root_);
     EXPECT_EQ(st.exit_status, 0) << "without --exit-code the status stays 0";
