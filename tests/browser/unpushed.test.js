@@ -9,7 +9,7 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const { NOW, HOUR, DAY, git } = require('./lib/fixtures');
-const { openDashboard, rowNames } = require('./lib/browser');
+const { openDashboard, rowNames, rowTags, axeProblems } = require('./lib/browser');
 const { startSuite, stopSuite } = require('./lib/suite');
 
 const AXE = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
@@ -60,12 +60,6 @@ async function dashboard(query = '') {
   const context = await browser.newContext({ viewport: { width: 1440, height: 900 } });
   const page = await openDashboard(context, host.url + query);
   return { context, page };
-}
-
-function rowTags(page) {
-  return page.$$eval('#rows tr.row', (rows) =>
-    rows.map((tr) => [tr.querySelector('.name').textContent,
-      [...tr.querySelectorAll('.tag')].filter((t) => getComputedStyle(t).display !== 'none').map((t) => t.textContent)]));
 }
 
 test('the rows tell unpushed commits, no remote and gone branches', async () => {
@@ -147,11 +141,7 @@ test('axe-core finds no violation in either theme with the tags, the view and th
   for (const theme of ['dark', 'light']) {
     const { context, page } = await dashboard(`?theme=${theme}&chip=here`);
     try {
-      const problems = async () => {
-        await page.evaluate(AXE);
-        const v = await page.evaluate(async () => (await window.axe.run(document)).violations);
-        return v.flatMap((x) => x.nodes.map((n) => `${x.id}: ${n.target.join(' ')}`));
-      };
+      const problems = () => axeProblems(page, AXE);
       assert.deepEqual(await problems(), [], `${theme}: the view`);
       await page.click('.chip[data-filter="all"]');
       await branchRows(page, 'topics');
