@@ -130,6 +130,16 @@ std::string redact_target(const std::string &target) {
     return out;
 }
 
+bool query_has_password(const std::string &query) {
+    for (size_t pos = 0; pos < query.size();) {
+        if (query.compare(pos, 4, "pwd=") == 0) return true;
+        size_t end = query.find_first_of("&?", pos);
+        if (end == std::string::npos) break;
+        pos = end + 1;
+    }
+    return false;
+}
+
 static int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;

@@ -56,6 +56,9 @@ bool cgi_parse(const std::string &out, CgiResponse *res, std::string *why);
 // (after '?' or '&', also in the proxied form) replaced by "***".
 std::string redact_target(const std::string &target);
 
+// True when `query` holds a "pwd" parameter (after its start, '?' or '&').
+bool query_has_password(const std::string &query);
+
 // The query string the program gets for a proxied request, whose query is
 // "plugin=NAME" followed by '?' or '&' and the plugin's own query. Returns
 // false when the query does not start with "plugin=" or names another plugin.

@@ -4,27 +4,36 @@
 // program and turns its response into the HTTP answer.
 //
 //   quarlo-host [--bind ADDR] [--port N] [--program PATH] [--timeout SECONDS]
-//               [--max-runs N] [--queue N]
+//               [--max-runs N] [--queue N] [--insecure-open]
 //
 // The program inherits the host's environment, so BOT_PASSWORD and the
 // QUARLO_ variables configure it. One line per request goes to stderr.
 //
-// It stays responsive under slow and heavy clients: a request's head and body
-// must arrive within REQUEST_TIMEOUT_S, an answer be taken within
-// ANSWER_TIMEOUT_S; at most --max-runs program runs go at once, --queue more
-// wait up to QUEUE_WAIT_S and the rest get 503; GET requests identical in all
-// the program sees share one run. It answers only under its own names (Host),
-// and takes a POST only from its own pages (Origin).
+// It stays responsive under slow and heavy clients (server.h): a request's
+// head and body must arrive within REQUEST_TIMEOUT_S, an answer be taken
+// within ANSWER_TIMEOUT_S; at most --max-runs program runs go at once,
+// --queue more wait up to QUEUE_WAIT_S and the rest get 503; GET requests
+// identical in all the program sees share one run. It answers only under its
+// own names (Host), and takes a POST only from its own pages (Origin). Bound
+// to an address other than loopback it refuses to start without
+// BOT_PASSWORD, unless --insecure-open says the operator means it; answers
+// to wrong passwords are held back a little longer each time.
 //
 // On SIGTERM, SIGINT (Ctrl-C) or SIGHUP it takes no more requests, asks every
 // program it runs to stop, kills what is left of them after STOP_GRACE_MS,
-// and only then ends, as the signal asks: no program outlives it.
+// and only then ends, as the signal asks. A program it runs also dies with
+// it when the host is killed outright.
 #include "cgi.h"
-#include "http.h"
 #include "origin.h"
 #include "os.h"
 #include "runs.h"
+#include "server.h"
 
+#include "git/runner/runner.h"
+#include "platform/platform.h"
+#include "text/buf.h"
+
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -38,17 +47,18 @@ namespace {
 
 const char PLUGIN[] = "quarlo";
 const size_t MAX_OUTPUT = 64u << 20;
-// Connections served at once: enough that slow clients, each dropped within
-// the time limits below, leave workers for everyone else.
-const int WORKERS = 64;
+// The most program runs and waiting requests that may be asked for.
+const int RUNS_LIMIT = 64;
+// Connections at once, and from one address when the host is bound to
+// anything but loopback (where every client has the same address).
+const unsigned CONNECTIONS_MAX = 512;
+const unsigned PER_ADDRESS_MAX = 64;
 const int REQUEST_TIMEOUT_S = 10; // a request's head and body
 const int ANSWER_TIMEOUT_S = 60;  // the writing of an answer
 const int QUEUE_WAIT_S = 10;      // the longest wait for a program run
 const char RETRY_AFTER_S[] = "2";
-const int KEEP_ALIVE_MAX = 5;  // requests per connection
-const int KEEP_ALIVE_S = 5;    // idle time before a connection's next request
-const int READ_TIMEOUT_S = 5;  // longest silence while a request arrives
-const int WRITE_TIMEOUT_S = 5; // longest wait to write while answering
+const int KEEP_ALIVE_MAX = 5; // requests per connection
+const int IDLE_TIMEOUT_S = 5; // longest silence of a connection, reading or writing
 const size_t BODY_MAX = 1u << 20;
 const int STOP_GRACE_MS =
     2000; // from SIGTERM to SIGKILL, at the time limit and when the host stops
@@ -60,6 +70,7 @@ struct Options {
     int timeout_s = 120;
     int max_runs = 4;
     int queue = 32;
+    bool insecure_open = false;
 };
 
 Options g_opt;
@@ -68,18 +79,22 @@ std::vector<std::string> g_base_env;
 std::mutex g_log_lock;
 std::unique_ptr<RunGate> g_gate;
 SharedRuns g_shared;
+WrongPasswords g_wrong_passwords;
 
 void usage(FILE *to) {
     fprintf(to,
             "usage: quarlo-host [--bind ADDR] [--port N] [--program PATH] "
             "[--timeout SECONDS] [--max-runs N] [--queue N]\n"
+            "                   [--insecure-open]\n"
             "  --bind      address to listen on (default 127.0.0.1)\n"
             "  --port      port to listen on; 0 picks a free one (default 8099)\n"
             "  --program   the CGI program to run (default: quarlo beside this host)\n"
             "  --timeout   seconds a request may run before it gets 504 (default 120)\n"
             "  --max-runs  program runs at once (default 4)\n"
             "  --queue     requests that may wait for a run, up to %d s each; more get\n"
-            "              503 (default 32)\n",
+            "              503 (default 32)\n"
+            "  --insecure-open  serve on an address other than loopback without\n"
+            "              BOT_PASSWORD: anyone who reaches it sees every repository\n",
             QUEUE_WAIT_S);
 }
 
@@ -98,6 +113,10 @@ bool parse_options(int argc, char **argv) {
             usage(stdout);
             exit(0);
         }
+        if (a == "--insecure-open") {
+            g_opt.insecure_open = true;
+            continue;
+        }
         if (i + 1 >= argc) return false;
         const char *v = argv[++i];
         if (a == "--bind")
@@ -109,53 +128,86 @@ bool parse_options(int argc, char **argv) {
         } else if (a == "--timeout") {
             if (!parse_int(v, 1, 86400, &g_opt.timeout_s)) return false;
         } else if (a == "--max-runs") {
-            if (!parse_int(v, 1, WORKERS, &g_opt.max_runs)) return false;
+            if (!parse_int(v, 1, RUNS_LIMIT, &g_opt.max_runs)) return false;
         } else if (a == "--queue") {
-            if (!parse_int(v, 0, WORKERS, &g_opt.queue)) return false;
+            if (!parse_int(v, 0, RUNS_LIMIT, &g_opt.queue)) return false;
         } else
             return false;
     }
     return true;
 }
 
+std::atomic<bool> g_stopping{false};
+
+void log_line(const std::string &line) {
+    std::lock_guard<std::mutex> lock(g_log_lock);
+    fprintf(stderr, "%s\n", line.c_str());
+    fflush(stderr);
+}
+
+// What the program wrote on its standard error, one log line per line.
+void log_program_messages(const std::string &messages) {
+    size_t from = 0;
+    while (from < messages.size()) {
+        size_t nl = messages.find('\n', from);
+        if (nl == std::string::npos) nl = messages.size();
+        log_line("quarlo-host: program: " + log_text(messages.substr(from, nl - from)));
+        from = nl + 1;
+    }
+}
+
 // Runs the program once for `req` and makes its answer.
 Answer program_answer(const CgiRequest &req) {
     std::vector<std::string> env = g_base_env;
     for (std::string &v : cgi_request_env(req)) env.push_back(std::move(v));
+    std::vector<const char *> envp;
+    for (const std::string &e : env) envp.push_back(e.c_str());
+    envp.push_back(nullptr);
+    const char *argv[] = {g_opt.program.c_str(), nullptr};
 
-    ChildRun run = child_run(g_opt.program, env, g_opt.timeout_s * 1000, STOP_GRACE_MS, MAX_OUTPUT);
-    switch (run.outcome) {
-    case ChildRun::NOT_STARTED:
-        return http_plain(502, "502 Bad Gateway: could not start " + g_opt.program + " (" +
-                                   run.error + ")");
-    case ChildRun::TIMED_OUT:
-        return http_plain(504, "504 Gateway Timeout: the program ran longer than " +
-                                   std::to_string(g_opt.timeout_s) + " s and was stopped");
-    case ChildRun::TOO_LARGE:
-        return http_plain(502, "502 Bad Gateway: the program wrote more than 64 MiB");
-    case ChildRun::STOPPED:
-        return http_plain(503, "503 Service Unavailable: the host is stopping");
-    case ChildRun::EXITED:
+    Buf out, err;
+    buf_init(&out, RUN_OUTPUT_MAX + 1);
+    buf_init(&err, RUN_OUTPUT_MAX + 1);
+    RunEnd end = RUN_NOT_STARTED;
+    int status = run_argv_env(argv, envp.data(), &out, g_opt.timeout_s, &end, &err, STOP_GRACE_MS);
+    std::string output = buf_ok(&out) ? std::string(out.data, out.len) : "";
+    if (buf_ok(&err) && err.len) log_program_messages(std::string(err.data, err.len));
+    buf_free(&out);
+    buf_free(&err);
+    if (g_stopping) return answer_plain(503, "503 Service Unavailable: the host is stopping");
+    switch (end) {
+    case RUN_NOT_STARTED:
+        return answer_plain(502, "502 Bad Gateway: could not start " + g_opt.program +
+                                     " (missing, not executable, or out of resources)");
+    case RUN_TIMED_OUT:
+        return answer_plain(504, "504 Gateway Timeout: the program ran longer than " +
+                                     std::to_string(g_opt.timeout_s) + " s and was stopped");
+    case RUN_TOO_LARGE:
+        return answer_plain(502, "502 Bad Gateway: the program wrote more than 64 MiB");
+    case RUN_NO_MEMORY:
+        return answer_plain(502, "502 Bad Gateway: the program's answer could not be kept");
+    case RUN_EXITED:
         break;
     }
-    if (run.signal)
-        return http_plain(502, "502 Bad Gateway: the program was ended by signal " +
-                                   std::to_string(run.signal));
-    if (run.exit_code != 0)
-        return http_plain(502, "502 Bad Gateway: the program exited with status " +
-                                   std::to_string(run.exit_code));
+    if (status > 128)
+        return answer_plain(502, "502 Bad Gateway: the program was ended by signal " +
+                                     std::to_string(status - 128));
+    if (status != 0)
+        return answer_plain(502, "502 Bad Gateway: the program exited with status " +
+                                     std::to_string(status));
     CgiResponse cgi;
     std::string why;
-    if (!cgi_parse(run.output, &cgi, &why))
-        return http_plain(502,
-                          "502 Bad Gateway: the program wrote no valid CGI head (" + why + ")");
+    if (!cgi_parse(output, &cgi, &why))
+        return answer_plain(502,
+                            "502 Bad Gateway: the program wrote no valid CGI head (" + why + ")");
     Answer a;
     a.status = cgi.status;
     for (auto &h : cgi.headers) {
         if (same_name(h.first, "Content-Type")) a.content_type = h.second;
         // The host frames the answer and decides about the connection itself.
         else if (!same_name(h.first, "Content-Length") && !same_name(h.first, "Connection") &&
-                 !same_name(h.first, "Transfer-Encoding") && !same_name(h.first, "Keep-Alive"))
+                 !same_name(h.first, "Transfer-Encoding") && !same_name(h.first, "Keep-Alive") &&
+                 !same_name(h.first, "Date"))
             a.headers.push_back(std::move(h));
     }
     if (a.content_type.empty()) a.content_type = "application/octet-stream";
@@ -174,13 +226,13 @@ Answer gated_answer(const CgiRequest &req) {
         return program_answer(req);
     }
     case RunGate::FULL:
-        busy = http_plain(503, "503 Service Unavailable: the host is busy (" +
-                                   std::to_string(g_opt.max_runs) + " program runs at once, " +
-                                   std::to_string(g_opt.queue) + " waiting); try again shortly");
+        busy = answer_plain(503, "503 Service Unavailable: the host is busy (" +
+                                     std::to_string(g_opt.max_runs) + " program runs at once, " +
+                                     std::to_string(g_opt.queue) + " waiting); try again shortly");
         break;
     case RunGate::TIMEOUT:
-        busy = http_plain(503, "503 Service Unavailable: no program run became free within " +
-                                   std::to_string(QUEUE_WAIT_S) + " s; try again shortly");
+        busy = answer_plain(503, "503 Service Unavailable: no program run became free within " +
+                                     std::to_string(QUEUE_WAIT_S) + " s; try again shortly");
         break;
     }
     busy.headers.emplace_back("Retry-After", RETRY_AFTER_S);
@@ -188,68 +240,83 @@ Answer gated_answer(const CgiRequest &req) {
 }
 
 // Answers `req` with the program run for `query` as its QUERY_STRING, or
-// with the answer of an identical request's run that is going.
-void run_program(const HttpRequest &req, HttpResponse &res, const std::string &query) {
+// with the answer of an identical request's run that is going. A wrong
+// password's answer is held back (WrongPasswords); a right one never is.
+std::shared_ptr<const Answer> run_program(const HostRequest &req, const std::string &query) {
     CgiRequest cgi;
     cgi.method = req.method;
     cgi.query = query;
     if (req.header_count("X-Bot-Password")) cgi.password = req.header("X-Bot-Password");
     if (req.header_count("Authorization")) cgi.authorization = req.header("Authorization");
+    bool credentials = cgi.password || cgi.authorization || query_has_password(query);
 
-    res = *g_shared.answer(cgi_share_key(cgi), [&cgi] { return gated_answer(cgi); });
+    return g_shared.answer(cgi_share_key(cgi), [&] {
+        Answer a = gated_answer(cgi);
+        if (a.status == 401)
+            std::this_thread::sleep_for(
+                g_wrong_passwords.failed(req.client, std::chrono::steady_clock::now()));
+        else if (credentials)
+            g_wrong_passwords.passed(req.client);
+        return a;
+    });
 }
 
 // Answers a request by its path: the program's two routes and the redirect
 // of "/"; 404 for any other path, 405 for a method none of them takes.
-void route(const HttpRequest &req, HttpResponse &res) {
+std::shared_ptr<const Answer> route(const HostRequest &req) {
     bool get = req.method == "GET" || req.method == "HEAD";
     bool post = req.method == "POST";
-    if (req.path == ROUTE && (get || post)) {
-        run_program(req, res, req.query);
-    } else if (req.path == "/plugins" && (get || post)) {
+    Answer res;
+    if (req.path == ROUTE && (get || post)) return run_program(req, req.query);
+    if (req.path == "/plugins" && (get || post)) {
         std::string query;
-        if (proxied_query(req.query, PLUGIN, &query))
-            run_program(req, res, query);
-        else
-            res =
-                http_plain(404, std::string("404 Not Found: this host serves only the plugin \"") +
+        if (proxied_query(req.query, PLUGIN, &query)) return run_program(req, query);
+        res = answer_plain(404, std::string("404 Not Found: this host serves only the plugin \"") +
                                     PLUGIN + "\"");
     } else if (req.path == "/" && get) {
         res.status = 302;
         res.headers.emplace_back("Location",
                                  std::string(ROUTE) + (req.query.empty() ? "" : "?" + req.query));
     } else if (req.path == ROUTE || req.path == "/plugins" || req.path == "/") {
-        res = http_plain(405, "405 Method Not Allowed");
+        res = answer_plain(405, "405 Method Not Allowed");
         res.headers.emplace_back("Allow", req.path == "/" ? "GET, HEAD" : "GET, HEAD, POST");
     } else {
-        res = http_plain(404, "404 Not Found");
+        res = answer_plain(404, "404 Not Found");
     }
+    return std::make_shared<const Answer>(std::move(res));
 }
 
-void log_request(const HttpRequest &req, const HttpResponse &res) {
+void log_request(const HostRequest &req, int status) {
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                   std::chrono::steady_clock::now() - req.received)
                   .count();
     std::string method = req.method.empty() ? "-" : req.method;
     std::string target = req.target.empty() ? "-" : redact_target(req.target);
-    std::lock_guard<std::mutex> lock(g_log_lock);
-    fprintf(stderr, "%s %s %d %lldms\n", method.c_str(), target.c_str(), res.status, (long long)ms);
-    fflush(stderr);
+    log_line(log_text(method + " " + target) + " " + std::to_string(status) + " " +
+             std::to_string(ms) + "ms");
 }
 
-// Refuses a request under a foreign Host name (421) and a POST from another
-// site's page (403), before its body is read; the connection then ends.
-bool check_origin(const HttpRequest &req, HttpResponse &res) {
-    if (req.header_count("Host") != 1 || !is_served_host(req.header("Host"), g_opt.bind, g_port)) {
+// Refuses a request without exactly one Host header (400), under a foreign
+// Host name (421), and a POST from another site's page or with more than
+// one Origin (403), before its body is read; the connection then ends. An
+// absolute-form target names the host itself, in place of the Host header.
+bool check_origin(const HostRequest &req, Answer &res) {
+    if (req.header_count("Host") != 1) {
+        res = answer_plain(400, "400 Bad Request: a request needs exactly one Host header");
+        return true;
+    }
+    std::string host = req.authority.empty() ? req.header("Host") : req.authority;
+    if (!is_served_host(host, g_opt.bind, g_port)) {
         std::string names;
         for (const std::string &n : served_names(g_opt.bind))
             names += (names.empty() ? "" : ", ") + n;
-        res = http_plain(421, "421 Misdirected Request: this host answers only as " + names);
+        res = answer_plain(421, "421 Misdirected Request: this host answers only as " + names);
         return true;
     }
-    if (req.method != "GET" && req.method != "HEAD" && req.header_count("Origin") &&
-        !is_served_origin(req.header("Origin"), g_opt.bind, g_port)) {
-        res = http_plain(403, "403 Forbidden: a request from another site's page");
+    size_t origins = req.header_count("Origin");
+    if (req.method != "GET" && req.method != "HEAD" && origins &&
+        (origins > 1 || !is_served_origin(req.header("Origin"), g_opt.bind, g_port))) {
+        res = answer_plain(403, "403 Forbidden: a request from another site's page");
         return true;
     }
     return false;
@@ -265,6 +332,16 @@ int main(int argc, char **argv) {
     if (g_opt.program.empty()) {
         std::string dir = host_executable_dir();
         g_opt.program = (dir.empty() ? std::string(".") : dir) + "/quarlo";
+    }
+    const char *password = getenv("BOT_PASSWORD");
+    bool loopback = host_is_loopback(g_opt.bind);
+    if (!loopback && (!password || !*password) && !g_opt.insecure_open) {
+        fprintf(stderr,
+                "quarlo-host: refusing to serve on %s without BOT_PASSWORD: anyone who reaches "
+                "that address would see every repository. Set BOT_PASSWORD, bind 127.0.0.1, or "
+                "pass --insecure-open if you mean it.\n",
+                g_opt.bind.c_str());
+        return 2;
     }
     if (!host_is_executable(g_opt.program))
         fprintf(stderr,
@@ -287,36 +364,32 @@ int main(int argc, char **argv) {
                 g_opt.port, error.c_str());
         return 1;
     }
+    ServerLimits limits;
+    limits.connections_max = CONNECTIONS_MAX;
+    limits.per_address_max = loopback ? 0 : PER_ADDRESS_MAX;
+    limits.idle_timeout_s = IDLE_TIMEOUT_S;
+    limits.request_timeout_s = REQUEST_TIMEOUT_S;
+    limits.answer_timeout_s = ANSWER_TIMEOUT_S;
+    limits.keep_alive_max = KEEP_ALIVE_MAX;
+    limits.body_max = BODY_MAX;
+    ServerHandlers handlers;
+    handlers.check = check_origin;
+    handlers.serve = route;
+    handlers.log = log_request;
+    if (!server_start(listener, limits, handlers, &error)) {
+        fprintf(stderr, "quarlo-host: %s\n", error.c_str());
+        return 1;
+    }
     std::string host =
         g_opt.bind.find(':') != std::string::npos ? "[" + g_opt.bind + "]" : g_opt.bind;
     printf("quarlo-host: serving %s\nOpen http://%s:%d%s\n", g_opt.program.c_str(), host.c_str(),
            g_port, ROUTE);
     fflush(stdout);
 
-    std::thread watcher([] {
-        int sig = host_wait_for_stop_signal();
-        host_stop_serving();
-        host_stop_children(STOP_GRACE_MS);
-        {
-            std::lock_guard<std::mutex> lock(g_log_lock);
-            fprintf(stderr, "quarlo-host: stopped by signal %d\n", sig);
-        }
-        host_end_by_signal(sig);
-    });
-
-    HttpLimits limits;
-    limits.keep_alive_max = KEEP_ALIVE_MAX;
-    limits.body_max = BODY_MAX;
-    limits.request_timeout_s = REQUEST_TIMEOUT_S;
-    HttpHandlers handlers;
-    handlers.check = check_origin;
-    handlers.serve = route;
-    handlers.log = log_request;
-    ConnLimits conn = {KEEP_ALIVE_S, READ_TIMEOUT_S, WRITE_TIMEOUT_S, REQUEST_TIMEOUT_S,
-                       ANSWER_TIMEOUT_S};
-    host_serve(listener, WORKERS, conn,
-               [&limits, &handlers](HttpConn &c) { http_serve_connection(c, limits, handlers); });
-    // Only a stop signal ends the serving; the watcher ends the host.
-    watcher.join();
-    return 0;
+    int sig = host_wait_for_stop_signal();
+    g_stopping = true;
+    server_stop_accepting();
+    plat_children_stop(STOP_GRACE_MS);
+    log_line("quarlo-host: stopped by signal " + std::to_string(sig));
+    host_end_by_signal(sig);
 }

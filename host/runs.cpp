@@ -73,3 +73,28 @@ void SharedRuns::finish(const std::string &key, Run &run, std::shared_ptr<const 
     }
     ended_.notify_all();
 }
+
+std::chrono::milliseconds WrongPasswords::failed(const std::string &client, Clock::time_point now) {
+    const int FIRST_MS = 100, MAX_MS = 3000;
+    const auto FORGET = std::chrono::minutes(10);
+    std::lock_guard<std::mutex> lock(lock_);
+    // Rows of addresses quiet for a while are forgotten, so that the table
+    // stays small.
+    if (rows_.size() > 4096)
+        for (auto it = rows_.begin(); it != rows_.end();)
+            it = now - it->second.release > FORGET ? rows_.erase(it) : std::next(it);
+    Row &row = rows_[client];
+    if (row.count > 0 && now - row.release > FORGET) row.count = 0;
+    row.count++;
+    long long wait = FIRST_MS;
+    for (int i = 1; i < row.count && wait < MAX_MS; i++) wait *= 2;
+    if (wait > MAX_MS) wait = MAX_MS;
+    Clock::time_point from = row.release > now ? row.release : now;
+    row.release = from + std::chrono::milliseconds(wait);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(row.release - now);
+}
+
+void WrongPasswords::passed(const std::string &client) {
+    std::lock_guard<std::mutex> lock(lock_);
+    rows_.erase(client);
+}

@@ -3,7 +3,7 @@
 // Plain threading, no operating-system calls.
 #pragma once
 
-#include "http.h"
+#include "request.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -15,10 +15,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-// An HTTP answer as the host gives it (and shares between identical
-// requests).
-using Answer = HttpResponse;
 
 // Lets at most `running` program runs go at once. Up to `waiting` more wait
 // for a free place, first come first served, each for at most `wait`.
@@ -43,6 +39,28 @@ class RunGate {
     int running_ = 0;
     std::list<unsigned long> queue_; // the waiters' tickets, in arrival order
     unsigned long next_ticket_ = 0;
+};
+
+// Holds back the answers to wrong passwords from one client address: each
+// wrong password in a row waits longer (100 ms, doubling up to 3 s), and
+// the answers to one address go out one after another, never faster than
+// those waits, however many requests it sends at once. A request with a
+// password that passes is never held back, and ends the row.
+class WrongPasswords {
+  public:
+    using Clock = std::chrono::steady_clock;
+    // A wrong password from `client` at `now`: how long to hold its answer.
+    std::chrono::milliseconds failed(const std::string &client, Clock::time_point now);
+    // A password from `client` that passed.
+    void passed(const std::string &client);
+
+  private:
+    struct Row {
+        int count = 0;
+        Clock::time_point release; // when the last held answer goes out
+    };
+    std::mutex lock_;
+    std::map<std::string, Row> rows_;
 };
 
 // Shares a run's answer between identical requests: while a run for a key is

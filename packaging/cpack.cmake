@@ -3,7 +3,8 @@
 #   beside the README and the notices of the runtime libraries linked into it.
 # - Linux: a Debian package with quarlo and quarlo-host in /usr/bin and the
 #   README in /usr/share/doc/quarlo, depending on git (which the program runs)
-#   and on the shared libraries the two executables link.
+#   and on the shared libraries the two executables link (the host's HTTP
+#   server, libmicrohttpd, among them).
 
 set(CPACK_PACKAGE_NAME quarlo)
 set(CPACK_PACKAGE_VENDOR "Quarlo")
@@ -36,7 +37,7 @@ serves its dashboard on this machine.")
   if(QUARLO_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "git, libc6, libstdc++6, libgcc-s1")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "git, libc6, libstdc++6, libgcc-s1, libmicrohttpd12")
   endif()
 endif()
 

@@ -5,7 +5,7 @@
 # shown; QUARLO_HOST_PORT and QUARLO_HOST_BIND change where it listens.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh ca-certificates cmake make g++ git zlib1g-dev
+scripts/install-deps.sh ca-certificates cmake make g++ git zlib1g-dev pkgconf libmicrohttpd-dev
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQUARLO_TESTS=OFF >/dev/null
 cmake --build build -j"$(nproc)"
 echo "Starting the dashboard host; Ctrl-C stops it." >&2

@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh ca-certificates cmake make g++ clang git googletest libgtest-dev zlib1g-dev \
-  g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 binutils
+  g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 binutils pkgconf libmicrohttpd-dev
 # The host and the browser tests: Debian's Chromium driven by playwright-core.
 scripts/install-deps.sh chromium fonts-dejavu-core
 command -v node >/dev/null || scripts/install-deps.sh nodejs npm

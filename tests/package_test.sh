@@ -33,8 +33,14 @@ install)
     [ "$(dpkg-deb -f "$deb" Package)" = quarlo ] || fail "the package is not named quarlo"
     [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "the package's version is not $version"
     # Depends is a list of "name (version)" items, alternatives after "|".
-    dpkg-deb -f "$deb" Depends | tr ',|' '\n\n' | sed 's/^ *//; s/[ (].*//' | grep -qx git ||
+    depends=$(dpkg-deb -f "$deb" Depends | tr ',|' '\n\n' | sed 's/^ *//; s/[ (].*//')
+    printf '%s\n' "$depends" | grep -qx git ||
       fail "the package does not depend on git: $(dpkg-deb -f "$deb" Depends)"
+    # The host's HTTP server is a shared library of its own.
+    if [ -f "$build/quarlo-host" ]; then
+      printf '%s\n' "$depends" | grep -q '^libmicrohttpd' ||
+        fail "the package does not depend on libmicrohttpd: $(dpkg-deb -f "$deb" Depends)"
+    fi
     files=$(dpkg-deb -c "$deb" | awk '{print $1, $NF}')
     wanted="./usr/bin/quarlo ./usr/share/doc/quarlo/README.md"
     [ -f "$build/quarlo-host" ] && wanted="$wanted ./usr/bin/quarlo-host"

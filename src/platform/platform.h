@@ -282,15 +282,30 @@ long plat_child_read(PlatChild *c, char *buf, long n, int stream = PLAT_CHILD_ST
 // `wake_on_output`, output arrived in either pipe).
 int plat_child_wait(PlatChild *c, int ms, int wake_on_output);
 
+// Asks the child and every process it started to stop, leaving them time to
+// end cleanly (Linux: SIGTERM to its process group). Returns 1 when asked;
+// 0 where the system has no such request (Windows), where the caller ends
+// the child with plat_child_kill at once.
+int plat_child_terminate(PlatChild *c);
+
 // Ends the child with every process it started (Linux: its process group;
-// Windows: its job object) so that its exit status reads as `code`.
+// Windows: its job object) so that its exit status reads as `code`: the
+// caller has given up on it. The only call that decides how a run ended;
+// plat_child_close never changes the status.
 void plat_child_kill(PlatChild *c, int code);
 
 // Stores the exit status in *status and returns 1; returns 0 when it cannot
 // be read. A child ended by a signal reads as 128 + the signal number.
 int plat_child_exit_status(PlatChild *c, int *status);
 
-// Ends whatever is left of the child and of the processes it started (also
-// after the child ended by itself: a helper that outlived it), and closes
-// every handle of the child.
+// Releases the child: closes its pipes, ends what is left of the processes
+// it started (helpers that outlived it, or the child itself when a run gave
+// up on it without plat_child_kill) and collects it. Every child is closed
+// once, whether it ended by itself or was killed.
 void plat_child_close(PlatChild *c);
+
+// Stops every child running and lets none start from now on (the program is
+// ending): asks each to stop as plat_child_terminate does, gives them up to
+// `grace_ms` to end, then ends what is left of them and of what they started.
+// Linux; a no-op on Windows, where a child's job ends with the program.
+void plat_children_stop(int grace_ms);

@@ -551,10 +551,23 @@ int plat_child_wait(PlatChild *c, int ms, int wake_on_output) {
     }
 }
 
+// Sends `sig` to the child's process group and to the child itself (which
+// may have left its group). Only while the child is not collected: until
+// then the group's id cannot be another's.
+static void signal_child_group(PlatChild *c, int sig) {
+    if (c->process <= 0) return;
+    kill(-(pid_t)c->process, sig);
+    kill((pid_t)c->process, sig);
+}
+
+int plat_child_terminate(PlatChild *c) {
+    if (!c->ended) signal_child_group(c, SIGTERM);
+    return 1;
+}
+
 void plat_child_kill(PlatChild *c, int code) {
     if (c->ended) return;
-    kill(-(pid_t)c->process, SIGKILL);
-    kill((pid_t)c->process, SIGKILL);
+    signal_child_group(c, SIGKILL);
     c->killed = 1;
     c->kill_code = code;
 }
@@ -578,8 +591,8 @@ void plat_child_close(PlatChild *c) {
     close_pipes(c);
     if (c->process > 0) {
         pid_t pid = (pid_t)c->process;
-        kill(-pid, SIGKILL);
-        kill(pid, SIGKILL);
+        // Leftovers only: the status stays as the run found it.
+        signal_child_group(c, SIGKILL);
         if (plat_child_wait(c, CLOSE_WAIT_MS, 0) == 1) {
             registry_remove(pid);
             while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
@@ -589,4 +602,38 @@ void plat_child_close(PlatChild *c) {
     c->process = 0;
     if (c->waiter >= 0) close((int)c->waiter);
     c->waiter = -1;
+}
+
+// Whether the child `pid` has ended, without collecting it.
+static int registered_child_ended(pid_t pid) {
+    siginfo_t info;
+    memset(&info, 0, sizeof info);
+    if (waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0) return 1;
+    return info.si_pid == pid;
+}
+
+// The children stay uncollected here (their runners collect them), so that
+// every registered group stays theirs for the signals below.
+void plat_children_stop(int grace_ms) {
+    g_stopping.store(1);
+    while (g_starting.load() > 0) {
+        struct timespec ts = {0, 1000000L};
+        nanosleep(&ts, nullptr);
+    }
+    for (std::atomic<int> &entry : g_child_groups) {
+        int pid = entry.load();
+        if (pid > 0) kill(-pid, SIGTERM);
+    }
+    long long deadline = now_ms() + grace_ms;
+    for (;;) {
+        int running = 0;
+        for (std::atomic<int> &entry : g_child_groups) {
+            int pid = entry.load();
+            if (pid > 0 && !registered_child_ended(pid)) running++;
+        }
+        if (!running || now_ms() >= deadline) break;
+        struct timespec ts = {0, 10 * 1000000L};
+        nanosleep(&ts, nullptr);
+    }
+    kill_registered_groups();
 }

@@ -812,6 +812,12 @@ int plat_child_wait(PlatChild *c, int ms, int wake_on_output) {
 }
 
 // Terminating the job ends the child with every process it started.
+// A console program has no request to stop that a job could pass on: the
+// caller ends the child with plat_child_kill.
+int plat_child_terminate(PlatChild *) {
+    return 0;
+}
+
 void plat_child_kill(PlatChild *c, int code) {
     if (c->ended || !c->process) return;
     if (TerminateJobObject((HANDLE)c->job, (UINT)code)) {
@@ -855,3 +861,6 @@ void plat_child_close(PlatChild *c) {
     if (c->job) CloseHandle((HANDLE)c->job);
     c->job = 0;
 }
+
+// Every child's job ends with the program (see plat_child_start).
+void plat_children_stop(int) {}

@@ -9,7 +9,7 @@ const fs = require('node:fs');
 const net = require('node:net');
 const path = require('node:path');
 const { buildFixture, tempBase } = require('./lib/fixtures');
-const { startHost, waitFor } = require('./lib/host');
+const { startHost, waitFor, processGone } = require('./lib/host');
 
 const PASSWORD = 'tide pool';
 
@@ -208,22 +208,6 @@ test('at the time limit the program is asked to stop, then killed with what it s
     fs.rmSync(dir, { recursive: true, force: true });
   }
 });
-
-// True once no live process has this id; a zombie left for an unrelated
-// parent to reap counts as gone.
-function processGone(pid) {
-  try {
-    process.kill(pid, 0);
-  } catch (e) {
-    return e.code === 'ESRCH';
-  }
-  try {
-    const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
-    return stat[stat.lastIndexOf(')') + 2] === 'Z';
-  } catch {
-    return true;
-  }
-}
 
 test('at its time limit the host stops the program and every git it runs', async () => {
   const dir = tempBase('quarlo-host-hang-');

@@ -160,7 +160,8 @@ test('clients that trickle their requests are dropped and hold up no one', async
       if (answer) assert.ok(t.got.startsWith(answer), `${kind}: ${t.got}`);
       else assert.equal(t.got, '', kind);
     }
-    assert.ok(await host.logLine(/^GET \/plugin_quarlo 408 \d+ms$/));
+    // The server library reports no method before a request's head is whole.
+    assert.ok(await host.logLine(/^(GET|-) \/plugin_quarlo 408 \d+ms$/));
     assert.ok(await host.logLine(/^POST \/plugin_quarlo 408 \d+ms$/));
   } finally {
     await host.stop();
@@ -305,7 +306,8 @@ test('a foreign Host gets 421 and a POST from another site 403; the local names 
     ['GET', '127.0.0.1:1', null, 421],
     ['GET', `127.0.0.1:${port}@evil.example`, null, 421],
     ['GET', '', null, 421],
-    ['GET', null, null, 421],
+    // No Host at all is a malformed HTTP/1.1 request.
+    ['GET', null, null, 400],
     // Only a POST's Origin is checked: another site's GET reads nothing.
     ['GET', `127.0.0.1:${port}`, 'http://evil.example', 200],
     ['POST', `127.0.0.1:${port}`, null, 200],

@@ -30,13 +30,30 @@ int run_argv(const char *const *argv, Buf *out, int limit_s, RunEnd *end, Buf *e
     return run_argv_env(argv, child_environment(), out, limit_s, end, err);
 }
 
+// Asks the stopped child to stop and waits up to `grace_ms` for it to end,
+// reading and dropping what it writes so that it never waits on a full pipe.
+static void terminate_within(PlatChild *c, int grace_ms) {
+    if (grace_ms <= 0 || !plat_child_terminate(c)) return;
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(grace_ms);
+    char chunk[READ_CHUNK_SIZE];
+    while (ms_until(deadline) > 0) {
+        for (int s = PLAT_CHILD_STDOUT; s <= PLAT_CHILD_STDERR; s++) {
+            long waiting = plat_child_peek(c, s);
+            if (waiting > 0)
+                plat_child_read(c, chunk,
+                                waiting < (long)sizeof chunk ? waiting : (long)sizeof chunk, s);
+        }
+        if (plat_child_wait(c, wait_ms(deadline, POLL_WAIT_MS), 1) == 1) return;
+    }
+}
+
 // Every run has a deadline in wall-clock time from its start, whether the
 // child writes or not, and a ceiling of RUN_OUTPUT_MAX bytes for what it
 // writes on both pipes together: a child past either is stopped with
 // everything it started. Both pipes are read as data arrives on either, so a
 // child that fills one while the other is empty never waits on the runner.
 int run_argv_env(const char *const *argv, const char *const *env, Buf *out, int limit_s,
-                 RunEnd *end, Buf *err) {
+                 RunEnd *end, Buf *err, int grace_ms) {
     RunEnd ignored;
     if (!end) end = &ignored;
     *end = RUN_NOT_STARTED;
@@ -91,6 +108,7 @@ int run_argv_env(const char *const *argv, const char *const *env, Buf *out, int 
     // its deadline.
     if (*end == RUN_EXITED && plat_child_wait(&c, ms_until(deadline), 0) != 1) *end = RUN_TIMED_OUT;
     if (*end != RUN_EXITED) {
+        terminate_within(&c, grace_ms);
         plat_child_kill(&c, 1);
         plat_child_wait(&c, KILL_WAIT_MS, 0);
     }

@@ -44,8 +44,12 @@ int run_argv(const char *const *argv, Buf *out, int limit_s, RunEnd *end = nullp
              Buf *err = nullptr);
 
 // The same with the environment `envp` (null-terminated "NAME=value" texts).
+// With `grace_ms`, a child that the runner stops is first asked to stop
+// (plat_child_terminate), so that it can end what it started, and killed
+// only when it has not ended within that time; what it writes meanwhile is
+// read and dropped.
 int run_argv_env(const char *const *argv, const char *const *envp, Buf *out, int limit_s,
-                 RunEnd *end, Buf *err = nullptr);
+                 RunEnd *end, Buf *err = nullptr, int grace_ms = 0);
 
 // Runs git -C `dir` with the (null-terminated) arguments; at most 11 are used.
 // Git is bound to `dir` (bound_environment): it answers for that folder or

@@ -85,6 +85,22 @@ async function startHost({ env = {}, args = [] } = {}) {
   };
 }
 
+// True once no live process has this id; a zombie left for an unrelated
+// parent to reap counts as gone.
+function processGone(pid) {
+  try {
+    process.kill(pid, 0);
+  } catch (e) {
+    return e.code === 'ESRCH';
+  }
+  try {
+    const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
+    return stat[stat.lastIndexOf(')') + 2] === 'Z';
+  } catch {
+    return true;
+  }
+}
+
 const ARTIFACTS = process.env.QUARLO_ARTIFACTS || path.join(process.cwd(), 'test-artifacts');
 
 function artifactPath(name) {
@@ -92,4 +108,4 @@ function artifactPath(name) {
   return path.join(ARTIFACTS, name);
 }
 
-module.exports = { startHost, waitFor, artifactPath, HOST_BIN, PROGRAM_BIN, requireBuilt };
+module.exports = { startHost, waitFor, processGone, artifactPath, HOST_BIN, PROGRAM_BIN, requireBuilt };
