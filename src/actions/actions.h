@@ -66,6 +66,9 @@ struct Detail {
     int changed_truncated; // changed_count is more than `changed` holds
     // The recent commits, newest first, at most DETAIL_COMMITS_MAX.
     std::vector<DetailCommit> commits;
+    // Every local branch (query_branches' order); none when the repository
+    // could not be read.
+    std::vector<BranchRow> branches;
 };
 #define DETAIL_CHANGED_MAX 500
 #define DETAIL_COMMITS_MAX 20

@@ -62,13 +62,34 @@ int detail_collect(const Roots *roots, const char *requested, Detail *d) {
     // record's last commit and the commit list.
     Buf status, log;
     query_repo_detail(r, &status, &log);
-    // A repository git could not read has its record and error, no changes
-    // and no commits: nothing of a failed command is listed.
+    // A repository git could not read has its record and error, no changes,
+    // no commits and no branches: nothing of a failed command is listed.
+    d->branches.clear();
+    if (!r->error[0]) query_branches(r, &d->branches);
     if (!r->error[0] && status.data) collect_changes(d, status.data, (size_t)status.len);
     if (!r->error[0] && !r->unborn && log.data) collect_commits(d, log.data);
     buf_free(&status);
     buf_free(&log);
     return 1;
+}
+
+// The local branches: each with its upstream, how far it is from it, its
+// commits on no remote-tracking branch and its last commit.
+static void emit_branches(Buf *b, const std::vector<BranchRow> &rows) {
+    for (size_t i = 0; i < rows.size(); i++) {
+        const BranchRow &w = rows[i];
+        buf_puts(b, i ? ",{\"name\":" : "{\"name\":");
+        json_str(b, w.name);
+        buf_puts(b, ",\"upstream\":");
+        json_str(b, w.upstream);
+        buf_printf(b, ",\"ahead\":%d,\"behind\":%d,\"gone\":%s,\"unpushed\":%d", w.ahead, w.behind,
+                   json_bool(w.gone), w.unpushed);
+        buf_puts(b, ",\"last_commit\":{\"hash\":");
+        json_str(b, w.hash);
+        buf_printf(b, ",\"ct\":%lld,\"subject\":", w.ct);
+        json_str(b, w.subject);
+        buf_puts(b, "}}");
+    }
 }
 
 void detail_emit(Buf *b, const Detail *d) {
@@ -96,6 +117,8 @@ void detail_emit(Buf *b, const Detail *d) {
         json_str(b, c.subject.c_str());
         buf_add(b, "}", 1);
     }
+    buf_puts(b, "],\"branches\":[");
+    emit_branches(b, d->branches);
     buf_puts(b, "]}\n");
 }
 

@@ -86,8 +86,10 @@ void listing_document(const Listing *l, Buf *b) {
     buf_printf(b, ",\"table_capped\":%s", json_bool(l->table_capped));
     buf_printf(b,
                ",\"summary\":{\"dirty\":%d,\"ahead\":%d,\"behind\":%d,\"stashes\":%d,"
-               "\"detached\":%d,\"errors\":%d,\"gone\":%d,\"in_progress\":%d}",
-               s.dirty, s.ahead, s.behind, s.stashes, s.detached, s.errors, s.gone, s.in_progress);
+               "\"detached\":%d,\"errors\":%d,\"gone\":%d,\"in_progress\":%d,\"unpushed\":%d,"
+               "\"no_remote\":%d}",
+               s.dirty, s.ahead, s.behind, s.stashes, s.detached, s.errors, s.gone, s.in_progress,
+               s.unpushed, s.no_remote);
     buf_puts(b, ",\"checked_at\":");
     json_str(b, checked_at);
     buf_puts(b, ",\"roots\":[");

@@ -47,7 +47,10 @@ void emit_repo(Buf *b, const Repo *r) {
     json_str(b, r->operation);
     buf_puts(b, ",\"operation_branch\":");
     json_str(b, r->operation_branch);
-    buf_printf(b, ",\"fetched_at\":%lld}", r->fetched_at);
+    buf_printf(b, ",\"fetched_at\":%lld", r->fetched_at);
+    buf_printf(b,
+               ",\"unpushed\":%d,\"unpushed_branches\":%d,\"gone_branches\":%d,\"no_remote\":%s}",
+               r->unpushed, r->unpushed_branches, r->gone_branches, json_bool(r->no_remote));
 }
 
 // What needs the user first: a repository git could not read, then one with

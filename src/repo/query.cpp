@@ -4,6 +4,7 @@
 #include "text/text.h"
 #include "platform/platform.h"
 #include "repo/repo.h"
+#include "repo/query_run.h"
 #include "git/runner/runner.h"
 #include "git/gitdir/gitdir.h"
 #include "git/objects/objects.h"
@@ -31,13 +32,10 @@ static int status_shows_stash() {
     return shows;
 }
 
-// Runs one git command of the query. Returns its standard output when git
-// ran and exited 0, or with `also_ok` (a further status that means "nothing
-// there"); otherwise gives the record its error (from what git wrote on
-// standard error) and returns null. Output of a failed run (what a command
-// stopped at its limit printed) is never parsed as data, and git's messages
-// (warnings of a run that succeeded) never are.
-static const char *query_run(Repo *r, const char *const *args, Buf *out, int also_ok = 0) {
+// Output of a failed run (what a command stopped at its limit printed) is
+// never parsed as data, and git's messages (warnings of a run that
+// succeeded) never are.
+const char *query_run(Repo *r, const char *const *args, Buf *out, int also_ok) {
     buf_init(out, RUN_OUTPUT_MAX);
     Buf err;
     buf_init(&err, RUN_OUTPUT_MAX);
@@ -138,6 +136,7 @@ void query_repo(Repo *r, int mode) {
         buf_free(&out);
     }
     if (!r->error[0]) query_git_state(r, dirs);
+    if (!r->error[0]) query_unpushed(r, dirs);
 }
 
 static void query_remote(Repo *r) {

@@ -5,6 +5,8 @@
 #include "base/sizes.h"
 #include "text/buf.h"
 
+#include <vector>
+
 // One repository's identity and status. A record of all zero bytes is a valid
 // empty record; the status query only adds to it.
 struct Repo {
@@ -38,6 +40,12 @@ struct Repo {
                                         // "bisect" or "am": an operation left in progress
     char operation_branch[BRANCH_SIZE]; // the branch being rebased, without refs/heads/
     long long fetched_at;               // FETCH_HEAD's modification time; 0: never fetched
+    // Work that exists only on this machine, as of the last fetch (the
+    // remote-tracking refs are what this machine knows of its remotes):
+    int unpushed;          // commits on a local branch and on no remote-tracking branch
+    int unpushed_branches; // local branches holding at least one of them
+    int gone_branches;     // local branches whose configured upstream's ref no longer exists
+    int no_remote;         // no remote-tracking branch at all: everything is only here
 };
 
 // Zeroes the record and fills its identity (each text cut to its field).
@@ -48,6 +56,8 @@ void repo_init(Repo *r, const char *path, const char *name, const char *root);
 void repo_fail(Repo *r, const char *text);
 
 // ---- status query -----------------------------------------------------------
+
+struct GitDirs;
 
 // How query_repo asks: MODE_LISTING for a table of repositories; MODE_DETAIL
 // for one repository on its own (the fetch's before and after), where asking
@@ -78,6 +88,33 @@ void query_repo(Repo *r, int mode);
 // output is to be read.
 void query_repo_detail(Repo *r, Buf *status, Buf *log);
 
+// Fills the record's unpushed, unpushed_branches, gone_branches and
+// no_remote from its git folders `dirs` (null where they were not found):
+// the refs and upstreams read there where that is exact (else one
+// `git for-each-ref`), and `git rev-list` only where some local branch's tip
+// is not the tip of a remote-tracking branch.
+void query_unpushed(Repo *r, const GitDirs *dirs);
+
+// One local branch as the detail lists it, as `git branch -vv` tells it.
+struct BranchRow {
+    char name[BRANCH_SIZE];       // without refs/heads/
+    char upstream[UPSTREAM_SIZE]; // "origin/main"; empty when none is configured
+    int ahead, behind;            // against the upstream
+    int gone;                     // the upstream is configured and its ref does not exist
+    int unpushed;                 // its commits on no remote-tracking branch
+    int current;                  // checked out in this working copy
+    char hash[HASH_SIZE];         // its last commit
+    long long ct;
+    char subject[SUBJECT_SIZE];
+};
+
+// The detail's branches: every local branch, the checked-out one first, then
+// the newest last commit first, from one `git for-each-ref` and (where some
+// tip is not on a remote-tracking branch) one `git rev-list`, whatever their
+// number. Fills the record's unpushed figures from the same answers. On a
+// failure the record has its error and `rows` is empty.
+void query_branches(Repo *r, std::vector<BranchRow> *rows);
+
 // Queries records 0..count-1 with at most `jobs` queries (so at most `jobs`
 // git children) running at once; jobs <= 1 queries them one after another
 // in table order.
@@ -105,7 +142,6 @@ int status_next_line(const char **p, const char *end, StatusLine *line);
 
 // Fills the record's operation, operation_branch and fetched_at from its git
 // folders `d` (gitdir_find's answer), with file tests only.
-struct GitDirs;
 void read_git_state(Repo *r, const GitDirs *d);
 
 // Parsers of the query's command outputs: pure functions of the text.
@@ -156,5 +192,7 @@ void repos_sort(Repo *repos, int count);
 // the terminal's summary line: repositories with each state, and stashes.
 struct RepoSummary {
     int dirty, ahead, behind, stashes, detached, errors, gone, in_progress, conflicted;
+    int unpushed;  // repositories with unpushed commits that have a remote
+    int no_remote; // repositories without any remote-tracking branch
 };
 void repo_summarize(const Repo *repos, int count, RepoSummary *s);

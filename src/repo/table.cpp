@@ -33,6 +33,8 @@ void repo_summarize(const Repo *repos, int count, RepoSummary *s) {
         s->gone += r->upstream_gone != 0;
         s->in_progress += r->operation[0] != 0;
         s->conflicted += r->conflicted > 0;
+        s->unpushed += r->unpushed > 0 && !r->no_remote;
+        s->no_remote += r->no_remote != 0;
     }
 }
 

@@ -289,6 +289,11 @@ TEST_F(Attention, NoFurtherGitCommand) {
     for (size_t at = 0, nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1) {
         std::string line = text.substr(at, nl - at);
         if (line == "--version") continue;
+        // The branches' own questions (the unpushed commits) are counted
+        // where they are tested.
+        if (line.find(" rev-list ") != std::string::npos ||
+            line.find(" config --list ") != std::string::npos)
+            continue;
         ASSERT_EQ(line.substr(0, 3), "-C ") << line;
         size_t cmd = line.find(" status ") != std::string::npos ? line.find(" status ")
                                                                 : line.find(" log -1 ");

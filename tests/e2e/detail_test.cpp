@@ -79,22 +79,37 @@ TEST_F(DetailTest, CleanTreeGivesTheWholeDocumentInKeyOrder) {
     Json doc = detail(repo);
     EXPECT_EQ(doc.keys(),
               (std::vector<std::string>{"ok", "action", "repo", "changed", "changed_count",
-                                        "changed_truncated", "commits"}));
+                                        "changed_truncated", "commits", "branches"}));
     EXPECT_EQ(doc["action"].str(), "repo");
 
     const Json &r = doc["repo"];
-    EXPECT_EQ(r.keys(), (std::vector<std::string>{"path",        "name",
-                                                  "root",        "branch",
-                                                  "upstream",    "remote",
-                                                  "ahead",       "behind",
-                                                  "dirty",       "untracked",
-                                                  "staged",      "conflicted",
-                                                  "stash",       "detached",
-                                                  "no_upstream", "unborn",
-                                                  "last_commit", "path_param",
-                                                  "error",       "upstream_gone",
-                                                  "operation",   "operation_branch",
-                                                  "fetched_at"}));
+    EXPECT_EQ(r.keys(), (std::vector<std::string>{"path",
+                                                  "name",
+                                                  "root",
+                                                  "branch",
+                                                  "upstream",
+                                                  "remote",
+                                                  "ahead",
+                                                  "behind",
+                                                  "dirty",
+                                                  "untracked",
+                                                  "staged",
+                                                  "conflicted",
+                                                  "stash",
+                                                  "detached",
+                                                  "no_upstream",
+                                                  "unborn",
+                                                  "last_commit",
+                                                  "path_param",
+                                                  "error",
+                                                  "upstream_gone",
+                                                  "operation",
+                                                  "operation_branch",
+                                                  "fetched_at",
+                                                  "unpushed",
+                                                  "unpushed_branches",
+                                                  "gone_branches",
+                                                  "no_remote"}));
     EXPECT_EQ(r["path"].str(), repo);
     EXPECT_EQ(r["name"].str(), "clean");
     EXPECT_EQ(r["root"].str(), root);

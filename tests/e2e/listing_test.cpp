@@ -242,8 +242,9 @@ TEST_F(Listing, DocumentShapeSummaryAndRoots) {
     EXPECT_FALSE(j["table_capped"].boolean());
 
     const Json &s = j["summary"];
-    EXPECT_EQ(s.keys(), (std::vector<std::string>{"dirty", "ahead", "behind", "stashes", "detached",
-                                                  "errors", "gone", "in_progress"}));
+    EXPECT_EQ(s.keys(),
+              (std::vector<std::string>{"dirty", "ahead", "behind", "stashes", "detached", "errors",
+                                        "gone", "in_progress", "unpushed", "no_remote"}));
     EXPECT_EQ(s["dirty"].num(), 2);
     EXPECT_EQ(s["ahead"].num(), 1);
     EXPECT_EQ(s["behind"].num(), 1);
@@ -298,11 +299,33 @@ TEST_F(Listing, EveryRepositoryInOrderWithItsStatus) {
     const size_t n = sizeof kRepos / sizeof kRepos[0];
     ASSERT_EQ(repos.size(), n) << body;
 
-    const std::vector<std::string> repo_keys{
-        "path",  "name",          "root",        "branch",           "upstream",    "remote",
-        "ahead", "behind",        "dirty",       "untracked",        "staged",      "conflicted",
-        "stash", "detached",      "no_upstream", "unborn",           "last_commit", "path_param",
-        "error", "upstream_gone", "operation",   "operation_branch", "fetched_at"};
+    const std::vector<std::string> repo_keys{"path",
+                                             "name",
+                                             "root",
+                                             "branch",
+                                             "upstream",
+                                             "remote",
+                                             "ahead",
+                                             "behind",
+                                             "dirty",
+                                             "untracked",
+                                             "staged",
+                                             "conflicted",
+                                             "stash",
+                                             "detached",
+                                             "no_upstream",
+                                             "unborn",
+                                             "last_commit",
+                                             "path_param",
+                                             "error",
+                                             "upstream_gone",
+                                             "operation",
+                                             "operation_branch",
+                                             "fetched_at",
+                                             "unpushed",
+                                             "unpushed_branches",
+                                             "gone_branches",
+                                             "no_remote"};
     const std::vector<std::string> commit_keys{"hash", "short", "ct", "at", "subject"};
 
     for (size_t i = 0; i < n; ++i) {

@@ -33,7 +33,8 @@ TEST(EmitRepo, ZeroRecord) {
               "\"unborn\":false,\"last_commit\":{\"hash\":\"\",\"short\":\"\",\"ct\":0,"
               "\"at\":\"1970-01-01T00:00:00Z\",\"subject\":\"\"},\"path_param\":\"\","
               "\"error\":\"\",\"upstream_gone\":false,\"operation\":\"\","
-              "\"operation_branch\":\"\",\"fetched_at\":0}");
+              "\"operation_branch\":\"\",\"fetched_at\":0,\"unpushed\":0,\"unpushed_branches\":0,"
+              "\"gone_branches\":0,\"no_remote\":false}");
 }
 
 TEST(EmitRepo, FullRecord) {
@@ -62,6 +63,10 @@ TEST(EmitRepo, FullRecord) {
     strcpy(r.operation, "cherry-pick");
     strcpy(r.operation_branch, "f\"eat");
     r.fetched_at = 1709285400;
+    r.unpushed = 12;
+    r.unpushed_branches = 3;
+    r.gone_branches = 2;
+    r.no_remote = 1;
     EXPECT_EQ(
         emit(r),
         "{\"path\":\"C:\\\\src\\\\a\\\"p\\u0001p\",\"name\":\"a\\\"p\\u0001p\","
@@ -73,7 +78,8 @@ TEST(EmitRepo, FullRecord) {
         "\"subject\":\"Fix \\\"it\\\"\\ttab \xc3\xa9\"},\"path_param\":\"C%3A%5Csrc%5Ca%22p%01p\","
         "\"error\":\"fatal: \\\"x\\\"\\tnot \xef\xbf\xbd UTF-8\",\"upstream_gone\":true,"
         "\"operation\":\"cherry-pick\",\"operation_branch\":\"f\\\"eat\",\"fetched_at\":"
-        "1709285400}");
+        "1709285400,\"unpushed\":12,\"unpushed_branches\":3,\"gone_branches\":2,\"no_remote\":"
+        "true}");
 }
 
 TEST(EmitRepo, ShortHash) {
@@ -126,7 +132,9 @@ TEST(EmitRepo, FullWidthFieldsAndExistingText) {
               std::string::npos);
     EXPECT_NE(out.find("\"" + std::string(1199, 'e') + "\",\"upstream_gone\""), std::string::npos);
     std::string tail = "\"operation\":\"" + std::string(15, 'o') + "\",\"operation_branch\":\"" +
-                       std::string(255, 'b') + "\",\"fetched_at\":0}";
+                       std::string(255, 'b') +
+                       "\",\"fetched_at\":0,\"unpushed\":0,\"unpushed_branches\":0,"
+                       "\"gone_branches\":0,\"no_remote\":false}";
     EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
 }
 

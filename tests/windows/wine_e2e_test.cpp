@@ -83,10 +83,18 @@ std::string json(const std::string &s) {
 const char NO_STATE[] =
     ",\"upstream_gone\":false,\"operation\":\"\",\"operation_branch\":\"\",\"fetched_at\":0";
 
+// The branches' figures: the test git lists no ref, so a readable
+// repository has no remote-tracking branch; one with an error has zeros.
+const char NO_REMOTE[] =
+    ",\"unpushed\":0,\"unpushed_branches\":0,\"gone_branches\":0,\"no_remote\":true";
+const char NO_FIGURES[] =
+    ",\"unpushed\":0,\"unpushed_branches\":0,\"gone_branches\":0,\"no_remote\":false";
+
 // The members that end every repository object.
 std::string object_end(const std::string &path, const std::string &error = "",
                        const std::string &state = NO_STATE) {
-    return ",\"path_param\":\"" + url_encode(path) + "\",\"error\":" + json(error) + state + "}";
+    return ",\"path_param\":\"" + url_encode(path) + "\",\"error\":" + json(error) + state +
+           (error.empty() ? NO_REMOTE : NO_FIGURES) + "}";
 }
 
 const char ALPHA_HASH[] = "0123456789abcdef0123456789abcdef01234567";
@@ -238,7 +246,8 @@ TEST_F(WineCgi, ListingFromTheCannedGit) {
     const std::string want =
         "{\"ok\":true,\"action\":\"repos\",\"count\":4,\"table_capped\":false,"
         "\"summary\":{\"dirty\":1,\"ahead\":1,\"behind\":1,\"stashes\":2,\"detached\":1,"
-        "\"errors\":0,\"gone\":0,\"in_progress\":0},\"checked_at\":\"*\",\"roots\":[{\"root\":" +
+        "\"errors\":0,\"gone\":0,\"in_progress\":0,\"unpushed\":0,\"no_remote\":4},"
+        "\"checked_at\":\"*\",\"roots\":[{\"root\":" +
         json(R) +
         ",\"exists\":true,\"count\":3,\"truncated\":false,\"depth_limited\":true},{\"root\":" +
         json(S) +
@@ -248,10 +257,12 @@ TEST_F(WineCgi, ListingFromTheCannedGit) {
         "\"repos\":[" + alpha_object("") + "," + beta + "," + one + "," + gamma + "]}\n";
     EXPECT_EQ(masked_time(body), want);
 
-    // The version once, then two git commands per repository, each with -C
-    // and the record's path: the status gives the stash count.
+    // The version and the config outside any repository once, then three
+    // git commands per repository, each with -C and the record's path: the
+    // status gives the stash count; the test git's repositories have no refs
+    // in their git folder, so git lists them.
     std::vector<std::string> calls = git_calls();
-    EXPECT_EQ(calls.size(), 9u);
+    EXPECT_EQ(calls.size(), 14u);
     const std::string C = "<-C> <" + R + "\\alpha> ";
     std::set<std::string> got(calls.begin(), calls.end());
     EXPECT_EQ(got.count("<--version>"), 1u);
@@ -275,7 +286,7 @@ TEST_F(WineCgi, ListingFromTheCannedGit) {
     std::string old_reply = run_exe(old_git, &status);
     EXPECT_EQ(masked_time(old_reply), masked_time(reply));
     calls = git_calls();
-    EXPECT_EQ(calls.size(), 13u);
+    EXPECT_EQ(calls.size(), 18u);
     got = std::set<std::string>(calls.begin(), calls.end());
     for (const char *cmd :
          {"<status> <--porcelain=v2> <-z> <--branch> <--untracked-files=normal>",
@@ -301,11 +312,14 @@ TEST_F(WineCgi, DetailOfAnAllowedPath) {
         ALPHA_HASH +
         "\",\"ct\":1700000000,\"author\":\"Ann\",\"subject\":\"Fix the parser\"},"
         "{\"hash\":\"" +
-        BETA_HASH + "\",\"ct\":1600000000,\"author\":\"Bo\",\"subject\":\"First \\\"cut\\\"\"}]}\n";
+        BETA_HASH +
+        "\",\"ct\":1600000000,\"author\":\"Bo\",\"subject\":\"First "
+        "\\\"cut\\\"\"}],\"branches\":[]}\n";
     EXPECT_EQ(body, want);
-    // One status (its stash count read there), the log, the origin URL.
+    // One status (its stash count read there), the log, the origin URL, the
+    // branches.
     std::vector<std::string> calls = git_calls();
-    ASSERT_EQ(calls.size(), 3u);
+    ASSERT_EQ(calls.size(), 4u);
     EXPECT_EQ(calls[0], "<-C> <" + win_path(root) +
                             "\\alpha> <status> <--porcelain=v2> <-z> <--branch> <--show-stash> "
                             "<--untracked-files=normal>");
@@ -403,7 +417,7 @@ TEST_F(WineCgi, WithoutGitRepositoriesAreListedWithoutStatus) {
     EXPECT_EQ(status, 0);
     EXPECT_NE(reply.find("\"count\":4,\"table_capped\":false,\"summary\":{\"dirty\":0,\"ahead\":0,"
                          "\"behind\":0,\"stashes\":0,\"detached\":0,\"errors\":4,"
-                         "\"gone\":0,\"in_progress\":0}"),
+                         "\"gone\":0,\"in_progress\":0,\"unpushed\":0,\"no_remote\":0}"),
               std::string::npos)
         << reply;
     EXPECT_NE(reply.find(object_end(win_path(root) + "\\alpha", "git could not be started")),
@@ -421,7 +435,7 @@ TEST_F(WineCgi, WithoutGitRepositoriesAreListedWithoutStatus) {
     reply = run_exe(env, &status);
     EXPECT_EQ(reply.compare(0, strlen(JSON_HEAD), JSON_HEAD), 0) << reply;
     EXPECT_NE(reply.find(",\"changed\":[],\"changed_count\":0,\"changed_truncated\":false,"
-                         "\"commits\":[]}\n"),
+                         "\"commits\":[],\"branches\":[]}\n"),
               std::string::npos)
         << reply;
 }
@@ -479,8 +493,9 @@ TEST_F(WineCgi, FailingGitIsTheRepositorysError) {
         "\"ct\":0,\"at\":\"1970-01-01T00:00:00Z\",\"subject\":\"\"}" +
         object_end(broken, refusal);
     EXPECT_NE(reply.find(object), std::string::npos) << reply;
-    EXPECT_NE(reply.find("\"detached\":1,\"errors\":1,\"gone\":0,\"in_progress\":0}"),
-              std::string::npos)
+    EXPECT_NE(
+        reply.find("\"detached\":1,\"errors\":1,\"gone\":0,\"in_progress\":0,\"unpushed\":0,"),
+        std::string::npos)
         << reply;
     // Git could not read it: it leads the listing.
     EXPECT_NE(reply.find("\"repos\":[" + object), std::string::npos) << reply;
@@ -493,7 +508,7 @@ TEST_F(WineCgi, FailingGitIsTheRepositorysError) {
     EXPECT_EQ(reply, std::string(JSON_HEAD) +
                          "{\"ok\":true,\"action\":\"repo\",\"repo\":" + object +
                          ",\"changed\":[],\"changed_count\":0,\"changed_truncated\":false,"
-                         "\"commits\":[]}\n");
+                         "\"commits\":[],\"branches\":[]}\n");
 }
 
 // Every git child is bound to the folder it runs in: GIT_CEILING_DIRECTORIES
@@ -507,7 +522,7 @@ TEST_F(WineCgi, GitIsBoundToTheListedFolder) {
     std::string reply = run_exe(env, &status);
     EXPECT_NE(reply.find("\"error\":\"\""), std::string::npos) << reply;
     std::vector<std::string> calls = git_calls();
-    ASSERT_EQ(calls.size(), 3u); // status, log, config
+    ASSERT_EQ(calls.size(), 4u); // status, log, config, for-each-ref
     const std::string bound = " {GIT_CEILING_DIRECTORIES=C:\\users;D:\\x;" + win_path(root) + "}";
     for (const std::string &call : calls)
         EXPECT_EQ(call.substr(call.size() - std::min(call.size(), bound.size())), bound) << call;
@@ -673,9 +688,10 @@ TEST_F(WineCgi, NamesInAnyLanguageAreListedOnceAndOpen) {
         EXPECT_EQ(r["name"].str(), last_component(r["path"].str()));
         EXPECT_EQ(r["path_param"].str(), url_encode(r["path"].str()));
     }
-    // The version once, then two commands in each repository's folder.
+    // The version once, the config outside any repository once, then three
+    // commands in each repository's folder.
     std::vector<std::string> calls = git_calls();
-    EXPECT_EQ(calls.size(), 1 + 2 * want.size());
+    EXPECT_EQ(calls.size(), 2 + 3 * want.size());
     size_t version_calls = 0;
     for (const std::string &call : calls) {
         if (call.compare(0, 11, "<--version>") == 0)
@@ -815,7 +831,7 @@ TEST_F(WineCgi, EnvironmentNamesInAnyLetterCase) {
     Json doc = document(run_exe(env, &status));
     EXPECT_EQ(doc["repo"]["error"].str(), "");
     std::vector<std::string> calls = git_calls();
-    EXPECT_EQ(calls.size(), 3u); // status, log, config
+    EXPECT_EQ(calls.size(), 4u); // status, log, config, for-each-ref
     const std::string seen = " {BOT_PASSWORD unset} {GIT_OPTIONAL_LOCKS=0} {GIT_CONFIG_COUNT=3} "
                              "{GIT_CONFIG_KEY_0=core.fsmonitor} {HTTP_X_FORWARDED_FOR unset}";
     for (const std::string &call : calls)

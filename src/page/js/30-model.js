@@ -106,6 +106,39 @@ function needsYou(r) {
   return !!repoError(r) || !!str(r.operation) || num(r.conflicted) > 0 || r.upstream_gone === true;
 }
 
+// ---- work that exists only on this machine (as of the last fetch: the
+// remote-tracking branches are what this machine knows of its remotes) ----
+
+// "3 unpushed on 2 branches".
+function unpushedText(r) {
+  return num(r.unpushed) + ' unpushed on ' + plural(num(r.unpushed_branches), 'branch', 'branches');
+}
+
+// Local branches whose upstream is gone, beyond the checked-out one that
+// the "gone" tag tells alone.
+function goneBranches(r) {
+  return num(r.gone_branches) > (r.upstream_gone === true ? 1 : 0);
+}
+
+// Whether the repository holds work that exists only here: uncommitted
+// changes or untracked files, stashes, unpushed commits, or no remote.
+function onlyHere(r) {
+  if (repoError(r)) return false;
+  return num(r.dirty) > 0 || num(r.stash) > 0 || num(r.unpushed) > 0 || r.no_remote === true;
+}
+
+// What exists only here, in words, for the view's rows: "2 changed, 1 stash,
+// 3 unpushed on 2 branches"; empty when nothing.
+function onlyHereText(r) {
+  if (!onlyHere(r)) return '';
+  var parts = [];
+  if (num(r.dirty) > 0) parts.push(num(r.dirty) + ' changed');
+  if (num(r.stash) > 0) parts.push(plural(num(r.stash), 'stash', 'stashes'));
+  if (r.no_remote === true) parts.push('no remote');
+  else if (num(r.unpushed) > 0) parts.push(unpushedText(r));
+  return parts.join(', ');
+}
+
 // The state tags in the order a row shows them. Each has its colour class,
 // whether it applies to a repository, its text and its tooltip (none when
 // missing). A tag marked `column` says what the table's Sync and Stash
@@ -121,6 +154,13 @@ var TAGS = [
     text: function (r) { return num(r.conflicted) + ' conflicted'; } },
   { cls: 't-gone', on: function (r) { return r.upstream_gone === true; }, text: 'gone',
     tip: function (r) { return 'The upstream ' + str(r.upstream) + ' is gone: deleted on the remote'; } },
+  { cls: 't-noremote', on: function (r) { return r.no_remote === true; }, text: 'no remote',
+    tip: 'No remote-tracking branch: everything in this repository exists only here' },
+  { cls: 't-unpushed', on: function (r) { return num(r.unpushed) > 0 && r.no_remote !== true; }, text: unpushedText,
+    tip: 'Commits on local branches that no remote-tracking branch holds, as of the last fetch' },
+  { cls: 't-gonebr', on: goneBranches,
+    text: function (r) { return plural(num(r.gone_branches), 'gone branch', 'gone branches'); },
+    tip: 'Local branches whose upstream was deleted on the remote' },
   { cls: 't-ahead', column: true, on: function (r) { return num(r.ahead) > 0; },
     text: function (r) { return '+' + num(r.ahead); },
     tip: function (r) { return syncTip(plural(num(r.ahead), 'commit', 'commits') + ' to push', r); } },
@@ -190,6 +230,7 @@ var CHIP_FILTERS = {
   behind: function (r) { return num(r.behind) > 0; },
   stash: function (r) { return num(r.stash) > 0; },
   needs: needsYou,
+  here: onlyHere,
 };
 
 // The state select's filters by option value; the empty value passes all.
@@ -204,6 +245,9 @@ var STATE_FILTERS = {
   operation: function (r) { return !!str(r.operation); },
   gone: function (r) { return r.upstream_gone === true; },
   stale: syncStale,
+  unpushed: function (r) { return num(r.unpushed) > 0 && r.no_remote !== true; },
+  noremote: function (r) { return r.no_remote === true; },
+  gonebr: function (r) { return num(r.gone_branches) > 0; },
 };
 
 // The path below its root, or the whole path when it is not below it.

@@ -14,15 +14,16 @@ var FAILED_AT = 0;
 // True while the rows shown are the kept listing of an earlier opening.
 var FROM_KEPT = false;
 
-var COUNT_IDS = ['vAll', 'vNeeds', 'vDirty', 'vAhead', 'vBehind', 'vStash'];
+var COUNT_IDS = ['vAll', 'vNeeds', 'vDirty', 'vAhead', 'vBehind', 'vStash', 'vHere'];
 
-// The chips' values (`needs`: the repositories that need the user, counted
-// in the rows); `s` null before any listing: each says "–" (unknown)
-// in the muted colour, not a zero.
-function setCounts(s, n, needs) {
+// The chips' values (`needs` and `here`: the repositories that need the
+// user and those holding work only here, counted in the rows); `s` null
+// before any listing: each says "–" (unknown) in the muted colour, not a
+// zero.
+function setCounts(s, n, needs, here) {
   var known = !!s;
   s = s || {};
-  var values = [n, needs, s.dirty, s.ahead, s.behind, s.stashes];
+  var values = [n, needs, s.dirty, s.ahead, s.behind, s.stashes, here];
   for (var i = 0; i < COUNT_IDS.length; i++) setText(COUNT_IDS[i], known ? num(values[i]) : '\u2013');
   $('chips').classList.toggle('unknown', !known);
 }
@@ -118,7 +119,7 @@ function showListing(d) {
   SKELETON = false;
   var checked = Date.parse(str(d.checked_at));
   CHECKED = isFinite(checked) ? checked : Date.now();
-  setCounts(d.summary || {}, d.count, REPOS.filter(needsYou).length);
+  setCounts(d.summary || {}, d.count, REPOS.filter(needsYou).length, REPOS.filter(onlyHere).length);
   $('notices').innerHTML = noticesHtml(d, roots);
   setText('rootPill', rootsText(roots));
   markRoots(roots);
