@@ -230,11 +230,14 @@ TEST_F(Stash, CountsMatchTheStashListWithAnyGit) {
         // The version is asked once; then per repository the status and the
         // last commit where git prints the count, and the stash list besides
         // where it does not. Nothing runs after a failed status, and git log
-        // not where there is no commit.
+        // not where there is no commit. None of these repositories has a
+        // remote: each readable one with a branch asks for its commits on no
+        // remote-tracking branch ("unborn" has none). The config outside any
+        // repository is asked at most once in the whole listing.
         if (v.kind == MISSING_GIT) continue;
         ASSERT_FALSE(runs.empty());
         EXPECT_EQ(runs[0], "--version");
-        int status = 0, status_stash = 0, log = 0, stash_list = 0;
+        int status = 0, status_stash = 0, log = 0, stash_list = 0, unpushed = 0, outside_config = 0;
         for (size_t i = 1; i < runs.size(); ++i) {
             const std::string &run = runs[i];
             if (run.find(" status --porcelain=v2 -z --branch --show-stash ") != std::string::npos)
@@ -245,6 +248,11 @@ TEST_F(Stash, CountsMatchTheStashListWithAnyGit) {
                 log++;
             else if (run.find(" stash list ") != std::string::npos)
                 stash_list++;
+            else if (run.find(" rev-list --parents --branches --not --remotes") !=
+                     std::string::npos)
+                unpushed++;
+            else if (run.find("quarlo-no-such-folder config --list ") != std::string::npos)
+                outside_config++;
             else
                 ADD_FAILURE() << "unexpected run: " << run;
         }
@@ -252,6 +260,8 @@ TEST_F(Stash, CountsMatchTheStashListWithAnyGit) {
         EXPECT_EQ(status, v.kind == NEW_GIT ? 0 : n);
         EXPECT_EQ(log, logged);
         EXPECT_EQ(stash_list, v.kind == NEW_GIT ? 0 : listed);
+        EXPECT_EQ(unpushed, n - errors - 1);
+        EXPECT_LE(outside_config, 1);
     }
 }
 
