@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "base/sizes.h"
 
@@ -38,6 +39,24 @@ inline int plat_is_sep(char c) {
 #else
     return c == '/';
 #endif
+}
+
+// Writes `dir` and `name` joined by the platform's separator to `out`
+// (`size` bytes); no separator is added where `dir` is empty or ends in one
+// ("C:\\", "/srv/code/"): a "\\?\\" path would read a doubled one as an empty
+// name. Returns 1, or 0 when the whole text does not fit (then `out` holds an
+// empty text when `size` > 0).
+inline int plat_path_join(char *out, size_t size, const char *dir, const char *name) {
+    size_t dl = strlen(dir), nl = strlen(name);
+    size_t sep = dl > 0 && !plat_is_sep(dir[dl - 1]) ? 1 : 0;
+    if (dl + sep + nl + 1 > size) {
+        if (size) out[0] = 0;
+        return 0;
+    }
+    memcpy(out, dir, dl);
+    if (sep) out[dl] = PATH_SEP;
+    memcpy(out + dl + sep, name, nl + 1);
+    return 1;
 }
 
 // 1 when the `n` bytes at `a` and at `b` are the same name of an environment
