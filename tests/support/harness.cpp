@@ -44,7 +44,7 @@ void use_git_limits(CgiRequest *req) {
 }
 
 CgiResult run_cgi(const CgiRequest &req) {
-    ChildRun run;
+    ChildCommand run;
     std::string path = kDefaultPath;
     if (!req.path_prefix.empty()) path = req.path_prefix + ":" + path;
     if (!req.path_override.empty()) path = req.path_override;
