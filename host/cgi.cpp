@@ -72,16 +72,16 @@ bool cgi_parse(const std::string &out, CgiResponse *res, std::string *why) {
             return false;
         }
         std::string name = line.substr(0, colon);
-        for (unsigned char c : name)
-            if (!is_token_char(c)) {
+        for (char c : name)
+            if (!is_token_char(static_cast<unsigned char>(c))) {
                 *why = "a head line has an invalid name";
                 return false;
             }
         size_t v = colon + 1;
         while (v < line.size() && (line[v] == ' ' || line[v] == '\t')) v++;
         std::string value = line.substr(v);
-        for (unsigned char c : value)
-            if (c < 0x20 && c != '\t') {
+        for (char c : value)
+            if (static_cast<unsigned char>(c) < 0x20 && c != '\t') {
                 *why = "a head line holds a control character";
                 return false;
             }

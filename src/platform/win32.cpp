@@ -240,7 +240,7 @@ static int device_named_full_path(const wchar_t *given, wchar_t *out) {
     if (!full) return 0;
     const wchar_t *rest, *prefix = long_form_prefix(full, &rest);
     size_t plen = wcslen(prefix), rlen = wcslen(rest), nlen = n - cut;
-    int sep = rlen > 0 && rest[rlen - 1] != L'\\';
+    size_t sep = rlen > 0 && rest[rlen - 1] != L'\\' ? 1 : 0;
     int ok = plen + rlen + sep + nlen + 1 <= WIDE_PATH_SIZE;
     if (ok) {
         wcscpy(out, prefix);
@@ -328,8 +328,11 @@ int plat_path_below(const char *path, const char *root, char *rest, size_t size)
         rest[0] = 0;
         return 1;
     }
-    unsigned long n = to_utf8(p + nr, np - nr, rest, size);
-    return n > 0 && n < size;
+    // The conversion's size is an unsigned long (32 bits on Windows): a larger
+    // buffer is offered as the most it can fill.
+    unsigned long fits = size < ULONG_MAX ? (unsigned long)size : ULONG_MAX;
+    unsigned long n = to_utf8(p + nr, np - nr, rest, fits);
+    return n > 0 && n < fits;
 }
 
 // Opens the object `path` names for reading its attributes only, following

@@ -116,7 +116,8 @@ std::string path_refused_reply() {
 std::string url_encode(const std::string &s) {
     static const char hex[] = "0123456789ABCDEF";
     std::string o;
-    for (unsigned char c : s) {
+    for (char ch : s) {
+        unsigned char c = static_cast<unsigned char>(ch);
         if (isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~' || c == '/') {
             o += static_cast<char>(c);
         } else {

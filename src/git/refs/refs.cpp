@@ -56,8 +56,10 @@ static int refs_name_ok(const std::string &name) {
         if (slash == std::string::npos) break;
         start = slash + 1;
     }
-    for (unsigned char c : name)
+    for (char b : name) {
+        unsigned char c = (unsigned char)b;
         if (c <= ' ' || c == 0x7f || strchr("~^:?*[\\", c)) return 0;
+    }
     return 1;
 }
 
