@@ -43,7 +43,7 @@ inline int plat_is_sep(char c) {
 
 // Writes `dir` and `name` joined by the platform's separator to `out`
 // (`size` bytes); no separator is added where `dir` is empty or ends in one
-// ("C:\\", "/srv/code/"): a "\\?\\" path would read a doubled one as an empty
+// ("C:\", "/srv/code/"): a "\\?\" path would read a doubled one as an empty
 // name. Returns 1, or 0 when the whole text does not fit (then `out` holds an
 // empty text when `size` > 0).
 inline int plat_path_join(char *out, size_t size, const char *dir, const char *name) {
