@@ -1,5 +1,7 @@
 #include "cgi.h"
 
+#include "text/text.h"
+
 #include <cctype>
 #include <cstring>
 
@@ -70,16 +72,16 @@ bool cgi_parse(const std::string &out, CgiResponse *res, std::string *why) {
             return false;
         }
         std::string name = line.substr(0, colon);
-        for (unsigned char c : name)
-            if (!is_token_char(c)) {
+        for (char c : name)
+            if (!is_token_char(static_cast<unsigned char>(c))) {
                 *why = "a head line has an invalid name";
                 return false;
             }
         size_t v = colon + 1;
         while (v < line.size() && (line[v] == ' ' || line[v] == '\t')) v++;
         std::string value = line.substr(v);
-        for (unsigned char c : value)
-            if (c < 0x20 && c != '\t') {
+        for (char c : value)
+            if (static_cast<unsigned char>(c) < 0x20 && c != '\t') {
                 *why = "a head line holds a control character";
                 return false;
             }
@@ -140,25 +142,9 @@ bool query_has_password(const std::string &query) {
     return false;
 }
 
-static int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 static std::string url_decode(const std::string &s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); i++) {
-        int hi, lo;
-        if (s[i] == '%' && i + 2 < s.size() && (hi = hex_digit(s[i + 1])) >= 0 &&
-            (lo = hex_digit(s[i + 2])) >= 0) {
-            out += (char)(hi * 16 + lo);
-            i += 2;
-        } else {
-            out += s[i] == '+' ? ' ' : s[i];
-        }
-    }
+    std::string out(s.size(), '\0');
+    out.resize(percent_decode(s.data(), s.size(), &out[0], 1));
     return out;
 }
 

@@ -1,31 +1,16 @@
 #include "request.h"
 
 #include "cgi.h"
+#include "text/text.h"
 
 #include <cstdio>
 
 namespace {
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // `s` with every "%XX" as its byte; any other '%' stays as it is.
-std::string percent_decode(const std::string &s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); i++) {
-        int hi = 0, lo = 0;
-        if (s[i] == '%' && i + 2 < s.size() && (hi = hex_value(s[i + 1])) >= 0 &&
-            (lo = hex_value(s[i + 2])) >= 0) {
-            out += (char)(hi * 16 + lo);
-            i += 2;
-        } else {
-            out += s[i];
-        }
-    }
+std::string percent_decoded(const std::string &s) {
+    std::string out(s.size(), '\0');
+    out.resize(percent_decode(s.data(), s.size(), &out[0], 0));
     return out;
 }
 
@@ -94,7 +79,7 @@ bool split_target(const std::string &target, HostRequest *req) {
         return false;
     }
     size_t q = rest.find('?');
-    req->path = percent_decode(rest.substr(0, q));
+    req->path = percent_decoded(rest.substr(0, q));
     req->query = q == std::string::npos ? "" : rest.substr(q + 1);
     return true;
 }

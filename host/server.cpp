@@ -133,8 +133,9 @@ void release_answer(void *holder) {
 MHD_Result queue_answer(struct MHD_Connection *con, Request *req,
                         std::shared_ptr<const Answer> answer, bool close) {
     auto *holder = new std::shared_ptr<const Answer>(answer);
+    // The library only reads the body; the callback releases it with its holder.
     struct MHD_Response *res = MHD_create_response_from_buffer_with_free_callback_cls(
-        answer->body.size(), (void *)answer->body.data(), release_answer, holder);
+        answer->body.size(), const_cast<char *>(answer->body.data()), release_answer, holder);
     if (!res) {
         delete holder;
         return MHD_NO;

@@ -51,7 +51,7 @@ void action_fetch(const char *path) {
     // after a fetch stopped at its limit, which mostly waited on a remote).
     Repo r;
     repo_init(&r, full, "", "");
-    query_repo(&r, MODE_DETAIL);
+    query_repo(&r, MODE_STASH_LIST);
 
     Buf b;
     buf_init(&b, DOC_MAX);

@@ -82,7 +82,7 @@ void listing_discover(const Roots *roots, Listing *out, ListingLimits limits) {
 void listing_collect(const Roots *roots, Listing *out, ListingLimits limits) {
     listing_discover(roots, out, limits);
     int count = (int)out->repos.size();
-    query_repos(out->repos.data(), count, MODE_LISTING, listing_jobs());
+    query_repos(out->repos.data(), count, MODE_VERSION_ONCE, listing_jobs());
     if (count > 1) repos_sort(out->repos.data(), count);
 }
 

@@ -5,7 +5,7 @@
 // - A question (is_post_request, path_allowed, plat_exists, buf_ok): 1 for
 //   yes, 0 for no. Named so that "if (f(...))" reads as the question.
 // - An operation that can fail (buf_init, buf_add, plat_file_id, parse_int,
-//   path_join, get_query_whole): 1 when it did what it says, 0 when it did
+//   plat_path_join, get_query_whole): 1 when it did what it says, 0 when it did
 //   not, with what it leaves behind on failure in its header.
 // - An operation that cannot fail, or whose failure is told elsewhere (in
 //   the answer it writes, in a record's error text): void.

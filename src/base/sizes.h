@@ -79,7 +79,7 @@
 #define RUN_GIT_ARGS_MAX 11   // arguments after `git -C dir`
 #define SPAWN_ARGS_MAX 64     // arguments of a child (POSIX)
 #define READ_CHUNK_SIZE 4096  // bytes read from a child at once
-#define ENV_NAME_SIZE 256     // a variable name git lists as local (no longer one exists)
+#define ENV_NAME_SIZE 256     // a variable name git lists as local (git has none longer)
 // The stack a POSIX child runs on between its start and exec: its set-up
 // calls only, a few frames deep.
 #define CHILD_STACK_BYTES (256 * 1024)

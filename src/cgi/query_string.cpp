@@ -1,13 +1,8 @@
 #include "cgi/query_string.h"
 
-#include <cstring>
+#include "text/text.h"
 
-static int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
+#include <cstring>
 
 // The raw value of the first parameter whose raw name is `key`; null when
 // there is none.
@@ -28,23 +23,8 @@ static void copy_decoded(const char *v, const char *seps, char *dst, size_t size
     size_t n = 0;
     while (v[n] && !strchr(seps, v[n]) && n < size - 1) n++;
     memcpy(dst, v, n);
-    dst[n] = 0;
-
     // Decode in place; the decoded text never outgrows the raw one.
-    size_t r = 0, w = 0;
-    while (r < n) {
-        char c = dst[r];
-        int hi, lo;
-        if (c == '%' && r + 2 < n && (hi = hex_value(dst[r + 1])) >= 0 &&
-            (lo = hex_value(dst[r + 2])) >= 0) {
-            dst[w++] = (char)(hi * 16 + lo);
-            r += 3;
-        } else {
-            dst[w++] = c == '+' ? ' ' : c;
-            r++;
-        }
-    }
-    dst[w] = 0;
+    dst[percent_decode(dst, n, dst, 1)] = 0;
 }
 
 int get_query_val(const char *query, const char *key, char *dst, size_t size) {
@@ -71,17 +51,9 @@ int get_query_whole(const char *query, const char *key, char *dst, size_t size) 
     const char *v = find_value(query, key);
     if (!v) return 0;
     // Decode the whole raw value; it must fit, and hold no zero byte.
-    size_t w = 0;
-    while (*v && *v != '&') {
-        char c = *v;
-        int hi, lo;
-        if (c == '%' && (hi = hex_value(v[1])) >= 0 && (lo = hex_value(v[2])) >= 0) {
-            c = (char)(hi * 16 + lo);
-            v += 3;
-        } else {
-            if (c == '+') c = ' ';
-            v++;
-        }
+    size_t n = strcspn(v, "&"), w = 0;
+    for (size_t r = 0; r < n;) {
+        char c = percent_decode_next(v, n, &r, 1);
         if (c == 0 || w + 1 >= size) {
             dst[0] = 0;
             return 0;

@@ -54,7 +54,7 @@ static int has_remote(const char *path) {
 
 static void fetch_one(FetchJob *j) {
     Repo *b = &j->before;
-    if (j->query_before) query_repo(b, MODE_LISTING);
+    if (j->query_before) query_repo(b, MODE_VERSION_ONCE);
     if (j->only_with_remote && !has_remote(b->path)) {
         j->skipped = 1;
         return;
@@ -64,7 +64,7 @@ static void fetch_one(FetchJob *j) {
     fetch_run(b->path, &out, j->why, sizeof j->why);
     buf_free(&out);
     repo_init(&j->after, b->path, b->name, b->root);
-    query_repo(&j->after, MODE_LISTING);
+    query_repo(&j->after, MODE_VERSION_ONCE);
     if (!j->why[0] && j->after.error[0]) str_copy(j->why, sizeof j->why, j->after.error);
     j->failed = j->why[0] != 0;
 }

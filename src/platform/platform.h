@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "base/sizes.h"
 
@@ -38,6 +39,24 @@ inline int plat_is_sep(char c) {
 #else
     return c == '/';
 #endif
+}
+
+// Writes `dir` and `name` joined by the platform's separator to `out`
+// (`size` bytes); no separator is added where `dir` is empty or ends in one
+// ("C:\", "/srv/code/"): a "\\?\" path would read a doubled one as an empty
+// name. Returns 1, or 0 when the whole text does not fit (then `out` holds an
+// empty text when `size` > 0).
+inline int plat_path_join(char *out, size_t size, const char *dir, const char *name) {
+    size_t dl = strlen(dir), nl = strlen(name);
+    size_t sep = dl > 0 && !plat_is_sep(dir[dl - 1]) ? 1 : 0;
+    if (dl + sep + nl + 1 > size) {
+        if (size) out[0] = 0;
+        return 0;
+    }
+    memcpy(out, dir, dl);
+    if (sep) out[dl] = PATH_SEP;
+    memcpy(out + dl + sep, name, nl + 1);
+    return 1;
 }
 
 // 1 when the `n` bytes at `a` and at `b` are the same name of an environment
@@ -256,18 +275,25 @@ void plat_children_init();
 
 // One running child with its standard output and its standard error on two
 // pipes. A plain value owned by the caller (usually a local): no global
-// state, so several children may run at once from different threads.
+// state, so several children may run at once from different threads. The
+// fields above `ended` are each system's own, typed as its calls take them
+// (a Win32 HANDLE is a void *).
 struct PlatChild {
-    intptr_t process;  // POSIX: pid; Win32: process handle
-    intptr_t thread;   // Win32: thread handle
-    intptr_t pipes[2]; // read ends: PLAT_CHILD_STDOUT, PLAT_CHILD_STDERR
-    intptr_t waiter;   // POSIX: pidfd (or -1); Win32: unused
-    intptr_t job;      // Win32: the job object of the child and all it starts
-    int ended;         // the exit status has been collected
-    int status;        // collected exit status
-    int pipe_eof[2];   // that pipe reported end of data
-    int killed;        // plat_child_kill ended it
-    int kill_code;     // the status a killed child reads as
+#if defined(_WIN32)
+    void *process;  // the child's process handle (null: none)
+    void *thread;   // its first thread's handle
+    void *pipes[2]; // read ends: PLAT_CHILD_STDOUT, PLAT_CHILD_STDERR (null: closed)
+    void *job;      // the job object of the child and all it starts
+#else
+    int pid;      // the child's process id (0: none, or collected)
+    int pipes[2]; // read ends: PLAT_CHILD_STDOUT, PLAT_CHILD_STDERR (-1: closed)
+    int pidfd;    // readable once the child has ended (-1: the system has none)
+#endif
+    int ended;       // the exit status has been collected
+    int status;      // collected exit status
+    int pipe_eof[2]; // that pipe reported end of data
+    int killed;      // plat_child_kill ended it
+    int kill_code;   // the status a killed child reads as
 };
 
 // Starts the program argv[0] (found on the search path: on Windows only in

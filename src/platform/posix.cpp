@@ -422,8 +422,8 @@ static int spawn_registered(const SpawnSetup *setup, pid_t *pid) {
 }
 
 static void close_pipes(PlatChild *c) {
-    for (intptr_t &fd : c->pipes) {
-        if (fd >= 0) close((int)fd);
+    for (int &fd : c->pipes) {
+        if (fd >= 0) close(fd);
         fd = -1;
     }
 }
@@ -439,7 +439,7 @@ int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char
     (void)cmdline;
     memset(c, 0, sizeof *c);
     c->pipes[PLAT_CHILD_STDOUT] = c->pipes[PLAT_CHILD_STDERR] = -1;
-    c->waiter = -1;
+    c->pidfd = -1;
     if (argc < 1) return -1;
 
     const char *args[SPAWN_ARGS_MAX];
@@ -467,8 +467,8 @@ int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char
         close_pipes(c);
         return -1;
     }
-    c->process = pid;
-    c->waiter = open_process_waiter(pid);
+    c->pid = pid;
+    c->pidfd = open_process_waiter(pid);
     return 0;
 }
 
@@ -480,9 +480,9 @@ static int child_ended(PlatChild *c, int options) {
     memset(&info, 0, sizeof info);
     int r;
     do {
-        r = waitid(P_PID, (id_t)c->process, &info, WEXITED | WNOWAIT | options);
+        r = waitid(P_PID, (id_t)c->pid, &info, WEXITED | WNOWAIT | options);
     } while (r < 0 && errno == EINTR);
-    if (r != 0 || info.si_pid != (pid_t)c->process) return 0;
+    if (r != 0 || info.si_pid != c->pid) return 0;
     c->ended = 1;
     if (info.si_code == CLD_EXITED)
         c->status = info.si_status;
@@ -500,7 +500,7 @@ static long bytes_waiting(int fd) {
 }
 
 long plat_child_peek(PlatChild *c, int stream) {
-    int fd = (int)c->pipes[stream];
+    int fd = c->pipes[stream];
     if (c->pipe_eof[stream] || fd < 0) return -1;
     long n = bytes_waiting(fd);
     if (n != 0) return n;
@@ -517,7 +517,7 @@ long plat_child_peek(PlatChild *c, int stream) {
 long plat_child_read(PlatChild *c, char *buf, long n, int stream) {
     ssize_t r;
     do {
-        r = read((int)c->pipes[stream], buf, (size_t)n);
+        r = read(c->pipes[stream], buf, (size_t)n);
     } while (r < 0 && errno == EINTR);
     return (long)r;
 }
@@ -533,9 +533,9 @@ int plat_child_wait(PlatChild *c, int ms, int wake_on_output) {
         for (int s = 0; s < 2; s++) {
             if (!wake_on_output || c->pipe_eof[s] || c->pipes[s] < 0) continue;
             pipe_at[s] = np;
-            p[np++] = {(int)c->pipes[s], POLLIN, 0};
+            p[np++] = {c->pipes[s], POLLIN, 0};
         }
-        if (c->waiter >= 0) p[np++] = {(int)c->waiter, POLLIN, 0};
+        if (c->pidfd >= 0) p[np++] = {c->pidfd, POLLIN, 0};
         if (np == 0) {
             struct timespec ts = {0, 2 * 1000000L};
             nanosleep(&ts, nullptr);
@@ -546,7 +546,7 @@ int plat_child_wait(PlatChild *c, int ms, int wake_on_output) {
         int arrived = 0;
         for (int s = 0; s < 2; s++) {
             if (pipe_at[s] < 0 || !p[pipe_at[s]].revents) continue;
-            if (bytes_waiting((int)c->pipes[s]) > 0)
+            if (bytes_waiting(c->pipes[s]) > 0)
                 arrived = 1;
             else
                 c->pipe_eof[s] = 1;
@@ -559,9 +559,9 @@ int plat_child_wait(PlatChild *c, int ms, int wake_on_output) {
 // may have left its group). Only while the child is not collected: until
 // then the group's id cannot be another's.
 static void signal_child_group(PlatChild *c, int sig) {
-    if (c->process <= 0) return;
-    kill(-(pid_t)c->process, sig);
-    kill((pid_t)c->process, sig);
+    if (c->pid <= 0) return;
+    kill(-c->pid, sig);
+    kill(c->pid, sig);
 }
 
 int plat_child_terminate(PlatChild *c) {
@@ -593,8 +593,8 @@ int plat_child_exit_status(PlatChild *c, int *status) {
 // it is, still registered, rather than waited on without end.
 void plat_child_close(PlatChild *c) {
     close_pipes(c);
-    if (c->process > 0) {
-        pid_t pid = (pid_t)c->process;
+    if (c->pid > 0) {
+        pid_t pid = c->pid;
         // Leftovers only: the status stays as the run found it.
         signal_child_group(c, SIGKILL);
         if (plat_child_wait(c, CLOSE_WAIT_MS, 0) == 1) {
@@ -603,9 +603,9 @@ void plat_child_close(PlatChild *c) {
             }
         }
     }
-    c->process = 0;
-    if (c->waiter >= 0) close((int)c->waiter);
-    c->waiter = -1;
+    c->pid = 0;
+    if (c->pidfd >= 0) close(c->pidfd);
+    c->pidfd = -1;
 }
 
 // Whether the child `pid` has ended, without collecting it.

@@ -79,7 +79,8 @@ __attribute__((no_sanitize_address)) static int child_main(void *arg) {
         err = ENOENT;
         int denied = 0;
         for (const char *p = plan->paths; *p; p += strlen(p) + 1) {
-            execve(p, (char *const *)s->argv, (char *const *)s->envp);
+            // execve's arrays are not const for C's sake; it never writes them.
+            execve(p, const_cast<char *const *>(s->argv), const_cast<char *const *>(s->envp));
             if (errno == EACCES) denied = 1;
             if (errno != ENOENT && errno != ENOTDIR && errno != EACCES) {
                 err = errno;

@@ -240,7 +240,7 @@ static int device_named_full_path(const wchar_t *given, wchar_t *out) {
     if (!full) return 0;
     const wchar_t *rest, *prefix = long_form_prefix(full, &rest);
     size_t plen = wcslen(prefix), rlen = wcslen(rest), nlen = n - cut;
-    int sep = rlen > 0 && rest[rlen - 1] != L'\\';
+    size_t sep = rlen > 0 && rest[rlen - 1] != L'\\' ? 1 : 0;
     int ok = plen + rlen + sep + nlen + 1 <= WIDE_PATH_SIZE;
     if (ok) {
         wcscpy(out, prefix);
@@ -328,8 +328,11 @@ int plat_path_below(const char *path, const char *root, char *rest, size_t size)
         rest[0] = 0;
         return 1;
     }
-    unsigned long n = to_utf8(p + nr, np - nr, rest, size);
-    return n > 0 && n < size;
+    // The conversion's size is an unsigned long (32 bits on Windows): a larger
+    // buffer is offered as the most it can fill.
+    unsigned long fits = size < ULONG_MAX ? (unsigned long)size : ULONG_MAX;
+    unsigned long n = to_utf8(p + nr, np - nr, rest, fits);
+    return n > 0 && n < fits;
 }
 
 // Opens the object `path` names for reading its attributes only, following
@@ -811,11 +814,11 @@ static int child_start_once(PlatChild *c, const char *program, const char *cmdli
                                       sizeof s.job, nullptr, nullptr) &&
             CreateProcessW(s.program, s.line, nullptr, nullptr, TRUE, flags, s.block, nullptr,
                            &si.StartupInfo, &s.pi)) {
-            c->process = (intptr_t)s.pi.hProcess;
-            c->thread = (intptr_t)s.pi.hThread;
-            c->pipes[PLAT_CHILD_STDOUT] = (intptr_t)s.rd[0];
-            c->pipes[PLAT_CHILD_STDERR] = (intptr_t)s.rd[1];
-            c->job = (intptr_t)s.job;
+            c->process = s.pi.hProcess;
+            c->thread = s.pi.hThread;
+            c->pipes[PLAT_CHILD_STDOUT] = s.rd[0];
+            c->pipes[PLAT_CHILD_STDERR] = s.rd[1];
+            c->job = s.job;
             s.pi.hProcess = s.pi.hThread = s.rd[0] = s.rd[1] = s.job = nullptr;
             rc = 0;
         }
@@ -840,7 +843,7 @@ int plat_child_start(PlatChild *c, const char *const *argv, int argc, const char
 }
 
 long plat_child_peek(PlatChild *c, int stream) {
-    HANDLE pipe = (HANDLE)c->pipes[stream];
+    HANDLE pipe = c->pipes[stream];
     if (c->pipe_eof[stream] || !pipe) return -1;
     DWORD avail = 0;
     if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &avail, nullptr)) {
@@ -852,7 +855,7 @@ long plat_child_peek(PlatChild *c, int stream) {
 
 long plat_child_read(PlatChild *c, char *buf, long n, int stream) {
     DWORD got = 0;
-    HANDLE pipe = (HANDLE)c->pipes[stream];
+    HANDLE pipe = c->pipes[stream];
     if (!pipe || n <= 0 || !ReadFile(pipe, buf, (DWORD)n, &got, nullptr)) return -1;
     return (long)got;
 }
@@ -863,7 +866,7 @@ int plat_child_wait(PlatChild *c, int ms, int wake_on_output) {
     (void)wake_on_output;
     if (c->ended) return 1;
     if (!c->process) return -1;
-    DWORD r = WaitForSingleObject((HANDLE)c->process, ms > 0 ? (DWORD)ms : 0);
+    DWORD r = WaitForSingleObject(c->process, ms > 0 ? (DWORD)ms : 0);
     if (r == WAIT_OBJECT_0) {
         c->ended = 1;
         return 1;
@@ -880,7 +883,7 @@ int plat_child_terminate(PlatChild *) {
 
 void plat_child_kill(PlatChild *c, int code) {
     if (c->ended || !c->process) return;
-    if (TerminateJobObject((HANDLE)c->job, (UINT)code)) {
+    if (TerminateJobObject(c->job, (UINT)code)) {
         c->killed = 1;
         c->kill_code = code;
     }
@@ -891,35 +894,35 @@ void plat_child_kill(PlatChild *c, int code) {
 int plat_child_exit_status(PlatChild *c, int *status) {
     if (!c->process) return 0;
     if (!c->ended) {
-        if (WaitForSingleObject((HANDLE)c->process, 0) != WAIT_OBJECT_0) return 0;
+        if (WaitForSingleObject(c->process, 0) != WAIT_OBJECT_0) return 0;
         c->ended = 1;
     }
     DWORD code = 0;
-    if (!GetExitCodeProcess((HANDLE)c->process, &code)) return 0;
+    if (!GetExitCodeProcess(c->process, &code)) return 0;
     c->status = (int)code;
     *status = c->killed ? c->kill_code : c->status;
     return 1;
 }
 
 void plat_child_close(PlatChild *c) {
-    for (intptr_t &pipe : c->pipes) {
-        if (pipe) CloseHandle((HANDLE)pipe);
-        pipe = 0;
+    for (HANDLE &pipe : c->pipes) {
+        if (pipe) CloseHandle(pipe);
+        pipe = nullptr;
     }
     if (c->process) {
         // Never leave a child behind: a run that gave up on it ends it.
-        if (!c->ended && WaitForSingleObject((HANDLE)c->process, 0) == WAIT_TIMEOUT) {
-            TerminateJobObject((HANDLE)c->job, 1);
-            WaitForSingleObject((HANDLE)c->process, 2000);
+        if (!c->ended && WaitForSingleObject(c->process, 0) == WAIT_TIMEOUT) {
+            TerminateJobObject(c->job, 1);
+            WaitForSingleObject(c->process, 2000);
         }
-        CloseHandle((HANDLE)c->process);
+        CloseHandle(c->process);
     }
-    c->process = 0;
-    if (c->thread) CloseHandle((HANDLE)c->thread);
-    c->thread = 0;
+    c->process = nullptr;
+    if (c->thread) CloseHandle(c->thread);
+    c->thread = nullptr;
     // Closing the job ends what is left in it: helpers that outlived the child.
-    if (c->job) CloseHandle((HANDLE)c->job);
-    c->job = 0;
+    if (c->job) CloseHandle(c->job);
+    c->job = nullptr;
 }
 
 // Every child's job ends with the program (see plat_child_start).

@@ -133,7 +133,7 @@ static int ask_git_dirs(Repo *r, GitDirs *d) {
         if (absolute)
             str_copy(d->common, sizeof d->common, common);
         else
-            ok = gitdir_join(d->common, sizeof d->common, r->path, common);
+            ok = plat_path_join(d->common, sizeof d->common, r->path, common);
         ok = absolute || ok;
     }
     buf_free(&out);
@@ -175,7 +175,7 @@ void query_repo(Repo *r, int mode) {
 
     // The listing takes the stash count from the status where git prints it
     // there, which saves a git run per repository.
-    int stash_header = mode == MODE_LISTING && status_shows_stash();
+    int stash_header = mode == MODE_VERSION_ONCE && status_shows_stash();
     if ((text = query_status(r, stash_header ? STATUS_STASH : STATUS, &out)))
         parse_status(r, text, (size_t)out.len, stash_header, oid);
     buf_free(&out);

@@ -66,11 +66,13 @@ void repo_notice(Repo *r, const char *what, const char *why);
 
 struct GitDirs;
 
-// How query_repo asks: MODE_LISTING for a table of repositories; MODE_DETAIL
-// for one repository on its own (the fetch's before and after), where asking
-// git's version once would cost the run it saves.
-#define MODE_LISTING 0
-#define MODE_DETAIL 1
+// How query_repo counts the stashes. MODE_VERSION_ONCE, for many
+// repositories: git's version is asked once per process, and where git
+// prints the count in its status that count is taken. MODE_STASH_LIST, for
+// one repository on its own (the fetch's before and after), where asking the
+// version would cost the run it saves: `git stash list` counts them.
+#define MODE_VERSION_ONCE 0
+#define MODE_STASH_LIST 1
 
 // Fills the record's status from git: `git status`, with the stash count in
 // it where git prints it there (2.35 and later; asked once per process with
@@ -79,7 +81,7 @@ struct GitDirs;
 // repository's object store (git/objects/), and `git log -1` is asked only
 // where it cannot be read there; there is none without commits. The first
 // command that fails ends the query and gives the record its error.
-// MODE_DETAIL leaves out the version question and runs `git stash list`.
+// MODE_STASH_LIST leaves out the version question and runs `git stash list`.
 // The operation in progress and the last fetch are
 // read from the git folder, found from `.git` without git (one more command,
 // `git rev-parse`, only where that folder is not one git's own rules name).

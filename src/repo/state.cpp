@@ -14,7 +14,7 @@
 // 1 when `name` exists in the folder `dir`; `is_dir` asks for a folder.
 static int has_entry(const char *dir, const char *name, int is_dir) {
     char path[FULL_PATH_SIZE];
-    if (!gitdir_join(path, sizeof path, dir, name)) return 0;
+    if (!plat_path_join(path, sizeof path, dir, name)) return 0;
     return is_dir ? plat_is_dir(path) : plat_exists(path);
 }
 
@@ -25,7 +25,7 @@ static void read_rebase_branch(const char *rebase_dir, char *out) {
     char path[FULL_PATH_SIZE], text[STATE_FILE_MAX];
     out[0] = 0;
     PlatFile f;
-    if (!gitdir_join(path, sizeof path, rebase_dir, "head-name") || !plat_file_open(&f, path))
+    if (!plat_path_join(path, sizeof path, rebase_dir, "head-name") || !plat_file_open(&f, path))
         return;
     long long got = plat_file_read_at(&f, 0, text, sizeof text - 1);
     plat_file_close(&f);
@@ -43,7 +43,7 @@ static void read_rebase_branch(const char *rebase_dir, char *out) {
 static const char *read_sequencer_operation(const char *git) {
     char path[FULL_PATH_SIZE], text[STATE_FILE_MAX];
     PlatFile f;
-    if (!gitdir_join(path, sizeof path, git, "sequencer/todo") || !plat_file_open(&f, path))
+    if (!plat_path_join(path, sizeof path, git, "sequencer/todo") || !plat_file_open(&f, path))
         return nullptr;
     long long got = plat_file_read_at(&f, 0, text, sizeof text - 1);
     plat_file_close(&f);
@@ -69,7 +69,7 @@ static void read_operation(Repo *r, const char *git) {
     static const char *const REBASE_DIRS[] = {"rebase-merge", "rebase-apply"};
     for (const char *name : REBASE_DIRS) {
         char dir[FULL_PATH_SIZE];
-        if (!gitdir_join(dir, sizeof dir, git, name) || !plat_is_dir(dir)) continue;
+        if (!plat_path_join(dir, sizeof dir, git, name) || !plat_is_dir(dir)) continue;
         if (strcmp(name, "rebase-apply") == 0 && has_entry(dir, "applying", 0)) {
             str_copy(r->operation, sizeof r->operation, "am");
             return;
@@ -102,7 +102,7 @@ static void read_operation(Repo *r, const char *git) {
 static long long fetch_head_time(const char *git_dir) {
     char path[FULL_PATH_SIZE];
     long long t = 0;
-    if (!gitdir_join(path, sizeof path, git_dir, "FETCH_HEAD") || !plat_file_mtime(path, &t) ||
+    if (!plat_path_join(path, sizeof path, git_dir, "FETCH_HEAD") || !plat_file_mtime(path, &t) ||
         t <= 0)
         return 0;
     PlatFile f;
@@ -125,10 +125,10 @@ static void read_fetch_time(Repo *r, const GitDirs *d) {
     }
     char dir[FULL_PATH_SIZE], linked[FULL_PATH_SIZE];
     PlatDir list;
-    if (gitdir_join(dir, sizeof dir, d->common, "worktrees") && plat_dir_open(&list, dir) == 1) {
+    if (plat_path_join(dir, sizeof dir, d->common, "worktrees") && plat_dir_open(&list, dir) == 1) {
         while (plat_dir_next(&list)) {
             if (!list.is_dir || list.name_unusable || list.name[0] == '.' ||
-                !gitdir_join(linked, sizeof linked, dir, list.name))
+                !plat_path_join(linked, sizeof linked, dir, list.name))
                 continue;
             long long w = fetch_head_time(linked);
             if (w > t) t = w;

@@ -63,13 +63,6 @@ int path_allowed(const Roots *roots, const char *path, char *out, int *root);
 // whole path without one).
 const char *base_name(const char *path);
 
-// Writes `dir` and `name` joined by the platform's separator to `out`
-// (`size` bytes); no separator is added where `dir` ends in one ("C:\",
-// "/srv/code/"): a "\\?\" path would read a doubled one as an empty name.
-// Returns 1, or 0 when the whole text does not fit (then `out` holds a cut
-// text that must not be used).
-int path_join(char *out, size_t size, const char *dir, const char *name);
-
 // One working copy that discovery found.
 struct FoundRepo {
     std::string path;

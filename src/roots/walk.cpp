@@ -14,13 +14,6 @@ const char *base_name(const char *path) {
     return last ? last + 1 : path;
 }
 
-int path_join(char *out, size_t size, const char *dir, const char *name) {
-    size_t len = strlen(dir);
-    const char *sep = len > 0 && plat_is_sep(dir[len - 1]) ? "" : PATH_SEP_STR;
-    int n = snprintf(out, size, "%s%s%s", dir, sep, name);
-    return n >= 0 && (size_t)n < size;
-}
-
 static int skipped_folder(const char *name) {
     return name[0] == '.' || strcmp(name, "node_modules") == 0 || strcmp(name, "__pycache__") == 0;
 }
@@ -136,7 +129,7 @@ static int walk_entry(const PlatDir *d, std::vector<WalkNode> &nodes, int at, Wa
         return 0;
     }
     char child[FULL_PATH_SIZE];
-    if (!path_join(child, sizeof child, nodes[(size_t)at].dir.c_str(), d->name)) {
+    if (!plat_path_join(child, sizeof child, nodes[(size_t)at].dir.c_str(), d->name)) {
         w->dropped++; // what it holds could not be named whole
         return 1;
     }
@@ -157,7 +150,7 @@ static void walk_folder(std::vector<WalkNode> &nodes, int at, int depth, Walk *w
     // A probe or child path that does not fit its buffer would name another
     // file, so such a folder is not taken for a working copy nor entered.
     char probe[FULL_PATH_SIZE + 8];
-    if (path_join(probe, sizeof probe, dir.c_str(), ".git") && plat_exists(probe)) {
+    if (plat_path_join(probe, sizeof probe, dir.c_str(), ".git") && plat_exists(probe)) {
         // A working copy is never searched further; one on the way to the
         // folder a path names is not that folder.
         if (!w->along || depth == w->along_count)

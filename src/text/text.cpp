@@ -85,3 +85,28 @@ int parse_int(const char *s, int *out, const char **end) {
     if (end) *end = s;
     return 1;
 }
+
+int hex_digit_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+char percent_decode_next(const char *src, size_t n, size_t *i, int plus_as_space) {
+    size_t at = *i;
+    int hi, lo;
+    if (src[at] == '%' && at + 2 < n && (hi = hex_digit_value(src[at + 1])) >= 0 &&
+        (lo = hex_digit_value(src[at + 2])) >= 0) {
+        *i = at + 3;
+        return (char)(hi * 16 + lo);
+    }
+    *i = at + 1;
+    return plus_as_space && src[at] == '+' ? ' ' : src[at];
+}
+
+size_t percent_decode(const char *src, size_t n, char *dst, int plus_as_space) {
+    size_t r = 0, w = 0;
+    while (r < n) dst[w++] = percent_decode_next(src, n, &r, plus_as_space);
+    return w;
+}

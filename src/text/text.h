@@ -34,3 +34,20 @@ int text_next_line(const char **p, char *line, size_t size, int drop_rest);
 // it does not fit an int, leaving *out unchanged. *end, when given, receives
 // the first byte after the number.
 int parse_int(const char *s, int *out, const char **end);
+
+// The value of the hex digit `c` ('0'-'9', 'a'-'f', 'A'-'F'); -1 for any
+// other byte.
+int hex_digit_value(char c);
+
+// Decodes one unit of the `n` bytes at `src` from src[*i] (*i < n): a "%XX"
+// escape whose two hex digits lie within the `n` bytes as its byte, with
+// `plus_as_space` a '+' as a space, any other byte (a '%' without two hex
+// digits after it included) as itself. Moves *i past what it read and
+// returns the decoded byte.
+char percent_decode_next(const char *src, size_t n, size_t *i, int plus_as_space);
+
+// Decodes the `n` bytes at `src` as percent_decode_next does, unit by unit,
+// into `dst` (room for `n` bytes; it may be `src` itself: the decoded text
+// never outgrows the raw one). Returns the decoded length; writes no
+// terminator.
+size_t percent_decode(const char *src, size_t n, char *dst, int plus_as_space);

@@ -89,9 +89,9 @@ TEST_F(BadInput, QueryStrings) {
     std::string every_byte_escaped;
     std::string dotted = root_;
     for (int i = 0; i < 130; ++i) dotted += "/.";
-    for (unsigned char c : dotted + "/r") {
+    for (char c : dotted + "/r") {
         char e[4];
-        snprintf(e, sizeof e, "%%%02X", c);
+        snprintf(e, sizeof e, "%%%02X", static_cast<unsigned char>(c));
         every_byte_escaped += e;
     }
 

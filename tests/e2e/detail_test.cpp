@@ -305,8 +305,7 @@ TEST_F(DetailTest, SettingThatBreaksTheLogKeepsTheListingsRecord) {
     for (bool global : {false, true}) {
         for (const Case &c : cases) {
             SCOPED_TRACE(std::string(c.key) + (global ? " in ~/.gitconfig" : " in the repository"));
-            const std::string setting = std::string("[") +
-                                        std::string(c.key).substr(0, strchr(c.key, '.') - c.key) +
+            const std::string setting = std::string("[") + std::string(c.key, strchr(c.key, '.')) +
                                         "]\n\t" + (strchr(c.key, '.') + 1) + " = " + c.value + "\n";
             const std::string config = global ? home + "/.gitconfig" : repo + "/.git/config";
             const std::string before = read_file(config);

@@ -47,7 +47,7 @@ TEST(Harness, ChildRunnerRunsAsAsked) {
     TempDir tmp;
     write_file(tmp.sub("bin/hello"), "#!/bin/sh\necho \"hello $1\"\ncat\necho err >&2\nexit 3\n",
                0755);
-    ChildRun run;
+    ChildCommand run;
     run.argv = {"hello", "a b"};
     run.env = {{"PATH", tmp.sub("bin") + ":/usr/bin:/bin"}};
     run.input = "from stdin\n";

@@ -253,7 +253,7 @@ class Objects : public ::testing::Test {
             std::string bytes = read_file(idx);
             size_t at = 8 + 1024 + names.size() * 24 + 4 * i;
             unsigned long lie = offsets[head] + 3;
-            for (int k = 0; k < 4; k++) bytes[at + k] = (char)(lie >> (24 - 8 * k));
+            for (size_t k = 0; k < 4; k++) bytes[at + k] = (char)(lie >> (24 - 8 * k));
             sh("chmod u+w " + shq(idx));
             write_file(idx, bytes);
         }

@@ -65,7 +65,7 @@ bool open_terminal(int *master, std::string *name) {
 
 // In the child after fork: only async-signal-safe calls up to execve.
 // `programs` are the paths to try, in order.
-[[noreturn]] void exec_child(const ChildRun &run, const std::vector<std::string> &programs,
+[[noreturn]] void exec_child(const ChildCommand &run, const std::vector<std::string> &programs,
                              char **args, char **envp, int in_fd, int out_fd, int err_fd,
                              const char *terminal) {
     if (terminal) {
@@ -106,7 +106,7 @@ EnvList inherited_env() {
     return env;
 }
 
-ChildResult run_child(const ChildRun &run) {
+ChildResult run_child(const ChildCommand &run) {
     ChildResult r;
     if (run.argv.empty()) return r;
 
@@ -217,7 +217,7 @@ std::string shq(const std::string &word) {
 
 ProcResult run_process(const std::vector<std::string> &argv, const std::string &cwd,
                        const EnvList &env, const std::string &input) {
-    ChildRun run;
+    ChildCommand run;
     run.argv = argv;
     run.env = inherited_env();
     for (const auto &e : env) env_set(run.env, e.first, e.second);

@@ -20,7 +20,9 @@ void env_set(EnvList &env, const std::string &name, const std::string &value);
 // The test process's own environment.
 EnvList inherited_env();
 
-struct ChildRun {
+// A child to run: its arguments, environment, working folder, input and
+// deadline.
+struct ChildCommand {
     // argv[0] names the program: a path when it holds a '/', else found on
     // the PATH of `env` (the search path of the child, not the test's).
     std::vector<std::string> argv;
@@ -45,7 +47,7 @@ struct ChildResult {
 };
 
 // Runs the child to its end (or its deadline). Reports nothing itself.
-ChildResult run_child(const ChildRun &run);
+ChildResult run_child(const ChildCommand &run);
 
 // Any process run with a list of arguments (no shell). `env` entries are
 // added to (or replace entries of) the test process's environment.

@@ -44,7 +44,7 @@ void use_git_limits(CgiRequest *req) {
 }
 
 CgiResult run_cgi(const CgiRequest &req) {
-    ChildRun run;
+    ChildCommand run;
     std::string path = kDefaultPath;
     if (!req.path_prefix.empty()) path = req.path_prefix + ":" + path;
     if (!req.path_override.empty()) path = req.path_override;
@@ -116,7 +116,8 @@ std::string path_refused_reply() {
 std::string url_encode(const std::string &s) {
     static const char hex[] = "0123456789ABCDEF";
     std::string o;
-    for (unsigned char c : s) {
+    for (char ch : s) {
+        unsigned char c = static_cast<unsigned char>(ch);
         if (isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~' || c == '/') {
             o += static_cast<char>(c);
         } else {

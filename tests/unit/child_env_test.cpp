@@ -44,7 +44,7 @@ using unit::TempDir;
 // reports, sorted.
 std::vector<std::string> child_env_for(std::vector<std::string> env) {
     env.push_back(DUMP_VAR "=1");
-    ChildRun run;
+    ChildCommand run;
     run.argv = {"/proc/self/exe"};
     for (const std::string &e : env) {
         size_t eq = e.find('=');

@@ -174,7 +174,7 @@ TEST(QuoteArg, RoundTripThroughTheWindowsRules) {
     unsigned seed = 20240301;
     for (int round = 0; round < 3000; round++) {
         std::vector<std::string> args;
-        size_t count = 1 + round % 6;
+        size_t count = 1 + static_cast<size_t>(round % 6);
         for (size_t i = 0; i < count; i++) args.push_back(random_arg(seed, 16));
         SCOPED_TRACE("round " + std::to_string(round));
         for (const std::string &a : args)
@@ -193,7 +193,8 @@ TEST(QuoteArg, CutArgumentsStayOneArgument) {
     // at its end then reads back with every backslash literal.
     unsigned seed = 7;
     for (int round = 0; round < 3000; round++) {
-        std::string arg = std::string(1180 + round % 20, 'p') + random_arg(seed, 40);
+        std::string arg =
+            std::string(static_cast<size_t>(1180 + round % 20), 'p') + random_arg(seed, 40);
         std::string form = quote_of(arg);
         bool open = false;
         std::vector<std::string> back = parse_windows(form, &open);

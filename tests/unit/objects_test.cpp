@@ -202,7 +202,7 @@ TEST(ObjectStore, CorruptPackOrIndexIsRefusedSafely) {
         run_sh("chmod u+w '" + *file + "'");
         size_t step = good.size() / 400 + 1;
         for (size_t at = 0; at < good.size(); at += step) {
-            for (unsigned char v : {0x00, 0xff, 0x80}) {
+            for (int v : {0x00, 0xff, 0x80}) {
                 std::string bad = good;
                 bad[at] = (char)(bad[at] ^ v ^ (v == 0 ? 1 : 0));
                 spill(*file, bad);

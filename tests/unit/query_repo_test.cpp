@@ -26,7 +26,7 @@ TEST(QueryRepo, FailingGitLeavesTheStatusZeroAndSaysWhy) {
     buf_free(&out);
     buf_free(&err);
 
-    for (int mode : {MODE_LISTING, MODE_DETAIL}) {
+    for (int mode : {MODE_VERSION_ONCE, MODE_STASH_LIST}) {
         SCOPED_TRACE(mode);
         Repo r;
         memset(&r, 0, sizeof r);

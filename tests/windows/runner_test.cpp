@@ -320,9 +320,9 @@ TEST(Runner, ProgramThatCannotStartGivesMinusOne) {
 
     PlatChild c;
     EXPECT_EQ(start(&c, {"C:\\no\\such\\folder\\git.exe"}), -1);
-    EXPECT_EQ(c.process, 0);
-    EXPECT_EQ(c.pipes[PLAT_CHILD_STDOUT], 0);
-    EXPECT_EQ(c.pipes[PLAT_CHILD_STDERR], 0);
+    EXPECT_EQ(c.process, nullptr);
+    EXPECT_EQ(c.pipes[PLAT_CHILD_STDOUT], nullptr);
+    EXPECT_EQ(c.pipes[PLAT_CHILD_STDERR], nullptr);
 }
 
 // ---- environment ------------------------------------------------------------

@@ -39,7 +39,7 @@ bool request_or_config(const std::string &entry) {
 // of the same name); returns what it wrote to standard output. What it wrote
 // to standard error is passed on to the driver's.
 std::string run(const std::vector<std::string> &program, const Env &env, int *status) {
-    ChildRun run;
+    ChildCommand run;
     run.argv = program;
     for (const auto &kv : inherited_env())
         if (!request_or_config(kv.first + "=")) run.env.push_back(kv);

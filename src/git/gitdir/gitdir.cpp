@@ -9,19 +9,6 @@
 // not one git wrote.
 #define GIT_LINK_FILE_MAX (FULL_PATH_SIZE + 16)
 
-int gitdir_join(char *out, unsigned long size, const char *dir, const char *name) {
-    size_t dl = strlen(dir), nl = strlen(name);
-    int sep = dl > 0 && !plat_is_sep(dir[dl - 1]);
-    if (dl + (size_t)sep + nl + 1 > size) {
-        if (size) out[0] = 0;
-        return 0;
-    }
-    memcpy(out, dir, dl);
-    if (sep) out[dl] = PATH_SEP;
-    memcpy(out + dl + sep, name, nl + 1);
-    return 1;
-}
-
 // Reads the whole small file `path` into `text` (GIT_LINK_FILE_MAX bytes) and
 // removes the line ends and blanks after its content. Returns 1; -1 when it
 // is missing; 0 when it cannot be opened or read (a FIFO, a folder), is
@@ -59,7 +46,7 @@ static int resolve_named_dir(const char *base, const char *target, char *out) {
         return plat_is_dir(out);
     }
     char joined[FULL_PATH_SIZE];
-    if (!gitdir_join(joined, sizeof joined, base, target)) return 0;
+    if (!plat_path_join(joined, sizeof joined, base, target)) return 0;
     unsigned long n = plat_real_path(joined, out, FULL_PATH_SIZE);
     return n > 0 && n < FULL_PATH_SIZE && plat_is_dir(out);
 }
@@ -76,7 +63,7 @@ static void parent_of(const char *path, char *out) {
 int gitdir_find(const char *worktree, GitDirs *out) {
     char dot_git[FULL_PATH_SIZE];
     out->git[0] = out->common[0] = 0;
-    if (!worktree || !gitdir_join(dot_git, sizeof dot_git, worktree, ".git")) return 0;
+    if (!worktree || !plat_path_join(dot_git, sizeof dot_git, worktree, ".git")) return 0;
     if (plat_is_dir(dot_git)) {
         str_copy(out->git, sizeof out->git, dot_git);
     } else {
@@ -90,7 +77,7 @@ int gitdir_find(const char *worktree, GitDirs *out) {
     }
     // A linked worktree's own folder names the shared one in `commondir`.
     char commondir[FULL_PATH_SIZE], text[GIT_LINK_FILE_MAX];
-    int read = gitdir_join(commondir, sizeof commondir, out->git, "commondir")
+    int read = plat_path_join(commondir, sizeof commondir, out->git, "commondir")
                    ? read_link_file(commondir, text)
                    : 0;
     if (read == -1) {

@@ -25,7 +25,3 @@ struct GitDirs {
 // `commondir` path is read from the folder holding the file, and such a
 // folder is given as its real path (links resolved), as git gives it.
 int gitdir_find(const char *worktree, GitDirs *out);
-
-// Joins `dir`, a separator and `name` into `out` (`size` bytes). Returns 1,
-// or 0 when it does not fit (then `out` is empty).
-int gitdir_join(char *out, unsigned long size, const char *dir, const char *name);

@@ -1,6 +1,7 @@
 // SHA-1 (FIPS 180-4), for checking an object read from the store against
 // its name. Not used for anything that needs a secure hash.
 #include "git/objects/objects.h"
+#include "text/text.h"
 
 #include <cstring>
 
@@ -85,17 +86,10 @@ void sha1_final(Sha1 *s, unsigned char out[SHA1_LEN]) {
     }
 }
 
-static int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 int sha1_from_hex(const char *hex, unsigned char out[SHA1_LEN]) {
     for (int i = 0; i < SHA1_LEN; i++) {
-        int hi = hex_digit(hex[2 * i]);
-        int lo = hi < 0 ? -1 : hex_digit(hex[2 * i + 1]);
+        int hi = hex_digit_value(hex[2 * i]);
+        int lo = hi < 0 ? -1 : hex_digit_value(hex[2 * i + 1]);
         if (lo < 0) return 0;
         out[i] = (unsigned char)(hi << 4 | lo);
     }

@@ -48,16 +48,6 @@ static void obj_free(Obj *o) {
     o->len = 0;
 }
 
-static int path_join(char *out, const char *dir, const char *name) {
-    size_t a = strlen(dir), b = strlen(name);
-    if (a + 1 + b + 1 > FULL_PATH_SIZE) return 0;
-    memcpy(out, dir, a);
-    size_t n = a;
-    if (n && !plat_is_sep(out[n - 1])) out[n++] = PATH_SEP;
-    memcpy(out + n, name, b + 1);
-    return 1;
-}
-
 // Reads a whole file of at most `max` bytes into a malloc'd block with a
 // terminator after it. Returns 1, or 0 when it is missing, larger, or unreadable.
 static int read_small_file(const char *path, size_t max, unsigned char **data, size_t *len) {
@@ -135,7 +125,7 @@ static int read_loose(const char *dir, const char *hex, Obj *o) {
     memcpy(name, hex, 2);
     name[2] = PATH_SEP;
     memcpy(name + 3, hex + 2, SHA1_HEX_LEN - 2 + 1);
-    if (!path_join(path, dir, name)) return 0;
+    if (!plat_path_join(path, sizeof path, dir, name)) return 0;
     PlatFile f;
     if (!plat_file_open(&f, path)) return 0;
     long long size = plat_file_size(&f);
@@ -418,7 +408,7 @@ static int find_object(Store *s, const unsigned char name[SHA1_LEN], int depth, 
 
 static void add_packs(Store *s, const char *dir) {
     char pack_dir[FULL_PATH_SIZE];
-    if (!path_join(pack_dir, dir, "pack")) return;
+    if (!plat_path_join(pack_dir, sizeof pack_dir, dir, "pack")) return;
     PlatDir d;
     if (plat_dir_open(&d, pack_dir) != 1) return;
     while (plat_dir_next(&d)) {
@@ -431,7 +421,7 @@ static void add_packs(Store *s, const char *dir) {
         char name[PACK_NAME_SIZE];
         memcpy(name, d.name, n - 4);
         name[n - 4] = 0;
-        if (path_join(p->base, pack_dir, name)) s->pack_count++;
+        if (plat_path_join(p->base, sizeof p->base, pack_dir, name)) s->pack_count++;
     }
     plat_dir_close(&d);
 }
@@ -460,7 +450,8 @@ static void add_alternates(Store *s, const char *dir, int level) {
     char path[FULL_PATH_SIZE];
     unsigned char *text;
     size_t len;
-    if (level > OBJECT_DIRS_MAX || !path_join(path, dir, "info" PATH_SEP_STR "alternates") ||
+    if (level > OBJECT_DIRS_MAX ||
+        !plat_path_join(path, sizeof path, dir, "info" PATH_SEP_STR "alternates") ||
         !read_small_file(path, SMALL_FILE_MAX, &text, &len))
         return;
     for (char *line = (char *)text; line && *line;) {
@@ -470,7 +461,7 @@ static void add_alternates(Store *s, const char *dir, int level) {
         char alt[FULL_PATH_SIZE];
         if (line[0] && line[0] != '#' && line[0] != '"' &&
             (is_absolute(line) ? strlen(line) < sizeof alt && (str_copy(alt, sizeof alt, line), 1)
-                               : path_join(alt, dir, line)) &&
+                               : plat_path_join(alt, sizeof alt, dir, line)) &&
             add_dir(s, alt))
             add_alternates(s, s->dirs[s->dir_count - 1], level + 1);
         line = nl ? nl + 1 : nullptr;
@@ -530,8 +521,8 @@ static int file_mentions(const char *path, const char *needle, int fold) {
 // shows a commit: it sets a log output encoding or includes another file.
 static int config_rewrites(const char *dir, const char *name) {
     char path[FULL_PATH_SIZE];
-    return !path_join(path, dir, name) || file_mentions(path, "logoutputencoding", 1) ||
-           file_mentions(path, "include", 1);
+    return !plat_path_join(path, sizeof path, dir, name) ||
+           file_mentions(path, "logoutputencoding", 1) || file_mentions(path, "include", 1);
 }
 
 // 1 when git might show another commit, or the same commit otherwise, than
@@ -544,8 +535,9 @@ static int store_is_rewritten(const char *common, const char *own_git) {
     static const char *const PRESENT[] = {"info" PATH_SEP_STR "grafts",
                                           "refs" PATH_SEP_STR "replace", "reftable"};
     for (const char *name : PRESENT)
-        if (!path_join(path, common, name) || plat_exists(path)) return 1;
-    if (!path_join(path, common, "packed-refs") || file_mentions(path, "refs/replace/", 0))
+        if (!plat_path_join(path, sizeof path, common, name) || plat_exists(path)) return 1;
+    if (!plat_path_join(path, sizeof path, common, "packed-refs") ||
+        file_mentions(path, "refs/replace/", 0))
         return 1;
     return config_rewrites(common, "config") || config_rewrites(common, "config.worktree") ||
            (own_git && strcmp(own_git, common) != 0 && config_rewrites(own_git, "config.worktree"));
@@ -560,7 +552,8 @@ int objects_read_commit(const char *common, const char *hex, CommitSummary *out,
     s->packs = (Pack *)calloc(PACKS_MAX, sizeof(Pack));
     char objects[FULL_PATH_SIZE];
     int ok = 0;
-    if (s->packs && path_join(objects, common, "objects") && add_dir(s, objects)) {
+    if (s->packs && plat_path_join(objects, sizeof objects, common, "objects") &&
+        add_dir(s, objects)) {
         add_alternates(s, objects, 0);
         Obj o = {0, nullptr, 0};
         if (find_object(s, name, 0, &o)) {
@@ -586,8 +579,8 @@ int objects_read_commit(const char *common, const char *hex, CommitSummary *out,
 
 int objects_store_may_be_partial(const char *common) {
     char path[FULL_PATH_SIZE];
-    return !path_join(path, common, "config") || file_mentions(path, "promisor", 1) ||
-           file_mentions(path, "partialclone", 1);
+    return !plat_path_join(path, sizeof path, common, "config") ||
+           file_mentions(path, "promisor", 1) || file_mentions(path, "partialclone", 1);
 }
 
 int objects_ref_may_exist(const char *common, const char *name) {
@@ -596,10 +589,11 @@ int objects_ref_may_exist(const char *common, const char *name) {
     if (strlen(name) >= sizeof rel) return 1;
     for (char *c = rel; *c; c++)
         if (*c == '/') *c = PATH_SEP;
-    if (!path_join(path, common, rel) || plat_exists(path)) return 1;
+    if (!plat_path_join(path, sizeof path, common, rel) || plat_exists(path)) return 1;
     // A packed ref is a line "<hash> <name>".
     char line_end[FULL_PATH_SIZE];
     if (strlen(name) + 2 >= sizeof line_end) return 1;
     snprintf(line_end, sizeof line_end, " %s\n", name);
-    return !path_join(path, common, "packed-refs") || file_mentions(path, line_end, 0);
+    return !plat_path_join(path, sizeof path, common, "packed-refs") ||
+           file_mentions(path, line_end, 0);
 }

@@ -56,8 +56,10 @@ static int refs_name_ok(const std::string &name) {
         if (slash == std::string::npos) break;
         start = slash + 1;
     }
-    for (unsigned char c : name)
+    for (char b : name) {
+        unsigned char c = (unsigned char)b;
         if (c <= ' ' || c == 0x7f || strchr("~^:?*[\\", c)) return 0;
+    }
     return 1;
 }
 
@@ -297,7 +299,7 @@ int refs_read_table(const GitDirs *d, RefTable *t) {
     char path[FULL_PATH_SIZE];
     static const char *const OTHER_FORMS[] = {"reftable", "remotes", "branches"};
     for (const char *name : OTHER_FORMS)
-        if (!gitdir_join(path, sizeof path, d->common, name) || has_entries(path)) return 0;
+        if (!plat_path_join(path, sizeof path, d->common, name) || has_entries(path)) return 0;
     std::string common = d->common;
     std::string heads = common + PATH_SEP_STR "refs" PATH_SEP_STR "heads";
     if (!plat_is_dir(heads.c_str())) return 0;
@@ -307,7 +309,7 @@ int refs_read_table(const GitDirs *d, RefTable *t) {
     if (!read_loose(heads, "refs/heads/", &refs, 0) ||
         !read_loose(common + PATH_SEP_STR "refs" PATH_SEP_STR "remotes", "refs/remotes/", &refs, 0))
         return 0;
-    int got = gitdir_join(path, sizeof path, d->common, "packed-refs")
+    int got = plat_path_join(path, sizeof path, d->common, "packed-refs")
                   ? read_whole(path, &text, REFS_FILE_MAX)
                   : 0;
     if (got == 0 || (got == 1 && !read_packed(text, &refs))) return 0;
@@ -319,7 +321,7 @@ int refs_read_table(const GitDirs *d, RefTable *t) {
     }
 
     RepoConfig config;
-    if (!gitdir_join(path, sizeof path, d->common, "config") ||
+    if (!plat_path_join(path, sizeof path, d->common, "config") ||
         read_whole(path, &text, REFS_FILE_MAX) != 1 || !parse_config(text, &config))
         return 0;
 
