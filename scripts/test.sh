@@ -9,7 +9,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh ca-certificates cmake make g++ clang git googletest libgtest-dev zlib1g-dev \
-  g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 binutils pkgconf libmicrohttpd-dev
+  g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 binutils pkgconf libmicrohttpd-dev \
+  nlohmann-json3-dev
 # The package: its manual pages (scdoc, man-db), the shells whose completions
 # are run, lintian, dpkg-shlibdeps (dpkg-dev), systemd-analyze for the user
 # unit.

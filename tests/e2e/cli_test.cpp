@@ -484,7 +484,7 @@ TEST(CliFetch, AllRepositories) {
     ProcResult status = quarlo({"status", "--json"}, shell_env(root));
     Json doc = parse_json(status.out);
     int behind = 0;
-    for (const Json &repo : doc["repos"].items) behind += repo["behind"].num() == 2;
+    for (const Json &repo : doc["repos"]) behind += repo["behind"].get<long long>() == 2;
     EXPECT_EQ(behind, 4) << status.out;
     ProcResult table = quarlo({"status"}, shell_env(root));
     EXPECT_NE(row(table.out, "one").find("Pull 2 commits; fetched just now"), std::string::npos)
