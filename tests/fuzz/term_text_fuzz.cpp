@@ -1,7 +1,7 @@
 // Fuzzes the terminal's text sanitiser: whatever a name or a subject holds,
 // what reaches the terminal is UTF-8 with no control character (no escape
-// sequence, no C1 control, no bidirectional control) and takes no more
-// columns than asked.
+// sequence, no C1 control, no bidirectional control, no line or paragraph
+// separator) and takes no more columns than asked.
 #include "cli/term.h"
 #include "text/buf.h"
 #include "text/utf8.h"
@@ -18,6 +18,7 @@ bool shows_safely(unsigned cp) {
     if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) return false;       // C0, DEL, C1
     if (cp == 0x061C || cp == 0x200E || cp == 0x200F) return false; // marks
     if ((cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069)) return false; // bidi
+    if (cp == 0x2028 || cp == 0x2029) return false; // separators: shown as "<U+2028>"
     return true;
 }
 

@@ -28,10 +28,10 @@ struct CgiRequest {
     std::string path_override;     // when set, PATH is exactly this
     std::string cwd;               // working folder of the program; empty -> inherited
     std::string input;             // bytes on the program's stdin (empty -> an empty stdin)
+    int timeout_seconds = 120;     // the program is killed (and the test fails) after this
     // When set ("uid:gid"), the program runs as that user and group with no
     // other groups (through setpriv; the test must run as root).
     std::string user;
-    int timeout_seconds = 120; // the program is killed (and the test fails) after this
     // When set, the program runs in a session of its own whose controlling
     // terminal is a fresh pseudo-terminal (as when the bot was started from
     // a console), and what it writes to the terminal is stored here.
