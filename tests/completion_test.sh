@@ -84,7 +84,9 @@ $root/with space"
 for shell in bash zsh fish; do
   check $shell "quarlo st" "status"
   check $shell "quarlo sh" "show"
-  check $shell "quarlo status --" "--json
+  check $shell "quarlo status --" "--exit-code
+--json
+--only-here
 --paths"
   check $shell "quarlo fetch --a" "--all"
   check $shell "quarlo show --j" "--json"

@@ -30,7 +30,7 @@ _quarlo() {
     done
     if [[ $cur == -* ]] && ((!flags_end)); then
         case $cmd in
-        status) COMPREPLY=($(compgen -W '--json --paths' -- "$cur")) ;;
+        status) COMPREPLY=($(compgen -W '--json --paths --only-here --exit-code' -- "$cur")) ;;
         show) COMPREPLY=($(compgen -W '--json' -- "$cur")) ;;
         fetch) COMPREPLY=($(compgen -W '--all' -- "$cur")) ;;
         esac

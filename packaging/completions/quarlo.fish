@@ -18,6 +18,8 @@ complete -c quarlo -n "not __fish_seen_subcommand_from $commands" -l meta -d 'th
 
 complete -c quarlo -n "__fish_seen_subcommand_from status" -l json -d 'the listing as JSON'
 complete -c quarlo -n "__fish_seen_subcommand_from status" -l paths -d 'only the repositories\' paths'
+complete -c quarlo -n "__fish_seen_subcommand_from status" -l only-here -d 'only repositories with work only here'
+complete -c quarlo -n "__fish_seen_subcommand_from status" -l exit-code -d 'exit 1 when a repository needs you'
 complete -c quarlo -n "__fish_seen_subcommand_from status" -a '(__fish_complete_directories)'
 
 complete -c quarlo -n "__fish_seen_subcommand_from show" -l json -d 'the detail as JSON'

@@ -14,7 +14,7 @@ Register-ArgumentCompleter -Native -CommandName quarlo, quarlo.exe -ScriptBlock 
         $command = $words[1]
         if ($wordToComplete -like '-*') {
             $candidates = switch ($command) {
-                'status' { '--json', '--paths' }
+                'status' { '--json', '--paths', '--only-here', '--exit-code' }
                 'show' { '--json' }
                 'fetch' { '--all' }
             }

@@ -34,7 +34,9 @@ int listing_jobs() {
 // entered once.
 static void discover_repos(Listing *l, ListingLimits limits) {
     Walk w;
-    w.cap = limits.repos;
+    // One entry more than the table holds: a table that is exactly full left
+    // nothing out, one that found more did.
+    w.cap = limits.repos + 1;
     w.dirs_max = limits.dirs_per_root;
     for (int i = 0; i < l->roots.count; i++) {
         Root *root = &l->roots.list[i];
@@ -46,9 +48,19 @@ static void discover_repos(Listing *l, ListingLimits limits) {
         root->truncated = w.stop || w.dropped;
         root->depth_limited = w.deeper;
     }
-    // Full, the table may have left repositories out (the roots that lost
-    // some say so); exactly full, it cannot tell.
-    l->table_capped = w.found.size() >= (size_t)limits.repos;
+    // More found than the table holds: the last one goes, and its root says
+    // that it lost some, as the roots after it do (their finds were dropped).
+    l->table_capped = w.found.size() > (size_t)limits.repos;
+    if (l->table_capped) {
+        w.found.pop_back();
+        for (int i = l->roots.count - 1; i >= 0; i--) {
+            Root *root = &l->roots.list[i];
+            if (root->count == 0) continue;
+            root->count--;
+            root->truncated = 1;
+            break;
+        }
+    }
     l->repos.resize(w.found.size());
     size_t k = 0; // each root's entries follow those of the roots before it
     for (int i = 0; i < l->roots.count; i++) {

@@ -17,10 +17,11 @@
 #include <cstring>
 #include <vector>
 
-static const char USAGE[] = "usage: quarlo status [--json | --paths] [ROOT...]\n"
-                            "       quarlo show [--json] PATH\n"
-                            "       quarlo fetch (--all [ROOT...] | PATH...)\n"
-                            "       quarlo --help | --version\n";
+static const char USAGE[] =
+    "usage: quarlo status [--json | --paths] [--only-here] [--exit-code] [ROOT...]\n"
+    "       quarlo show [--json] PATH\n"
+    "       quarlo fetch (--all [ROOT...] | PATH...)\n"
+    "       quarlo --help | --version\n";
 
 static const char HELP[] =
     "quarlo: the status of every git repository below a few folders.\n"
@@ -28,24 +29,28 @@ static const char HELP[] =
     "Without arguments it answers one CGI request (the bot's plugin); with a\n"
     "command it answers at the terminal:\n"
     "\n"
-    "  quarlo status [--json] [ROOT...]\n"
+    "  quarlo status [--json | --paths] [--only-here] [--exit-code] [ROOT...]\n"
     "      One line per repository below the ROOT folders (without any, the\n"
     "      roots QUARLO_ROOTS names, as the CGI listing): name, branch, what\n"
-    "      needs you (errors, conflicts, changes, ahead and behind, stashes),\n"
-    "      the age and subject of the last commit; those that need you first,\n"
-    "      then a summary line. Lines are cut to COLUMNS, else to the terminal's\n"
+    "      needs you (errors, conflicts, changes, ahead and behind, stashes,\n"
+    "      unpushed commits on any branch, no remote, gone branches), the age\n"
+    "      and subject of the last commit; those that need you first, then a\n"
+    "      summary line. Lines are cut to COLUMNS, else to the terminal's\n"
     "      width; written to a pipe or a file they are whole. Colour only on a\n"
     "      terminal, when NO_COLOR is not set and TERM is not \"dumb\". A ROOT\n"
     "      that is not a folder is told, and so is a root whose search left\n"
     "      repositories out. --json prints the listing document of the CGI\n"
     "      action \"repos\". --paths prints only the paths of the repositories\n"
     "      found, one per line, without running git (for shell completion and\n"
-    "      scripts).\n"
+    "      scripts). --only-here lists just the repositories holding work that\n"
+    "      exists only on this machine (changes, untracked files, stashes,\n"
+    "      unpushed commits, no remote), with what that is in each. --exit-code\n"
+    "      exits 1 when any listed repository needs you or holds work only here.\n"
     "\n"
     "  quarlo show [--json] PATH\n"
-    "      One repository in depth: its record, changed files and recent\n"
-    "      commits. PATH must lie in a root. --json prints the detail document\n"
-    "      of the CGI action \"repo\".\n"
+    "      One repository in depth: its record, changed files, recent commits\n"
+    "      and every local branch. PATH must lie in a root. --json prints the\n"
+    "      detail document of the CGI action \"repo\".\n"
     "\n"
     "  quarlo fetch --all [ROOT...]\n"
     "  quarlo fetch PATH...\n"
@@ -56,7 +61,8 @@ static const char HELP[] =
     "\n"
     "Exit status: 0 when the command did its work; 1 when a repository could\n"
     "not be read, a fetch failed, a path was refused, a ROOT is not a folder\n"
-    "or a root's search left repositories out; 2 for a wrong command line.\n"
+    "or a root's search left repositories out (or, with --exit-code, a\n"
+    "repository needs you or holds work only here); 2 for a wrong command line.\n"
     "\n"
     "  quarlo --help | -h | help     this text\n"
     "  quarlo --version              the version\n"
@@ -82,6 +88,8 @@ struct Args {
     int json;
     int all;
     int paths;
+    int only_here;
+    int exit_code;
     std::vector<const char *> operands;
 };
 
@@ -89,7 +97,7 @@ struct Args {
 // "paths").
 // Returns 1, or 0 after a usage error was told.
 static int read_args(int argc, char **argv, const char *allowed, Args *a, int *rc) {
-    a->json = a->all = a->paths = 0;
+    a->json = a->all = a->paths = a->only_here = a->exit_code = 0;
     int options = 1;
     for (int i = 2; i < argc; i++) {
         const char *s = argv[i];
@@ -101,6 +109,10 @@ static int read_args(int argc, char **argv, const char *allowed, Args *a, int *r
             a->all = 1;
         } else if (options && strcmp(s, "--paths") == 0 && strstr(allowed, "paths")) {
             a->paths = 1;
+        } else if (options && strcmp(s, "--only-here") == 0 && strstr(allowed, "only-here")) {
+            a->only_here = 1;
+        } else if (options && strcmp(s, "--exit-code") == 0 && strstr(allowed, "exit-code")) {
+            a->exit_code = 1;
         } else if (options && s[0] == '-' && s[1]) {
             char why[ERROR_TEXT_SIZE];
             snprintf(why, sizeof why, "unknown option %.200s", s);
@@ -180,8 +192,10 @@ static int cmd_status(int argc, char **argv) {
     Args a;
     int rc = CLI_OK;
     Roots roots;
-    if (!read_args(argc, argv, "json paths", &a, &rc)) return rc;
+    if (!read_args(argc, argv, "json paths only-here exit-code", &a, &rc)) return rc;
     if (a.json && a.paths) return usage_error("status takes --json or --paths, not both");
+    if (a.paths && (a.only_here || a.exit_code))
+        return usage_error("--paths runs no git: it takes neither --only-here nor --exit-code");
     if (!set_roots(a, &roots, &rc)) return rc;
     Listing l;
     if (a.paths) {
@@ -198,9 +212,21 @@ static int cmd_status(int argc, char **argv) {
         return rc;
     }
     listing_collect(&roots, &l);
-    int errors = 0;
-    for (const Repo &r : l.repos) errors += r.error[0] != 0;
+    // --only-here keeps the records holding work only here, in their order.
+    if (a.only_here) {
+        size_t kept = 0;
+        for (size_t i = 0; i < l.repos.size(); i++)
+            if (repo_only_here(&l.repos[i])) l.repos[kept++] = l.repos[i];
+        l.repos.resize(kept);
+    }
+    int errors = 0, attention = 0;
+    for (const Repo &r : l.repos) {
+        errors += r.error[0] != 0;
+        attention += repo_needs_user(&r) || repo_only_here(&r);
+    }
     errors += tell_roots_not_folders(a, &l.roots);
+    // With --exit-code, a repository that needs the user fails the run too.
+    if (a.exit_code) errors += attention;
     Buf b;
     buf_init(&b, DOC_MAX);
     if (a.json) {
@@ -210,7 +236,7 @@ static int cmd_status(int argc, char **argv) {
         rc = print_or_fail(&b, errors ? CLI_FAILED : CLI_OK);
     } else {
         Term t = term_for_stdout();
-        status_table(&b, &t, l.repos.data(), (int)l.repos.size());
+        status_table(&b, &t, l.repos.data(), (int)l.repos.size(), a.only_here);
         errors += tell_roots_cut(&b, &t, &l.roots);
         rc = print_table(&b, &t, errors ? CLI_FAILED : CLI_OK);
     }

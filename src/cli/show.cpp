@@ -8,12 +8,16 @@
 #include "platform/platform.h"
 #include "text/text.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #define LABEL_WIDTH 9 // "upstream" and a space
 #define HASH_SHOWN 9  // digits of a commit's hash in the commit list
 #define AUTHOR_COL_MAX 20
+#define BRANCH_NAME_COL_MAX 32 // widest branch name column
+#define UPSTREAM_COL_MAX 28    // widest upstream column
 
 // Columns left after `used` on a line of the terminal's width (-1: no limit).
 static int rest(const Term *t, int used) {
@@ -38,6 +42,79 @@ static void field(Buf *b, const Term *t, const char *name, const char *value, co
     buf_puts(b, "\n");
 }
 
+// How a branch stands against its upstream: "↑2 ↓1", "upstream gone", "in sync";
+// empty without an upstream.
+static std::string branch_sync(const BranchRow &br) {
+    if (!br.upstream[0]) return "";
+    if (br.gone) return "upstream gone";
+    std::string text;
+    if (br.ahead > 0) text += "\xe2\x86\x91" + std::to_string(br.ahead);
+    if (br.behind > 0)
+        text += (text.empty() ? "" : " ") + std::string("\xe2\x86\x93") + std::to_string(br.behind);
+    return text.empty() ? "in sync" : text;
+}
+
+// The table of local branches: the checked-out one marked with '*', its
+// upstream and how it stands, its unpushed commits, its last commit.
+static void branch_table(Buf *b, const Term *t, const std::vector<BranchRow> &branches,
+                         const Repo *r, long long now) {
+    if (branches.empty()) return;
+    buf_puts(b, "\n");
+    term_on(b, t, SGR_BOLD);
+    buf_printf(b, "branches (%d)", (int)branches.size());
+    term_off(b, t);
+    buf_puts(b, "\n");
+    int nw = 0, uw = 0, sw = 0, pw = 0, aw = 0;
+    for (const BranchRow &br : branches) {
+        char age[AGE_TEXT_SIZE];
+        age_text(br.ct, now, age);
+        nw = std::max(nw, text_cells(br.name));
+        uw = std::max(uw, text_cells(br.upstream));
+        sw = std::max(sw, text_cells(branch_sync(br).c_str()));
+        if (br.unpushed > 0)
+            pw = std::max(pw, (int)std::to_string(br.unpushed).size() + 9); // "N unpushed"
+        aw = std::max(aw, (int)strlen(age));
+    }
+    nw = std::min(nw, BRANCH_NAME_COL_MAX);
+    uw = std::min(uw, UPSTREAM_COL_MAX);
+    for (const BranchRow &br : branches) {
+        int current = !r->detached && strcmp(br.name, r->branch) == 0;
+        int used = 0;
+        auto gap = [&](int n) {
+            for (int i = 0; i < n; i++) buf_add(b, " ", 1);
+            used += n;
+        };
+        // A column of `width` cells, then two blanks; nothing for a width of 0.
+        auto column = [&](const std::string &text, const char *sgr, int width) {
+            if (width == 0) return;
+            term_on(b, t, sgr);
+            used += term_cell(b, text.c_str(), width, width);
+            if (*sgr) term_off(b, t);
+            gap(2);
+        };
+        buf_puts(b, current ? "* " : "  ");
+        used += 2;
+        column(br.name, current ? SGR_CYAN : "", nw);
+        column(br.upstream, "", uw);
+        std::string sync = branch_sync(br);
+        column(sync, br.gone ? SGR_YELLOW : SGR_MAGENTA, sw);
+        column(br.unpushed > 0 ? std::to_string(br.unpushed) + " unpushed" : "", SGR_MAGENTA, pw);
+        term_on(b, t, SGR_YELLOW);
+        used += term_cell(b, std::string(br.hash).substr(0, HASH_SHOWN).c_str(), -1, HASH_SHOWN);
+        term_off(b, t);
+        gap(2);
+        char age[AGE_TEXT_SIZE];
+        age_text(br.ct, now, age);
+        gap(aw - (int)strlen(age));
+        term_on(b, t, SGR_DIM);
+        used += term_cell(b, age, -1, 0);
+        term_off(b, t);
+        gap(2);
+        term_cell(b, br.subject, rest(t, used), 0);
+        buf_puts(b, "\n");
+    }
+}
+
 void show_detail(Buf *b, const Term *t, const Detail *d) {
     const Repo *r = &d->repo;
     long long now = plat_now();
@@ -57,6 +134,8 @@ void show_detail(Buf *b, const Term *t, const Detail *d) {
     field(b, t, "doing", r->operation, SGR_RED);
     field(b, t, "upstream", r->upstream, "");
     field(b, t, "remote", r->remote, "");
+    // What git could not tell of this repository (renames, the commit list).
+    field(b, t, "note", r->notice, SGR_YELLOW);
     if (r->last_hash[0]) {
         char age[AGE_TEXT_SIZE];
         age_text(r->last_ct, now, age);
@@ -128,4 +207,5 @@ void show_detail(Buf *b, const Term *t, const Detail *d) {
             buf_puts(b, "\n");
         }
     }
+    branch_table(b, t, d->branches, r, now);
 }

@@ -6,5 +6,5 @@
 struct Detail;
 
 // Appends the detail `d` as text for people: the record, the changed files,
-// the recent commits.
+// the recent commits, the local branches.
 void show_detail(Buf *b, const Term *t, const Detail *d);

@@ -66,10 +66,53 @@ static const char *step_colour(int state) {
     return SGR_MAGENTA;
 }
 
+// The tags of unpushed work, a missing remote and gone branches, where the
+// step (`state`, -1 for none) does not tell them already. The checked-out
+// branch's gone upstream alone is told as "upstream gone".
+static int unpushed_parts(const Repo *r, int state, int only_here, Part *parts) {
+    int n = 0;
+    if (r->no_remote) {
+        if (state != STATE_NO_REMOTE) {
+            str_copy(parts[n].text, sizeof parts[n].text, "no remote");
+            parts[n++].sgr = SGR_YELLOW;
+        }
+    } else if (r->unpushed > 0 && state != STATE_UNPUSHED) {
+        snprintf(parts[n].text, sizeof parts[n].text, "%d unpushed on %d %s", r->unpushed,
+                 r->unpushed_branches, r->unpushed_branches == 1 ? "branch" : "branches");
+        parts[n++].sgr = SGR_MAGENTA;
+    }
+    if (!only_here && r->gone_branches > (r->upstream_gone ? 1 : 0)) {
+        snprintf(parts[n].text, sizeof parts[n].text, "%d gone %s", r->gone_branches,
+                 r->gone_branches == 1 ? "branch" : "branches");
+        parts[n++].sgr = SGR_YELLOW;
+    }
+    return n;
+}
+
+// What exists only in this working copy: changes, untracked files, stashes,
+// unpushed commits, no remote.
+static int only_here_parts(const Repo *r, Part *parts) {
+    int n = 0;
+    if (r->dirty - r->untracked > 0) {
+        snprintf(parts[n].text, sizeof parts[n].text, "%d changed", r->dirty - r->untracked);
+        parts[n++].sgr = SGR_YELLOW;
+    }
+    if (r->untracked > 0) {
+        snprintf(parts[n].text, sizeof parts[n].text, "%d untracked", r->untracked);
+        parts[n++].sgr = SGR_YELLOW;
+    }
+    if (r->stash > 0) {
+        snprintf(parts[n].text, sizeof parts[n].text, "%d stashed", r->stash);
+        parts[n++].sgr = SGR_BLUE;
+    }
+    return n + unpushed_parts(r, -1, 1, parts + n);
+}
+
 // The step first, then the facts it does not already tell: an operation's
 // conflicts are in its step, a change count in "Commit or stash 2 changes".
-static int state_parts(const Repo *r, long long now, Part *parts) {
+static int state_parts(const Repo *r, long long now, int only_here, Part *parts) {
     int n = 0;
+    if (only_here && !r->error[0]) return only_here_parts(r, parts);
     int state = repo_state(r, now);
     repo_step(r, now, parts[n].text, sizeof parts[n].text);
     parts[n++].sgr = step_colour(state);
@@ -110,18 +153,30 @@ static int state_parts(const Repo *r, long long now, Part *parts) {
         snprintf(parts[n].text, sizeof parts[n].text, "%d stashed", r->stash);
         parts[n++].sgr = SGR_BLUE;
     }
+    n += unpushed_parts(r, state, 0, parts + n);
+    // What git could not tell, in its first words ("renames not detected");
+    // `quarlo show` has the whole line.
+    if (r->notice[0]) {
+        const char *colon = strchr(r->notice, ':');
+        size_t len = colon ? (size_t)(colon - r->notice) : strlen(r->notice);
+        if (len >= sizeof parts[n].text) len = sizeof parts[n].text - 1;
+        memcpy(parts[n].text, r->notice, len);
+        parts[n].text[len] = 0;
+        parts[n++].sgr = SGR_DIM;
+    }
     return n;
 }
 
-#define STATE_PARTS_MAX 8
+#define STATE_PARTS_MAX 12
 
-int state_cell(Buf *b, const Term *t, const Repo *r, long long now, int max) {
+int state_cell(Buf *b, const Term *t, const Repo *r, long long now, int max, int only_here) {
     Part parts[STATE_PARTS_MAX];
-    int n = state_parts(r, now, parts);
+    int n = state_parts(r, now, only_here, parts);
     int cells = 0;
     for (int i = 0; i < n; i++) {
-        // The step, then "; " and the other facts joined by ", ".
-        const char *sep = i == 0 ? "" : i == 1 ? "; " : ", ";
+        // The step, then "; " and the other facts joined by ", " (only the
+        // facts, joined by ", ", when the cell tells what is only here).
+        const char *sep = i == 0 ? "" : i == 1 && !only_here ? "; " : ", ";
         int sep_cells = (int)strlen(sep);
         if (max >= 0 && cells + sep_cells >= max) break;
         buf_puts(b, sep);
@@ -135,9 +190,9 @@ int state_cell(Buf *b, const Term *t, const Repo *r, long long now, int max) {
 }
 
 // Columns of the whole state cell, as state_cell writes it without a limit.
-static int state_cells(const Repo *r, long long now) {
+static int state_cells(const Repo *r, long long now, int only_here) {
     Part parts[STATE_PARTS_MAX];
-    int n = state_parts(r, now, parts);
+    int n = state_parts(r, now, only_here, parts);
     int cells = 0;
     for (int i = 0; i < n; i++) cells += (i ? 2 : 0) + text_cells(parts[i].text);
     return cells;
@@ -182,7 +237,9 @@ static void summary_line(Buf *b, const Term *t, const Repo *repos, int count) {
                  {s.ahead, "ahead", "ahead"},
                  {s.behind, "behind", "behind"},
                  {s.detached, "detached", "detached"},
-                 {s.stashes, "stash", "stashes"}};
+                 {s.stashes, "stash", "stashes"},
+                 {s.unpushed, "with unpushed commits", "with unpushed commits"},
+                 {s.no_remote, "without a remote", "without a remote"}};
     for (auto &it : items)
         if (it.n > 0) {
             snprintf(part, sizeof part, "%d %s", it.n, it.n == 1 ? it.one : it.many);
@@ -203,7 +260,7 @@ static void summary_line(Buf *b, const Term *t, const Repo *repos, int count) {
     buf_puts(b, "\n");
 }
 
-void status_table(Buf *b, const Term *t, const Repo *repos, int count) {
+void status_table(Buf *b, const Term *t, const Repo *repos, int count, int only_here) {
     long long now = plat_now();
     // Those that need their user first, each group in the order given (the
     // listing's order puts them first already).
@@ -221,7 +278,7 @@ void status_table(Buf *b, const Term *t, const Repo *repos, int count) {
         age_text(r->last_ct, now, age);
         nw = std::max(nw, text_cells(table_name(repos, count, i)));
         bw = std::max(bw, text_cells(r->branch));
-        state_w[(size_t)i] = state_cells(r, now);
+        state_w[(size_t)i] = state_cells(r, now, only_here);
         if (!r->error[0]) sw = std::max(sw, state_w[(size_t)i]);
         aw = std::max(aw, (int)strlen(age));
     }
@@ -266,12 +323,12 @@ void status_table(Buf *b, const Term *t, const Repo *repos, int count) {
         cell(r->branch, SGR_CYAN, bw, 0);
         if (r->error[0]) {
             // The error takes the rest of the line.
-            int used = state_cell(b, t, r, now, left);
+            int used = state_cell(b, t, r, now, left, only_here);
             (void)used;
         } else {
             int max = left < 0 ? -1 : std::min(sw, left);
             if (max != 0) {
-                int used = state_cell(b, t, r, now, max);
+                int used = state_cell(b, t, r, now, max, only_here);
                 int padded = std::max(used, sw);
                 pad(b, padded - used);
                 if (left >= 0) left -= padded;

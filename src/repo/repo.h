@@ -242,6 +242,11 @@ int repo_state(const Repo *r, long long now);
 const char *repo_state_key(int state);
 // 1 when `r` needs the user before anything else (STATE_LAST_NEEDING_USER).
 int repo_needs_user(const Repo *r);
+// 1 when `r` holds work that exists only in this working copy: uncommitted
+// changes, untracked files, stashes, commits on no remote-tracking branch, or
+// no remote at all; also when git could not read it (nothing tells it holds
+// none).
+int repo_only_here(const Repo *r);
 // 1 when the ahead and behind figures are old (STALE_AFTER_S, or never fetched).
 int repo_sync_stale(const Repo *r, long long now);
 // The step the state asks for, in words: "Resolve 1 conflict, then git

@@ -48,6 +48,13 @@ int repo_needs_user(const Repo *r) {
     return repo_state(r, 0) <= STATE_LAST_NEEDING_USER;
 }
 
+int repo_only_here(const Repo *r) {
+    // A repository git could not read may hold anything: nothing says it
+    // holds no such work, so it is not left out of the answer.
+    if (r->error[0]) return 1;
+    return r->dirty > 0 || r->stash > 0 || r->unpushed > 0 || r->no_remote;
+}
+
 void age_words(long long then, long long now, char *out, size_t size) {
     static const struct {
         long long below, unit;

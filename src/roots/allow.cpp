@@ -16,6 +16,30 @@ static int has_parent_component(const char *path) {
     return 0;
 }
 
+// Where the listing lists the working copy `dir` (reached through a link, so
+// that another spelling of the same folder may name it): walks every root
+// as the listing does and writes the path it keeps for that folder to `out`
+// and its root to *root. Returns 0 (nothing written) when the folder has no
+// identity or the listing would not hold it.
+static int listing_spelling(const Roots *roots, const char *dir, char *out, int *root) {
+    PlatFileId id;
+    if (!plat_file_id(dir, &id)) return 0;
+    Walk w;
+    w.cap = REPO_MAX;
+    for (int i = 0; i < roots->count; i++) {
+        w.first = (int)w.found.size();
+        w.dirs = w.stop = w.dropped = w.deeper = 0;
+        if (plat_exists(roots->list[i].start)) walk_dir(roots->list[i].start, &w);
+        auto seen = w.by_id.find({id.volume, id.index});
+        if (seen == w.by_id.end()) continue;
+        // Later roots never rename a folder an earlier root holds.
+        str_copy(out, FULL_PATH_SIZE, w.found[seen->second].path.c_str());
+        *root = i;
+        return 1;
+    }
+    return 0;
+}
+
 int path_allowed(const Roots *roots, const char *path, char *out, int *root) {
     if (!path || !*path) return 0;
     if (has_parent_component(path)) return 0;
@@ -42,7 +66,15 @@ int path_allowed(const Roots *roots, const char *path, char *out, int *root) {
                 !plat_path_below(full, long_root, rest, sizeof rest))
                 continue;
         }
-        if (!walk_reaches(r->start, rest, found)) continue;
+        int links = 0;
+        if (!walk_reaches(r->start, rest, found, &links)) continue;
+        // Reached through a link, the folder may have another name in the
+        // listing: the answer names it as the listing does.
+        int at = i;
+        if (links > 0 && listing_spelling(roots, found, out, &at)) {
+            if (root) *root = at;
+            return 1;
+        }
         str_copy(out, FULL_PATH_SIZE, found);
         if (root) *root = i;
         return 1;

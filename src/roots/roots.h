@@ -52,7 +52,9 @@ const char *root_match_text(const Root *r);
 // walk enters (no name it skips, no working copy on the way, no link it
 // refuses), at a working copy whose path fits ALLOWED_PATH_MAX. A ".."
 // component refuses it. Returns 1, writes the path as the listing spells it
-// (the root's `start`, then each name as the folder holds it) to `out`
+// (the root's `start`, then each name as the folder holds it; where the path
+// passed a link, the spelling under which the listing lists that folder:
+// its first root, the fewest links, the shortest path) to `out`
 // (FULL_PATH_SIZE bytes) and the index of the root that admitted it to
 // *root (when `root` is not null); otherwise 0 and nothing is written.
 int path_allowed(const Roots *roots, const char *path, char *out, int *root);
@@ -116,5 +118,6 @@ void walk_dir(const char *dir, Walk *w);
 // 1 when the walk of the root folder `root` finds a working copy at the
 // names of `rest` (components separated as in a path; none for the root
 // itself), by the same rules as the listing's walk, and writes its path as
-// the walk spells it to `out` (FULL_PATH_SIZE bytes); else 0, `out` untouched.
-int walk_reaches(const char *root, const char *rest, char *out);
+// the walk spells it to `out` (FULL_PATH_SIZE bytes) and the links passed on
+// the way to *links (when not null); else 0, `out` untouched.
+int walk_reaches(const char *root, const char *rest, char *out, int *links = nullptr);

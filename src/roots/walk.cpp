@@ -205,7 +205,7 @@ void walk_dir(const char *dir, Walk *w) {
     }
 }
 
-int walk_reaches(const char *root, const char *rest, char *out) {
+int walk_reaches(const char *root, const char *rest, char *out, int *links) {
     // The names below the root, each a component of `rest`; more names than
     // the walk goes deep are never reached.
     char names[FULL_PATH_SIZE];
@@ -226,5 +226,6 @@ int walk_reaches(const char *root, const char *rest, char *out) {
     walk_dir(root, &w);
     if (w.found.size() != 1) return 0;
     str_copy(out, FULL_PATH_SIZE, w.found[0].path.c_str());
+    if (links) *links = w.found[0].links;
     return 1;
 }

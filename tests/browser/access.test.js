@@ -198,7 +198,7 @@ test('the drawer is a modal dialog named by its title; chips say whether they ar
   try {
     await page.click('[data-filter="dirty"]');
     assert.deepEqual(await page.$$eval('.chip', (cs) => cs.map((c) => c.getAttribute('aria-pressed'))),
-      ['false', 'false', 'true', 'false', 'false', 'false']);
+      ['false', 'false', 'true', 'false', 'false', 'false', 'false']);
     await page.click('[data-filter="dirty"]');
     await page.click('#rows tr.row');
     await page.waitForSelector('#drawerBody .dsec');

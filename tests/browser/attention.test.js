@@ -8,7 +8,7 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const { NOW, MIN, HOUR, DAY, git, commitFile, fetchedAt } = require('./lib/fixtures');
-const { openDashboard, rowNames } = require('./lib/browser');
+const { openDashboard, rowNames, rowTags, axeProblems } = require('./lib/browser');
 const { startSuite, stopSuite } = require('./lib/suite');
 
 const AXE = fs.readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
@@ -67,13 +67,6 @@ async function dashboard(query = '') {
   const context = await browser.newContext({ viewport: { width: 1440, height: 900 } });
   const page = await openDashboard(context, host.url + query);
   return { context, page };
-}
-
-// Each row's name and tags, in order.
-function rowTags(page) {
-  return page.$$eval('#rows tr.row', (rows) =>
-    rows.map((tr) => [tr.querySelector('.name').textContent,
-      [...tr.querySelectorAll('.tag')].filter((t) => t.getClientRects().length).map((t) => t.textContent)]));
 }
 
 test('the tags, the Sync column and the default order: the unreadable and the stopped first', async () => {
@@ -165,11 +158,7 @@ test('axe-core finds no violation in either theme with the new tags, rows and dr
   for (const theme of ['dark', 'light']) {
     const { context, page } = await dashboard(`?theme=${theme}`);
     try {
-      const problems = async () => {
-        await page.evaluate(AXE);
-        const v = await page.evaluate(async () => (await window.axe.run(document)).violations);
-        return v.flatMap((x) => x.nodes.map((n) => `${x.id}: ${n.target.join(' ')}`));
-      };
+      const problems = () => axeProblems(page, AXE);
       assert.deepEqual(await problems(), [], `${theme}: the table`);
       await page.click('#rows tr.row[data-p$="/stale"]');
       await page.waitForSelector('#drawerBody .note.fetched');

@@ -68,7 +68,7 @@ test('1440 wide: a centred 1200px column, one row of chips, long names cut', asy
     const wrap = await box(page, '.wrap');
     assert.equal(wrap.width, 1200);
     assert.equal(wrap.x, 120);
-    assert.deepEqual(await chipRows(page), [6]);
+    assert.deepEqual(await chipRows(page), [7]);
     assert.deepEqual(await shownHeaders(page), ['Repository', 'State', 'Path', 'Sync', 'Stash', 'Last commit']);
 
     // A name longer than its column is cut at the column's edge, with an ellipsis.
@@ -128,7 +128,7 @@ test('700 wide: no Path column, columns apart, the drawer covers the width', asy
   }
 });
 
-test('390 wide: two columns at 40% and 60%, chips in two rows of three, the first row high up', async () => {
+test('390 wide: two columns at 40% and 60%, chips in two rows, the first row high up', async () => {
   const { context, page } = await dashboard(390);
   try {
     assert.deepEqual(await shownHeaders(page), ['Repository', 'State']);
@@ -139,7 +139,7 @@ test('390 wide: two columns at 40% and 60%, chips in two rows of three, the firs
     assert.ok(Math.abs(widths[0] - 0.4) < 0.005, `repository column ${widths[0]}`);
     assert.ok(Math.abs(widths[1] - 0.6) < 0.005, `state column ${widths[1]}`);
 
-    assert.deepEqual(await chipRows(page), [3, 3]);
+    assert.deepEqual(await chipRows(page), [4, 3]);
     assert.equal(await page.$eval('#vAll', (e) => getComputedStyle(e).fontSize), '17px');
     // The rows begin in the window's upper half.
     const first = await box(page, '#rows tr.row');
@@ -176,7 +176,7 @@ test('1280 wide, both row heights: every tag of a row is in view or counted', as
       const d = await res.json();
       d.repos.push({ ...d.repos[0], name: 'everything', path: `${fx.root}/everything`, branch: 'feature/a-rather-long-branch-name',
         dirty: 12, conflicted: 3, detached: false, no_upstream: true, no_remote: false, unborn: true, ahead: 4, behind: 2,
-        stash: 5, state: 'conflicts', step: 'Resolve 3 conflicts' });
+        stash: 5, unpushed: 0, unpushed_branches: 0, gone_branches: 0, state: 'conflicts', step: 'Resolve 3 conflicts' });
       await route.fulfill({ response: res, json: d });
     },
   );

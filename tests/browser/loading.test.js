@@ -210,7 +210,7 @@ test('the kept listing: per node, dropped by a refused password, a full storage 
     await waitLoaded(refused);
     assert.deepEqual(await rowNames(refused), []);
     assert.equal(await refused.evaluate(() => localStorage.getItem('quarlo_listing_alpha')), null);
-    assert.deepEqual(await refused.$$eval('.chip .v', (els) => els.map((e) => e.textContent)), Array(6).fill('\u2013'));
+    assert.deepEqual(await refused.$$eval('.chip .v', (els) => els.map((e) => e.textContent)), Array(7).fill('\u2013'));
     await refused.close();
 
     // A storage that refuses every write: the page loads as before.

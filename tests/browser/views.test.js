@@ -146,9 +146,13 @@ async function checkBrokenRow(message, context) {
     assert.ok(!(await rowNames(page)).includes(BROKEN));
     await page.selectOption('#stateFilter', 'error');
     assert.deepEqual(await rowNames(page), [BROKEN]);
-    // Six chips: All and Needs you count it, no other.
-    assert.equal(await page.$$eval('.chip', (cs) => cs.length), 6);
+    // Seven chips: All and Needs you count it, and Only here (nothing tells
+    // that it holds no work only here).
+    assert.equal(await page.$$eval('.chip', (cs) => cs.length), 7);
     assert.equal(await page.textContent('#vNeeds'), '1');
+    await page.click('.chip[data-filter="here"]');
+    assert.ok((await rowNames(page)).includes(BROKEN));
+    await page.click('.chip[data-filter="here"]');
 
     await page.click('#rows tr.row');
     await page.waitForSelector('#drawerBody .dsec');

@@ -370,7 +370,10 @@ TEST(CliUsage, ExitStatuses) {
         const char *out, *err;
     } cases[] = {
         {{"status"}, 0, "only", ""},
-        {{"--help"}, 0, "quarlo status [--json] [ROOT...]", ""},
+        {{"--help"},
+         0,
+         "quarlo status [--json | --paths] [--only-here] [--exit-code] [ROOT...]",
+         ""},
         {{"bogus"}, 2, "", "usage: quarlo status"},
         {{"status", "--bad"}, 2, "", "unknown option --bad"},
         {{"show"}, 2, "", "usage:"},

@@ -407,6 +407,16 @@ TEST_F(FetchTest, PartialCloneIsListedWithoutReachingItsRemote) {
         ProcResult status = run_process({quarlo_bin(), "status", "--json", root}, "", {});
         EXPECT_NE(status.out.find("\"notice\":\"renames not detected"), std::string::npos)
             << status.out;
+        // The terminal tells it too: the table in its first words, show whole.
+        EnvList plain = {
+            {"NO_COLOR", "1"}, {"COLUMNS", ""}, {"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ROOTS", root}};
+        ProcResult table = run_process({quarlo_bin(), "status", root}, "", plain);
+        EXPECT_NE(table.out.find("Commit or stash 3 changes; renames not detected"),
+                  std::string::npos)
+            << table.out;
+        ProcResult show = run_process({quarlo_bin(), "show", partial}, "", plain);
+        EXPECT_NE(show.out.find("note     renames not detected: fatal: "), std::string::npos)
+            << show.out;
 
         EXPECT_FALSE(path_exists(ran));
         EXPECT_EQ(server.connections(), 0);

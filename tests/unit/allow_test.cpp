@@ -37,6 +37,9 @@ class PathAllowed : public ::testing::Test {
         make_symlink(".", tmp / "code/self");
         make_symlink("../../code", tmp / "code/a/back");
         make_symlink(tmp / "outside", tmp / "code/out");
+        // Second names of a listed working copy: beside it, and below a later root.
+        make_symlink("proj", tmp / "code/alias");
+        make_symlink(tmp / "code/proj", tmp / "codebases/alias");
         unit::make_dirs(tmp / "code/plain");
         unit::make_dirs(tmp / "code/proj/sub");
         unit::make_dirs(tmp / "code/wt");
@@ -148,6 +151,12 @@ const AllowCase ALLOW_CASES[] = {
     {ROOTS, "", "$T/code/a/back/proj", nullptr},
     {ROOTS, "", "$T/code/out/o", "$T/code/out/o"},
     {ROOTS, "", "$T/code/out/proj", "$T/code/out/proj"},
+    // A second name of a folder the listing lists answers with the listing's
+    // name for it (its first root, the fewest links); where that name is the
+    // only one the roots reach, with that name.
+    {ROOTS, "", "$T/code/alias", "$T/code/proj"},
+    {ROOTS, "", "$T/codebases/alias", "$T/code/proj"},
+    {"$T/codebases", "", "$T/codebases/alias", "$T/codebases/alias"},
 };
 
 TEST_F(PathAllowed, Table) {

@@ -65,6 +65,10 @@ TEST(EmitRepo, FullRecord) {
     strcpy(r.operation, "cherry-pick");
     strcpy(r.operation_branch, "f\"eat");
     r.fetched_at = 1709285400;
+    r.unpushed = 12;
+    r.unpushed_branches = 3;
+    r.gone_branches = 2;
+    r.no_remote = 1;
     EXPECT_EQ(
         emit(r),
         "{\"path\":\"C:\\\\src\\\\a\\\"p\\u0001p\",\"name\":\"a\\\"p\\u0001p\","
@@ -77,7 +81,7 @@ TEST(EmitRepo, FullRecord) {
         "\"error\":\"fatal: \\\"x\\\"\\tnot \xef\xbf\xbd UTF-8\",\"upstream_gone\":true,"
         "\"operation\":\"cherry-pick\",\"operation_branch\":\"f\\\"eat\",\"fetched_at\":"
         "1709285400,"
-        "\"unpushed\":0,\"unpushed_branches\":0,\"gone_branches\":0,\"no_remote\":false,"
+        "\"unpushed\":12,\"unpushed_branches\":3,\"gone_branches\":2,\"no_remote\":true,"
         // Git could not read it: the state says so, with git's message.
         "\"state\":\"unreadable\",\"state_rank\":0,\"needs_you\":true,"
         "\"step\":\"Unreadable: fatal: \\\"x\\\"\\tnot \xef\xbf\xbd UTF-8\"}");

@@ -52,8 +52,8 @@ std::string document(const Listing &l) {
     return s;
 }
 
-// A full table says so (exactly full, it cannot tell whether one was left
-// out); each root whose repositories were left out says so.
+// A table that left repositories out says so (exactly full, it left none
+// out and says nothing); each root whose repositories were left out says so.
 TEST(ListingLimits, TableCeiling) {
     TempDir t;
     const std::string many = t.sub("many"), one = t.sub("one"), two = t.sub("two");
@@ -69,7 +69,8 @@ TEST(ListingLimits, TableCeiling) {
         std::vector<int> truncated;
     } rows[] = {
         {"below the ceiling", {many}, 5, 0, {5}, {0}},
-        {"exactly full", {many, one}, 6, 1, {5, 1}, {0, 0}},
+        {"exactly full", {many, one}, 6, 0, {5, 1}, {0, 0}},
+        {"one past, in the last root", {many, two}, 6, 1, {5, 1}, {0, 1}},
         {"one past: two left out, said by their roots",
          {many, two, one},
          6,

@@ -64,7 +64,7 @@ function apiUrl(conn, action, extra) {
   return url;
 }
 
-var CHIP_NAMES = /^(dirty|ahead|behind|stash|needs)$/;
+var CHIP_NAMES = /^(dirty|ahead|behind|stash|needs|here)$/;
 
 // The view the address names, each value checked: { chip, state, q, sort }
 // with '' for what it does not name or names wrongly.

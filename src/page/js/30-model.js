@@ -120,6 +120,35 @@ function operationDetaches(r) {
   return op === 'rebase' || op === 'am';
 }
 
+// ---- work that exists only on this machine (as of the last fetch: the
+// remote-tracking branches are what this machine knows of its remotes) ----
+
+// "3 unpushed on 2 branches".
+function unpushedText(r) {
+  return num(r.unpushed) + ' unpushed on ' + plural(num(r.unpushed_branches), 'branch', 'branches');
+}
+
+// Whether the unpushed commits tell more than the branch's own ahead count:
+// other branches hold some (or the branch has no upstream to be ahead of).
+function unpushedBeyondAhead(r) {
+  if (r.no_remote === true || !(num(r.unpushed) > 0)) return false;
+  return num(r.unpushed) !== num(r.ahead) || num(r.unpushed_branches) > 1;
+}
+
+// Local branches whose upstream is gone, beyond the checked-out one that
+// the "upstream gone" tag tells alone.
+function goneBranches(r) {
+  return num(r.gone_branches) > (r.upstream_gone === true ? 1 : 0);
+}
+
+// Whether the repository holds work that exists only here: uncommitted
+// changes or untracked files, stashes, unpushed commits, or no remote; also
+// one git could not read (nothing tells that it holds none).
+function onlyHere(r) {
+  if (repoError(r)) return true;
+  return num(r.dirty) > 0 || num(r.stash) > 0 || num(r.unpushed) > 0 || r.no_remote === true;
+}
+
 // The facts of a repository as tags, each with its colour class, the state
 // of the program's vocabulary it belongs to, whether it applies, and its
 // text. A tag marked `column` says what the table's Sync and Stash columns
@@ -132,10 +161,13 @@ var TAGS = [
   { state: 'conflicts', cls: 't-con', on: function (r) { return num(r.conflicted) > 0; },
     text: function (r) { return num(r.conflicted) + ' conflicted'; } },
   { state: 'gone', cls: 't-gone', on: function (r) { return r.upstream_gone === true; }, text: 'upstream gone' },
+  { cls: 't-gonebr', on: goneBranches,
+    text: function (r) { return plural(num(r.gone_branches), 'gone branch', 'gone branches'); } },
   { state: 'changes', cls: 't-dirty', on: function (r) { return num(r.dirty) > 0; },
     text: function (r) { return num(r.dirty) + ' changed'; } },
   { state: 'unpushed', cls: 't-ahead', column: true, on: function (r) { return num(r.ahead) > 0; },
     text: function (r) { return '\u2191' + num(r.ahead) + ' to push'; } },
+  { state: 'unpushed', cls: 't-unpushed', on: unpushedBeyondAhead, text: unpushedText },
   { state: 'behind', cls: 't-behind', column: true, on: function (r) { return num(r.behind) > 0; },
     text: function (r) { return '\u2193' + num(r.behind) + ' to pull'; } },
   { state: 'no_remote', cls: 't-noup', on: function (r) { return r.no_remote === true; }, text: 'no remote' },
@@ -146,6 +178,10 @@ var TAGS = [
   { state: 'unborn', cls: 't-unborn', on: function (r) { return !!r.unborn; }, text: 'no commits' },
   { state: 'no_upstream', cls: 't-noup', on: function (r) { return !!r.no_upstream && !r.detached && r.no_remote !== true; },
     text: 'no upstream' },
+  // What git could not tell, in its first words ("renames not detected");
+  // the drawer has the whole line.
+  { cls: 't-stale', on: function (r) { return !!str(r.notice); },
+    text: function (r) { return str(r.notice).split(':')[0]; } },
 ];
 
 function tagPart(tag, part, r) {
@@ -214,6 +250,7 @@ var CHIP_FILTERS = {
   behind: function (r) { return num(r.behind) > 0; },
   stash: function (r) { return num(r.stash) > 0; },
   needs: needsYou,
+  here: onlyHere,
 };
 
 // The state select's filters by option value; the empty value passes all.
@@ -228,6 +265,9 @@ var STATE_FILTERS = {
   operation: function (r) { return !!str(r.operation); },
   gone: function (r) { return r.upstream_gone === true; },
   stale: syncStale,
+  unpushed: function (r) { return num(r.unpushed) > 0 && r.no_remote !== true; },
+  noremote: function (r) { return r.no_remote === true; },
+  gonebr: function (r) { return num(r.gone_branches) > 0; },
 };
 
 // The path below its root, or the whole path when it is not below it.

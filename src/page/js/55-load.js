@@ -16,7 +16,7 @@ var FAILED_AT = 0;
 // True while the rows shown are the kept listing of an earlier opening.
 var FROM_KEPT = false;
 
-var COUNT_IDS = ['vAll', 'vNeeds', 'vDirty', 'vAhead', 'vBehind', 'vStash'];
+var COUNT_IDS = ['vAll', 'vNeeds', 'vDirty', 'vAhead', 'vBehind', 'vStash', 'vHere'];
 
 // While the tab is visible the listing is rescanned this often (ms), and
 // when the tab comes back into view with rows older than RESCAN_ON_FOCUS.
@@ -27,13 +27,13 @@ var RETRY_AFTER = 60000;
 // Rows checked longer ago than this are old: the stamp turns amber.
 var OLD_AFTER = 2 * RESCAN_EVERY;
 
-// The chips' values (`needs`: the repositories that need the user, counted
-// in the rows); `s` null before any listing: each says "–" (unknown)
+// The chips' values (`needs` and `here`: the repositories that need the
+// user and those holding work only here, counted in the rows); `s` null before any listing: each says "–" (unknown)
 // in the muted colour, not a zero. A zero is grey whatever its chip.
-function setCounts(s, n, needs) {
+function setCounts(s, n, needs, here) {
   var known = !!s;
   s = s || {};
-  var values = [n, needs, s.dirty, s.ahead, s.behind, s.stashes];
+  var values = [n, needs, s.dirty, s.ahead, s.behind, s.stashes, here];
   for (var i = 0; i < COUNT_IDS.length; i++) {
     setText(COUNT_IDS[i], known ? num(values[i]) : '\u2013');
     $(COUNT_IDS[i]).classList.toggle('zero', known && !num(values[i]));
@@ -156,7 +156,7 @@ function showListing(d) {
   SKELETON = false;
   var checked = Date.parse(str(d.checked_at));
   CHECKED = isFinite(checked) ? checked : Date.now();
-  setCounts(d.summary || {}, d.count, REPOS.filter(needsYou).length);
+  setCounts(d.summary || {}, d.count, REPOS.filter(needsYou).length, REPOS.filter(onlyHere).length);
   $('chips').classList.toggle('old', FROM_KEPT);
   $('notices').innerHTML = noticesHtml(d, roots);
   setText('rootPill', rootsText(roots));

@@ -28,6 +28,45 @@ function fetchNoteHtml(r) {
   return h;
 }
 
+// Ahead and behind of a branch against its upstream, as the rows say them:
+// "↑2 ↓1", "upstream gone", or "in sync"; empty without an upstream.
+function branchSyncText(b) {
+  if (!str(b.upstream)) return '';
+  if (b.gone === true) return 'upstream gone';
+  var parts = [];
+  if (num(b.ahead) > 0) parts.push('\u2191' + num(b.ahead));
+  if (num(b.behind) > 0) parts.push('\u2193' + num(b.behind));
+  return parts.length ? parts.join(' ') : 'in sync';
+}
+
+// Every local branch: its upstream and how far from it, its commits on no
+// remote-tracking branch, its last commit. The checked-out branch comes
+// first and is marked.
+function branchesHtml(d, r) {
+  var branches = Array.isArray(d.branches) ? d.branches : null;
+  if (!branches) return '';
+  var h = '<div class="dsec" id="branchesHead">Branches (' + branches.length + ')</div>';
+  if (repoError(r)) return h + UNKNOWN_HTML;
+  if (!branches.length) return h + '<div class="muted">No branches yet.</div>';
+  if (r.no_remote === true)
+    h += '<div class="note">No remote: every commit here exists only on this machine.</div>';
+  h += '<table class="btable" aria-labelledby="branchesHead"><thead><tr><th scope="col">Branch</th><th scope="col">Upstream</th>' +
+    '<th scope="col">Sync</th><th scope="col">Unpushed</th><th scope="col">Last commit</th></tr></thead><tbody>';
+  branches.forEach(function (b) {
+    b = b || {};
+    var lc = b.last_commit || {};
+    var current = !r.detached && str(b.name) === str(r.branch);
+    h += '<tr' + (current ? ' class="cur"' : '') + '><td class="n">' + esc(b.name) +
+      (current ? ' <span class="sr-only">(checked out)</span><span aria-hidden="true">*</span>' : '') + '</td>';
+    h += '<td class="n">' + (str(b.upstream) ? esc(b.upstream) : '-') + '</td>';
+    h += '<td class="num">' + (esc(branchSyncText(b)) || '-') + '</td>';
+    h += '<td class="num">' + (num(b.unpushed) > 0 ? num(b.unpushed) : '-') + '</td>';
+    h += '<td><span class="mo">' + esc(str(lc.hash).slice(0, 8)) + '</span> ' + ago(lc.ct) +
+      '<span class="s">' + esc(lc.subject) + '</span></td></tr>';
+  });
+  return h + '</tbody></table>';
+}
+
 function detailHtml(d) {
   var r = d.repo || {};
   var lc = r.last_commit || {};
@@ -44,6 +83,8 @@ function detailHtml(d) {
     '<span class="muted" id="copyStatus" role="status"></span></div>';
   h += '<div style="margin-top:8px">' + tagsHtml(r) + '</div>';
   if (err) h += '<div class="err">' + esc(err) + '</div>';
+  // What git could not tell of a readable repository, whole.
+  if (str(r.notice)) h += '<div class="note">' + esc(r.notice) + '</div>';
   if (changeParts(r)) h += '<div class="note">' + esc(num(r.dirty) + ' changed: ' + changeParts(r)) + '</div>';
   // During a rebase HEAD is detached: the branch line names the branch
   // being rebased instead.
@@ -92,6 +133,7 @@ function detailHtml(d) {
     }
     h += '</ul>';
   }
+  h += branchesHtml(d, r);
   return h;
 }
 

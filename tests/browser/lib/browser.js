@@ -59,4 +59,18 @@ function rowNames(page) {
   return page.$$eval('#rows tr.row .name', (els) => els.map((e) => e.textContent));
 }
 
-module.exports = { launchBrowser, trackedPage, openDashboard, waitLoaded, rowNames };
+// Each row's name and the tags it shows, in order.
+function rowTags(page) {
+  return page.$$eval('#rows tr.row', (rows) =>
+    rows.map((tr) => [tr.querySelector('.name').textContent,
+      [...tr.querySelectorAll('.tag')].filter((t) => t.getClientRects().length).map((t) => t.textContent)]));
+}
+
+// axe-core's findings in the page as "rule: target" lines (none: []).
+async function axeProblems(page, axeSource) {
+  await page.evaluate(axeSource);
+  const v = await page.evaluate(async () => (await window.axe.run(document)).violations);
+  return v.flatMap((x) => x.nodes.map((n) => `${x.id}: ${n.target.join(' ')}`));
+}
+
+module.exports = { launchBrowser, trackedPage, openDashboard, waitLoaded, rowNames, rowTags, axeProblems };
