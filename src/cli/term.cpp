@@ -96,15 +96,17 @@ static const Range WIDE[] = {
 
 // Characters that show nothing and move nothing (format characters:
 // zero-width spaces and joiners, word joiners, invisible operators, the
-// byte-order mark, tag characters): passed on, "al<U+200B>pha" would show
-// as "alpha", a name that is not the folder's. They are shown by their code
-// point instead. The bidirectional controls among them are unsafe above.
+// byte-order mark, tag characters; and the line and paragraph separators,
+// which a terminal shows as nothing or as a break of its own): passed on,
+// "al<U+200B>pha" would show as "alpha", a name that is not the folder's.
+// They are shown by their code point instead. The bidirectional controls
+// among them are unsafe above.
 static const Range INVISIBLE[] = {
     {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x06DD, 0x06DD},   {0x070F, 0x070F},
     {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},   {0x200B, 0x200D},
-    {0x2060, 0x2064},   {0x206A, 0x206F},   {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},
-    {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3},
-    {0x1D173, 0x1D17A}, {0xE0001, 0xE0001}, {0xE0020, 0xE007F},
+    {0x2028, 0x2029},   {0x2060, 0x2064},   {0x206A, 0x206F},   {0xFEFF, 0xFEFF},
+    {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x13430, 0x1343F},
+    {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001}, {0xE0020, 0xE007F},
 };
 
 #define ZWJ 0x200Du

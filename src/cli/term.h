@@ -47,11 +47,11 @@ int text_cells_n(const char *s, size_t n);
 // (C0, DEL, C1) and the bidirectional controls, which could move the cursor,
 // recolour the terminal or reorder what is shown, become U+FFFD too, so a
 // branch name or a commit subject cannot write escape sequences. Characters
-// that show nothing (zero-width spaces and joiners, the byte-order mark and
-// the other format characters) are shown by their code point, "<U+200B>",
-// so that a name looks like no other; a joiner between two pictographs, which
-// makes them one emoji, is kept. Returns the columns appended (padding
-// included).
+// that show nothing (zero-width spaces and joiners, the byte-order mark, the
+// other format characters, the line and paragraph separators) are shown by
+// their code point, "<U+200B>", so that a name looks like no other; a
+// joiner between two pictographs, which makes them one emoji, is kept.
+// Returns the columns appended (padding included).
 int term_cell(Buf *b, const char *s, int max, int pad);
 // The same for the `n` bytes at `s`.
 int term_cell_n(Buf *b, const char *s, size_t n, int max, int pad);

@@ -255,14 +255,15 @@ class Attention : public ::testing::Test {
     }
 
     static void expect_case(const Json &r, const Case &c) {
-        EXPECT_EQ(r["operation"].str(), c.operation);
-        EXPECT_EQ(r["operation_branch"].str(), c.operation_branch);
-        EXPECT_TRUE(r["upstream_gone"].is_bool());
-        EXPECT_EQ(r["upstream_gone"].boolean(), c.upstream_gone);
+        EXPECT_EQ(r["operation"].get<std::string>(), c.operation);
+        EXPECT_EQ(r["operation_branch"].get<std::string>(), c.operation_branch);
+        EXPECT_TRUE(r["upstream_gone"].is_boolean());
+        EXPECT_EQ(r["upstream_gone"].get<bool>(), c.upstream_gone);
         EXPECT_TRUE(r["fetched_at"].is_number());
-        EXPECT_EQ(r["fetched_at"].num(), c.fetched_at);
-        EXPECT_EQ(r["error"].str().substr(0, c.error_start.size()), c.error_start);
-        EXPECT_EQ(r["error"].str().empty(), c.error_start.empty()) << r["error"].str();
+        EXPECT_EQ(r["fetched_at"].get<long long>(), c.fetched_at);
+        EXPECT_EQ(r["error"].get<std::string>().substr(0, c.error_start.size()), c.error_start);
+        EXPECT_EQ(r["error"].get<std::string>().empty(), c.error_start.empty())
+            << r["error"].get<std::string>();
     }
 };
 
@@ -275,7 +276,8 @@ TEST_F(Attention, ListingAndDetailTellEachState) {
     const size_t n = sizeof kCases / sizeof kCases[0];
     ASSERT_EQ(repos.size(), n);
     std::map<std::string, const Json *> by_name;
-    for (size_t i = 0; i < repos.size(); i++) by_name[repos[i]["name"].str()] = &repos[i];
+    for (size_t i = 0; i < repos.size(); i++)
+        by_name[repos[i]["name"].get<std::string>()] = &repos[i];
 
     int gone = 0, in_progress = 0;
     for (const Case &c : kCases) {
@@ -288,16 +290,16 @@ TEST_F(Attention, ListingAndDetailTellEachState) {
         Json d = document(request("action=repo&path=" + url_encode(root_ + "/" + c.rel)));
         expect_case(d["repo"], c);
     }
-    EXPECT_EQ(j["summary"]["gone"].num(), gone);
-    EXPECT_EQ(j["summary"]["in_progress"].num(), in_progress);
+    EXPECT_EQ(j["summary"]["gone"].get<long long>(), gone);
+    EXPECT_EQ(j["summary"]["in_progress"].get<long long>(), in_progress);
 
     // The pruned upstream is still named; the status is what git says.
     const Json &g = *by_name["gone"];
-    EXPECT_EQ(g["branch"].str(), "feature");
-    EXPECT_EQ(g["upstream"].str(), "origin/feature");
-    EXPECT_FALSE(g["no_upstream"].boolean());
-    EXPECT_EQ((*by_name["rebase-conflict"])["conflicted"].num(), 1);
-    EXPECT_EQ((*by_name["rebase-conflict"])["branch"].str(), "detached");
+    EXPECT_EQ(g["branch"].get<std::string>(), "feature");
+    EXPECT_EQ(g["upstream"].get<std::string>(), "origin/feature");
+    EXPECT_FALSE(g["no_upstream"].get<bool>());
+    EXPECT_EQ((*by_name["rebase-conflict"])["conflicted"].get<long long>(), 1);
+    EXPECT_EQ((*by_name["rebase-conflict"])["branch"].get<std::string>(), "detached");
 }
 
 // The default order: what git could not read, then an operation in
@@ -306,15 +308,16 @@ TEST_F(Attention, WhatNeedsTheUserComesFirst) {
     Json j = document(request("action=repos"));
     const Json &repos = j["repos"];
     ASSERT_EQ(repos.size(), sizeof kCases / sizeof kCases[0]);
-    EXPECT_EQ(repos[0]["name"].str(), "broken");
+    EXPECT_EQ(repos[0]["name"].get<std::string>(), "broken");
     size_t i = 1;
-    while (i < repos.size() && !repos[i]["operation"].str().empty()) i++;
+    while (i < repos.size() && !repos[i]["operation"].get<std::string>().empty()) i++;
     int operations = 0;
     for (const Case &c : kCases) operations += !c.operation.empty();
     EXPECT_EQ(i, 1u + (size_t)operations) << "every operation right after the error";
     for (; i < repos.size(); i++) {
-        EXPECT_EQ(repos[i]["operation"].str(), "") << repos[i]["name"].str();
-        EXPECT_EQ(repos[i]["error"].str(), "") << repos[i]["name"].str();
+        EXPECT_EQ(repos[i]["operation"].get<std::string>(), "")
+            << repos[i]["name"].get<std::string>();
+        EXPECT_EQ(repos[i]["error"].get<std::string>(), "") << repos[i]["name"].get<std::string>();
     }
 }
 

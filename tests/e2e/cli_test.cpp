@@ -487,7 +487,7 @@ TEST(CliFetch, AllRepositories) {
     ProcResult status = quarlo({"status", "--json"}, shell_env(root));
     Json doc = parse_json(status.out);
     int behind = 0;
-    for (const Json &repo : doc["repos"].items) behind += repo["behind"].num() == 2;
+    for (const Json &repo : doc["repos"]) behind += repo["behind"].get<long long>() == 2;
     EXPECT_EQ(behind, 4) << status.out;
     ProcResult table = quarlo({"status"}, shell_env(root));
     EXPECT_NE(row(table.out, "one").find("Pull 2 commits; fetched just now"), std::string::npos)
@@ -565,6 +565,130 @@ TEST(CliStatus, InvisibleCharactersAreShown) {
     // After the step's line, the repository's name.
     EXPECT_NE(show.out.find("\nal<U+200B>pha\n"), std::string::npos) << show.out;
     EXPECT_EQ(show.out.find("\xE2\x80\x8B"), std::string::npos) << show.out;
+}
+
+// Every character the JSON writer escapes or replaces, and those a terminal
+// must not be given, in a repository's folder name, its branch (where git
+// allows the character in one) and its last commit's subject, made for real:
+// `quarlo status --json` and `quarlo show --json` give git's bytes back
+// (U+FFFD for each byte that does not begin well-formed UTF-8), and `quarlo
+// status` and `quarlo show` show each character in its safe, visible form.
+TEST(CliStatus, EveryEscapedCharacterReadsBackAndShowsSafely) {
+    const std::string R = "\xEF\xBF\xBD"; // U+FFFD
+    struct Case {
+        std::string label;
+        std::string text;  // the bytes git holds
+        std::string json;  // as the JSON strings read
+        std::string shown; // as the terminal shows them
+        bool in_branch;    // git allows it in a branch name
+    };
+    std::vector<Case> cases = {
+        {"quote", "\"", "\"", "\"", true},
+        {"backslash", "\\", "\\", "\\", false},
+        {"del", "\x7f", "\x7f", R, false},
+        {"c1-nel", "\xC2\x85", "\xC2\x85", R, true},
+        {"c1-csi",
+         "\xC2\x9B"
+         "31m",
+         "\xC2\x9B"
+         "31m",
+         R + "31m", true},
+        {"csi-byte",
+         "\x9B"
+         "31m",
+         R + "31m", R + "31m", true},
+        {"line-separator", "\xE2\x80\xA8", "\xE2\x80\xA8", "<U+2028>", true},
+        {"paragraph-separator", "\xE2\x80\xA9", "\xE2\x80\xA9", "<U+2029>", true},
+        {"right-to-left-override", "\xE2\x80\xAE", "\xE2\x80\xAE", R, true},
+        {"byte-ff", "\xFF", R, R, true},
+        {"cut-short", "\xE2\x82", R, R, true},
+        {"overlong", "\xC0\xAF", R + R, R + R, true},
+        {"surrogate", "\xED\xA0\x80", R + R + R, R + R + R, true},
+        {"above-unicode", "\xF4\x90\x80\x80", R + R + R + R, R + R + R + R, true},
+    };
+    // Each C0 control: escaped in JSON, never given to the terminal.
+    for (int c = 1; c < 0x20; c++) {
+        const std::string b(1, (char)c);
+        cases.push_back({"c0-" + std::to_string(c), b, b, R, false});
+    }
+    auto replaced = [](std::string s, const std::string &from, const std::string &to) {
+        for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
+            s.replace(at, from.size(), to);
+        return s;
+    };
+
+    TempDir tmp;
+    const std::string root = tmp.path() + "/root";
+    struct Made {
+        std::string path, branch, subject; // git's bytes; the subject as git log shows it
+    };
+    std::vector<Made> made;
+    long long when = 1700000000;
+    for (const Case &c : cases) {
+        Made m;
+        m.path = root + "/n-" + c.label + "-" + c.text + "-end";
+        m.branch = c.in_branch ? "b-" + c.text + "-end" : "main";
+        sh("git init -q " + shq(m.path));
+        git_argv(m.path, {"checkout", "-q", "-b", m.branch});
+        commit_raw(m.path, "s " + c.text + " end\n", ++when);
+        m.subject = git_argv(m.path, {"log", "-1", "--format=%s"});
+        m.subject.pop_back();
+        made.push_back(m);
+    }
+
+    const Env env = shell_env(root);
+    ProcResult listing = quarlo({"status", "--json"}, env);
+    ASSERT_EQ(listing.exit_status, 0) << listing.err;
+    std::string err;
+    const Json doc = parse_json(listing.out, &err);
+    ASSERT_EQ(err, "") << listing.out;
+    ProcResult table = quarlo({"status"}, env);
+    ASSERT_EQ(table.exit_status, 0) << table.err;
+
+    for (size_t i = 0; i < cases.size(); i++) {
+        const Case &c = cases[i];
+        const Made &m = made[i];
+        SCOPED_TRACE(c.label);
+        const std::string name = "n-" + c.label + "-" + c.json + "-end";
+        const std::string branch = replaced(m.branch, c.text, c.json);
+        const std::string subject = replaced(m.subject, c.text, c.json);
+        const std::string shown_name = "n-" + c.label + "-" + c.shown + "-end";
+        const std::string shown_branch = replaced(m.branch, c.text, c.shown);
+        const std::string shown_subject = replaced(m.subject, c.text, c.shown);
+
+        const Json *rec = nullptr;
+        for (const Json &r : doc["repos"])
+            if (r["path_param"] == url_encode(m.path)) rec = &r;
+        ASSERT_NE(rec, nullptr) << listing.out;
+        EXPECT_EQ((*rec)["name"], name);
+        EXPECT_EQ((*rec)["branch"], branch);
+        EXPECT_EQ((*rec)["last_commit"]["subject"], subject);
+
+        const std::string line = row(table.out, shown_name);
+        EXPECT_NE(line, "") << table.out;
+        EXPECT_NE(line.find("  " + shown_branch + "  "), std::string::npos) << line;
+        EXPECT_NE(line.find(shown_subject), std::string::npos) << line;
+
+        ProcResult detail = quarlo({"show", "--json", m.path}, env);
+        EXPECT_EQ(detail.exit_status, 0) << detail.err;
+        const Json d = parse_json(detail.out, &err);
+        ASSERT_EQ(err, "") << detail.out;
+        EXPECT_EQ(d["repo"]["name"], name);
+        EXPECT_EQ(d["repo"]["branch"], branch);
+        EXPECT_EQ(d["commits"][0]["subject"], subject);
+
+        ProcResult show = quarlo({"show", m.path}, env);
+        EXPECT_EQ(show.exit_status, 0) << show.err;
+        for (const std::string &want :
+             {"\n" + shown_name + "\n", "\nbranch   " + shown_branch + "\n", shown_subject + "\n"})
+            EXPECT_NE(show.out.find(want), std::string::npos) << want << "\n" << show.out;
+
+        // Given to the terminal as it is only where it is safe and visible.
+        if (c.shown != c.text && c.text != "\n") {
+            for (const std::string *out : {&table.out, &show.out})
+                EXPECT_EQ(out->find(c.text), std::string::npos) << *out;
+        }
+    }
 }
 
 } // namespace

@@ -179,10 +179,10 @@ class FetchTest : public ::testing::Test {
         std::string err;
         Json doc = parse_json(r.body, &err);
         EXPECT_EQ(err, "") << r.body;
-        EXPECT_EQ(doc.keys(), (std::vector<std::string>{"ok", "action", "exit", "path", "output",
-                                                        "ahead", "behind", "branch", "error"}))
+        EXPECT_EQ(keys_of(doc), (std::vector<std::string>{"ok", "action", "exit", "path", "output",
+                                                          "ahead", "behind", "branch", "error"}))
             << r.body;
-        EXPECT_EQ(doc["action"].str(), "fetch");
+        EXPECT_EQ(doc["action"].get<std::string>(), "fetch");
         return doc;
     }
     Json fetch(const std::string &path) {
@@ -198,14 +198,15 @@ TEST_F(FetchTest, NewCommitOnTheRemoteLeavesTheCloneBehind) {
     std::string pushed = git_out(seed, "rev-parse HEAD");
 
     Json doc = fetch(tmp.path() + "//code/./repo");
-    EXPECT_TRUE(doc["ok"].boolean());
-    EXPECT_EQ(doc["exit"].num(), 0);
-    EXPECT_EQ(doc["path"].str(), repo);
-    EXPECT_NE(doc["output"].str().find("-> origin/main"), std::string::npos) << doc["output"].str();
-    EXPECT_EQ(doc["ahead"].num(), 0);
-    EXPECT_EQ(doc["behind"].num(), 1);
-    EXPECT_EQ(doc["branch"].str(), "main");
-    EXPECT_EQ(doc["error"].str(), "");
+    EXPECT_TRUE(doc["ok"].get<bool>());
+    EXPECT_EQ(doc["exit"].get<long long>(), 0);
+    EXPECT_EQ(doc["path"].get<std::string>(), repo);
+    EXPECT_NE(doc["output"].get<std::string>().find("-> origin/main"), std::string::npos)
+        << doc["output"].get<std::string>();
+    EXPECT_EQ(doc["ahead"].get<long long>(), 0);
+    EXPECT_EQ(doc["behind"].get<long long>(), 1);
+    EXPECT_EQ(doc["branch"].get<std::string>(), "main");
+    EXPECT_EQ(doc["error"].get<std::string>(), "");
     EXPECT_EQ(git_out(repo, "rev-parse origin/main"), pushed);
 }
 
@@ -214,13 +215,14 @@ TEST_F(FetchTest, OriginThatIsNotARepositoryFailsWithGitsMessage) {
     git(repo, "remote set-url origin " + shq(tmp.sub("not-a-repo")));
 
     Json doc = fetch(repo);
-    EXPECT_FALSE(doc["ok"].boolean());
-    EXPECT_EQ(doc["exit"].num(), 128);
-    EXPECT_NE(doc["output"].str().find("does not appear to be a git repository"), std::string::npos)
-        << doc["output"].str();
-    EXPECT_EQ(doc["branch"].str(), "main");
+    EXPECT_FALSE(doc["ok"].get<bool>());
+    EXPECT_EQ(doc["exit"].get<long long>(), 128);
+    EXPECT_NE(doc["output"].get<std::string>().find("does not appear to be a git repository"),
+              std::string::npos)
+        << doc["output"].get<std::string>();
+    EXPECT_EQ(doc["branch"].get<std::string>(), "main");
     // git's first "fatal:" line says what failed.
-    EXPECT_EQ(doc["error"].str(),
+    EXPECT_EQ(doc["error"].get<std::string>(),
               "fatal: '" + tmp.sub("not-a-repo") + "' does not appear to be a git repository");
 }
 
@@ -228,12 +230,12 @@ TEST_F(FetchTest, RepositoryWithoutRemoteSucceedsSilently) {
     git(repo, "remote remove origin");
 
     Json doc = fetch(repo);
-    EXPECT_TRUE(doc["ok"].boolean());
-    EXPECT_EQ(doc["exit"].num(), 0);
-    EXPECT_EQ(doc["output"].str(), "");
-    EXPECT_EQ(doc["ahead"].num(), 0);
-    EXPECT_EQ(doc["behind"].num(), 0);
-    EXPECT_EQ(doc["branch"].str(), "main");
+    EXPECT_TRUE(doc["ok"].get<bool>());
+    EXPECT_EQ(doc["exit"].get<long long>(), 0);
+    EXPECT_EQ(doc["output"].get<std::string>(), "");
+    EXPECT_EQ(doc["ahead"].get<long long>(), 0);
+    EXPECT_EQ(doc["behind"].get<long long>(), 0);
+    EXPECT_EQ(doc["branch"].get<std::string>(), "main");
 }
 
 // The gates in order: the method first, then the path, then the switch. None
@@ -284,8 +286,8 @@ TEST_F(FetchTest, BothRoadsRunTheFetch) {
     for (const std::string &q : queries) {
         SCOPED_TRACE(q);
         Json doc = fetch(post(q));
-        EXPECT_TRUE(doc["ok"].boolean());
-        EXPECT_EQ(doc["path"].str(), repo);
+        EXPECT_TRUE(doc["ok"].get<bool>());
+        EXPECT_EQ(doc["path"].get<std::string>(), repo);
         EXPECT_NE(read_file(log).find("-C " + repo + " fetch --prune\n"), std::string::npos)
             << read_file(log);
         sh(": > " + shq(log));
@@ -314,10 +316,12 @@ TEST_F(FetchTest, RemoteAskingForCredentialsFailsWithoutPrompting) {
         EXPECT_EQ(r.exit_status, 0);
         EXPECT_EQ(r.head, kJsonHead);
         Json doc = parse_json(r.body);
-        EXPECT_FALSE(doc["ok"].boolean()) << r.out;
-        EXPECT_EQ(doc["exit"].num(), 128) << "1 would mean the time limit ended a waiting git";
-        EXPECT_NE(doc["output"].str().find("could not read Username"), std::string::npos)
-            << doc["output"].str();
+        EXPECT_FALSE(doc["ok"].get<bool>()) << r.out;
+        EXPECT_EQ(doc["exit"].get<long long>(), 128)
+            << "1 would mean the time limit ended a waiting git";
+        EXPECT_NE(doc["output"].get<std::string>().find("could not read Username"),
+                  std::string::npos)
+            << doc["output"].get<std::string>();
         EXPECT_EQ(terminal, "");
     }
     EXPECT_GE(server.connections(), 2);
@@ -380,25 +384,25 @@ TEST_F(FetchTest, PartialCloneIsListedWithoutReachingItsRemote) {
         Json doc = parse_json(run_cgi_ok(listing).body);
         const Json *rec = nullptr;
         for (size_t i = 0; i < doc["repos"].size(); i++)
-            if (doc["repos"][i]["path"].str() == partial) rec = &doc["repos"][i];
+            if (doc["repos"][i]["path"].get<std::string>() == partial) rec = &doc["repos"][i];
         ASSERT_TRUE(rec) << doc["repos"].size();
-        EXPECT_EQ((*rec)["error"].str(), "");
-        EXPECT_EQ((*rec)["branch"].str(), "main");
+        EXPECT_EQ((*rec)["error"].get<std::string>(), "");
+        EXPECT_EQ((*rec)["branch"].get<std::string>(), "main");
         // big.txt deleted and moved.txt added in the index, a.txt missing
         // from the folder (never checked out).
-        EXPECT_EQ((*rec)["staged"].num(), 2);
-        EXPECT_EQ((*rec)["dirty"].num(), 3);
-        EXPECT_EQ((*rec)["last_commit"]["subject"].str(), "big");
-        EXPECT_EQ((*rec)["notice"].str().rfind("renames not detected: fatal: ", 0), 0u)
-            << (*rec)["notice"].str();
-        EXPECT_EQ((*rec).keys().back(), "notice");
+        EXPECT_EQ((*rec)["staged"].get<long long>(), 2);
+        EXPECT_EQ((*rec)["dirty"].get<long long>(), 3);
+        EXPECT_EQ((*rec)["last_commit"]["subject"].get<std::string>(), "big");
+        EXPECT_EQ((*rec)["notice"].get<std::string>().rfind("renames not detected: fatal: ", 0), 0u)
+            << (*rec)["notice"].get<std::string>();
+        EXPECT_EQ(keys_of((*rec)).back(), "notice");
 
         CgiRequest detail = post("action=repo&path=" + url_encode(partial), nullptr);
         detail.method = "GET";
         Json d = parse_json(run_cgi_ok(detail).body);
-        EXPECT_EQ(d["repo"]["error"].str(), "");
-        EXPECT_EQ(d["repo"]["notice"].str(), (*rec)["notice"].str());
-        EXPECT_EQ(d["changed_count"].num(), 3);
+        EXPECT_EQ(d["repo"]["error"].get<std::string>(), "");
+        EXPECT_EQ(d["repo"]["notice"].get<std::string>(), (*rec)["notice"].get<std::string>());
+        EXPECT_EQ(d["changed_count"].get<long long>(), 3);
 
         ProcResult status = run_process({quarlo_bin(), "status", "--json", root}, "", {});
         EXPECT_NE(status.out.find("\"notice\":\"renames not detected"), std::string::npos)
@@ -420,7 +424,7 @@ TEST_F(FetchTest, PartialCloneIsListedWithoutReachingItsRemote) {
     // The fetch does reach it.
     Json fetched = fetch(partial);
     EXPECT_GE(server.connections(), 1);
-    EXPECT_FALSE(fetched["ok"].boolean());
+    EXPECT_FALSE(fetched["ok"].get<bool>());
 }
 
 // An askpass program that writes down each question and answers it: set as
@@ -453,10 +457,11 @@ TEST_F(FetchTest, NoPromptReachesAnAskpassProgram) {
         CgiRequest req = post("action=fetch&path=" + url_encode(repo));
         req.env.insert(req.env.end(), c.env.begin(), c.env.end());
         Json doc = fetch(req);
-        EXPECT_FALSE(doc["ok"].boolean());
-        EXPECT_EQ(doc["exit"].num(), 128);
-        EXPECT_NE(doc["error"].str().find("terminal prompts disabled"), std::string::npos)
-            << doc["error"].str();
+        EXPECT_FALSE(doc["ok"].get<bool>());
+        EXPECT_EQ(doc["exit"].get<long long>(), 128);
+        EXPECT_NE(doc["error"].get<std::string>().find("terminal prompts disabled"),
+                  std::string::npos)
+            << doc["error"].get<std::string>();
         EXPECT_FALSE(path_exists(asked)) << read_file(asked);
         if (c.in_config) git(repo, "config --unset core.askPass");
     }
@@ -506,7 +511,7 @@ TEST_F(FetchTest, NoPromptReachesAnAskpassProgram) {
         CgiRequest req = post("action=fetch&path=" + url_encode(repo));
         req.env.insert(req.env.end(), c.env.begin(), c.env.end());
         Json doc = fetch(req);
-        EXPECT_FALSE(doc["ok"].boolean());
+        EXPECT_FALSE(doc["ok"].get<bool>());
         EXPECT_EQ(read_file(ssh_log), c.started);
         if (c.in_config) git(repo, "config --unset core.sshCommand");
     }
@@ -532,8 +537,8 @@ TEST_F(FetchTest, ErrorKeepsItsCause) {
         SCOPED_TRACE(c.url);
         git(repo, "remote set-url origin " + shq(c.url));
         Json doc = fetch(repo);
-        EXPECT_FALSE(doc["ok"].boolean());
-        EXPECT_EQ(doc["error"].str(), c.error) << doc["output"].str();
+        EXPECT_FALSE(doc["ok"].get<bool>());
+        EXPECT_EQ(doc["error"].get<std::string>(), c.error) << doc["output"].get<std::string>();
     }
 }
 
@@ -573,12 +578,13 @@ TEST_P(FetchHangTest, SilentRemoteIsStoppedAtTheLimitWithItsHelpers) {
 
     Json doc = parse_json(r.body);
     EXPECT_EQ(r.head, kJsonHead);
-    EXPECT_FALSE(doc["ok"].boolean()) << r.body;
-    EXPECT_EQ(doc["exit"].num(), 1) << r.body;
-    EXPECT_EQ(doc["branch"].str(), "main");
+    EXPECT_FALSE(doc["ok"].get<bool>()) << r.body;
+    EXPECT_EQ(doc["exit"].get<long long>(), 1) << r.body;
+    EXPECT_EQ(doc["branch"].get<std::string>(), "main");
     // Ending early would mean another limit than the fetch's own.
     EXPECT_GE(seconds, limit - 0.5) << "answered after " << seconds << " s";
-    EXPECT_EQ(doc["error"].str(), "git did not answer within " + std::to_string(limit) + " s");
+    EXPECT_EQ(doc["error"].get<std::string>(),
+              "git did not answer within " + std::to_string(limit) + " s");
     EXPECT_GE(server.connections(), 1);
 
     bool saw_fetch = false;

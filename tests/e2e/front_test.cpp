@@ -152,8 +152,8 @@ TEST(Front, EdgeCases) {
         } else if (row.expect == LISTING) {
             EXPECT_EQ(r.out.substr(0, json_head(0).size()), json_head(0));
             Json j = parse_json(r.body);
-            EXPECT_EQ(j["action"].str(), "repos") << r.out;
-            EXPECT_EQ(j["count"].num(), 0);
+            EXPECT_EQ(j["action"].get<std::string>(), "repos") << r.out;
+            EXPECT_EQ(j["count"].get<long long>(), 0);
         } else {
             EXPECT_EQ(r.out, row.expect);
         }

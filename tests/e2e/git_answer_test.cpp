@@ -31,7 +31,7 @@ Json answer(const CgiRequest &req) {
 
 const Json *repo_named(const Json &doc, const std::string &name) {
     for (size_t i = 0; i < doc["repos"].size(); ++i)
-        if (doc["repos"][i]["name"].str() == name) return &doc["repos"][i];
+        if (doc["repos"][i]["name"].get<std::string>() == name) return &doc["repos"][i];
     return nullptr;
 }
 
@@ -106,30 +106,30 @@ TEST(GitAnswer, WarningsAndTracesAreNotData) {
         CgiRequest req = request_for(root, "action=repos");
         req.env.insert(req.env.end(), environment.second.begin(), environment.second.end());
         Json doc = answer(req);
-        ASSERT_EQ(doc["count"].num(), (long long)repos.size()) << doc["repos"].size();
+        ASSERT_EQ(doc["count"].get<long long>(), (long long)repos.size()) << doc["repos"].size();
         for (const Repo &want : repos) {
             SCOPED_TRACE(want.name);
             const Json *got = repo_named(doc, want.name);
             ASSERT_TRUE(got);
             EXPECT_EQ(want.hash.size(), 40u);
-            EXPECT_EQ((*got)["last_commit"]["hash"].str(), want.hash);
-            EXPECT_EQ((*got)["branch"].str(), "main");
-            EXPECT_EQ((*got)["dirty"].num(), 0);
-            EXPECT_EQ((*got)["staged"].num(), 0);
-            EXPECT_EQ((*got)["stash"].num(), 0);
-            EXPECT_EQ((*got)["error"].str(), "");
+            EXPECT_EQ((*got)["last_commit"]["hash"].get<std::string>(), want.hash);
+            EXPECT_EQ((*got)["branch"].get<std::string>(), "main");
+            EXPECT_EQ((*got)["dirty"].get<long long>(), 0);
+            EXPECT_EQ((*got)["staged"].get<long long>(), 0);
+            EXPECT_EQ((*got)["stash"].get<long long>(), 0);
+            EXPECT_EQ((*got)["error"].get<std::string>(), "");
 
             CgiRequest detail =
                 request_for(root, "action=repo&path=" + url_encode(root + "/" + want.name));
             detail.env = req.env;
             Json d = answer(detail);
-            EXPECT_EQ(d["repo"]["error"].str(), "");
-            EXPECT_EQ(d["repo"]["last_commit"]["hash"].str(), want.hash);
-            EXPECT_EQ(d["repo"]["stash"].num(), 0);
+            EXPECT_EQ(d["repo"]["error"].get<std::string>(), "");
+            EXPECT_EQ(d["repo"]["last_commit"]["hash"].get<std::string>(), want.hash);
+            EXPECT_EQ(d["repo"]["stash"].get<long long>(), 0);
             EXPECT_EQ(d["changed"].size(), 0u);
-            EXPECT_EQ(d["changed_count"].num(), 0);
+            EXPECT_EQ(d["changed_count"].get<long long>(), 0);
             ASSERT_EQ(d["commits"].size(), 1u);
-            EXPECT_EQ(d["commits"][0]["hash"].str(), want.hash);
+            EXPECT_EQ(d["commits"][0]["hash"].get<std::string>(), want.hash);
         }
     }
 }
@@ -143,8 +143,8 @@ TEST(GitAnswer, ErrorIsGitsMessage) {
     write_file(root + "/broken/.git/HEAD", "ref: refs/heads/main\n");
     sh("rm -rf " + shq(root + "/broken/.git/objects"));
     Json doc = answer(request_for(root, "action=repos"));
-    ASSERT_EQ(doc["count"].num(), 1);
-    const std::string error = doc["repos"][0]["error"].str();
+    ASSERT_EQ(doc["count"].get<long long>(), 1);
+    const std::string error = doc["repos"][0]["error"].get<std::string>();
     EXPECT_EQ(error.rfind("fatal: ", 0), 0u) << error;
 }
 
@@ -177,14 +177,14 @@ TEST(GitAnswer, EnvironmentCannotRedirectGit) {
         CgiRequest req = request_for(root, "action=repos");
         req.env.push_back({c.name, c.value});
         Json doc = answer(req);
-        ASSERT_EQ(doc["count"].num(), 1);
+        ASSERT_EQ(doc["count"].get<long long>(), 1);
         const Json &r = doc["repos"][0];
-        EXPECT_EQ(r["error"].str(), "");
-        EXPECT_EQ(r["branch"].str(), "main");
-        EXPECT_EQ(r["last_commit"]["hash"].str(), own);
-        EXPECT_EQ(r["last_commit"]["subject"].str(), "own subject");
-        EXPECT_EQ(r["dirty"].num(), 0);
-        EXPECT_EQ(r["untracked"].num(), 0);
+        EXPECT_EQ(r["error"].get<std::string>(), "");
+        EXPECT_EQ(r["branch"].get<std::string>(), "main");
+        EXPECT_EQ(r["last_commit"]["hash"].get<std::string>(), own);
+        EXPECT_EQ(r["last_commit"]["subject"].get<std::string>(), "own subject");
+        EXPECT_EQ(r["dirty"].get<long long>(), 0);
+        EXPECT_EQ(r["untracked"].get<long long>(), 0);
     }
 }
 
@@ -226,9 +226,9 @@ TEST(GitAnswer, EnvironmentCannotNameAnFsmonitor) {
             CgiRequest req = request_for(root, q);
             req.env.insert(req.env.end(), vars.begin(), vars.end());
             Json doc = answer(req);
-            const Json &r = doc.has("repos") ? doc["repos"][0] : doc["repo"];
-            EXPECT_EQ(r["error"].str(), "");
-            EXPECT_EQ(r["dirty"].num(), 1);
+            const Json &r = doc.contains("repos") ? doc["repos"][0] : doc["repo"];
+            EXPECT_EQ(r["error"].get<std::string>(), "");
+            EXPECT_EQ(r["dirty"].get<long long>(), 1);
             EXPECT_FALSE(path_exists(marker)) << query;
             remove(marker.c_str());
         }
@@ -249,16 +249,17 @@ TEST(GitAnswer, DetailNamesAreNamesOnDisk) {
         write_file(r + "/" + name, "x\n");
 
     Json d = answer(request_for(root, "action=repo&path=" + url_encode(r)));
-    EXPECT_EQ(d["repo"]["error"].str(), "");
+    EXPECT_EQ(d["repo"]["error"].get<std::string>(), "");
     std::vector<std::pair<std::string, std::string>> got;
     for (size_t i = 0; i < d["changed"].size(); i++)
-        got.push_back({d["changed"][i]["code"].str(), d["changed"][i]["path"].str()});
+        got.push_back({d["changed"][i]["code"].get<std::string>(),
+                       d["changed"][i]["path"].get<std::string>()});
     std::vector<std::pair<std::string, std::string>> want = {
         {"R.", "old name "}, {"??", " lead"},  {"??", "new\nline"},
         {"??", "tab\there"}, {"??", "trail "},
     };
     EXPECT_EQ(got, want);
-    EXPECT_EQ(d["changed_count"].num(), 5);
+    EXPECT_EQ(d["changed_count"].get<long long>(), 5);
 }
 
 } // namespace

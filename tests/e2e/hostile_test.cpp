@@ -30,7 +30,7 @@ CgiRequest listing_of(const std::string &root) {
 
 const Json *repo_named(const Json &doc, const std::string &name) {
     for (size_t i = 0; i < doc["repos"].size(); ++i)
-        if (doc["repos"][i]["name"].str() == name) return &doc["repos"][i];
+        if (doc["repos"][i]["name"].get<std::string>() == name) return &doc["repos"][i];
     return nullptr;
 }
 
@@ -86,23 +86,23 @@ TEST(Hostile, RepositoryConfigRunsNoCommand) {
     CgiRequest req = listing_of(root);
     CgiResult r = run_cgi_ok(req);
     Json doc = parse_json(r.body);
-    ASSERT_EQ(doc["count"].num(), 2) << r.out;
+    ASSERT_EQ(doc["count"].get<long long>(), 2) << r.out;
     const Json *f = repo_named(doc, "fsmon");
     const Json *s = repo_named(doc, "signed");
     ASSERT_TRUE(f && s);
-    EXPECT_EQ((*f)["branch"].str(), "main");
-    EXPECT_EQ((*f)["dirty"].num(), 0);
-    EXPECT_EQ((*f)["last_commit"]["subject"].str(), "watched");
-    EXPECT_EQ((*s)["branch"].str(), "main");
-    EXPECT_EQ((*s)["last_commit"]["hash"].str(), signed_hash);
-    EXPECT_EQ((*s)["last_commit"]["ct"].num(), 1700000200);
-    EXPECT_EQ((*s)["last_commit"]["subject"].str(), "signed subject");
+    EXPECT_EQ((*f)["branch"].get<std::string>(), "main");
+    EXPECT_EQ((*f)["dirty"].get<long long>(), 0);
+    EXPECT_EQ((*f)["last_commit"]["subject"].get<std::string>(), "watched");
+    EXPECT_EQ((*s)["branch"].get<std::string>(), "main");
+    EXPECT_EQ((*s)["last_commit"]["hash"].get<std::string>(), signed_hash);
+    EXPECT_EQ((*s)["last_commit"]["ct"].get<long long>(), 1700000200);
+    EXPECT_EQ((*s)["last_commit"]["subject"].get<std::string>(), "signed subject");
 
     // The detail action runs status and log of its own.
     for (const std::string &path : {fs, sg}) {
         req.query = "action=repo&path=" + path;
         CgiResult d = run_cgi_ok(req);
-        EXPECT_EQ(parse_json(d.body)["ok"].boolean(), true) << d.out;
+        EXPECT_EQ(parse_json(d.body)["ok"].get<bool>(), true) << d.out;
     }
 
     EXPECT_FALSE(path_exists(fs_marker)) << read_file(fs_marker);
@@ -159,7 +159,7 @@ TEST(Hostile, GitChildrenSeeNoPasswordNorHeaders) {
         req.query = road.query;
         CgiResult r = run_cgi_ok(req);
         Json doc = parse_json(r.body);
-        EXPECT_TRUE(doc["ok"].boolean()) << r.out;
+        EXPECT_TRUE(doc["ok"].get<bool>()) << r.out;
 
         std::string all = read_file(dump);
         std::vector<std::string> runs;
@@ -205,25 +205,25 @@ TEST(Hostile, GitMissingFromPath) {
     CgiResult r = run_cgi_ok(req);
     EXPECT_EQ(r.out.substr(0, json_head(0).size()), json_head(0));
     Json doc = parse_json(r.body);
-    ASSERT_EQ(doc["count"].num(), 2) << r.out;
+    ASSERT_EQ(doc["count"].get<long long>(), 2) << r.out;
     for (const char *name : {"a", "b"}) {
         SCOPED_TRACE(name);
         const Json *repo = repo_named(doc, name);
         ASSERT_NE(repo, nullptr);
-        EXPECT_EQ((*repo)["branch"].str(), "");
-        EXPECT_EQ((*repo)["dirty"].num(), 0);
-        EXPECT_EQ((*repo)["untracked"].num(), 0);
-        EXPECT_EQ((*repo)["stash"].num(), 0);
-        EXPECT_FALSE((*repo)["no_upstream"].boolean());
-        EXPECT_FALSE((*repo)["unborn"].boolean());
-        EXPECT_EQ((*repo)["last_commit"]["hash"].str(), "");
-        EXPECT_EQ((*repo)["last_commit"]["ct"].num(), 0);
-        EXPECT_EQ((*repo)["last_commit"]["at"].str(), "1970-01-01T00:00:00Z");
-        EXPECT_EQ((*repo)["error"].str(), "git could not be started");
+        EXPECT_EQ((*repo)["branch"].get<std::string>(), "");
+        EXPECT_EQ((*repo)["dirty"].get<long long>(), 0);
+        EXPECT_EQ((*repo)["untracked"].get<long long>(), 0);
+        EXPECT_EQ((*repo)["stash"].get<long long>(), 0);
+        EXPECT_FALSE((*repo)["no_upstream"].get<bool>());
+        EXPECT_FALSE((*repo)["unborn"].get<bool>());
+        EXPECT_EQ((*repo)["last_commit"]["hash"].get<std::string>(), "");
+        EXPECT_EQ((*repo)["last_commit"]["ct"].get<long long>(), 0);
+        EXPECT_EQ((*repo)["last_commit"]["at"].get<std::string>(), "1970-01-01T00:00:00Z");
+        EXPECT_EQ((*repo)["error"].get<std::string>(), "git could not be started");
     }
-    EXPECT_EQ(doc["summary"]["errors"].num(), 2);
+    EXPECT_EQ(doc["summary"]["errors"].get<long long>(), 2);
     // Sorted by path when nothing else differs.
-    EXPECT_EQ(doc["repos"][0]["name"].str(), "a");
+    EXPECT_EQ(doc["repos"][0]["name"].get<std::string>(), "a");
 }
 
 // A git whose output looks like data but whose exit status says it failed:
@@ -277,21 +277,21 @@ TEST(Hostile, OutputOfFailedGitIgnored) {
         req.env.insert(req.env.end(), {{"FAIL", c.fail}, {"VERSION", c.version}});
         CgiResult r = run_cgi_ok(req);
         Json doc = parse_json(r.body);
-        ASSERT_EQ(doc["count"].num(), 1) << r.out;
+        ASSERT_EQ(doc["count"].get<long long>(), 1) << r.out;
         const Json &repo = doc["repos"][0];
         bool ok = !*c.error;
-        EXPECT_EQ(repo["branch"].str(), ok ? "main" : "");
-        EXPECT_EQ(repo["dirty"].num(), ok ? 2 : 0);
-        EXPECT_EQ(repo["staged"].num(), ok ? 1 : 0);
-        EXPECT_EQ(repo["untracked"].num(), ok ? 1 : 0);
-        EXPECT_EQ(repo["no_upstream"].boolean(), ok);
-        EXPECT_EQ(repo["stash"].num(), ok ? 2 : 0);
-        EXPECT_EQ(repo["last_commit"]["hash"].str(), ok ? "abc" : "");
-        EXPECT_EQ(repo["last_commit"]["subject"].str(), ok ? "subject" : "");
-        EXPECT_EQ(doc["summary"]["stashes"].num(), ok ? 2 : 0);
-        EXPECT_EQ(doc["summary"]["dirty"].num(), ok ? 1 : 0);
-        EXPECT_EQ(repo["error"].str(), c.error);
-        EXPECT_EQ(doc["summary"]["errors"].num(), ok ? 0 : 1);
+        EXPECT_EQ(repo["branch"].get<std::string>(), ok ? "main" : "");
+        EXPECT_EQ(repo["dirty"].get<long long>(), ok ? 2 : 0);
+        EXPECT_EQ(repo["staged"].get<long long>(), ok ? 1 : 0);
+        EXPECT_EQ(repo["untracked"].get<long long>(), ok ? 1 : 0);
+        EXPECT_EQ(repo["no_upstream"].get<bool>(), ok);
+        EXPECT_EQ(repo["stash"].get<long long>(), ok ? 2 : 0);
+        EXPECT_EQ(repo["last_commit"]["hash"].get<std::string>(), ok ? "abc" : "");
+        EXPECT_EQ(repo["last_commit"]["subject"].get<std::string>(), ok ? "subject" : "");
+        EXPECT_EQ(doc["summary"]["stashes"].get<long long>(), ok ? 2 : 0);
+        EXPECT_EQ(doc["summary"]["dirty"].get<long long>(), ok ? 1 : 0);
+        EXPECT_EQ(repo["error"].get<std::string>(), c.error);
+        EXPECT_EQ(doc["summary"]["errors"].get<long long>(), ok ? 0 : 1);
         // The one look at the configuration outside any repository (run
         // with a git folder that does not exist) is not the repository's.
         std::string ran = read_file(calls);

@@ -61,17 +61,17 @@ struct HangingListing {
         std::string err;
         Json j = parse_json(r.body, &err);
         EXPECT_EQ(err, "") << r.body;
-        EXPECT_EQ(j["count"].num(), count);
+        EXPECT_EQ(j["count"].get<long long>(), count);
         const std::string timed_out =
             "git did not answer within " + std::to_string(git_limits().run_s) + " s";
         for (size_t i = 0; i < j["repos"].size(); i++) {
             const Json &repo = j["repos"][i];
-            SCOPED_TRACE(repo["name"].str());
-            bool hung = repo["name"].str().compare(0, 4, "hang") == 0;
-            EXPECT_EQ(repo["last_commit"]["subject"].str(),
-                      hung ? "" : "subject " + repo["name"].str());
-            EXPECT_EQ(repo["branch"].str(), hung ? "" : "main");
-            EXPECT_EQ(repo["error"].str(), hung ? timed_out : "");
+            SCOPED_TRACE(repo["name"].get<std::string>());
+            bool hung = repo["name"].get<std::string>().compare(0, 4, "hang") == 0;
+            EXPECT_EQ(repo["last_commit"]["subject"].get<std::string>(),
+                      hung ? "" : "subject " + repo["name"].get<std::string>());
+            EXPECT_EQ(repo["branch"].get<std::string>(), hung ? "" : "main");
+            EXPECT_EQ(repo["error"].get<std::string>(), hung ? timed_out : "");
         }
         return seconds;
     }

@@ -42,7 +42,8 @@ struct RootCount {
 std::vector<RootCount> root_counts(const Json &j) {
     std::vector<RootCount> v;
     for (size_t i = 0; i < j["roots"].size(); ++i)
-        v.push_back({j["roots"][i]["count"].num(), j["roots"][i]["truncated"].boolean()});
+        v.push_back(
+            {j["roots"][i]["count"].get<long long>(), j["roots"][i]["truncated"].get<bool>()});
     return v;
 }
 
@@ -56,7 +57,7 @@ TEST(Limits, ShallowRepositoriesBesideABigFolder) {
     make_dirs(root + "/cache", "d", 25000, false);
     mkdir(bin.c_str(), 0755);
     Json j = listing(root, bin);
-    EXPECT_EQ(j["count"].num(), 10);
+    EXPECT_EQ(j["count"].get<long long>(), 10);
     std::vector<RootCount> rc = root_counts(j);
     ASSERT_EQ(rc.size(), 1u);
     EXPECT_EQ(rc[0].count, 10);
@@ -71,9 +72,9 @@ TEST(Limits, TwoThousandRepositories) {
     for (int g = 0; g < 20; ++g) make_dirs(root + "/org" + std::to_string(g), "r", 100, true);
     mkdir(bin.c_str(), 0755);
     Json j = listing(root, bin);
-    EXPECT_EQ(j["count"].num(), 2000);
+    EXPECT_EQ(j["count"].get<long long>(), 2000);
     EXPECT_EQ(j["repos"].size(), 2000u);
-    EXPECT_FALSE(j["table_capped"].boolean());
+    EXPECT_FALSE(j["table_capped"].get<bool>());
     std::vector<RootCount> rc = root_counts(j);
     ASSERT_EQ(rc.size(), 1u);
     EXPECT_EQ(rc[0].count, 2000);
@@ -107,11 +108,12 @@ TEST(Limits, RootsAreNeverCut) {
 
     Json j = listing(value, bin);
     std::vector<std::string> roots;
-    for (size_t i = 0; i < j["roots"].size(); ++i) roots.push_back(j["roots"][i]["root"].str());
+    for (size_t i = 0; i < j["roots"].size(); ++i)
+        roots.push_back(j["roots"][i]["root"].get<std::string>());
     ASSERT_EQ(roots.size(), 3u);
     EXPECT_EQ(roots[2], home + "/allowed");
-    ASSERT_EQ(j["count"].num(), 1);
-    EXPECT_EQ(j["repos"][0]["path"].str(), home + "/allowed/r0");
+    ASSERT_EQ(j["count"].get<long long>(), 1);
+    EXPECT_EQ(j["repos"][0]["path"].get<std::string>(), home + "/allowed/r0");
 
     for (const std::string &outside : {parent + "/other0", home + "/other0"}) {
         CgiRequest req;

@@ -305,7 +305,7 @@ TEST_F(Objects, LastCommitIsWhatGitLogGivesInEveryForm) {
     ASSERT_EQ(err, "") << res.body;
     std::map<std::string, const Json *> records;
     for (size_t i = 0; i < doc["repos"].size(); i++)
-        records[doc["repos"][i]["name"].str()] = &doc["repos"][i];
+        records[doc["repos"][i]["name"].get<std::string>()] = &doc["repos"][i];
     const std::string runs = read_file(log);
 
     for (const Form &f : forms_) {
@@ -319,8 +319,9 @@ TEST_F(Objects, LastCommitIsWhatGitLogGivesInEveryForm) {
             run_process({"git", "-C", dir, "log", "-1", "--format=%H%x09%ct%x09%s"}, "", git_env());
         if (f.way == NONE || f.way == BROKEN) {
             EXPECT_NE(want.exit_status, 0); // git log fails there too
-            EXPECT_EQ(rec["error"].str() != "", f.way == BROKEN);
-            EXPECT_TRUE(rec["last_commit"].is_null() || rec["last_commit"]["hash"].str().empty())
+            EXPECT_EQ(rec["error"].get<std::string>() != "", f.way == BROKEN);
+            EXPECT_TRUE(rec["last_commit"].is_null() ||
+                        rec["last_commit"]["hash"].get<std::string>().empty())
                 << res.body;
             continue;
         }
@@ -328,13 +329,13 @@ TEST_F(Objects, LastCommitIsWhatGitLogGivesInEveryForm) {
         std::string line = trimmed(want.out);
         size_t t1 = line.find('\t'), t2 = line.find('\t', t1 + 1);
         const Json &c = rec["last_commit"];
-        EXPECT_EQ(c["hash"].str(), line.substr(0, t1));
-        EXPECT_EQ(c["hash"].str().size(), f.name == "sha256" ? 64u : 40u);
+        EXPECT_EQ(c["hash"].get<std::string>(), line.substr(0, t1));
+        EXPECT_EQ(c["hash"].get<std::string>().size(), f.name == "sha256" ? 64u : 40u);
         // No time, or one that does not fit, is 0.
         const std::string ct = line.substr(t1 + 1, t2 - t1 - 1);
-        EXPECT_EQ(c["ct"].num() ? std::to_string(c["ct"].num()) : "",
+        EXPECT_EQ(c["ct"].get<long long>() ? std::to_string(c["ct"].get<long long>()) : "",
                   ct.size() <= 18 || ct == "9223372036854775807" ? ct : "");
-        EXPECT_EQ(c["subject"].str(), as_json_text(line.substr(t2 + 1)));
+        EXPECT_EQ(c["subject"].get<std::string>(), as_json_text(line.substr(t2 + 1)));
     }
 }
 

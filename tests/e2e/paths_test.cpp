@@ -60,7 +60,8 @@ class PathsTest : public ::testing::Test {
 
 std::set<std::string> listed_paths(const Json &doc) {
     std::set<std::string> paths;
-    for (size_t i = 0; i < doc["repos"].size(); i++) paths.insert(doc["repos"][i]["path"].str());
+    for (size_t i = 0; i < doc["repos"].size(); i++)
+        paths.insert(doc["repos"][i]["path"].get<std::string>());
     return paths;
 }
 
@@ -77,7 +78,7 @@ TEST_F(PathsTest, NothingAboveTheRootIsListed) {
         CgiResult r = run_cgi_ok(req);
         Json doc = parse_json(r.body);
         EXPECT_EQ(listed_paths(doc), (std::set<std::string>{given + "/own", given + "/out/e"}));
-        EXPECT_FALSE(doc["roots"][0]["truncated"].boolean());
+        EXPECT_FALSE(doc["roots"][0]["truncated"].get<bool>());
     }
 }
 
@@ -154,18 +155,23 @@ TEST_F(PathsTest, EveryListedRepositoryOpensInTheListingsSpelling) {
         ASSERT_GE(doc["repos"].size(), 2u);
         for (size_t i = 0; i < doc["repos"].size(); i++) {
             const Json &listed = doc["repos"][i];
-            SCOPED_TRACE(listed["path"].str());
-            EXPECT_EQ(listed["path"].str().compare(0, top.size(), top), 0) << "a full path";
+            SCOPED_TRACE(listed["path"].get<std::string>());
+            EXPECT_EQ(listed["path"].get<std::string>().compare(0, top.size(), top), 0)
+                << "a full path";
             for (const std::string &suffix : {std::string(), std::string("/")}) {
                 CgiRequest open = req;
-                open.query = "action=repo&path=" + listed["path_param"].str() + suffix;
+                open.query = "action=repo&path=" + listed["path_param"].get<std::string>() + suffix;
                 CgiResult r = run_cgi_ok(open);
                 ASSERT_EQ(r.head, kJsonHead) << r.out;
                 Json detail = parse_json(r.body);
-                EXPECT_EQ(detail["repo"]["path"].str(), listed["path"].str());
-                EXPECT_EQ(detail["repo"]["name"].str(), listed["name"].str());
-                EXPECT_EQ(detail["repo"]["root"].str(), listed["root"].str());
-                EXPECT_EQ(detail["repo"]["root"].str(), doc["roots"][0]["root"].str());
+                EXPECT_EQ(detail["repo"]["path"].get<std::string>(),
+                          listed["path"].get<std::string>());
+                EXPECT_EQ(detail["repo"]["name"].get<std::string>(),
+                          listed["name"].get<std::string>());
+                EXPECT_EQ(detail["repo"]["root"].get<std::string>(),
+                          listed["root"].get<std::string>());
+                EXPECT_EQ(detail["repo"]["root"].get<std::string>(),
+                          doc["roots"][0]["root"].get<std::string>());
             }
         }
     }
@@ -193,22 +199,23 @@ TEST(PathsColon, RepositoryAboveTheRootNeverAnswers) {
     req.env = {{"QUARLO_ROOTS", root}, {"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ALLOW_FETCH", "1"}};
     req.query = "action=repos";
     Json doc = parse_json(run_cgi_ok(req).body);
-    ASSERT_EQ(doc["count"].num(), 1) << doc["repos"].size();
+    ASSERT_EQ(doc["count"].get<long long>(), 1) << doc["repos"].size();
     const Json &x = doc["repos"][0];
-    EXPECT_EQ(x["path"].str(), root + "/x");
-    EXPECT_EQ(x["branch"].str(), "");
-    EXPECT_EQ(x["last_commit"]["subject"].str(), "");
-    EXPECT_EQ(x["error"].str().rfind("fatal: not a git repository", 0), 0u) << x["error"].str();
+    EXPECT_EQ(x["path"].get<std::string>(), root + "/x");
+    EXPECT_EQ(x["branch"].get<std::string>(), "");
+    EXPECT_EQ(x["last_commit"]["subject"].get<std::string>(), "");
+    EXPECT_EQ(x["error"].get<std::string>().rfind("fatal: not a git repository", 0), 0u)
+        << x["error"].get<std::string>();
 
     req.query = "action=repo&path=" + url_encode(root + "/x");
     Json detail = parse_json(run_cgi_ok(req).body);
-    EXPECT_EQ(detail["repo"]["branch"].str(), "");
+    EXPECT_EQ(detail["repo"]["branch"].get<std::string>(), "");
     EXPECT_EQ(detail["commits"].size(), 0u);
 
     req.method = "POST";
     req.query = "action=fetch&path=" + url_encode(root + "/x");
     Json fetched = parse_json(run_cgi_ok(req).body);
-    EXPECT_FALSE(fetched["ok"].boolean()) << fetched["output"].str();
+    EXPECT_FALSE(fetched["ok"].get<bool>()) << fetched["output"].get<std::string>();
     EXPECT_FALSE(path_exists(outer + "/.git/FETCH_HEAD"));
     EXPECT_FALSE(path_exists(outer + "/.git/refs/remotes/origin/main"));
 }

@@ -203,25 +203,26 @@ TEST_F(Stash, CountsMatchTheStashListWithAnyGit) {
         SCOPED_TRACE(v.name);
         const std::string body = listing(v.kind, &runs);
         Json doc = parse_json(body);
-        ASSERT_EQ(doc["count"].num(), n) << body;
+        ASSERT_EQ(doc["count"].get<long long>(), n) << body;
         int total = 0, errors = 0;
         for (int i = 0; i < n; ++i) {
             const Json &r = doc["repos"][i];
-            SCOPED_TRACE(r["name"].str());
-            ASSERT_EQ(cases.count(r["name"].str()), 1u);
-            const Case &c = *cases[r["name"].str()];
+            SCOPED_TRACE(r["name"].get<std::string>());
+            ASSERT_EQ(cases.count(r["name"].get<std::string>()), 1u);
+            const Case &c = *cases[r["name"].get<std::string>()];
             bool fails = c.fails || v.kind == MISSING_GIT;
             int stash = fails ? 0 : c.stash;
-            EXPECT_EQ(r["stash"].num(), stash);
+            EXPECT_EQ(r["stash"].get<long long>(), stash);
             if (v.kind == MISSING_GIT)
-                EXPECT_EQ(r["error"].str(), "git could not be started");
+                EXPECT_EQ(r["error"].get<std::string>(), "git could not be started");
             else
-                EXPECT_EQ(r["error"].str().empty(), !fails) << r["error"].str();
+                EXPECT_EQ(r["error"].get<std::string>().empty(), !fails)
+                    << r["error"].get<std::string>();
             total += stash;
             errors += fails;
         }
-        EXPECT_EQ(doc["summary"]["stashes"].num(), total);
-        EXPECT_EQ(doc["summary"]["errors"].num(), errors);
+        EXPECT_EQ(doc["summary"]["stashes"].get<long long>(), total);
+        EXPECT_EQ(doc["summary"]["errors"].get<long long>(), errors);
         if (v.kind == NEW_GIT) reference = body;
         if (v.kind != MISSING_GIT) {
             EXPECT_EQ(body, reference) << "the same answer with any git";

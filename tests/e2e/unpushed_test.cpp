@@ -214,7 +214,7 @@ class Unpushed : public ::testing::Test {
     static std::map<std::string, Json> by_name(const Json &doc) {
         std::map<std::string, Json> m;
         for (size_t i = 0; i < doc["repos"].size(); i++)
-            m[doc["repos"][i]["name"].str()] = doc["repos"][i];
+            m[doc["repos"][i]["name"].get<std::string>()] = doc["repos"][i];
         return m;
     }
 
@@ -227,22 +227,22 @@ class Unpushed : public ::testing::Test {
         for (const std::string &t :
              lines_of(git_argv(dir, {"for-each-ref", "--format=%(upstream:track)", "refs/heads"})))
             gone += t == "[gone]";
-        EXPECT_EQ(r["unpushed"].num(), count_of(dir, "--branches --not --remotes"));
-        EXPECT_EQ(r["unpushed_branches"].num(), branches);
-        EXPECT_EQ(r["gone_branches"].num(), gone);
-        EXPECT_EQ(r["no_remote"].boolean(),
+        EXPECT_EQ(r["unpushed"].get<long long>(), count_of(dir, "--branches --not --remotes"));
+        EXPECT_EQ(r["unpushed_branches"].get<long long>(), branches);
+        EXPECT_EQ(r["gone_branches"].get<long long>(), gone);
+        EXPECT_EQ(r["no_remote"].get<bool>(),
                   trimmed(git_out(dir, "for-each-ref refs/remotes")).empty());
     }
 
     static void expect_case(const Json &r, const Case &c) {
-        EXPECT_EQ(r["error"].str(), "");
-        EXPECT_EQ(r["unpushed"].num(), c.unpushed);
-        EXPECT_EQ(r["unpushed_branches"].num(), c.unpushed_branches);
-        EXPECT_EQ(r["gone_branches"].num(), c.gone_branches);
-        EXPECT_TRUE(r["no_remote"].is_bool());
-        EXPECT_EQ(r["no_remote"].boolean(), c.no_remote);
+        EXPECT_EQ(r["error"].get<std::string>(), "");
+        EXPECT_EQ(r["unpushed"].get<long long>(), c.unpushed);
+        EXPECT_EQ(r["unpushed_branches"].get<long long>(), c.unpushed_branches);
+        EXPECT_EQ(r["gone_branches"].get<long long>(), c.gone_branches);
+        EXPECT_TRUE(r["no_remote"].is_boolean());
+        EXPECT_EQ(r["no_remote"].get<bool>(), c.no_remote);
         // The members follow fetched_at, in this order.
-        std::vector<std::string> keys = r.keys();
+        std::vector<std::string> keys = keys_of(r);
         auto at_fetched = std::find(keys.begin(), keys.end(), "fetched_at");
         ASSERT_GE(keys.end() - at_fetched, 5);
         EXPECT_EQ(std::vector<std::string>(at_fetched, at_fetched + 5),
@@ -277,9 +277,9 @@ TEST_F(Unpushed, ListingStatusJsonAndDetailTellWhatGitTells) {
     }
     for (const Json *doc : {&listing, &status}) {
         const Json &s = (*doc)["summary"];
-        EXPECT_EQ(s["unpushed"].num(), unpushed);
-        EXPECT_EQ(s["no_remote"].num(), no_remote);
-        std::vector<std::string> keys = s.keys();
+        EXPECT_EQ(s["unpushed"].get<long long>(), unpushed);
+        EXPECT_EQ(s["no_remote"].get<long long>(), no_remote);
+        std::vector<std::string> keys = keys_of(s);
         auto at = std::find(keys.begin(), keys.end(), "in_progress");
         ASSERT_GE(keys.end() - at, 3);
         EXPECT_EQ(std::vector<std::string>(at, at + 3),
@@ -297,7 +297,7 @@ TEST_F(Unpushed, DetailBranchesAreWhatGitTells) {
         SCOPED_TRACE(c.rel);
         const std::string dir = at(c.rel);
         Json d = document(request("action=repo&path=" + url_encode(dir)));
-        ASSERT_EQ(d.keys().back(), "branches");
+        ASSERT_EQ(keys_of(d).back(), "branches");
         const Json &branches = d["branches"];
         std::vector<std::vector<std::string>> rows;
         for (const std::string &line :
@@ -318,28 +318,28 @@ TEST_F(Unpushed, DetailBranchesAreWhatGitTells) {
             const Json &b = branches[i];
             const auto &f = rows[i];
             SCOPED_TRACE(f[1]);
-            EXPECT_EQ(b["name"].str(), f[1]);
-            EXPECT_EQ(b["upstream"].str(), f[2]);
+            EXPECT_EQ(b["name"].get<std::string>(), f[1]);
+            EXPECT_EQ(b["upstream"].get<std::string>(), f[2]);
             int ahead = 0, behind = 0;
             sscanf(f[3].c_str(), "[ahead %d, behind %d]", &ahead, &behind);
             sscanf(f[3].c_str(), "[behind %d]", &behind);
-            EXPECT_EQ(b["ahead"].num(), ahead);
-            EXPECT_EQ(b["behind"].num(), behind);
-            EXPECT_EQ(b["gone"].boolean(), f[3] == "[gone]");
-            EXPECT_EQ(b["unpushed"].num(),
+            EXPECT_EQ(b["ahead"].get<long long>(), ahead);
+            EXPECT_EQ(b["behind"].get<long long>(), behind);
+            EXPECT_EQ(b["gone"].get<bool>(), f[3] == "[gone]");
+            EXPECT_EQ(b["unpushed"].get<long long>(),
                       count_of(dir, "refs/heads/" + f[1] + " --not --remotes"));
-            EXPECT_EQ(b["last_commit"]["hash"].str(), f[4]);
-            EXPECT_EQ(b["last_commit"]["ct"].num(), std::stoll(f[5]));
-            EXPECT_EQ(b["last_commit"]["subject"].str(), f[6]);
+            EXPECT_EQ(b["last_commit"]["hash"].get<std::string>(), f[4]);
+            EXPECT_EQ(b["last_commit"]["ct"].get<long long>(), std::stoll(f[5]));
+            EXPECT_EQ(b["last_commit"]["subject"].get<std::string>(), f[6]);
         }
     }
     // The checked-out branch of each worktree comes first.
     Json linked = document(request("action=repo&path=" + url_encode(at("wt-linked"))));
-    EXPECT_EQ(linked["branches"][0]["name"].str(), "side");
-    EXPECT_EQ(linked["branches"][0]["unpushed"].num(), 1);
+    EXPECT_EQ(linked["branches"][0]["name"].get<std::string>(), "side");
+    EXPECT_EQ(linked["branches"][0]["unpushed"].get<long long>(), 1);
     Json other = document(request("action=repo&path=" + url_encode(at("other-branch"))));
-    EXPECT_EQ(other["branches"][0]["ahead"].num(), 1);
-    EXPECT_EQ(other["branches"][0]["unpushed"].num(), 0);
+    EXPECT_EQ(other["branches"][0]["ahead"].get<long long>(), 1);
+    EXPECT_EQ(other["branches"][0]["unpushed"].get<long long>(), 0);
 }
 
 // The listing reads the refs and the upstreams from the git folder: git is

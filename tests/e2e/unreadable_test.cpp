@@ -66,10 +66,17 @@ std::string empty_git_folder(const std::string &dir, const TempDir &, CgiRequest
     return replace_git_dir(dir, "mkdir " + shq(dir + "/.git"));
 }
 
-std::string unreadable_git(const std::string &dir, const TempDir &, CgiRequest *) {
-    if (geteuid() == 0)
-        return "running as root, which reads every folder: an unreadable .git cannot be made";
-    chmod((dir + "/.git").c_str(), 0);
+// A .git its owner cannot read. Root reads every folder, so a test run as
+// root (as in CI) runs the program as an ordinary user (nobody's ids) who
+// owns the whole fixture, a home of its own included.
+std::string unreadable_git(const std::string &dir, const TempDir &t, CgiRequest *req) {
+    if (geteuid() == 0) {
+        const std::string home = t.sub("home");
+        sh("mkdir -p " + shq(home) + " && chown -R 65534:65534 " + shq(t.path()));
+        req->user = "65534:65534";
+        req->env.push_back({"HOME", home});
+    }
+    EXPECT_EQ(chmod((dir + "/.git").c_str(), 0), 0);
     return "";
 }
 
@@ -122,14 +129,14 @@ class Unreadable : public ::testing::TestWithParam<Damage> {};
 // What a repository git could not read looks like: its error, and nothing
 // that could pass for a clean repository's status.
 void expect_unreadable(const Json &repo, const std::string &error) {
-    EXPECT_EQ(repo["error"].str(), error);
-    EXPECT_EQ(repo["branch"].str(), "");
+    EXPECT_EQ(repo["error"].get<std::string>(), error);
+    EXPECT_EQ(repo["branch"].get<std::string>(), "");
     for (const char *n : {"ahead", "behind", "dirty", "untracked", "staged", "conflicted", "stash"})
-        EXPECT_EQ(repo[n].num(), 0) << n;
+        EXPECT_EQ(repo[n].get<long long>(), 0) << n;
     for (const char *f : {"detached", "no_upstream", "unborn"})
-        EXPECT_FALSE(repo[f].boolean()) << f;
-    EXPECT_EQ(repo["last_commit"]["hash"].str(), "");
-    EXPECT_EQ(repo["last_commit"]["ct"].num(), 0);
+        EXPECT_FALSE(repo[f].get<bool>()) << f;
+    EXPECT_EQ(repo["last_commit"]["hash"].get<std::string>(), "");
+    EXPECT_EQ(repo["last_commit"]["ct"].get<long long>(), 0);
 }
 
 TEST_P(Unreadable, ListedWithItsErrorAndNoStatus) {
@@ -154,18 +161,18 @@ TEST_P(Unreadable, ListedWithItsErrorAndNoStatus) {
     std::string err;
     Json doc = parse_json(r.body, &err);
     ASSERT_EQ(err, "") << r.body;
-    ASSERT_EQ(doc["count"].num(), 2) << r.body;
-    EXPECT_EQ(doc["summary"]["errors"].num(), d.every_repository ? 2 : 1);
-    EXPECT_EQ(doc["summary"]["dirty"].num(), d.every_repository ? 0 : 1);
+    ASSERT_EQ(doc["count"].get<long long>(), 2) << r.body;
+    EXPECT_EQ(doc["summary"]["errors"].get<long long>(), d.every_repository ? 2 : 1);
+    EXPECT_EQ(doc["summary"]["dirty"].get<long long>(), d.every_repository ? 0 : 1);
     for (size_t i = 0; i < 2; ++i) {
         const Json &repo = doc["repos"][i];
-        SCOPED_TRACE(repo["path"].str());
-        if (repo["path"].str() == dir || d.every_repository) {
+        SCOPED_TRACE(repo["path"].get<std::string>());
+        if (repo["path"].get<std::string>() == dir || d.every_repository) {
             expect_unreadable(repo, error);
         } else {
-            EXPECT_EQ(repo["error"].str(), "");
-            EXPECT_EQ(repo["branch"].str(), "main");
-            EXPECT_EQ(repo["untracked"].num(), 1);
+            EXPECT_EQ(repo["error"].get<std::string>(), "");
+            EXPECT_EQ(repo["branch"].get<std::string>(), "main");
+            EXPECT_EQ(repo["untracked"].get<long long>(), 1);
         }
     }
 
@@ -175,11 +182,11 @@ TEST_P(Unreadable, ListedWithItsErrorAndNoStatus) {
     r = run_cgi_ok(req);
     doc = parse_json(r.body, &err);
     ASSERT_EQ(err, "") << r.body;
-    EXPECT_TRUE(doc["ok"].boolean());
+    EXPECT_TRUE(doc["ok"].get<bool>());
     expect_unreadable(doc["repo"], error);
     EXPECT_EQ(doc["changed"].size(), 0u) << r.body;
-    EXPECT_EQ(doc["changed_count"].num(), 0);
-    EXPECT_FALSE(doc["changed_truncated"].boolean());
+    EXPECT_EQ(doc["changed_count"].get<long long>(), 0);
+    EXPECT_FALSE(doc["changed_truncated"].get<bool>());
     EXPECT_EQ(doc["commits"].size(), 0u);
 
     // A git that hung was asked once per request: after the first command
@@ -223,7 +230,7 @@ TEST(Unreadable, BrokenFolderInsideARepositoryIsNotAnsweredForByIt) {
     req.env = {{"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ROOTS", root}, {"QUARLO_ALLOW_FETCH", "1"}};
     req.query = "action=repos";
     Json doc = parse_json(run_cgi_ok(req).body);
-    ASSERT_EQ(doc["count"].num(), 1);
+    ASSERT_EQ(doc["count"].get<long long>(), 1);
     expect_unreadable(doc["repos"][0], NOT_A_REPOSITORY);
 
     req.query = "action=repo&path=" + url_encode(dir);
@@ -235,10 +242,10 @@ TEST(Unreadable, BrokenFolderInsideARepositoryIsNotAnsweredForByIt) {
     req.query = "action=fetch&path=" + url_encode(dir);
     req.method = "POST";
     doc = parse_json(run_cgi_ok(req).body);
-    EXPECT_FALSE(doc["ok"].boolean());
-    EXPECT_EQ(doc["exit"].num(), 128);
-    EXPECT_EQ(doc["error"].str(), NOT_A_REPOSITORY);
-    EXPECT_EQ(doc["branch"].str(), "");
+    EXPECT_FALSE(doc["ok"].get<bool>());
+    EXPECT_EQ(doc["exit"].get<long long>(), 128);
+    EXPECT_EQ(doc["error"].get<std::string>(), NOT_A_REPOSITORY);
+    EXPECT_EQ(doc["branch"].get<std::string>(), "");
     EXPECT_EQ(git_out(home, "rev-parse refs/remotes/origin/main"), tracking)
         << "the enclosing repository was fetched";
 }

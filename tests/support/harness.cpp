@@ -17,6 +17,41 @@ const std::string &cgi_home() {
 
 } // namespace
 
+const std::vector<std::string> &repo_record_keys() {
+    static const std::vector<std::string> keys{"path",
+                                               "name",
+                                               "root",
+                                               "branch",
+                                               "upstream",
+                                               "remote",
+                                               "ahead",
+                                               "behind",
+                                               "dirty",
+                                               "untracked",
+                                               "staged",
+                                               "conflicted",
+                                               "stash",
+                                               "detached",
+                                               "no_upstream",
+                                               "unborn",
+                                               "last_commit",
+                                               "path_param",
+                                               "error",
+                                               "upstream_gone",
+                                               "operation",
+                                               "operation_branch",
+                                               "fetched_at",
+                                               "unpushed",
+                                               "unpushed_branches",
+                                               "gone_branches",
+                                               "no_remote",
+                                               "state",
+                                               "state_rank",
+                                               "needs_you",
+                                               "step"};
+    return keys;
+}
+
 std::string quarlo_bin() {
     // QUARLO_TEST_BIN runs the same tests against another build of the program.
     const char *other = getenv("QUARLO_TEST_BIN");
@@ -62,6 +97,12 @@ CgiResult run_cgi(const CgiRequest &req) {
     for (const auto &e : req.env) env_set(run.env, e.first, e.second);
 
     run.argv = {quarlo_bin()};
+    if (!req.user.empty()) {
+        const std::string uid = req.user.substr(0, req.user.find(':'));
+        const std::string gid = req.user.substr(req.user.find(':') + 1);
+        run.argv.insert(run.argv.begin(),
+                        {"setpriv", "--reuid=" + uid, "--regid=" + gid, "--clear-groups", "--"});
+    }
     run.argv.insert(run.argv.end(), req.args.begin(), req.args.end());
     run.cwd = req.cwd;
     run.input = req.input;

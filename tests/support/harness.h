@@ -29,6 +29,9 @@ struct CgiRequest {
     std::string cwd;               // working folder of the program; empty -> inherited
     std::string input;             // bytes on the program's stdin (empty -> an empty stdin)
     int timeout_seconds = 120;     // the program is killed (and the test fails) after this
+    // When set ("uid:gid"), the program runs as that user and group with no
+    // other groups (through setpriv; the test must run as root).
+    std::string user;
     // When set, the program runs in a session of its own whose controlling
     // terminal is a fresh pseudo-terminal (as when the bot was started from
     // a console), and what it writes to the terminal is stored here.
@@ -76,6 +79,10 @@ std::string path_refused_reply();
 // Percent-encodes every byte but ASCII letters, digits, '-', '_', '.', '~' and
 // '/', as a client encodes a path for the query string.
 std::string url_encode(const std::string &s);
+
+// The members of a repository record, in the order the listing and the
+// detail write them.
+const std::vector<std::string> &repo_record_keys();
 
 // The path of the built program: $QUARLO_TEST_BIN when set, else the macro
 // QUARLO_BIN.

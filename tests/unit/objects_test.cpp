@@ -191,6 +191,30 @@ TEST(ObjectStore, ReadsAPackedDeltaAndRefusesWhatItDoesNotHold) {
     EXPECT_EQ(objects_read_commit(r.git.c_str(), tree.c_str(), &got), 0);
 }
 
+// An index whose offsets all stand in its table of 64-bit offsets: git puts
+// an object there once its offset passes the limit given to index-pack (2^31
+// by default, so only a pack of over 2 GiB has one otherwise); a limit of 0
+// puts every object there. The commit is read through that table.
+TEST(ObjectStore, ReadsThroughTheIndexsLargeOffsets) {
+    PackedRepo r;
+    const std::string small = slurp(r.idx);
+    ASSERT_EQ(run_sh("cd '" + r.tmp.path() +
+                     "' && git index-pack --index-version=2,0 -o large.idx '" + r.pack +
+                     "' >/dev/null && chmod u+w '" + r.idx + "' && mv large.idx '" + r.idx +
+                     "' && echo ok"),
+              "ok");
+    // Each object gained 8 bytes: its offset in the large table.
+    const size_t objects = std::stoul(run_sh("git show-index < '" + r.idx + "' | wc -l"));
+    ASSERT_GT(objects, 0u);
+    ASSERT_EQ(slurp(r.idx).size(), small.size() + 8 * objects);
+
+    CommitSummary got{};
+    ASSERT_EQ(objects_read_commit(r.git.c_str(), r.head.c_str(), &got), 1);
+    EXPECT_STREQ(got.hash, r.want.hash);
+    EXPECT_EQ(got.ct, r.want.ct);
+    EXPECT_STREQ(got.subject, r.want.subject);
+}
+
 // Every byte of the pack and of its index changed in turn (a sample of them,
 // with a few values each): the read refuses or gives the right answer, and
 // never reads out of bounds, crashes or loops (the sanitizers watch).

@@ -65,6 +65,11 @@ TEST(TermCell, CutsToColumnsAndMakesTextSafe) {
          "b\xE2\x81\xA0",
          -1, 0, "a<U+200D>b<U+2060>", 18},
         {"\xF3\xA0\x81\x81", -1, 0, "<U+E0041>", 9}, // a tag character
+        // The line and paragraph separators, which a terminal shows as
+        // nothing or as a break of its own.
+        {"a\xE2\x80\xA8"
+         "b\xE2\x80\xA9",
+         -1, 0, "a<U+2028>b<U+2029>", 18},
         // A joiner between two pictographs makes one emoji and is kept.
         {"\xF0\x9F\xA7\x91\xE2\x80\x8D\xF0\x9F\x92\xBB", -1, 0,
          "\xF0\x9F\xA7\x91\xE2\x80\x8D\xF0\x9F\x92\xBB", 4},
