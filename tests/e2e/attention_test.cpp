@@ -239,20 +239,8 @@ class Attention : public ::testing::Test {
         base_ = nullptr;
     }
 
-    static CgiRequest request(const std::string &query) {
-        CgiRequest req;
-        req.query = query;
-        req.env = {{"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ROOTS", root_}};
-        return req;
-    }
-
-    static Json document(const CgiRequest &req) {
-        CgiResult r = run_cgi_ok(req);
-        std::string err;
-        Json j = parse_json(r.body, &err);
-        EXPECT_EQ(err, "") << r.body;
-        return j;
-    }
+    static CgiRequest request(const std::string &query) { return root_request(root_, query); }
+    static Json document(const CgiRequest &req) { return cgi_json(req); }
 
     static void expect_case(const Json &r, const Case &c) {
         EXPECT_EQ(r["operation"].get<std::string>(), c.operation);

@@ -43,15 +43,6 @@ std::string without_time(const std::string &body) {
     return std::regex_replace(body, std::regex("\"checked_at\":\"[^\"]*\""), "\"checked_at\":\"\"");
 }
 
-std::vector<std::string> lines_of(const std::string &text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
-        lines.push_back(text.substr(start, nl - start));
-    if (start < text.size()) lines.push_back(text.substr(start));
-    return lines;
-}
-
 // Terminal columns of a UTF-8 line without colour sequences: CJK and kana
 // take 2.
 int columns_of(const std::string &line) {

@@ -318,8 +318,8 @@ TEST_F(DetailTest, ListsTheTwentyNewestCommits) {
     ASSERT_EQ(commits.size(), 20u);
     EXPECT_EQ(commits[0]["hash"].get<std::string>(), head);
     for (int i = 0; i < 20; i++) {
-        EXPECT_EQ(commits[i]["subject"].get<std::string>(), "c" + std::to_string(25 - i));
-        EXPECT_EQ(commits[i]["ct"].get<long long>(), base + (25 - i) * 60);
+        EXPECT_EQ(commits[(size_t)i]["subject"].get<std::string>(), "c" + std::to_string(25 - i));
+        EXPECT_EQ(commits[(size_t)i]["ct"].get<long long>(), base + (25 - i) * 60);
     }
 }
 

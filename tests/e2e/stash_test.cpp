@@ -206,7 +206,7 @@ TEST_F(Stash, CountsMatchTheStashListWithAnyGit) {
         ASSERT_EQ(doc["count"].get<long long>(), n) << body;
         int total = 0, errors = 0;
         for (int i = 0; i < n; ++i) {
-            const Json &r = doc["repos"][i];
+            const Json &r = doc["repos"][(size_t)i];
             SCOPED_TRACE(r["name"].get<std::string>());
             ASSERT_EQ(cases.count(r["name"].get<std::string>()), 1u);
             const Case &c = *cases[r["name"].get<std::string>()];

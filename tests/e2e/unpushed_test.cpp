@@ -25,15 +25,6 @@ std::string trimmed(std::string s) {
     return s;
 }
 
-std::vector<std::string> lines_of(const std::string &text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
-        lines.push_back(text.substr(start, nl - start));
-    if (start < text.size()) lines.push_back(text.substr(start));
-    return lines;
-}
-
 int count_of(const std::string &dir, const std::string &args) {
     return std::stoi(trimmed(git_out(dir, "rev-list --count " + args)));
 }
@@ -186,20 +177,8 @@ class Unpushed : public ::testing::Test {
         base_ = nullptr;
     }
 
-    static CgiRequest request(const std::string &query) {
-        CgiRequest req;
-        req.query = query;
-        req.env = {{"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ROOTS", root_}};
-        return req;
-    }
-
-    static Json document(const CgiRequest &req) {
-        CgiResult r = run_cgi_ok(req);
-        std::string err;
-        Json j = parse_json(r.body, &err);
-        EXPECT_EQ(err, "") << r.body;
-        return j;
-    }
+    static CgiRequest request(const std::string &query) { return root_request(root_, query); }
+    static Json document(const CgiRequest &req) { return cgi_json(req); }
 
     static ProcResult terminal(const std::vector<std::string> &args, const std::string &root) {
         std::vector<std::string> argv = {quarlo_bin()};

@@ -169,3 +169,27 @@ std::string url_encode(const std::string &s) {
     }
     return o;
 }
+
+CgiRequest root_request(const std::string &root, const std::string &query) {
+    CgiRequest req;
+    req.query = query;
+    req.env = {{"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ROOTS", root}};
+    return req;
+}
+
+Json cgi_json(const CgiRequest &req) {
+    CgiResult r = run_cgi_ok(req);
+    std::string err;
+    Json j = parse_json(r.body, &err);
+    EXPECT_EQ(err, "") << r.body;
+    return j;
+}
+
+std::vector<std::string> lines_of(const std::string &text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+        lines.push_back(text.substr(start, nl - start));
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+}

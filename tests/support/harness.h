@@ -73,6 +73,16 @@ std::string json_head(int status = 0);
 // The head lines of json_head(status) alone, as CgiResult::head holds them.
 std::string json_head_lines(int status = 0);
 
+// A GET request with the query `query` and `root` as the only root.
+CgiRequest root_request(const std::string &root, const std::string &query);
+
+// run_cgi_ok, then the body read as JSON (EXPECTing that it parses).
+Json cgi_json(const CgiRequest &req);
+
+// The lines of `text`, without their line feeds (a last line without one
+// included).
+std::vector<std::string> lines_of(const std::string &text);
+
 // The whole 403 answer to a repository path outside the allowlist.
 std::string path_refused_reply();
 
