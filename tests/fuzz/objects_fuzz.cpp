@@ -118,7 +118,7 @@ void write_pack(FuzzedDataProvider &in, unsigned char last[SHA1_LEN]) {
         const std::string data = body.substr(raw);
         offsets.push_back((uint32_t)(12 + entries.size()));
         size_t size = data.size();
-        unsigned char c = (unsigned char)(type << 4 | (size & 15));
+        unsigned char c = (unsigned char)((unsigned)type << 4 | (unsigned)(size & 15));
         size >>= 4;
         while (size) {
             entries.push_back((char)(c | 0x80));
