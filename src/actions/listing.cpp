@@ -40,10 +40,7 @@ static void discover_repos(Listing *l, ListingLimits limits) {
     w.dirs_max = limits.dirs_per_root;
     for (int i = 0; i < l->roots.count; i++) {
         Root *root = &l->roots.list[i];
-        w.first = (int)w.found.size();
-        w.dirs = w.stop = w.dropped = w.deeper = 0;
-        root->exists = plat_exists(root->start);
-        if (root->exists) walk_dir(root->start, &w);
+        root->exists = walk_next_root(root, &w);
         root->count = (int)w.found.size() - w.first;
         root->truncated = w.stop || w.dropped;
         root->depth_limited = w.deeper;

@@ -27,9 +27,7 @@ static int listing_spelling(const Roots *roots, const char *dir, char *out, int 
     Walk w;
     w.cap = REPO_MAX;
     for (int i = 0; i < roots->count; i++) {
-        w.first = (int)w.found.size();
-        w.dirs = w.stop = w.dropped = w.deeper = 0;
-        if (plat_exists(roots->list[i].start)) walk_dir(roots->list[i].start, &w);
+        walk_next_root(&roots->list[i], &w);
         auto seen = w.by_id.find({id.volume, id.index});
         if (seen == w.by_id.end()) continue;
         // Later roots never rename a folder an earlier root holds.

@@ -72,8 +72,8 @@ struct FoundRepo {
 };
 
 // What discovery found below the roots, and how the walk of one root went.
-// The listing walks its roots one after another with the same Walk,
-// setting `first` to the number found and the counters to 0 before each root.
+// The listing walks its roots one after another with the same Walk
+// (walk_next_root).
 struct Walk {
     std::vector<FoundRepo> found; // those of earlier roots included
     int cap = 1;                  // entries stored at most: the table's ceiling
@@ -107,6 +107,11 @@ struct Walk {
 // links. A link to a folder on the way down from the root, to the root or
 // to one of its parents is not entered: nothing above the root is listed.
 void walk_dir(const char *dir, Walk *w);
+
+// Walks `root` as the next root of the listing's walk `w`: its entries
+// start at `w->first`, its counters start at 0, and a root folder that does
+// not exist is not walked. Returns 1 when the folder exists.
+int walk_next_root(const Root *root, Walk *w);
 
 // 1 when the walk of the root folder `root` finds a working copy at the
 // names of `rest` (components separated as in a path; none for the root

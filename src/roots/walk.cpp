@@ -222,3 +222,11 @@ int walk_reaches(const char *root, const char *rest, char *out, int *links) {
     if (links) *links = w.found[0].links;
     return 1;
 }
+
+int walk_next_root(const Root *root, Walk *w) {
+    w->first = (int)w->found.size();
+    w->dirs = w->stop = w->dropped = w->deeper = 0;
+    if (!plat_exists(root->start)) return 0;
+    walk_dir(root->start, w);
+    return 1;
+}

@@ -7,7 +7,7 @@ const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { NOW, MIN, HOUR, DAY, git, commitFile, fetchedAt } = require('./lib/fixtures');
+const { NOW, MIN, HOUR, DAY, git, commitFile, fetchedAt, goneFeatureBranch, stoppedRebase } = require('./lib/fixtures');
 const { openDashboard, rowNames, rowTags, axeProblems } = require('./lib/browser');
 const { startSuite, stopSuite } = require('./lib/suite');
 
@@ -34,20 +34,10 @@ function prepare(f) {
   git(r.stale, ['fetch', '-q']);
   fetchedAt(r.stale, NOW - 12 * DAY);
   // A feature branch pushed, merged and deleted on the remote, then pruned.
-  const bare = path.join(f.base, 'remotes', 'pruned-origin.git');
-  git(r.pruned, ['checkout', '-q', '-b', 'feature']);
-  commitFile(r.pruned, 'feature.txt', 'f\n', 'Feature', NOW - 3 * DAY);
-  git(r.pruned, ['push', '-q', '-u', 'origin', 'feature']);
-  git(bare, ['branch', '-q', '-D', 'feature']);
-  git(r.pruned, ['fetch', '-q', '--prune']);
+  goneFeatureBranch(r.pruned, path.join(f.base, 'remotes', 'pruned-origin.git'), NOW - 3 * DAY);
   fetchedAt(r.pruned, NOW - HOUR);
   // A rebase of topic stopped on a conflict.
-  git(r.rebasing, ['checkout', '-q', '-b', 'topic']);
-  commitFile(r.rebasing, 'clash.txt', 'topic\n', 'Topic', NOW - 5 * DAY);
-  git(r.rebasing, ['checkout', '-q', 'main']);
-  commitFile(r.rebasing, 'clash.txt', 'main\n', 'Main', NOW - 5 * DAY);
-  git(r.rebasing, ['checkout', '-q', 'topic']);
-  assert.throws(() => git(r.rebasing, ['rebase', 'main']));
+  stoppedRebase(r.rebasing, NOW - 5 * DAY);
   for (let i = 0; i < 3; i++) commitFile(r.bisecting, 'n.txt', `${i}\n`, `Step ${i}`, NOW - 6 * DAY + i);
   git(r.bisecting, ['bisect', 'start']);
   git(r.bisecting, ['bisect', 'bad']);

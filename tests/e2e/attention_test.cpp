@@ -15,11 +15,6 @@ namespace {
 
 const long long T = 1700000000;
 
-std::string trimmed(std::string s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-    return s;
-}
-
 void commit_file(const std::string &dir, const std::string &file, const std::string &content,
                  const std::string &msg, long long when) {
     write_file(dir + "/" + file, content);
@@ -313,9 +308,7 @@ TEST_F(Attention, WhatNeedsTheUserComesFirst) {
 // the last commit, and nothing after a status that failed.
 TEST_F(Attention, NoFurtherGitCommand) {
     TempDir t;
-    const std::string real = trimmed(sh("command -v git")), log = t.sub("runs.log");
-    write_file(t.sub("bin/git"),
-               "#!/bin/sh\necho \"$*\" >>" + shq(log) + "\nexec " + shq(real) + " \"$@\"\n", 0755);
+    const std::string log = logging_git(t.sub("bin"));
     CgiRequest req = request("action=repos");
     req.path_prefix = t.sub("bin");
     document(req);

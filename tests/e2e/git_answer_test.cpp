@@ -9,11 +9,6 @@
 
 namespace {
 
-std::string trimmed(std::string s) {
-    while (!s.empty() && s.back() == '\n') s.pop_back();
-    return s;
-}
-
 CgiRequest request_for(const std::string &root, const std::string &query) {
     CgiRequest req;
     req.query = query;

@@ -10,11 +10,6 @@
 
 namespace {
 
-std::string trimmed(std::string s) {
-    while (!s.empty() && s.back() == '\n') s.pop_back();
-    return s;
-}
-
 // An executable /bin/sh script.
 void write_script(const std::string &path, const std::string &body) {
     write_file(path, "#!/bin/sh\n" + body);

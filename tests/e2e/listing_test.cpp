@@ -23,11 +23,6 @@ std::string utc(long long t) {
     return text;
 }
 
-std::string trimmed(std::string s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-    return s;
-}
-
 void commit_file(const std::string &dir, const std::string &file, const std::string &content,
                  const std::string &msg, long long when) {
     write_file(dir + "/" + file, content);

@@ -12,11 +12,6 @@
 
 namespace {
 
-std::string trimmed(std::string s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-    return s;
-}
-
 // `s` as a JSON answer carries it: each byte that does not begin a
 // well-formed UTF-8 sequence becomes U+FFFD.
 std::string as_json_text(const std::string &s) {
@@ -291,10 +286,7 @@ TEST_F(Objects, LastCommitIsWhatGitLogGivesInEveryForm) {
               "blob:none");
 
     TempDir t;
-    const std::string log = t.sub("git.log"), bin = t.sub("bin");
-    const std::string real = trimmed(sh("command -v git"));
-    write_file(bin + "/git",
-               "#!/bin/sh\necho \"$*\" >>" + shq(log) + "\nexec " + shq(real) + " \"$@\"\n", 0755);
+    const std::string bin = t.sub("bin"), log = logging_git(bin);
     CgiRequest req;
     req.query = "action=repos";
     req.env = {{"QUARLO_ONLY_ROOTS", "1"}, {"QUARLO_ROOTS", root_}};

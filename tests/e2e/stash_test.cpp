@@ -15,11 +15,6 @@
 
 namespace {
 
-std::string trimmed(std::string s) {
-    while (!s.empty() && s.back() == '\n') s.pop_back();
-    return s;
-}
-
 int stash_list_count(const std::string &repo) {
     std::string out = git_out(repo, "stash list --format=%gd");
     return static_cast<int>(std::count(out.begin(), out.end(), '\n'));

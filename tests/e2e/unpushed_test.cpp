@@ -20,11 +20,6 @@ const long long T = 1700000000;
 
 using Env = std::vector<std::pair<std::string, std::string>>;
 
-std::string trimmed(std::string s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-    return s;
-}
-
 int count_of(const std::string &dir, const std::string &args) {
     return std::stoi(trimmed(git_out(dir, "rev-list --count " + args)));
 }
@@ -327,9 +322,7 @@ TEST_F(Unpushed, DetailBranchesAreWhatGitTells) {
 // form left to it.
 TEST_F(Unpushed, GitIsAskedOnlyWhereNeeded) {
     TempDir t;
-    const std::string real = trimmed(sh("command -v git")), log = t.sub("runs.log");
-    write_file(t.sub("bin/git"),
-               "#!/bin/sh\necho \"$*\" >>" + shq(log) + "\nexec " + shq(real) + " \"$@\"\n", 0755);
+    const std::string log = logging_git(t.sub("bin"));
     CgiRequest req = request("action=repos");
     req.path_prefix = t.sub("bin");
     document(req);
@@ -362,9 +355,7 @@ TEST_F(Unpushed, UserConfigNamingBranchesIsLeftToGit) {
     TempDir home, bin;
     write_file(home.sub(".gitconfig"), "[includeIf \"gitdir:/nowhere/\"]\n\tpath = ~/more.inc\n");
     write_file(home.sub("more.inc"), "[branch \"elsewhere\"]\n\tdescription = not here\n");
-    const std::string real = trimmed(sh("command -v git")), log = bin.sub("runs.log");
-    write_file(bin.sub("git"),
-               "#!/bin/sh\necho \"$*\" >>" + shq(log) + "\nexec " + shq(real) + " \"$@\"\n", 0755);
+    const std::string log = logging_git(bin.path());
     CgiRequest req = request("action=repos");
     req.env.push_back({"HOME", home.path()});
     req.path_prefix = bin.path();

@@ -114,3 +114,16 @@ std::string commit_raw(const std::string &dir, const std::string &message, long 
     git_argv(dir, {"update-ref", "HEAD", hash});
     return hash;
 }
+
+std::string trimmed(std::string s) {
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+    return s;
+}
+
+std::string logging_git(const std::string &dir) {
+    const std::string real = trimmed(sh("command -v git")), log = dir + "/runs.log";
+    testfs::write_file(dir + "/git",
+                       "#!/bin/sh\necho \"$*\" >>" + shq(log) + "\nexec " + shq(real) + " \"$@\"\n",
+                       0755);
+    return log;
+}

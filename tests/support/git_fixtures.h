@@ -23,6 +23,14 @@ std::string git_out(const std::string &dir, const std::string &args);
 // The same with an argument list (no shell; any bytes but NUL in the words).
 std::string git_argv(const std::string &dir, const std::vector<std::string> &args);
 
+// `s` without the line ends at its end (a command's one-line output).
+std::string trimmed(std::string s);
+
+// Writes to the folder `dir` a `git` that appends its arguments to the file
+// it returns, one run a line, and then runs the real git: a request whose
+// path_prefix is `dir` shows which git commands the program ran.
+std::string logging_git(const std::string &dir);
+
 // The environment that git()/sh() use, for run_process callers.
 std::vector<std::pair<std::string, std::string>> git_env();
 

@@ -153,4 +153,35 @@ function fetchedAt(dir, when) {
   fs.utimesSync(path.join(dir, '.git', 'FETCH_HEAD'), when, when);
 }
 
-module.exports = { NOW, MIN, HOUR, DAY, STANDARD, buildFixture, makeRepo, git, tempBase, commitFile, fetchedAt };
+// Gives `repo` a branch `feature` whose upstream is gone: a commit at
+// `when`, pushed with -u to its origin (the bare repository `bare`),
+// deleted there, then pruned by a fetch.
+function goneFeatureBranch(repo, bare, when) {
+  git(repo, ['checkout', '-q', '-b', 'feature']);
+  commitFile(repo, 'feature.txt', 'f\n', 'Feature', when);
+  git(repo, ['push', '-q', '-u', 'origin', 'feature']);
+  git(bare, ['branch', '-q', '-D', 'feature']);
+  git(repo, ['fetch', '-q', '--prune']);
+}
+
+// Leaves `repo` in a rebase of a branch `topic` onto main, stopped on a
+// conflict in clash.txt (both commits at `when`).
+function stoppedRebase(repo, when) {
+  git(repo, ['checkout', '-q', '-b', 'topic']);
+  commitFile(repo, 'clash.txt', 'topic\n', 'Topic', when);
+  git(repo, ['checkout', '-q', 'main']);
+  commitFile(repo, 'clash.txt', 'main\n', 'Main', when);
+  git(repo, ['checkout', '-q', 'topic']);
+  let stopped = false;
+  try {
+    git(repo, ['rebase', 'main']);
+  } catch (e) {
+    stopped = true;
+  }
+  if (!stopped) throw new Error(`the rebase in ${repo} did not stop`);
+}
+
+module.exports = {
+  NOW, MIN, HOUR, DAY, STANDARD, buildFixture, makeRepo, git, tempBase, commitFile, fetchedAt,
+  goneFeatureBranch, stoppedRebase,
+};
